@@ -1,0 +1,73 @@
+// Every adapter register the program touches, by name. Sequences use these constants only;
+// no register number appears anywhere else.
+#pragma once
+
+#include <cstdint>
+
+namespace hlv::reg {
+
+// Flash command engine.
+inline constexpr uint32_t kFlashCommand = 0x100;  // opcode, busy, keep-open, program, start
+inline constexpr uint32_t kFlashAddress = 0x108;  // 32 bits, written as two halves
+inline constexpr uint32_t kFlashData = 0x10C;     // first byte of a transfer in bits 0-7
+inline constexpr uint32_t kFlashFormat = 0x530;   // address, dummy and data byte counts
+inline constexpr uint32_t kFlashInterfaceControl = 0x534;
+inline constexpr uint32_t kFlashInterfaceSetup = 0x538;
+
+// Command register bits.
+inline constexpr uint32_t kFlashCommandOpcodeMask = 0x00FF;
+inline constexpr uint32_t kFlashCommandBusy = 1u << 8;
+inline constexpr uint32_t kFlashCommandKeepOpen = 1u << 10;
+inline constexpr uint32_t kFlashCommandProgram = 1u << 14;
+inline constexpr uint32_t kFlashCommandStart = 1u << 15;
+
+// Transfer format register fields.
+inline constexpr uint32_t kFlashFormatAddressBytesMask = 0x0003;  // bits 0-1
+inline constexpr uint32_t kFlashFormatDummyBytesShift = 4;        // bits 4-6
+inline constexpr uint32_t kFlashFormatDummyBytesMask = 0x0070;
+inline constexpr uint32_t kFlashFormatDataBytesShift = 8;  // bits 8-10
+inline constexpr uint32_t kFlashFormatDataBytesMask = 0x0700;
+
+// The split-halves layer names the upper half of the address and data registers by the
+// register offset with bit 26 set.
+inline constexpr uint32_t kUpperHalfFlag = 1u << 26;
+inline constexpr uint32_t kFlashAddressUpper = kFlashAddress | kUpperHalfFlag;
+inline constexpr uint32_t kFlashDataUpper = kFlashData | kUpperHalfFlag;
+
+// Control word: saved and restored around every flash session; bit 0 set before an update;
+// written by the firmware reset sequences.
+inline constexpr uint32_t kControlWord = 0x404;
+
+// MDIO interface to the PHY.
+inline constexpr uint32_t kMdioSetup = 0x280;
+inline constexpr uint32_t kMdioCommand = 0x284;  // bit 31 reads 1 while a frame runs
+inline constexpr uint32_t kMdioWriteData = 0x288;
+inline constexpr uint32_t kMdioRegisterAddress = 0x28C;
+inline constexpr uint32_t kMdioReadData = 0x290;
+inline constexpr uint32_t kMdioBusy = 1u << 31;
+
+// Firmware control.
+inline constexpr uint32_t kGlobalReset = 0x0000;
+inline constexpr uint32_t kFirmwareAlive = 0x0018;
+inline constexpr uint32_t kFirmwareInterface2Word = 0x0388;
+inline constexpr uint32_t kInterface1Reset = 0x0520;
+inline constexpr uint32_t kFirmwareControlBits = 0x053C;
+inline constexpr uint32_t kFirmwareState = 0x0704;
+inline constexpr uint32_t kFirmwareScratch = 0x32A8;
+inline constexpr uint32_t kBlockControlA = 0x4000;
+inline constexpr uint32_t kBlockControlB = 0x5000;
+inline constexpr uint32_t kBlockControlC = 0x7000;
+
+// Hardware semaphores shared with the adapter's firmware: a read returning non-zero grants,
+// writing 1 releases.
+inline constexpr uint32_t kMdioSemaphore = 0x3A0;
+inline constexpr uint32_t kFuseSemaphore = 0x3A4;
+
+// Chip revision, serial test port and fuse read port.
+inline constexpr uint32_t kChipRevision = 0x1C;
+inline constexpr uint32_t kTestPortControl = 0x3200;
+inline constexpr uint32_t kTestPortData = 0x3204;
+inline constexpr uint32_t kFuseResult = 0x3330;
+inline constexpr uint32_t kFuseCommand = 0x3334;
+
+}  // namespace hlv::reg

@@ -1,0 +1,64 @@
+#include "platform/linux_platform.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace hlv::platform {
+
+std::string LinuxPlatform::hostPath(std::string_view absolutePath) const {
+  return std::string(absolutePath);
+}
+
+uid_t LinuxPlatform::realUserId() const {
+  return getuid();
+}
+
+uint64_t LinuxPlatform::monotonicNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000ull + static_cast<uint64_t>(now.tv_nsec);
+}
+
+void LinuxPlatform::sleepMicroseconds(uint64_t microseconds) {
+  // usleep takes at most a second's worth reliably; longer waits are split.
+  while (microseconds > 0) {
+    const uint64_t step = microseconds > 999999 ? 999999 : microseconds;
+    usleep(static_cast<useconds_t>(step));
+    microseconds -= step;
+  }
+}
+
+void LinuxPlatform::yieldProcessor() {
+  sched_yield();
+}
+
+RegisterWindow LinuxPlatform::mapRegisterWindow(const std::string& resourcePath, uint64_t length) {
+  RegisterWindow window;
+  window.fd = open(resourcePath.c_str(), O_RDWR | O_CLOEXEC);
+  if (window.fd < 0) {
+    window.fd = -1;
+    return window;
+  }
+  void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, window.fd, 0);
+  if (mapping == MAP_FAILED) {
+    close(window.fd);
+    window.fd = -1;
+    return window;
+  }
+  window.mapping = mapping;
+  return window;
+}
+
+void LinuxPlatform::unmapRegisterWindow(const RegisterWindow& window, uint64_t length) {
+  if (window.mapping != nullptr) munmap(window.mapping, length);
+  if (window.fd != -1) close(window.fd);
+}
+
+std::string RootedPlatform::hostPath(std::string_view absolutePath) const {
+  return root_ + std::string(absolutePath);
+}
+
+}  // namespace hlv::platform

@@ -1,0 +1,33 @@
+#include "platform/platform.h"
+
+#include "platform/linux_platform.h"
+
+namespace hlv::platform {
+namespace {
+
+Platform* gInstalled = nullptr;
+
+Platform& linuxPlatform() {
+  static LinuxPlatform instance;
+  return instance;
+}
+
+}  // namespace
+
+Platform& current() {
+  return gInstalled != nullptr ? *gInstalled : linuxPlatform();
+}
+
+void install(Platform* platform) {
+  gInstalled = platform;
+}
+
+ScopedPlatform::ScopedPlatform(Platform& platform) : previous_(gInstalled) {
+  install(&platform);
+}
+
+ScopedPlatform::~ScopedPlatform() {
+  install(previous_);
+}
+
+}  // namespace hlv::platform

@@ -1,0 +1,144 @@
+// Trace points: declared once, in one table per source file, and emitted by name.
+//
+// A source file "foo.cpp" that emits records declares them in "foo_trace.h":
+//
+//   #define HLV_FOO_POINTS(X)
+//     X(kOpened, 0, "file {} opened", Text)
+//     X(kReadFailed, 1, "read of {x} bytes failed: errno {}", U32, I32)
+//   HLV_TRACE_TABLE(foo, kComponentApp, file::kFoo, HLV_FOO_POINTS)
+//
+// (each line of the list but the last ending in a backslash), at global scope
+//
+// which defines, in namespace hlv::trace_points::foo, one typed constant per point and the table
+// kTable that the decoder reads. The code then writes `trace::emit(tp::kReadFailed, n, errno)`;
+// the arguments are converted to the declared kinds, so a record always has the declared shape.
+// In messages, "{}" stands for the next argument in decimal, "{x}" in hexadecimal.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <type_traits>
+
+#include "trace/trace_ids.h"
+#include "trace/trace_sink.h"
+
+namespace hlv::trace {
+
+enum class ArgKind : uint8_t { kBool, kU8, kU16, kU32, kI32, kU64, kI64, kText };
+
+namespace kinds {
+using Bool = bool;
+using U8 = uint8_t;
+using U16 = uint16_t;
+using U32 = uint32_t;
+using I32 = int32_t;
+using U64 = uint64_t;
+using I64 = int64_t;
+using Text = std::string_view;
+}  // namespace kinds
+
+template <class T>
+constexpr ArgKind argKindOf() {
+  if constexpr (std::is_same_v<T, bool>)
+    return ArgKind::kBool;
+  else if constexpr (std::is_same_v<T, uint8_t>)
+    return ArgKind::kU8;
+  else if constexpr (std::is_same_v<T, uint16_t>)
+    return ArgKind::kU16;
+  else if constexpr (std::is_same_v<T, uint32_t>)
+    return ArgKind::kU32;
+  else if constexpr (std::is_same_v<T, int32_t>)
+    return ArgKind::kI32;
+  else if constexpr (std::is_same_v<T, uint64_t>)
+    return ArgKind::kU64;
+  else if constexpr (std::is_same_v<T, int64_t>)
+    return ArgKind::kI64;
+  else {
+    static_assert(std::is_same_v<T, std::string_view>, "unsupported trace argument type");
+    return ArgKind::kText;
+  }
+}
+
+// Bytes a fixed-width argument occupies; 0 for text.
+constexpr uint32_t argWidth(ArgKind kind) {
+  switch (kind) {
+    case ArgKind::kBool:
+    case ArgKind::kU8:
+      return 1;
+    case ArgKind::kU16:
+      return 2;
+    case ArgKind::kU32:
+    case ArgKind::kI32:
+      return 4;
+    case ArgKind::kU64:
+    case ArgKind::kI64:
+      return 8;
+    case ArgKind::kText:
+      return 0;
+  }
+  return 0;
+}
+
+inline constexpr std::size_t kMaxTraceArgs = 12;
+
+// What the decoder knows of one point.
+struct PointInfo {
+  uint32_t point;
+  const char* name;
+  const char* message;
+  std::array<ArgKind, kMaxTraceArgs> kinds;
+  uint8_t argCount;
+};
+
+// One source file's table.
+struct TableInfo {
+  const char* name;
+  uint32_t component;
+  uint32_t file;
+  std::span<const PointInfo> points;
+};
+
+template <class... Args>
+constexpr PointInfo makePointInfo(uint32_t point, const char* name, const char* message) {
+  static_assert(sizeof...(Args) <= kMaxTraceArgs, "too many trace arguments");
+  return PointInfo{point, name, message, {argKindOf<Args>()...}, sizeof...(Args)};
+}
+
+// A typed trace point: the record identifiers plus, in its type, the kinds of its arguments.
+template <class... Args>
+struct Point {
+  uint32_t component;
+  uint32_t file;
+  uint32_t point;
+};
+
+// Writes one record when the trace file is open; costs only the is-open test otherwise.
+template <class... Args>
+void emit(const Point<Args...>& p, std::type_identity_t<Args>... args) {
+  TraceSink& sink = traceSink();
+  if (!sink.isOpen()) return;
+  sink.writeWord(p.component);
+  sink.writeWord(p.file);
+  sink.writeWord(p.point);
+  (sink.writeArg(args), ...);
+}
+
+}  // namespace hlv::trace
+
+#define HLV_TRACE_DECLARE_POINT_(name, number, message, ...) \
+  inline constexpr ::hlv::trace::Point<__VA_ARGS__> name{kComponent, kFile, number};
+#define HLV_TRACE_DESCRIBE_POINT_(name, number, message, ...) \
+  ::hlv::trace::makePointInfo<__VA_ARGS__>(number, #name, message),
+
+#define HLV_TRACE_TABLE(table, componentId, fileId, POINTS)                                 \
+  namespace hlv::trace_points::table {                                                      \
+  using namespace ::hlv::trace;                                                             \
+  using namespace ::hlv::trace::kinds;                                                      \
+  inline constexpr uint32_t kComponent = (componentId);                                     \
+  inline constexpr uint32_t kFile = (fileId);                                               \
+  POINTS(HLV_TRACE_DECLARE_POINT_)                                                          \
+  inline constexpr ::hlv::trace::PointInfo kPoints[] = {POINTS(HLV_TRACE_DESCRIBE_POINT_)}; \
+  inline constexpr ::hlv::trace::TableInfo kTable{#table, kComponent, kFile, kPoints};      \
+  }

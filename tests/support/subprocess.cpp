@@ -1,0 +1,128 @@
+#include "tests/support/subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace hlv::test {
+namespace {
+
+void closeIfOpen(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+std::string builtProgram(const std::string& name) {
+#ifdef HLV_BIN_DIR
+  return std::string(HLV_BIN_DIR) + "/" + name;
+#else
+  return name;
+#endif
+}
+
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
+                         const ProcessOptions& options) {
+  // A child that ends before it has read all its input must not take the test with it.
+  signal(SIGPIPE, SIG_IGN);
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
+      pipe2(errPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(inPipe[0], 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    if (options.workDir && chdir(options.workDir->c_str()) != 0) _exit(126);
+    // The child starts with the default action for SIGINT, as from a shell.
+    signal(SIGINT, SIG_DFL);
+    if (options.userId) {
+      if (setgid(*options.userId) != 0 || setuid(*options.userId) != 0) _exit(126);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args)
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(inPipe[0]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+
+  ProcessResult result;
+  int inFd = inPipe[1], outFd = outPipe[0], errFd = errPipe[0];
+  std::size_t written = 0;
+  if (options.input.empty())
+    closeIfOpen(inFd);
+  else
+    fcntl(inFd, F_SETFL, O_NONBLOCK);
+  bool interrupted = false;
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+
+  while (outFd >= 0 || errFd >= 0) {
+    pollfd fds[3];
+    int count = 0;
+    if (outFd >= 0) fds[count++] = {outFd, POLLIN, 0};
+    if (errFd >= 0) fds[count++] = {errFd, POLLIN, 0};
+    if (inFd >= 0) fds[count++] = {inFd, POLLOUT, 0};
+    const int ready = poll(fds, count, 200);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec - start.tv_sec > static_cast<time_t>(options.timeoutSeconds)) {
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (ready <= 0) continue;
+    for (int i = 0; i < count; ++i) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == inFd) {
+        const ssize_t n =
+            write(inFd, options.input.data() + written, options.input.size() - written);
+        if (n > 0) written += static_cast<std::size_t>(n);
+        if (n < 0 && errno != EAGAIN) written = options.input.size();
+        if (written == options.input.size()) closeIfOpen(inFd);
+        continue;
+      }
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        if (fds[i].fd == outFd)
+          closeIfOpen(outFd);
+        else
+          closeIfOpen(errFd);
+        continue;
+      }
+      std::string& target = fds[i].fd == outFd ? result.out : result.err;
+      target.append(buffer, static_cast<std::size_t>(n));
+      if (options.interruptAfter && !interrupted &&
+          result.out.find(*options.interruptAfter) != std::string::npos) {
+        kill(pid, SIGINT);
+        interrupted = true;
+      }
+    }
+  }
+  closeIfOpen(inFd);
+  closeIfOpen(outFd);
+  closeIfOpen(errFd);
+
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+}  // namespace hlv::test
