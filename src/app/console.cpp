@@ -1,0 +1,42 @@
+#include "app/console.h"
+
+#include "app/console_trace.h"
+
+namespace hlv {
+namespace tp = trace_points::console;
+
+std::string readAnswer(const char* prompt, bool allowEmpty, std::FILE* input, std::FILE* output) {
+  for (;;) {
+    if (prompt != nullptr) {
+      std::fprintf(output, "%s", prompt);
+      // The prompt must be on the screen before the program waits for the answer.
+      std::fflush(output);
+    }
+    std::string line;
+    int c;
+    while ((c = std::getc(input)) != EOF && c != '\n')
+      line.push_back(static_cast<char>(c));
+    if (std::feof(input) || std::ferror(input)) {
+      trace::emit(tp::kInputEnded, std::ferror(input) != 0);
+      return {};
+    }
+    if (line.empty() && !allowEmpty) {
+      trace::emit(tp::kEmptyAnswer);
+      continue;
+    }
+    trace::emit(tp::kAnswerRead, static_cast<uint64_t>(line.size()));
+    return line;
+  }
+}
+
+void pressAnyKey(bool silent) {
+  trace::emit(tp::kPressAnyKey, silent);
+  if (silent) return;
+  std::printf("\nPress any key... \n");
+}
+
+void traceText(std::string_view text) {
+  trace::emit(tp::kOperatorText, text);
+}
+
+}  // namespace hlv

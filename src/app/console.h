@@ -1,0 +1,24 @@
+// Operator input and the closing console line.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace hlv {
+
+// Prints the prompt (when one is given) and reads one line, without its newline. End of input
+// or a read error yields the empty string at once; a last line that ends without a newline
+// counts as end of input and its text is dropped. An empty line shows the prompt again unless
+// allowEmpty is set. The streams are standard input and output unless a caller (a test) gives
+// others.
+std::string readAnswer(const char* prompt, bool allowEmpty, std::FILE* input = stdin,
+                       std::FILE* output = stdout);
+
+// Prints "\nPress any key... " and a newline unless silent; it does not wait for a key.
+void pressAnyKey(bool silent);
+
+// Traces one line the operator typed, as the one-text record of the console.
+void traceText(std::string_view text);
+
+}  // namespace hlv

@@ -1,0 +1,5 @@
+#include "app/program_entry.h"
+
+int main(int argc, char** argv) {
+  return hlv::programMain(argc, argv);
+}

@@ -1,0 +1,178 @@
+#include "app/update_session.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "app/adapter_table.h"
+#include "app/exit_status.h"
+#include "app/rollback_procedure.h"
+#include "app/update_procedure.h"
+#include "app/update_session_trace.h"
+#include "trace/log_directory.h"
+
+namespace hlv {
+namespace tp = trace_points::update_session;
+
+SessionSteps defaultSessionSteps() {
+  SessionSteps steps;
+  steps.loadAdapters = [](UpdateSession& session) { return session.loadAdapters(); };
+  steps.showAdapterTable = &showAdapterTable;
+  steps.selectAdapterForUpdate = &selectAdapterForUpdate;
+  steps.rollbackSelection = &rollbackSelection;
+  steps.updateAdapter = &updateAdapter;
+  return steps;
+}
+
+DriverControl::~DriverControl() {
+  if (installed) uninstallDriver(2);
+}
+
+uint32_t DriverControl::installDriver() {
+  installed = true;
+  trace::emit(tp::kDriverInstalled);
+  return 0;
+}
+
+bool DriverControl::uninstallDriver(uint32_t mode) {
+  trace::emit(tp::kDriverUninstalled, mode);
+  return true;
+}
+
+UpdateSession::UpdateSession(std::string toolDirectory, SessionOptions options, SessionSteps steps)
+    : options_(std::move(options)),
+      steps_(std::move(steps)),
+      toolDirectory_(std::move(toolDirectory)),
+      traceControl_(trace::createTraceControl()) {
+  trace::emit(tp::kCreated, toolDirectory_);
+}
+
+UpdateSession::~UpdateSession() {
+  // The trace control is destroyed without being stopped: the trace file stays open for the
+  // records written later in the process's exit.
+  trace::emit(tp::kTeardown);
+}
+
+bool UpdateSession::initialize() {
+  instanceLock_.reset();
+  instanceLock_ = acquireInstanceLock();
+  if (!instanceLock_) {
+    const int error = errno;
+    std::printf("[!] Couldn't create event (code: %u)! \n", static_cast<unsigned>(error));
+    trace::emit(tp::kLockNotCreated, error);
+    return false;
+  }
+  if (!instanceLock_->isFirst) {
+    // The semaphore belongs to the other instance; the lock holds none, so it removes nothing.
+    std::puts("[!] Another instance of the tool is running. ");
+    trace::emit(tp::kAnotherInstance);
+    return false;
+  }
+
+  logDirectory_ = trace::makeLogDirectory(toolDirectory_);
+  if (logDirectory_.empty()) {
+    const int error = errno;
+    std::printf("[!] Couldn't initialize directory for log files (code: %u) \n",
+                static_cast<unsigned>(error));
+    trace::emit(tp::kLogDirectoryFailed, error);
+    return false;
+  }
+  // Tracing problems never stop the session.
+  if (!traceControl_->start(logDirectory_)) trace::emit(tp::kTraceNotStarted);
+
+  trace::emit(tp::kOptions, options_.silent, options_.rollback, options_.adapterName);
+  driverControl_.installDriver();
+  trace::emit(tp::kInitialized, logDirectory_);
+  return true;
+}
+
+uint32_t UpdateSession::run() {
+  if (!initialize()) {
+    trace::emit(tp::kInitializeFailed);
+    return kSessionInitializeFailed;
+  }
+  const uint32_t loaded = steps_.loadAdapters(*this);
+  if (loaded != 0) {
+    trace::emit(tp::kAdapterListFailed, loaded);
+    return loaded;
+  }
+
+  if (options_.rollback) {
+    const uint32_t result = steps_.rollbackSelection(*this);
+    trace::emit(tp::kRollbackFinished, result);
+    return result;
+  }
+
+  steps_.showAdapterTable(adapters_, false);
+  const bool anyAvailable = std::any_of(
+      adapters_.begin(), adapters_.end(),
+      [](const AdapterEntry& entry) { return entry.status == AdapterStatus::Available; });
+  if (!anyAvailable) {
+    std::puts("No adapters can be updated ");
+    trace::emit(tp::kNoAdapterAvailable);
+    return kSessionNoAdapterAvailable;
+  }
+
+  std::size_t chosen = findAdapterByName();
+  if (!options_.silent) {
+    std::puts("*** Important notice *** ");
+    std::puts("The network connection may be dropped during the update process. ");
+    std::puts("Please complete all network activity before updating.\n ");
+    if (chosen >= adapters_.size()) {
+      chosen = steps_.selectAdapterForUpdate(adapters_);
+      if (chosen >= adapters_.size()) {
+        trace::emit(tp::kOperatorQuit);
+        return kSessionOperatorQuit;
+      }
+    }
+  } else if (chosen < adapters_.size()) {
+    std::printf("Silent mode: selected device '%s' \n", adapters_[chosen].name().c_str());
+  } else if (options_.adapterName.empty()) {
+    std::puts("Silent mode: all devices will be updated ");
+    chosen = 0;
+  } else {
+    std::printf("Silent mode: adapter with name '%s' not found \n", options_.adapterName.c_str());
+    std::puts("Silent mode: update aborted ");
+    trace::emit(tp::kSilentAdapterNotFound, options_.adapterName);
+    return kSessionAdapterNotFound;
+  }
+
+  std::puts(" ");
+  trace::emit(tp::kFirstAdapter, static_cast<uint64_t>(chosen));
+
+  // Only silent mode without a name goes on past the chosen entry.
+  const bool updateAll = options_.silent && options_.adapterName.empty();
+  uint32_t result = 0;
+  uint32_t lastFailure = 0;
+  bool problems = false;
+  for (std::size_t i = chosen; i < adapters_.size(); ++i) {
+    const AdapterEntry& entry = adapters_[i];
+    if (entry.status != AdapterStatus::Available) {
+      trace::emit(tp::kEntrySkipped, entry.index, static_cast<uint32_t>(entry.status));
+    } else {
+      result = steps_.updateAdapter(entry, logDirectory_);
+      trace::emit(tp::kProcedureFinished, entry.index, result);
+      if (result != 0) {
+        problems = true;
+        lastFailure = result;
+      }
+    }
+    if (!updateAll) break;
+  }
+
+  // A failure followed by a success must not end the run with 0: the exit status reports the
+  // last failure whenever the summary reports problems.
+  if (problems) result = lastFailure;
+  trace::emit(tp::kSummary, problems, result);
+  if (problems) {
+    std::puts("\n!!! There were some problems updating one or more adapters. ");
+    std::puts("   Please send update logs to the vendor. ");
+    std::printf("   Logs location: '%s' \n", logDirectory_.c_str());
+  } else {
+    std::puts("\nFirmware update finished! ");
+  }
+  return result;
+}
+
+}  // namespace hlv

@@ -1,0 +1,95 @@
+// One run of the tool: the single-instance lock, the run's log directory and trace, the adapter
+// list, the dialogue (table, choice, procedures) and the closing summary.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/adapter_entry.h"
+#include "app/instance_lock.h"
+#include "trace/trace_control.h"
+
+namespace hlv {
+
+class UpdateSession;
+
+// What the command line asked of the session.
+struct SessionOptions {
+  bool silent = false;
+  bool rollback = false;
+  std::string adapterName;
+};
+
+// The operations the session runs on its adapter list. The defaults are the program's own;
+// tests substitute theirs to drive the dialogue with adapters and procedures of their making.
+struct SessionSteps {
+  // Builds session.adapters(); 0 on success, otherwise the session's result.
+  std::function<uint32_t(UpdateSession& session)> loadAdapters;
+  std::function<void(const std::vector<AdapterEntry>& entries, bool rollbackMode)> showAdapterTable;
+  // The chosen position, or the number of entries when the operator quits.
+  std::function<std::size_t(const std::vector<AdapterEntry>& entries)> selectAdapterForUpdate;
+  std::function<uint32_t(UpdateSession& session)> rollbackSelection;
+  std::function<uint32_t(const AdapterEntry& entry, const std::string& logDirectory)> updateAdapter;
+};
+
+SessionSteps defaultSessionSteps();
+
+// Marks that the session has the driver side prepared. It only records the fact: the driver
+// restart after an update is a separate operation of the device layer.
+class DriverControl {
+ public:
+  virtual ~DriverControl();             // uninstallDriver(2) when installed
+  uint32_t installDriver();             // always 0
+  bool uninstallDriver(uint32_t mode);  // does nothing; true
+
+  bool installed = false;
+};
+
+class UpdateSession {
+ public:
+  // Stores the tool directory (ending in "/") and creates the trace control; prints nothing.
+  UpdateSession(std::string toolDirectory, SessionOptions options,
+                SessionSteps steps = defaultSessionSteps());
+  // The teardown: the adapter entries, the driver control, the trace control, then the lock
+  // (which removes the single-instance semaphore).
+  ~UpdateSession();
+  UpdateSession(const UpdateSession&) = delete;
+  UpdateSession& operator=(const UpdateSession&) = delete;
+
+  // The whole dialogue; the result becomes the process exit status (see exit_status.h).
+  uint32_t run();
+
+  // The lock, the log directory and the start of the trace; false after a console message.
+  bool initialize();
+
+  // The program's adapter list (adapter_list.cpp): 0, or the session's result.
+  uint32_t loadAdapters();
+
+  // Position of the first entry whose adapter name equals the -a name byte for byte; the
+  // number of entries when no name was given or none matches.
+  std::size_t findAdapterByName() const;
+
+  const SessionOptions& options() const { return options_; }
+  const std::string& toolDirectory() const { return toolDirectory_; }
+  const std::string& logDirectory() const { return logDirectory_; }
+  std::vector<AdapterEntry>& adapters() { return adapters_; }
+  const std::vector<AdapterEntry>& adapters() const { return adapters_; }
+
+ private:
+  // Members are destroyed in the reverse of this order, which is the teardown order: entries,
+  // driver control, trace control, lock, strings.
+  SessionOptions options_;
+  SessionSteps steps_;
+  std::string toolDirectory_;
+  std::string logDirectory_;
+  std::unique_ptr<InstanceLock> instanceLock_;
+  std::unique_ptr<trace::TraceControl> traceControl_;
+  DriverControl driverControl_;
+  std::vector<AdapterEntry> adapters_;
+};
+
+}  // namespace hlv
