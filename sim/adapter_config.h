@@ -1,0 +1,39 @@
+// What an emulated adapter is built from: its flash part, the part's state at power-on, its
+// timings and the faults to inject.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace hlv::sim {
+
+// The JEDEC identification that selects the part answering the short identification command.
+inline constexpr uint32_t kShortIdPart = 0x651F;
+
+enum class SfdpRevision : uint8_t { k1_0, k1_6 };
+
+struct AdapterTimings {
+  uint64_t registerReadNs = 1000;
+  uint64_t registerWriteNs = 250;
+  uint64_t engineTransferNs = 1000;   // one started word of the command engine
+  uint64_t pageProgramNs = 700000;    // one page program
+  uint64_t sectorEraseNs = 45000000;  // a 4 KiB erase
+  uint64_t blockEraseNs = 150000000;  // a 64 KiB erase
+  uint64_t writeStatusNs = 2000000;   // a status register write
+};
+
+struct AdapterConfig {
+  // What the part answers to the JEDEC identification, as the bytes read in order: 0xEF6015 is
+  // EF, 60, 15 (a fourth byte 0). Values above 0xFFFFFF give four bytes (0x1F240001 is 1F, 24, 00,
+  // 01). kShortIdPart selects the part that answers the short identification command instead.
+  uint32_t jedecId = 0xEF6015;
+  bool sfdp = false;  // the part answers the SFDP read with a table
+  SfdpRevision sfdpRevision = SfdpRevision::k1_6;
+  bool protectedAtPowerOn = false;        // status register protection bits set at power-on
+  std::optional<uint64_t> powerCutAfter;  // power lost after this many program/erase commands
+  bool engineStuck = false;               // command engine busy forever
+  bool partStuck = false;                 // flash part busy forever
+  AdapterTimings timings;
+};
+
+}  // namespace hlv::sim

@@ -1,0 +1,33 @@
+#include "sim/adapter_stats.h"
+
+namespace hlv::sim {
+
+std::string_view violationName(Violation kind) {
+  switch (kind) {
+    case Violation::kTransferWhileEngineBusy:
+      return "transfer_while_engine_busy";
+    case Violation::kRegisterWriteWhileEngineBusy:
+      return "register_write_while_engine_busy";
+    case Violation::kDataReadWhileEngineBusy:
+      return "data_read_while_engine_busy";
+    case Violation::kCommandWhilePartBusy:
+      return "command_while_part_busy";
+    case Violation::kNoWriteEnable:
+      return "no_write_enable";
+    case Violation::kWriteProtected:
+      return "write_protected";
+    case Violation::kPageCrossing:
+      return "page_crossing";
+    case Violation::kUnalignedErase:
+      return "unaligned_erase";
+    case Violation::kFormatMismatch:
+      return "format_mismatch";
+    case Violation::kCommandChangedInOpenTransfer:
+      return "command_changed_in_open_transfer";
+    case Violation::kAddressBeyondCapacity:
+      return "address_beyond_capacity";
+  }
+  return "unknown";
+}
+
+}  // namespace hlv::sim

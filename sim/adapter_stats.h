@@ -1,0 +1,55 @@
+// What the emulated adapter counts: accesses, flash work, virtual time and protocol violations
+// (sequences a real adapter would not forgive).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace hlv::sim {
+
+enum class Violation : uint8_t {
+  kTransferWhileEngineBusy,       // a word started while the command engine was busy
+  kRegisterWriteWhileEngineBusy,  // address, data or format changed during a transfer
+  kDataReadWhileEngineBusy,       // the data register read before the transfer ended
+  kCommandWhilePartBusy,          // a command other than a status read while the part was busy
+  kNoWriteEnable,                 // program, erase or status write without write enable
+  kWriteProtected,                // program or erase while the protection bits were set
+  kPageCrossing,                  // program data running past the end of its page
+  kUnalignedErase,                // erase address not at the start of its unit
+  kFormatMismatch,                // transfer format that does not fit the opcode
+  kCommandChangedInOpenTransfer,  // a continuing word with another opcode or direction
+  kAddressBeyondCapacity,         // a read, program or erase starting past the part's end
+};
+
+inline constexpr std::size_t kViolationKinds = 11;
+
+// Name of a violation kind as used in the stats file ("violations_<name>").
+std::string_view violationName(Violation kind);
+
+struct AdapterStats {
+  uint64_t regReads = 0;
+  uint64_t regWrites = 0;
+  uint64_t unclaimedAccesses = 0;  // accesses to registers no block answers
+  uint64_t transfers = 0;          // words started on the command engine
+  uint64_t bytesRead = 0;          // array bytes the part sent
+  uint64_t bytesProgrammed = 0;    // data bytes of executed program commands
+  uint64_t erases4k = 0;
+  uint64_t erases32k = 0;
+  uint64_t erases64k = 0;
+  uint64_t erasesOther = 0;
+  uint64_t modifyingTransfers = 0;  // program and erase commands the part received
+  uint64_t violations = 0;
+  std::array<uint64_t, kViolationKinds> violationsByKind{};
+  uint64_t virtualNs = 0;
+  bool powerCut = false;  // the adapter lost power at some point
+
+  uint64_t count(Violation kind) const { return violationsByKind[static_cast<std::size_t>(kind)]; }
+  void record(Violation kind) {
+    ++violations;
+    ++violationsByKind[static_cast<std::size_t>(kind)];
+  }
+};
+
+}  // namespace hlv::sim

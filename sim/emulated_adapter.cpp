@@ -1,0 +1,109 @@
+#include "sim/emulated_adapter.h"
+
+#include "platform/hlv_assert.h"
+
+namespace hlv::sim {
+
+EmulatedAdapter::EmulatedAdapter(const AdapterConfig& config, VirtualClock& clock)
+    : EmulatedAdapter(config, clock, std::span<uint8_t>()) {}
+
+EmulatedAdapter::EmulatedAdapter(const AdapterConfig& config, VirtualClock& clock,
+                                 std::span<uint8_t> flash)
+    : config_(config),
+      clock_(clock),
+      ownedFlash_(flash.data() == nullptr ? partCapacity(config) : 0, 0xFF),
+      flash_(flash.data() == nullptr ? std::span<uint8_t>(ownedFlash_) : flash),
+      part_(partModelFor(config), config, clock, flash_, stats_),
+      engine_(part_, config, clock, stats_) {
+  part_.setModifyingCommandHook([this] { afterModifyingCommand(); });
+  auto controlWord = std::make_unique<ControlWord>();
+  controlWord_ = controlWord.get();
+  blocks_.push_back(&engine_);
+  addBlock(std::move(controlWord));
+  if (config.powerCutAfter.has_value()) cutPowerAfter(*config.powerCutAfter);
+}
+
+EmulatedAdapter::~EmulatedAdapter() = default;
+
+void EmulatedAdapter::addBlock(std::unique_ptr<RegisterBlock> block) {
+  HLV_ASSERT(block != nullptr, "block");
+  blocks_.push_back(block.get());
+  ownedBlocks_.push_back(std::move(block));
+}
+
+RegisterBlock* EmulatedAdapter::blockFor(uint32_t offset) {
+  if (offset % 4 != 0) return nullptr;
+  for (RegisterBlock* block : blocks_) {
+    if (block->claims(offset)) return block;
+  }
+  return nullptr;
+}
+
+uint32_t EmulatedAdapter::read32(uint32_t offset) {
+  ++stats_.regReads;
+  uint32_t value = 0xFFFFFFFF;
+  if (!poweredOff_) {
+    RegisterBlock* block = blockFor(offset);
+    if (block != nullptr) {
+      value = block->read(offset);
+    } else {
+      ++stats_.unclaimedAccesses;
+      value = 0;
+    }
+  }
+  clock_.advance(config_.timings.registerReadNs);
+  return value;
+}
+
+void EmulatedAdapter::write32(uint32_t offset, uint32_t value) {
+  ++stats_.regWrites;
+  if (!poweredOff_) {
+    RegisterBlock* block = blockFor(offset);
+    if (block != nullptr) {
+      block->write(offset, value);
+    } else {
+      ++stats_.unclaimedAccesses;
+    }
+  }
+  clock_.advance(config_.timings.registerWriteNs);
+}
+
+AdapterStats EmulatedAdapter::stats() const {
+  AdapterStats stats = stats_;
+  stats.virtualNs = clock_.now();
+  return stats;
+}
+
+void EmulatedAdapter::resetStats() {
+  stats_ = AdapterStats{};
+}
+
+void EmulatedAdapter::cutPowerAfter(uint64_t commands) {
+  if (commands == 0) {
+    poweredOff_ = true;
+    stats_.powerCut = true;
+    powerCutArmed_ = false;
+    return;
+  }
+  powerCutArmed_ = true;
+  commandsBeforeCut_ = commands;
+}
+
+void EmulatedAdapter::restorePower() {
+  poweredOff_ = false;
+  powerCutArmed_ = false;
+  part_.powerOn();
+  for (RegisterBlock* block : blocks_)
+    block->powerOn();
+}
+
+void EmulatedAdapter::afterModifyingCommand() {
+  if (!powerCutArmed_) return;
+  if (--commandsBeforeCut_ == 0) {
+    powerCutArmed_ = false;
+    poweredOff_ = true;
+    stats_.powerCut = true;
+  }
+}
+
+}  // namespace hlv::sim

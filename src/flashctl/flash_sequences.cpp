@@ -1,0 +1,238 @@
+#include "flashctl/flash_sequences.h"
+
+#include <algorithm>
+
+#include "device/register_map.h"
+#include "flashctl/flash_protocol.h"
+#include "flashctl/flash_sequences_trace.h"
+
+namespace hlv {
+namespace {
+
+namespace tp = trace_points::flash_sequences;
+
+constexpr uint32_t kEraseFormat = 0x0003;  // three address bytes, no data
+constexpr uint32_t kSplitUnitPages = 8;
+
+void writeAddress(uint32_t device, uint32_t address) {
+  writeReg(device, reg::kFlashAddressUpper, address >> 16 & 0xFF);
+  writeReg(device, reg::kFlashAddress, address & 0xFFFF);
+}
+
+bool engineWentIdle(const FlashHwContext& context) {
+  return pollEngine(context) < kEnginePollLimit;
+}
+
+FlashStatus eraseCommand(const FlashHwContext& context, const FlashParams& params, uint16_t opcode,
+                         uint32_t address) {
+  const uint32_t device = context.deviceIndex;
+  writeReg(device, reg::kFlashFormat, kEraseFormat);
+  writeAddress(device, address);
+  writeReg(device, reg::kFlashCommand, reg::kFlashCommandStart | opcode);
+  // Only a part that reported ready has finished the erase: an engine that never went idle is a
+  // failure as much as a part that stayed busy.
+  const FlashStatus status = waitReady(context, params);
+  if (status != FLASH_READY) {
+    trace::emit(tp::kEraseFailed, opcode, address, status);
+    return status;
+  }
+  return FLASH_OK;
+}
+
+// Clears the part's protection bits (write enable, status write of the status value, twice)
+// and leaves the write enable latch set for the erase.
+FlashStatus unprotectAndEnable(const FlashHwContext& context, const FlashParams& params) {
+  const uint32_t device = context.deviceIndex;
+  for (int round = 0; round < 2; ++round) {
+    if (!engineWentIdle(context)) return FLASH_ENGINE_TIMEOUT;
+    writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
+    writeReg(device, reg::kFlashCommand, params.statusWriteEnableCommand);
+    FlashStatus status = waitReady(context, params);
+    if (status != FLASH_READY) return status;
+    writeReg(device, reg::kFlashFormat, params.writeStatusFormat);
+    writeReg(device, reg::kFlashAddress, params.statusValue);
+    writeReg(device, reg::kFlashCommand, params.writeStatusCommand);
+    status = waitReady(context, params);
+    if (status != FLASH_READY) return status;
+  }
+  if (waitIdle(context) != FLASH_IDLE) return FLASH_ENGINE_TIMEOUT;
+  writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
+  writeReg(device, reg::kFlashCommand, params.writeEnableCommand);
+  const FlashStatus status = waitReady(context, params);
+  return status == FLASH_READY ? FLASH_OK : status;
+}
+
+}  // namespace
+
+FlashStatus flashReadSequence(const FlashHwContext& context, FlashPartType type, uint32_t address,
+                              uint32_t length, uint8_t* buffer, uint32_t& bytesRead) {
+  const uint32_t device = context.deviceIndex;
+  bytesRead = 0;
+  if (length == 0) return FLASH_OK;
+  FlashParams params;
+  if (loadParams(context, type, params) == FLASH_NO_PARAMETERS) return FLASH_NO_PARAMETERS;
+  const FlashStatus ready = waitReady(context, params);
+  if (ready != FLASH_READY) return ready;
+
+  writeReg(device, reg::kFlashFormat, params.readFormat);
+  writeReg(device, reg::kFlashAddressUpper, address >> 16);
+  writeReg(device, reg::kFlashAddress, address & 0xFFFF);
+
+  const uint32_t words = (length - 1) / 4;
+  for (uint32_t i = 0; i < words; ++i) {
+    writeReg(device, reg::kFlashCommand, params.readContinueCommand);
+    // Data taken while the engine is still shifting would be wrong: a stuck word ends the read.
+    if (!engineWentIdle(context)) {
+      trace::emit(tp::kReadWordTimeout, 4 * i, length);
+      bytesRead = 4 * i;
+      return FLASH_ENGINE_TIMEOUT;
+    }
+    const uint32_t lower = readReg(device, reg::kFlashData);
+    const uint32_t upper = readReg(device, reg::kFlashDataUpper);
+    buffer[4 * i] = static_cast<uint8_t>(lower);
+    buffer[4 * i + 1] = static_cast<uint8_t>(lower >> 8);
+    buffer[4 * i + 2] = static_cast<uint8_t>(upper >> 16);
+    buffer[4 * i + 3] = static_cast<uint8_t>(upper >> 24);
+  }
+  if (words > 0) {
+    bytesRead = 4 * words;
+    const uint32_t command = readReg(device, reg::kFlashCommand);
+    if ((command & reg::kFlashCommandKeepOpen) != 0) {
+      writeReg(device, reg::kFlashCommand, command & ~reg::kFlashCommandKeepOpen);
+    }
+  } else {
+    writeReg(device, reg::kFlashCommand, params.readOpcode);
+  }
+  const uint32_t lastAddress = address + 4 * words;
+  writeReg(device, reg::kFlashAddressUpper, lastAddress >> 16);
+  writeReg(device, reg::kFlashAddress, lastAddress & 0xFFFF);
+  const uint32_t command = readReg(device, reg::kFlashCommand);
+  if ((command & reg::kFlashCommandStart) == 0) {
+    writeReg(device, reg::kFlashCommand, command | reg::kFlashCommandStart);
+  }
+  if (!engineWentIdle(context)) {
+    trace::emit(tp::kReadLastWordTimeout, lastAddress);
+    return FLASH_ENGINE_TIMEOUT;
+  }
+  const uint32_t remaining = length - 4 * words;  // 1 to 4
+  const uint32_t lower = readReg(device, reg::kFlashData);
+  const uint32_t upper = remaining > 2 ? readReg(device, reg::kFlashDataUpper) : 0;
+  const uint8_t last[4] = {static_cast<uint8_t>(lower), static_cast<uint8_t>(lower >> 8),
+                           static_cast<uint8_t>(upper >> 16), static_cast<uint8_t>(upper >> 24)};
+  std::copy_n(last, remaining, buffer + 4 * words);
+  bytesRead = length;
+  return FLASH_OK;
+}
+
+FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParams& params,
+                                 uint32_t address, uint32_t length, const uint8_t* buffer,
+                                 uint32_t& bytesWritten) {
+  const uint32_t device = context.deviceIndex;
+  bytesWritten = 0;
+  if (length == 0) {
+    const FlashStatus status = waitReady(context, params);
+    return status == FLASH_READY ? FLASH_OK : status;
+  }
+  const uint32_t pageSize = params.pageSize;
+  uint32_t done = 0;
+  uint32_t offset = address % pageSize;
+  const auto halfWord = [buffer](uint32_t at) {
+    return static_cast<uint32_t>(buffer[at]) | static_cast<uint32_t>(buffer[at + 1]) << 8;
+  };
+  for (;;) {
+    const FlashStatus ready = waitReady(context, params);
+    if (ready != FLASH_READY) {
+      trace::emit(tp::kProgramNotReady, ready, address + done);
+      return ready;
+    }
+    if (!usesReadyBitProtocol(params.type)) {
+      writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
+      writeReg(device, reg::kFlashCommand, params.writeEnableCommand);
+      if (!engineWentIdle(context)) {
+        trace::emit(tp::kProgramWordTimeout, address + done);
+        return FLASH_ENGINE_TIMEOUT;
+      }
+    }
+    writeReg(device, reg::kFlashFormat, params.programFormat);
+    writeAddress(device, address + done);
+
+    while (offset + 4 < pageSize && done + 4 < length) {
+      writeReg(device, reg::kFlashDataUpper, halfWord(done + 2));
+      writeReg(device, reg::kFlashData, halfWord(done));
+      writeReg(device, reg::kFlashCommand, params.programContinueCommand);
+      // Loading the next word while the engine still shifts this one would corrupt both.
+      if (!engineWentIdle(context)) {
+        trace::emit(tp::kProgramWordTimeout, address + done);
+        return FLASH_ENGINE_TIMEOUT;
+      }
+      offset += 4;
+      done += 4;
+    }
+
+    writeReg(device, reg::kFlashCommand, params.programLastCommand);
+    const uint32_t last = std::min(pageSize - offset, length - done);  // 1 to 4
+    switch (last) {
+      case 1:
+        writeReg(device, reg::kFlashData, buffer[done]);
+        break;
+      case 2:
+        writeReg(device, reg::kFlashData, halfWord(done));
+        break;
+      case 3:
+        writeReg(device, reg::kFlashDataUpper, buffer[done + 2]);
+        writeReg(device, reg::kFlashData, halfWord(done));
+        break;
+      default:
+        writeReg(device, reg::kFlashDataUpper, halfWord(done + 2));
+        writeReg(device, reg::kFlashData, halfWord(done));
+        break;
+    }
+    const uint32_t format = readReg(device, reg::kFlashFormat);
+    const uint32_t dataBytes =
+        (format & reg::kFlashFormatDataBytesMask) >> reg::kFlashFormatDataBytesShift;
+    if (dataBytes != last) {
+      writeReg(
+          device, reg::kFlashFormat,
+          (format & ~reg::kFlashFormatDataBytesMask) | last << reg::kFlashFormatDataBytesShift);
+    }
+    const uint32_t command = readReg(device, reg::kFlashCommand);
+    if ((command & reg::kFlashCommandStart) == 0) {
+      writeReg(device, reg::kFlashCommand, command | reg::kFlashCommandStart);
+    }
+    if (!engineWentIdle(context)) {
+      trace::emit(tp::kProgramWordTimeout, address + done);
+      return FLASH_ENGINE_TIMEOUT;
+    }
+    done += last;
+    if (done >= length) break;
+    offset = 0;
+  }
+  const FlashStatus status = waitReady(context, params);
+  if (status != FLASH_READY) return status;
+  bytesWritten = done;
+  return FLASH_OK;
+}
+
+FlashStatus flashEraseSequence(const FlashHwContext& context, const FlashParams& params,
+                               uint16_t opcode, uint32_t address) {
+  if (usesReadyBitProtocol(params.type)) {
+    // These parts split their first large unit in two (its first eight pages and the rest);
+    // erasing the unit at 0 takes an erase of each half.
+    if (opcode == params.largeEraseOpcode && address == 0) {
+      const FlashStatus first = eraseCommand(context, params, opcode, 0);
+      if (first != FLASH_OK) return first;
+      const uint32_t secondHalf = kSplitUnitPages * params.pageSize;
+      trace::emit(tp::kSplitUnitErase, opcode, secondHalf);
+      return eraseCommand(context, params, opcode, secondHalf);
+    }
+    return eraseCommand(context, params, opcode, address);
+  }
+  const FlashStatus unprotected = unprotectAndEnable(context, params);
+  if (unprotected != FLASH_OK) {
+    trace::emit(tp::kUnprotectFailed, unprotected);
+    return unprotected;
+  }
+  return eraseCommand(context, params, opcode, address);
+}
+
+}  // namespace hlv

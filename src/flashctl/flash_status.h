@@ -1,0 +1,30 @@
+// Results of the flash layer's register sequences, and the kinds of flash part it knows.
+#pragma once
+
+#include <cstdint>
+
+namespace hlv {
+
+using FlashStatus = uint32_t;
+
+inline constexpr FlashStatus FLASH_OK = 0;
+inline constexpr FlashStatus FLASH_READY = 200;           // the part reported ready
+inline constexpr FlashStatus FLASH_IDLE = 201;            // the command engine went idle
+inline constexpr FlashStatus FLASH_ENGINE_TIMEOUT = 203;  // busy bit set for 21 reads in a row
+inline constexpr FlashStatus FLASH_STATUS_TIMEOUT = 204;  // part busy past its status timeout
+inline constexpr FlashStatus FLASH_UNKNOWN_PART = 205;    // no known part and no SFDP area
+inline constexpr FlashStatus FLASH_NO_PARAMETERS = 206;   // no parameters for the part type
+// The request lies outside what the part can do: an address or length past its end, an erase
+// address not at the start of its unit, or an erase the part has no command for.
+inline constexpr FlashStatus FLASH_INVALID_REQUEST = 207;
+
+using FlashPartType = uint32_t;
+
+// Types 0 to 14 are the parts of the identification table.
+inline constexpr FlashPartType kFlashPartShortId = 0;
+inline constexpr FlashPartType kFlashPartLastFixed = 14;
+inline constexpr FlashPartType kFlashPartSfdp = 90;  // described by its SFDP area
+inline constexpr FlashPartType kFlashPartNoInterface = 100;
+inline constexpr FlashPartType kFlashPartUnknown = 101;
+
+}  // namespace hlv
