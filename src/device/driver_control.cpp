@@ -1,0 +1,95 @@
+#include "device/driver_control.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#include "device/driver_control_trace.h"
+#include "device/sysfs_directory.h"
+#include "platform/platform.h"
+
+namespace hlv {
+namespace {
+
+namespace tp = trace_points::driver_control;
+
+constexpr const char* kDriversDirectory = "/sys/bus/pci/drivers/";
+
+bool listingContains(const std::string& directory, const std::string& name) {
+  const auto names = listSysfsDirectory(directory);
+  return names && std::find(names->begin(), names->end(), name) != names->end();
+}
+
+// The kernel keeps one entry per bound function, named by its address, in the driver's
+// directory.
+bool driverOwns(const char* driverName, const std::string& bdf) {
+  return listingContains(kDriversDirectory, driverName) &&
+         listingContains(kDriversDirectory + std::string(driverName), bdf);
+}
+
+int openForWriting(const std::string& absolutePath) {
+  return open(platform::current().hostPath(absolutePath).c_str(), O_WRONLY | O_CLOEXEC);
+}
+
+// One write of the whole address; a short write counts as failed (errno 0 then).
+bool writeAddress(int fd, const std::string& bdf) {
+  errno = 0;
+  const ssize_t written = write(fd, bdf.data(), bdf.size());
+  return written >= 0 && static_cast<std::size_t>(written) == bdf.size();
+}
+
+}  // namespace
+
+uint32_t restartDriver(const AdapterInfo& adapter) {
+  trace::emit(tp::kRestartRequested, adapter.bdf, adapter.interfaceName);
+  if (adapter.interfaceName == "unknown") {
+    trace::emit(tp::kNoInterface, adapter.bdf);
+    return kStatusDriverRestarted;
+  }
+
+  // With no owning driver the base stays the drivers directory itself, and the open of its
+  // "unbind" (a path with a doubled slash) fails: the kernel offers no such file there.
+  std::string base = kDriversDirectory;
+  const auto owner = std::find_if(std::begin(kDriverNames), std::end(kDriverNames),
+                                  [&](const char* name) { return driverOwns(name, adapter.bdf); });
+  if (owner != std::end(kDriverNames)) {
+    base += *owner;
+    trace::emit(tp::kDriverFound, adapter.bdf, *owner);
+  } else {
+    trace::emit(tp::kNoDriverFound, adapter.bdf);
+  }
+  const std::string unbindPath = base + "/unbind";
+  const std::string bindPath = base + "/bind";
+
+  const int unbindFd = openForWriting(unbindPath);
+  if (unbindFd < 0) {
+    trace::emit(tp::kUnbindOpenFailed, adapter.bdf, errno);
+    return kStatusDriverRestartFailed;
+  }
+  if (!writeAddress(unbindFd, adapter.bdf)) {
+    trace::emit(tp::kUnbindWriteFailed, adapter.bdf, errno);
+    close(unbindFd);
+    return kStatusDriverRestartFailed;
+  }
+  const int bindFd = openForWriting(bindPath);
+  if (bindFd < 0) {
+    trace::emit(tp::kBindOpenFailed, adapter.bdf, errno);
+    close(unbindFd);
+    return kStatusDriverRestartFailed;
+  }
+  if (!writeAddress(bindFd, adapter.bdf)) {
+    trace::emit(tp::kBindWriteFailed, adapter.bdf, errno);
+    close(bindFd);
+    close(unbindFd);
+    return kStatusDriverRestartFailed;
+  }
+  close(bindFd);
+  close(unbindFd);
+  trace::emit(tp::kDriverRestarted, adapter.bdf);
+  return kStatusDriverRestarted;
+}
+
+}  // namespace hlv

@@ -1,0 +1,22 @@
+// Restarting the kernel network driver of an adapter, so that it takes the adapter up again
+// after new firmware was written.
+#pragma once
+
+#include <cstdint>
+
+#include "device/pci_discovery.h"
+
+namespace hlv {
+
+inline constexpr uint32_t kStatusDriverRestarted = 0;
+inline constexpr uint32_t kStatusDriverRestartFailed = 40;
+
+// The two kernel drivers that may own an adapter's function, tried in this order.
+inline constexpr const char* kDriverNames[] = {"halvern", "halvern-fwd"};
+
+// Writes the adapter's PCI address to its driver's "unbind" file and then to its "bind" file.
+// 0 when the driver was rebound or the adapter has no network interface (no driver to restart);
+// 40 when a step failed. A failure after the unbind leaves the function without its driver.
+uint32_t restartDriver(const AdapterInfo& adapter);
+
+}  // namespace hlv

@@ -1,0 +1,155 @@
+#include "device/driver_control.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/linux_platform.h"
+#include "platform/platform.h"
+#include "tests/device/trace_capture.h"
+#include "tests/support/fake_sysfs.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
+namespace hlv {
+namespace {
+
+using test::FakeSysfs;
+
+constexpr const char* kBdf = "0000:03:00.0";
+
+AdapterInfo adapterAt(const std::string& interfaceName = "eth0") {
+  AdapterInfo adapter;
+  adapter.bdf = kBdf;
+  adapter.interfaceName = interfaceName;
+  adapter.sysfsPath = FakeSysfs::devicePath(kBdf);
+  return adapter;
+}
+
+// Replaces a driver file by a link to /dev/full, whose writes fail.
+void makeWritesFail(FakeSysfs& sysfs, const std::string& driver, const std::string& name) {
+  const std::string path = sysfs.hostPath("/sys/bus/pci/drivers/" + driver + "/" + name);
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink("/dev/full", path);
+}
+
+struct RestartCase {
+  const char* name;
+  std::function<void(FakeSysfs&)> setup;
+  std::string interfaceName;
+  uint32_t status;
+  std::string failurePoint = "";  // the failure record expected, e.g. "9248:8:1 "; empty: none
+  std::string driver = "";        // the driver whose files receive the address; empty: none
+  bool unbindWritten = false;
+  bool bindWritten = false;
+};
+
+void PrintTo(const RestartCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// A driver file's contents, or a note when it is no regular file (missing, a directory, or a
+// device standing in for a file that rejects writes).
+std::string driverFileContents(const FakeSysfs& sysfs, const std::string& driver,
+                               const std::string& name) {
+  const std::string path = sysfs.hostPath("/sys/bus/pci/drivers/" + driver + "/" + name);
+  if (!std::filesystem::is_regular_file(path)) return "<no file>";
+  return sysfs.driverFile(driver, name);
+}
+
+class RestartDriver : public ::testing::TestWithParam<RestartCase> {};
+
+TEST_P(RestartDriver, UnbindsAndBindsThroughTheOwningDriverOnly) {
+  const RestartCase& c = GetParam();
+  test::TempDir dir;
+  FakeSysfs sysfs(dir.path());
+  sysfs.addDriver("halvern");
+  sysfs.addDriver("halvern-fwd");
+  if (c.setup) c.setup(sysfs);
+  platform::RootedPlatform rooted(dir.path());
+  platform::ScopedPlatform installed(rooted);
+  test::TraceCapture capture;
+
+  EXPECT_EQ(restartDriver(adapterAt(c.interfaceName)), c.status);
+
+  const std::vector<std::string> lines = capture.lines();
+  for (const char* driver : {"halvern", "halvern-fwd"}) {
+    const bool chosen = c.driver == driver;
+    for (const auto& [name, written] : {std::pair{"unbind", chosen && c.unbindWritten},
+                                        std::pair{"bind", chosen && c.bindWritten}}) {
+      const std::string contents = driverFileContents(sysfs, driver, name);
+      if (contents == "<no file>") continue;
+      // Exactly the 12-character address: no terminator, no line feed.
+      EXPECT_EQ(contents, written ? kBdf : "") << driver << "/" << name;
+    }
+  }
+  for (const char* point : {"9248:8:1 ", "9248:8:2 ", "9248:8:3 ", "9248:8:4 "}) {
+    const std::vector<std::string> records = test::linesOf(lines, point);
+    if (c.failurePoint != point) {
+      EXPECT_TRUE(records.empty()) << point;
+      continue;
+    }
+    ASSERT_EQ(records.size(), 1u) << point;
+    EXPECT_NE(records[0].find(std::string("adapter \"") + kBdf + "\""), std::string::npos)
+        << records[0];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, RestartDriver,
+    ::testing::Values(
+        RestartCase{"BoundToHalvern", [](FakeSysfs& s) { s.bindFunction(kBdf, "halvern"); }, "eth0",
+                    0, "", "halvern", true, true},
+        RestartCase{"BoundToHalvernFwd", [](FakeSysfs& s) { s.bindFunction(kBdf, "halvern-fwd"); },
+                    "eth0", 0, "", "halvern-fwd", true, true},
+        RestartCase{"OnlyTheForwardingDriverListsTheAddress",
+                    [](FakeSysfs& s) {
+                      s.bindFunction("0000:04:00.0", "halvern");
+                      s.bindFunction(kBdf, "halvern-fwd");
+                    },
+                    "eth0", 0, "", "halvern-fwd", true, true},
+        RestartCase{"BothListTheAddressHalvernFirst",
+                    [](FakeSysfs& s) {
+                      s.bindFunction(kBdf, "halvern-fwd");
+                      s.bindFunction(kBdf, "halvern");
+                    },
+                    "eth0", 0, "", "halvern", true, true},
+        // The unbind path is then the drivers directory followed by "/unbind", a file the kernel
+        // does not offer there.
+        RestartCase{"NeitherDriverListsTheAddress",
+                    [](FakeSysfs& s) { s.bindFunction("0000:04:00.0", "halvern"); }, "eth0", 40,
+                    "9248:8:1 "},
+        RestartCase{
+            "NoDriversDirectory",
+            [](FakeSysfs& s) { std::filesystem::remove_all(s.hostPath("/sys/bus/pci/drivers")); },
+            "eth0", 40, "9248:8:1 "},
+        RestartCase{"NoInterfaceMeansNothingToRestart",
+                    [](FakeSysfs& s) { s.bindFunction(kBdf, "halvern"); }, "unknown", 0, ""},
+        RestartCase{"UnbindRejected",
+                    [](FakeSysfs& s) {
+                      s.bindFunction(kBdf, "halvern");
+                      makeWritesFail(s, "halvern", "unbind");
+                    },
+                    "eth0", 40, "9248:8:2 ", "halvern"},
+        RestartCase{"BindCannotBeOpened",
+                    [](FakeSysfs& s) {
+                      s.bindFunction(kBdf, "halvern");
+                      std::filesystem::remove(s.hostPath("/sys/bus/pci/drivers/halvern/bind"));
+                      std::filesystem::create_directory(
+                          s.hostPath("/sys/bus/pci/drivers/halvern/bind"));
+                    },
+                    "eth0", 40, "9248:8:3 ", "halvern", true},
+        RestartCase{"BindRejected",
+                    [](FakeSysfs& s) {
+                      s.bindFunction(kBdf, "halvern");
+                      makeWritesFail(s, "halvern", "bind");
+                    },
+                    "eth0", 40, "9248:8:4 ", "halvern", true}),
+    [](const ::testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace hlv
