@@ -1,0 +1,315 @@
+// The session's dialogue over adapter lists and procedures of the test's making.
+#include "app/update_session.h"
+
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/instance_lock.h"
+#include "device/pci_discovery.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
+namespace hlv {
+namespace {
+
+using Status = AdapterStatus;
+
+// Runs each test in a directory of its own holding the single-instance key file, so the
+// session's semaphore is private to the test.
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previousDirectory_ = std::filesystem::current_path();
+    test::writeFile(dir_ / kInstanceKeyPath, "");
+    std::filesystem::create_directories(dir_ / "tool");
+    std::filesystem::current_path(dir_.path());
+    removeSemaphore();
+  }
+  void TearDown() override {
+    removeSemaphore();
+    std::filesystem::current_path(previousDirectory_);
+  }
+
+  std::string toolDirectory() const { return dir_ / "tool/"; }
+  static int semaphore() { return semget(ftok(kInstanceKeyPath, 0), 0, 0); }
+  static void removeSemaphore() {
+    if (semaphore() != -1) semctl(semaphore(), 0, IPC_RMID);
+  }
+
+  test::TempDir dir_;
+
+ private:
+  std::filesystem::path previousDirectory_;
+};
+
+struct FakeAdapter {
+  const char* name;
+  Status status;
+};
+
+constexpr std::size_t kPromptNotExpected = std::numeric_limits<std::size_t>::max();
+
+struct RunCase {
+  const char* what;
+  bool silent = false;
+  bool rollback = false;
+  std::string adapterName{};
+  std::vector<FakeAdapter> adapters{};
+  uint32_t loadResult = 0;
+  std::vector<uint32_t> procedureResults{};  // returned in turn by the update procedure
+  std::size_t promptAnswer = kPromptNotExpected;
+  uint32_t rollbackResult = 0;
+  uint32_t expectedResult = 0;
+  std::vector<uint32_t> expectedUpdated{};    // entry indices, in the order updated
+  std::vector<std::string> expectedOutput{};  // texts that must appear, in this order
+  std::vector<std::string> absentOutput{};
+  bool expectTable = true;
+};
+
+const std::string kProblems =
+    "\n!!! There were some problems updating one or more adapters. \n"
+    "   Please send update logs to the vendor. \n"
+    "   Logs location: '";
+const std::string kFinished = "\nFirmware update finished! \n";
+const std::string kNotice =
+    "*** Important notice *** \n"
+    "The network connection may be dropped during the update process. \n"
+    "Please complete all network activity before updating.\n \n";
+
+const RunCase kRunCases[] = {
+    {.what = "silent mode reports the last failure although a later adapter succeeds",
+     .silent = true,
+     .adapters = {{"eth0", Status::Available},
+                  {"eth1", Status::Available},
+                  {"eth2", Status::Available}},
+     .procedureResults = {0, 7, 0},
+     .expectedResult = 7,
+     .expectedUpdated = {0, 1, 2},
+     .expectedOutput = {"Silent mode: all devices will be updated \n \n", kProblems},
+     .absentOutput = {kFinished}},
+    {.what = "silent mode reports the last of several failures",
+     .silent = true,
+     .adapters = {{"eth0", Status::Available},
+                  {"eth1", Status::Available},
+                  {"eth2", Status::Available}},
+     .procedureResults = {16, 7, 0},
+     .expectedResult = 7,
+     .expectedUpdated = {0, 1, 2},
+     .expectedOutput = {kProblems}},
+    {.what = "silent mode succeeds when every adapter does",
+     .silent = true,
+     .adapters = {{"eth0", Status::Available}, {"eth1", Status::Available}},
+     .procedureResults = {0, 0},
+     .expectedResult = 0,
+     .expectedUpdated = {0, 1},
+     .expectedOutput = {kFinished},
+     .absentOutput = {kProblems, kNotice}},
+    {.what = "silent mode passes over adapters that are not available",
+     .silent = true,
+     .adapters = {{"eth0", Status::NotRequired},
+                  {"eth1", Status::Available},
+                  {"eth2", Status::NotAvailable},
+                  {"eth3", Status::Available}},
+     .procedureResults = {0, 5},
+     .expectedResult = 5,
+     .expectedUpdated = {1, 3},
+     .expectedOutput = {kProblems}},
+    {.what = "silent mode with a name updates only that adapter",
+     .silent = true,
+     .adapterName = "eth1",
+     .adapters = {{"eth0", Status::Available},
+                  {"eth1", Status::Available},
+                  {"eth2", Status::Available}},
+     .procedureResults = {0},
+     .expectedResult = 0,
+     .expectedUpdated = {1},
+     .expectedOutput = {"Silent mode: selected device 'eth1' \n \n", kFinished}},
+    {.what = "silent mode takes the first of two adapters with the same name",
+     .silent = true,
+     .adapterName = "eth1",
+     .adapters = {{"eth0", Status::Available},
+                  {"eth1", Status::Available},
+                  {"eth1", Status::Available}},
+     .procedureResults = {0},
+     .expectedResult = 0,
+     .expectedUpdated = {1}},
+    {.what = "silent mode with an unknown name aborts; names are case-sensitive",
+     .silent = true,
+     .adapterName = "ETH1",
+     .adapters = {{"eth0", Status::Available}, {"eth1", Status::Available}},
+     .expectedResult = 3,
+     .expectedOutput =
+         {"Silent mode: adapter with name 'ETH1' not found \nSilent mode: update aborted \n"},
+     .absentOutput = {kFinished, kProblems}},
+    {.what = "no available adapter ends the run with 2",
+     .adapters = {{"eth0", Status::NotRequired}, {"eth1", Status::NotAvailable}},
+     .expectedResult = 2,
+     .expectedOutput = {"No adapters can be updated \n"},
+     .absentOutput = {kNotice}},
+    {.what = "the operator's choice is the only adapter updated",
+     .adapters = {{"eth0", Status::Available},
+                  {"eth1", Status::Available},
+                  {"eth2", Status::Available}},
+     .procedureResults = {4},
+     .promptAnswer = 1,
+     .expectedResult = 4,
+     .expectedUpdated = {1},
+     .expectedOutput = {kNotice, " \n", kProblems}},
+    {.what = "quitting at the prompt ends the run with 41",
+     .adapters = {{"eth0", Status::Available}},
+     .promptAnswer = 1,
+     .expectedResult = 41,
+     .expectedOutput = {kNotice},
+     .absentOutput = {kFinished, kProblems}},
+    {.what = "a name skips the prompt even when that adapter is not available",
+     .adapterName = "eth1",
+     .adapters = {{"eth0", Status::Available},
+                  {"eth1", Status::NotRequired},
+                  {"eth2", Status::Available}},
+     .expectedResult = 0,
+     .expectedOutput = {kNotice, kFinished}},
+    {.what = "a failed adapter list ends the run with its result before the table",
+     .adapters = {},
+     .loadResult = 42,
+     .expectedResult = 42,
+     .expectTable = false},
+    {.what = "rollback mode runs the rollback instead of the update dialogue",
+     .rollback = true,
+     .adapters = {{"eth0", Status::Available}},
+     .rollbackResult = 6,
+     .expectedResult = 6,
+     .absentOutput = {kNotice, kFinished},
+     .expectTable = false},
+};
+
+void PrintTo(const RunCase& c, std::ostream* out) {
+  *out << c.what;
+}
+
+class SessionRun : public SessionTest, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(SessionRun, FollowsTheOptionsTheAdapterListAndTheProcedureResults) {
+  const RunCase& c = GetParam();
+  std::vector<uint32_t> updated;
+  std::size_t procedureCalls = 0;
+  bool tableShown = false;
+
+  SessionSteps steps;
+  steps.loadAdapters = [&](UpdateSession& session) {
+    for (std::size_t i = 0; i < c.adapters.size(); ++i) {
+      auto info = std::make_unique<AdapterInfo>();
+      info->interfaceName = c.adapters[i].name;
+      session.adapters().emplace_back(static_cast<uint32_t>(i), std::move(info));
+      session.adapters().back().status = c.adapters[i].status;
+    }
+    return c.loadResult;
+  };
+  steps.showAdapterTable = [&](const std::vector<AdapterEntry>&, bool rollbackMode) {
+    EXPECT_FALSE(rollbackMode);
+    tableShown = true;
+  };
+  steps.selectAdapterForUpdate = [&](const std::vector<AdapterEntry>& entries) {
+    EXPECT_NE(c.promptAnswer, kPromptNotExpected) << "the prompt was not expected";
+    return c.promptAnswer == kPromptNotExpected ? entries.size() : c.promptAnswer;
+  };
+  steps.rollbackSelection = [&](UpdateSession&) {
+    EXPECT_TRUE(c.rollback);
+    return c.rollbackResult;
+  };
+  steps.updateAdapter = [&](const AdapterEntry& entry, const std::string& logDirectory) {
+    EXPECT_FALSE(logDirectory.empty());
+    updated.push_back(entry.index);
+    return procedureCalls < c.procedureResults.size() ? c.procedureResults[procedureCalls++] : 0u;
+  };
+
+  SessionOptions options{c.silent, c.rollback, c.adapterName};
+  UpdateSession session(toolDirectory(), options, steps);
+  ::testing::internal::CaptureStdout();
+  const uint32_t result = session.run();
+  std::fflush(stdout);
+  const std::string output = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(result, c.expectedResult);
+  EXPECT_EQ(updated, c.expectedUpdated);
+  EXPECT_EQ(tableShown, c.expectTable);
+  std::size_t from = 0;
+  for (const std::string& text : c.expectedOutput) {
+    const std::size_t at = output.find(text, from);
+    EXPECT_NE(at, std::string::npos) << "missing or out of order: " << text << "\nin:\n" << output;
+    if (at != std::string::npos) from = at + text.size();
+  }
+  for (const std::string& text : c.absentOutput)
+    EXPECT_EQ(output.find(text), std::string::npos) << "unexpected: " << text;
+  if (output.find(kProblems) != std::string::npos) {
+    EXPECT_NE(output.find(kProblems + session.logDirectory() + "' \n"), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SessionRun, ::testing::ValuesIn(kRunCases),
+                         [](const ::testing::TestParamInfo<RunCase>& info) {
+                           // "silent mode passes..." becomes SilentModePasses...
+                           std::string name;
+                           bool wordStart = true;
+                           for (const char* p = info.param.what; *p != '\0'; ++p) {
+                             const unsigned char c = static_cast<unsigned char>(*p);
+                             if (!std::isalnum(c)) {
+                               wordStart = true;
+                             } else {
+                               name += static_cast<char>(wordStart ? std::toupper(c) : c);
+                               wordStart = false;
+                             }
+                           }
+                           return name;
+                         });
+
+TEST_F(SessionTest, ASecondSessionIsRefusedAndLeavesTheFirstOnesSemaphore) {
+  auto first = std::make_unique<UpdateSession>(toolDirectory(), SessionOptions{});
+  ASSERT_TRUE(first->initialize());
+  const int semaphoreOfFirst = semaphore();
+  ASSERT_NE(semaphoreOfFirst, -1);
+
+  {
+    SessionSteps steps = defaultSessionSteps();
+    steps.loadAdapters = [](UpdateSession&) -> uint32_t {
+      ADD_FAILURE() << "a refused session must not look for adapters";
+      return 0;
+    };
+    UpdateSession second(toolDirectory(), SessionOptions{}, steps);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(second.run(), 1u);
+    std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "[!] Another instance of the tool is running. \n");
+  }
+  EXPECT_EQ(semaphore(), semaphoreOfFirst);
+
+  first.reset();
+  EXPECT_EQ(semaphore(), -1) << "the teardown left the semaphore behind";
+}
+
+TEST_F(SessionTest, ALogDirectoryThatCannotBeMadeEndsTheRunWith1) {
+  // A tool directory below a regular file can never hold a "logs" directory.
+  test::writeFile(dir_ / "file", "");
+  {
+    UpdateSession session(dir_ / "file/", SessionOptions{});
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(session.run(), 1u);
+    std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "[!] Couldn't initialize directory for log files (code: 20) \n");  // ENOTDIR
+  }
+  EXPECT_EQ(semaphore(), -1) << "the teardown left the semaphore behind";
+}
+
+}  // namespace
+}  // namespace hlv
