@@ -4,6 +4,7 @@
 #include "app/adapter_list_trace.h"
 #include "app/exit_status.h"
 #include "app/update_session.h"
+#include "bundle/update_database.h"
 #include "device/pci_discovery.h"
 
 namespace hlv {
@@ -23,11 +24,10 @@ bool collectAdapterInfo(AdapterEntry& entry) {
 }  // namespace
 
 uint32_t UpdateSession::loadAdapters() {
-  // 1. The update database, from the tool directory. The program has no database loader yet,
-  //    so the database is never loaded.
+  // 1. The update database, from the tool directory; it lives until the list is built.
   const std::string databasePath = toolDirectory_ + kDatabaseFileName;
-  const bool databaseLoaded = false;
-  if (!databaseLoaded) {
+  const std::unique_ptr<UpdateDatabase> database = loadUpdateDatabase(databasePath);
+  if (!database) {
     std::puts("[!] Couldn't load data from XML file. Check update files. ");
     trace::emit(tp::kDatabaseNotLoaded, databasePath);
     return kSessionDatabaseNotLoaded;
@@ -36,6 +36,13 @@ uint32_t UpdateSession::loadAdapters() {
   // 2. Discovery: one entry per adapter, in discovery order, each owning its AdapterInfo; the
   //    new list replaces any earlier one.
   adapters_.clear();
+  AdapterList discovered = discoverAdapters();
+  adapters_.reserve(discovered.size());
+  for (std::size_t i = 0; i < discovered.size(); ++i) {
+    const auto index = static_cast<uint32_t>(i);
+    discovered[i]->index = index;
+    adapters_.emplace_back(index, std::move(discovered[i]));
+  }
 
   // 3. No adapter of the maker at all.
   if (adapters_.empty()) {
