@@ -1,0 +1,33 @@
+// Moving a firmware component that is already in the flash to a new place: read it from where
+// the active block records it, check it against the block's CRC, program it at a write cursor,
+// and record the new place in the non-active block. The type-1 transform uses these to move
+// the running firmware into the free area.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/flash_update_status.h"
+#include "flashctl/voflashcontrolinterface.h"
+#include "shared/halvern_ncb.h"
+
+namespace hlv {
+
+// Each routine writes the component's parts from `startAddress` on, each part starting on a
+// program page, and on success advances `startAddress` past the last part (rounded up to a
+// page) and fills the component's fields of `nonactiveNcb`. On any failure `nonactiveNcb` and
+// `startAddress` stay as they were; for a CRC mismatch nothing is written.
+// Statuses: 0, kStatusOutOfMemory, the read and write statuses, kStatusComponentCrcMismatch,
+// and kStatusFlashWriteFailed for a placement that would pass the flash layout.
+
+// MAC parts 1 and 2 with macCrc; also carries imageVersion and imageTag over (the state bits
+// of the non-active block stay).
+FlashUpdateStatus copyMacFW(VoFlashControlInterface& flashCtrl, ConstHalvernNcb activeNcb,
+                            HalvernNcb nonactiveNcb, uint32_t& startAddress);
+// PHY parts 1 and 2 with phyCrc.
+FlashUpdateStatus copyPhyFW(VoFlashControlInterface& flashCtrl, ConstHalvernNcb activeNcb,
+                            HalvernNcb nonactiveNcb, uint32_t& startAddress);
+// The option ROM with romCrc.
+FlashUpdateStatus copyPciRom(VoFlashControlInterface& flashCtrl, ConstHalvernNcb activeNcb,
+                             HalvernNcb nonactiveNcb, uint32_t& startAddress);
+
+}  // namespace hlv

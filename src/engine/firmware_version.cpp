@@ -1,0 +1,265 @@
+#include "engine/firmware_version.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <optional>
+
+#include "engine/byte_buffer.h"
+#include "engine/firmware_version_trace.h"
+#include "engine/flash_access.h"
+#include "engine/flash_layout.h"
+#include "engine/ncb.h"
+#include "engine/record_stream.h"
+#include "shared/little_endian.h"
+
+namespace hlv {
+namespace tp = trace_points::firmware_version;
+namespace fh = firmware_header;
+
+std::string FirmwareVersion::toString() const {
+  char text[3 * 10 + 3];
+  std::snprintf(text, sizeof text, "%" PRIu32 ".%" PRIu32 ".%" PRIu32, major, minor, build);
+  return text;
+}
+
+namespace {
+
+// Reads bounded words of a buffer; offsets are 64-bit so that offsets taken from the data
+// cannot wrap.
+class BufferReader {
+ public:
+  explicit BufferReader(std::span<const uint8_t> buffer) : buffer_(buffer) {}
+  uint64_t size() const { return buffer_.size(); }
+  bool holds(uint64_t offset, uint64_t length) const {
+    return offset <= buffer_.size() && length <= buffer_.size() - offset;
+  }
+  std::optional<uint32_t> u32(uint64_t offset) const {
+    if (!holds(offset, 4)) return std::nullopt;
+    return loadLe32(buffer_.data() + offset);
+  }
+  // Callers check holds() first.
+  uint32_t u32Unchecked(uint64_t offset) const { return loadLe32(buffer_.data() + offset); }
+  uint16_t u16Unchecked(uint64_t offset) const { return loadLe16(buffer_.data() + offset); }
+  std::span<const uint8_t> bytes(uint64_t offset, uint64_t length) const {
+    return buffer_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+  }
+
+ private:
+  std::span<const uint8_t> buffer_;
+};
+
+bool validMajor(uint32_t major) {
+  return major >= 1 && major <= fh::kMaxMajor;
+}
+
+bool majorAt(const BufferReader& reader, uint64_t offset) {
+  const std::optional<uint32_t> major = reader.u32(offset);
+  return major && validMajor(*major);
+}
+
+FlashUpdateStatus traceResult(FlashUpdateStatus status, const FirmwareVersion& version) {
+  trace::emit(tp::kVersionResult, status, version.major, version.minor, version.build);
+  return status;
+}
+
+}  // namespace
+
+FlashUpdateStatus parseFirmwareVersion(std::span<const uint8_t> buffer, FirmwareVersion& version) {
+  const BufferReader reader(buffer);
+  uint64_t h = 0;
+  if (majorAt(reader, fh::kMajor)) {
+    h = 0;
+  } else if (majorAt(reader, fh::kSecondPosition + fh::kMajor)) {
+    h = fh::kSecondPosition;
+  } else {
+    if (reader.size() <= fh::kThirdPositionMinSize) {
+      trace::emit(tp::kNoHeader, static_cast<uint32_t>(reader.size()));
+      return kStatusVersionUnreadable;
+    }
+    if (!isEmpty(buffer.data(), fh::kZeroPrefix)) {
+      trace::emit(tp::kPrefixNotZero, fh::kThirdPosition);
+      return kStatusVersionUnreadable;
+    }
+    h = fh::kThirdPosition;
+  }
+  if (!reader.holds(h, fh::kSize)) {
+    trace::emit(tp::kNoHeader, static_cast<uint32_t>(reader.size()));
+    return kStatusVersionUnreadable;
+  }
+  trace::emit(tp::kHeaderAt, static_cast<uint32_t>(h));
+  trace::emit(tp::kHeaderWords, reader.u32Unchecked(h), reader.u32Unchecked(h + 4),
+              reader.u32Unchecked(h + 8), reader.u32Unchecked(h + 0xC),
+              reader.u32Unchecked(h + 0x10), reader.u32Unchecked(h + 0x14));
+  trace::emit(tp::kHeaderWords2, reader.u32Unchecked(h + 0x18), reader.u32Unchecked(h + 0x1C),
+              reader.u32Unchecked(h + 0x20), reader.u32Unchecked(h + 0x24),
+              reader.u32Unchecked(h + 0x28), static_cast<uint32_t>(reader.u16Unchecked(h + 0x2C)),
+              static_cast<uint32_t>(reader.u16Unchecked(h + 0x2E)));
+
+  const uint64_t settingsStart = h + reader.u32Unchecked(h + fh::kSettingsOffset);
+  if (reader.holds(settingsStart, fh::kSettingsBlockSize)) {
+    SettingsBlock block{};
+    for (uint32_t i = 0; i < block.size(); ++i)
+      block[i] = reader.u32Unchecked(settingsStart + 4 * i);
+
+    const uint32_t patchLength = reader.u16Unchecked(h + fh::kPatchLength);
+    if (patchLength != 0) {
+      const uint64_t patchStart = h + reader.u32Unchecked(h + fh::kPatchOffset);
+      if (!reader.holds(patchStart, patchLength)) {
+        trace::emit(tp::kPatchOutside, patchStart, patchLength,
+                    static_cast<uint32_t>(reader.size()));
+        return kStatusVersionUnreadable;
+      }
+      uint32_t consumed = 0;
+      const int result = applyPatchRecords(reader.bytes(patchStart, patchLength), applyMaskedWrite,
+                                           block, consumed);
+      trace::emit(tp::kPatchResult, static_cast<int32_t>(result), consumed);
+    }
+    const uint32_t word = block[fh::kVersionWord];
+    if (word != 0 && ((word >> 16) & 0xFF) <= fh::kMaxMajor) {
+      version = {(word >> 16) & 0xFF, (word >> 8) & 0xFF, word & 0xFF};
+      trace::emit(tp::kVersionFromSettings, version.major, version.minor, version.build);
+      return kStatusSuccess;
+    }
+  } else {
+    trace::emit(tp::kSettingsOutside, settingsStart, static_cast<uint32_t>(reader.size()));
+  }
+
+  const FirmwareVersion fromHeader{reader.u32Unchecked(h + fh::kMajor),
+                                   reader.u32Unchecked(h + fh::kMinor),
+                                   reader.u32Unchecked(h + fh::kBuild)};
+  if (!validMajor(fromHeader.major)) {
+    trace::emit(tp::kVersionOutOfRange, fromHeader.major, fromHeader.minor, fromHeader.build);
+    return kStatusVersionUnreadable;
+  }
+  version = fromHeader;
+  trace::emit(tp::kVersionFromHeader, version.major, version.minor, version.build);
+  return kStatusSuccess;
+}
+
+FlashUpdateStatus readFirmwareVersion(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                                      FirmwareVersion& version) {
+  const uint32_t size = ncb.macPart2Size();
+  const ByteBuffer part2 = ByteBuffer::allocate(size);
+  if (!part2.ok()) {
+    trace::emit(tp::kPart2ReadNoMemory, size);
+    return kStatusOutOfMemory;
+  }
+  const FlashUpdateStatus status = readFlash(flashCtrl, ncb.macPart2Offset(), part2.data(), size);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kPart2ReadFailed, size, ncb.macPart2Offset(), status);
+    return status;
+  }
+  if (size < kMinMacPart2Size) {
+    trace::emit(tp::kPart2TooShort, size);
+    return kStatusVersionUnreadable;
+  }
+  return traceResult(parseFirmwareVersion(part2.span(), version), version);
+}
+
+FlashUpdateStatus readCurrentVersion(VoFlashControlInterface& flashCtrl, FirmwareVersion& version) {
+  if (!flashCtrl.init()) {
+    trace::emit(tp::kCurrentInitFailed);
+    return kStatusFlashInitFailed;
+  }
+  const ByteBuffer ncbs = ByteBuffer::allocate(2 * kNcbBlockSize);
+  if (!ncbs.ok()) {
+    trace::emit(tp::kCurrentNoMemory);
+    return kStatusOutOfMemory;
+  }
+  const std::optional<HalvernNcb> active =
+      readActiveNcb(flashCtrl, HalvernNcb(ncbs.data()), HalvernNcb(ncbs.data() + kNcbBlockSize));
+  if (!active) {
+    trace::emit(tp::kCurrentNoActive);
+    return kStatusNoValidActiveNcb;
+  }
+  return readFirmwareVersion(flashCtrl, *active, version);
+}
+
+FlashUpdateStatus readPreviousVersion(VoFlashControlInterface& flashCtrl,
+                                      FirmwareVersion& version) {
+  const ByteBuffer ncbs = ByteBuffer::allocate(2 * kNcbBlockSize);
+  if (!ncbs.ok() || !flashCtrl.init()) {
+    trace::emit(tp::kPreviousNotReady);
+    return kStatusFlashReadFailed;
+  }
+  const HalvernNcb ncb0(ncbs.data());
+  const HalvernNcb ncb1(ncbs.data() + kNcbBlockSize);
+  FlashUpdateStatus status = readFlash(flashCtrl, kNcb0Address, ncb0.data(), kNcbBlockSize);
+  if (status == kStatusSuccess)
+    status = readFlash(flashCtrl, kNcb1Address, ncb1.data(), kNcbBlockSize);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kPreviousReadFailed, status);
+    return status;
+  }
+  traceNcb(ncb0, kNcb0Address);
+  traceNcb(ncb1, kNcb1Address);
+
+  // The block a rollback would activate: the one a reader does not take.
+  uint32_t address = 0;
+  if (ncb0.active()) {
+    address = kNcb1Address;
+  } else if (ncb1.active()) {
+    address = kNcb0Address;
+  } else {
+    trace::emit(tp::kPreviousNoneActive);
+    return kStatusImageInvalid;
+  }
+  const HalvernNcb previous = address == kNcb1Address ? ncb1 : ncb0;
+  status = validateNcb(previous, true);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kPreviousInvalid, address, status);
+    return status;
+  }
+  return readFirmwareVersion(flashCtrl, previous, version);
+}
+
+FlashUpdateStatus getImageVersion(std::span<const uint8_t> image, FirmwareVersion& version) {
+  const uint32_t imageSize = static_cast<uint32_t>(std::min<std::size_t>(image.size(), UINT32_MAX));
+  if (image.size() < kFlashLayoutSize) {
+    trace::emit(tp::kImageTooSmall, imageSize);
+    return kStatusImageInvalid;
+  }
+  const std::optional<ConstHalvernNcb> active = findActiveImageNcb(image);
+  if (!active) {
+    trace::emit(tp::kImageNoActive);
+    return kStatusImageInvalid;
+  }
+  const uint32_t offset = active->macPart2Offset();
+  const uint32_t size = active->macPart2Size();
+  if (static_cast<uint64_t>(offset) + size > image.size()) {
+    trace::emit(tp::kImagePart2Outside, offset, size, imageSize);
+    return kStatusVersionUnreadable;
+  }
+  if (size < kMinMacPart2Size) {
+    trace::emit(tp::kImagePart2TooShort, size);
+    return kStatusVersionUnreadable;
+  }
+  return traceResult(parseFirmwareVersion(image.subspan(offset, size), version), version);
+}
+
+bool getImageType(std::span<const uint8_t> image, uint32_t& type) {
+  if (image.size() < kFlashLayoutSize) {
+    trace::emit(tp::kImageTooSmall,
+                static_cast<uint32_t>(std::min<std::size_t>(image.size(), UINT32_MAX)));
+    return false;
+  }
+  const std::optional<ConstHalvernNcb> active = findActiveImageNcb(image);
+  if (!active) {
+    trace::emit(tp::kImageNoActive);
+    return false;
+  }
+  // The whole offset field, so that NCB1's slot bit makes it an absolute image address; the
+  // largest field value stays far inside an image of the layout's size.
+  const uint32_t at = active->areaB().offset + kAreaBDeviceIdOffset;
+  const uint16_t deviceId = loadLe16(image.data() + at);
+  type = isType2DeviceId(deviceId) ? 2 : 1;
+  trace::emit(tp::kImageType, deviceId, type);
+  return true;
+}
+
+bool isType2DeviceId(uint16_t deviceId) {
+  return deviceId == 0x21C3 || deviceId == 0x22C3 || deviceId == 0xA1C3 || deviceId == 0xA2C3;
+}
+
+}  // namespace hlv

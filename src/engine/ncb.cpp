@@ -1,0 +1,239 @@
+#include "engine/ncb.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/byte_buffer.h"
+#include "engine/flash_access.h"
+#include "engine/ncb_trace.h"
+#include "platform/hlv_assert.h"
+
+namespace hlv {
+namespace tp = trace_points::ncb;
+
+namespace {
+
+bool inAreaWindow(uint32_t value) {
+  return value == 0 || (value >= kNcbFirstAreaByte && value <= kNcbBlockSize);
+}
+
+bool inFlashWindow(uint32_t value) {
+  return value == 0 || (value >= kFirstComponentAddress && value <= kFlashLayoutSize);
+}
+
+bool regionInWindow(NcbRegion region) {
+  return inFlashWindow(region.offset) && inFlashWindow(region.end());
+}
+
+// Offset of the first differing byte, or none.
+std::optional<uint32_t> firstDifference(const uint8_t* a, const uint8_t* b, uint32_t length) {
+  const auto [left, right] = std::mismatch(a, a + length, b);
+  if (left == a + length) return std::nullopt;
+  return static_cast<uint32_t>(left - a);
+}
+
+}  // namespace
+
+bool checkNcbCrc(ConstHalvernNcb ncb) {
+  const std::optional<uint16_t> computed = computeNcbCrc(ncb);
+  if (!computed) {
+    trace::emit(tp::kCrcRangeInvalid, ncb.size());
+    return false;
+  }
+  if (*computed != ncb.crc()) {
+    trace::emit(tp::kCrcMismatch, *computed, ncb.crc());
+    return false;
+  }
+  return true;
+}
+
+bool checkNcbStructure(ConstHalvernNcb ncb) {
+  if (ncb.size() > kNcbBlockSize) {
+    trace::emit(tp::kStructureSizeInvalid, ncb.size());
+    return false;
+  }
+  for (NcbArea area : kAllNcbAreas) {
+    const uint32_t offset = ncb.areaOffsetInBlock(area);
+    const uint32_t end = offset + ncb.area(area).length;
+    if (!inAreaWindow(offset) || !inAreaWindow(end)) {
+      trace::emit(tp::kStructureAreaInvalid, static_cast<uint8_t>(area), ncb.area(area).offset,
+                  ncb.area(area).length);
+      return false;
+    }
+  }
+  for (NcbComponent component : kAllNcbComponents) {
+    const NcbRegion region = ncb.component(component);
+    if (!regionInWindow(region)) {
+      trace::emit(tp::kStructureRegionInvalid, static_cast<uint8_t>(component), region.offset,
+                  region.size);
+      return false;
+    }
+  }
+  if (!regionInWindow(ncb.freeArea())) {
+    trace::emit(tp::kStructureRegionInvalid, static_cast<uint8_t>(kAllNcbComponents.size()),
+                ncb.freeOffset(), ncb.freeSize());
+    return false;
+  }
+  return true;
+}
+
+FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force) {
+  if (ncb.active() || force) {
+    if (ncb.freeOffset() == kNcbUnprogrammed24) {
+      trace::emit(tp::kValidateUnprogrammedFree);
+      return kStatusNcbNotUsable;
+    }
+    if (!checkNcbCrc(ncb)) {
+      trace::emit(tp::kValidateCrcFailed);
+      return kStatusNcbInvalid;
+    }
+    if (!checkNcbStructure(ncb)) {
+      trace::emit(tp::kValidateStructureFailed);
+      return kStatusNcbInvalid;
+    }
+  }
+  if (ncb.magicWord() == kNcbMagic) {
+    trace::emit(tp::kValidateMagic);
+    return kStatusNcbNotUsable;
+  }
+  return kStatusSuccess;
+}
+
+std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                                        HalvernNcb buffer1) {
+  FlashUpdateStatus status = readFlash(flashCtrl, kNcb0Address, buffer0.data(), kNcbBlockSize);
+  if (status == kStatusSuccess)
+    status = readFlash(flashCtrl, kNcb1Address, buffer1.data(), kNcbBlockSize);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kReadActiveFailed, status);
+    return std::nullopt;
+  }
+  traceNcb(buffer0, kNcb0Address);
+  traceNcb(buffer1, kNcb1Address);
+
+  // NCB0 wins when both are active, even when it then fails validation: a reader on the
+  // adapter takes the same block.
+  std::optional<HalvernNcb> candidate;
+  uint32_t address = 0;
+  if (buffer0.active()) {
+    candidate = buffer0;
+    address = kNcb0Address;
+  } else if (buffer1.active()) {
+    candidate = buffer1;
+    address = kNcb1Address;
+  } else {
+    trace::emit(tp::kNoActiveNcb);
+    return std::nullopt;
+  }
+  status = validateNcb(*candidate, false);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kActiveNcbInvalid, address, status);
+    return std::nullopt;
+  }
+  trace::emit(tp::kActiveNcbTaken, address);
+  return candidate;
+}
+
+std::optional<ConstHalvernNcb> findActiveImageNcb(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1) {
+  uint8_t index = 0;
+  for (ConstHalvernNcb ncb : {ncb0, ncb1}) {
+    if (ncb.active()) {
+      if (checkNcbCrc(ncb)) return ncb;
+      trace::emit(tp::kImageNcbCrcFailed, index, ncb.macCrc());
+    }
+    ++index;
+  }
+  trace::emit(tp::kImageNoActiveNcb);
+  return std::nullopt;
+}
+
+std::optional<ConstHalvernNcb> findActiveImageNcb(std::span<const uint8_t> image) {
+  const auto ncb0 = ConstHalvernNcb::inBuffer(image, kNcb0Address);
+  const auto ncb1 = ConstHalvernNcb::inBuffer(image, kNcb1Address);
+  if (!ncb0 || !ncb1) {
+    trace::emit(tp::kImageNoActiveNcb);
+    return std::nullopt;
+  }
+  return findActiveImageNcb(*ncb0, *ncb1);
+}
+
+FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                           uint32_t ncbAddress) {
+  HLV_ASSERT(ncbAddress == kNcb0Address || ncbAddress == kNcb1Address,
+             "ncbAddress == 0 || ncbAddress == 0x4000");
+  trace::emit(tp::kWriteNcb, ncbAddress, static_cast<uint8_t>(ncb.state()), ncb.crc(), ncb.size());
+  if (!partHoldsLayout(flashCtrl) || kNcbBlockSize % flashCtrl.sectorSize != 0) {
+    trace::emit(tp::kWriteNcbSectorUnsuitable, flashCtrl.sectorSize, flashCtrl.flashSize);
+    return kStatusSectorSizeUnsuitable;
+  }
+  // Taken before the block is erased, so that a shortage leaves the flash as it was.
+  const ByteBuffer readBack = ByteBuffer::allocate(kNcbBlockSize);
+  if (!readBack.ok()) {
+    trace::emit(tp::kWriteNcbNoMemory);
+    return kStatusOutOfMemory;
+  }
+
+  uint32_t erasedFrom = 0;
+  uint32_t erasedBytes = 0;
+  FlashUpdateStatus status =
+      eraseRange(flashCtrl, ncbAddress, kNcbBlockSize, erasedFrom, erasedBytes);
+  if (status != kStatusSuccess || erasedFrom != ncbAddress || erasedBytes != kNcbBlockSize) {
+    trace::emit(tp::kWriteNcbEraseFailed, status, erasedFrom, erasedBytes);
+    return kStatusFlashEraseFailed;
+  }
+
+  // The body first: while the first four bytes stay erased the block reads as not active,
+  // whatever happens to the body.
+  constexpr uint32_t kBody = kNcbCrcStart;
+  status = writeFlash(flashCtrl, ncbAddress + kBody, ncb.data() + kBody, kNcbBlockSize - kBody);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kWriteNcbBodyFailed, status);
+    return status;
+  }
+  status = readFlash(flashCtrl, ncbAddress + kBody, readBack.data() + kBody, kNcbBlockSize - kBody);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kWriteNcbReadBackFailed, status);
+    return status;
+  }
+  if (const auto at =
+          firstDifference(ncb.data() + kBody, readBack.data() + kBody, kNcbBlockSize - kBody)) {
+    trace::emit(tp::kWriteNcbBodyDiffers, *at + kBody);
+    return kStatusFlashWriteFailed;
+  }
+
+  // Activation: the CRC, the tag and the state bits.
+  status = writeFlash(flashCtrl, ncbAddress, ncb.data(), kBody);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kWriteNcbHeadFailed, status);
+    return status;
+  }
+  status = readFlash(flashCtrl, ncbAddress, readBack.data(), kBody);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kWriteNcbReadBackFailed, status);
+    return status;
+  }
+  if (std::memcmp(ncb.data(), readBack.data(), kBody) != 0) {
+    trace::emit(tp::kWriteNcbHeadDiffers);
+    return kStatusFlashWriteFailed;
+  }
+  trace::emit(tp::kWriteNcbDone, ncbAddress);
+  return kStatusSuccess;
+}
+
+void traceNcb(ConstHalvernNcb ncb, uint32_t address) {
+  trace::emit(tp::kDumpState, address, static_cast<uint8_t>(ncb.state()), ncb.size(), ncb.crc());
+  for (NcbArea area : kAllNcbAreas) {
+    trace::emit(tp::kDumpArea, address, static_cast<uint8_t>(area), ncb.area(area).offset,
+                ncb.area(area).length);
+  }
+  for (NcbComponent component : kAllNcbComponents) {
+    const NcbRegion region = ncb.component(component);
+    trace::emit(tp::kDumpComponent, address, static_cast<uint8_t>(component), region.offset,
+                region.size);
+  }
+  trace::emit(tp::kDumpComponentCrcs, address, ncb.macCrc(), ncb.phyCrc(), ncb.romCrc());
+  trace::emit(tp::kDumpImage, address, ncb.imageTag(), ncb.imageVersion());
+  trace::emit(tp::kDumpFreeArea, address, ncb.freeOffset(), ncb.freeSize());
+}
+
+}  // namespace hlv

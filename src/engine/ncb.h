@@ -1,0 +1,53 @@
+// Checking, reading and writing the control blocks.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "engine/flash_update_status.h"
+#include "flashctl/voflashcontrolinterface.h"
+#include "shared/halvern_ncb.h"
+
+namespace hlv {
+
+// The stored CRC matches bytes 0x04 .. size-1. False when `size` is below 4 or beyond the
+// block (nothing past the block is ever read).
+bool checkNcbCrc(ConstHalvernNcb ncb);
+
+// Every descriptor lies in its window: `size` at most the block; each in-block area (areaB
+// without its slot bit) starts at 0 or inside 0x72..0x4000 and ends at 0 or inside
+// 0x72..0x4000; each component and the free area starts at 0 or inside 0x8000..0x200000 and
+// ends at 0 or inside 0x8000..0x200000.
+bool checkNcbStructure(ConstHalvernNcb ncb);
+
+// kStatusNcbNotUsable when the free-area start is unprogrammed or the magic word is set;
+// kStatusNcbInvalid for a bad CRC or structure. The CRC and structure are checked only for an
+// active block unless `force` is set.
+FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force);
+
+// Reads both blocks from the flash into the two buffers and returns the one a reader takes:
+// NCB0 when it is active, else NCB1 when it is active; none when neither is active, when the
+// one taken fails validation (NCB1 is not consulted then) or when the flash cannot be read.
+std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                                        HalvernNcb buffer1);
+
+// The active block of an image: NCB0 when it is active and its CRC holds, else NCB1 under the
+// same test, else none.
+std::optional<ConstHalvernNcb> findActiveImageNcb(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1);
+// The same on an image buffer; none when the buffer does not hold both blocks.
+std::optional<ConstHalvernNcb> findActiveImageNcb(std::span<const uint8_t> image);
+
+// Writes a block to kNcb0Address or kNcb1Address so that it is never active half-written:
+// erase, program bytes 0x04.. and verify them, then program the first four bytes (CRC, tag and
+// state) and verify those. Until the last step the block reads as erased, i.e. not active.
+// kStatusSectorSizeUnsuitable when the part's sector does not divide a block or the part cannot
+// hold the layout; kStatusFlashEraseFailed; the write and read statuses;
+// kStatusFlashWriteFailed when the read-back differs; kStatusOutOfMemory.
+FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                           uint32_t ncbAddress);
+
+// Records the block field by field in the trace log; `address` says which block it is.
+void traceNcb(ConstHalvernNcb ncb, uint32_t address);
+
+}  // namespace hlv

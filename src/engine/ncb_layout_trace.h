@@ -1,0 +1,16 @@
+#pragma once
+
+#include "trace/trace_point.h"
+
+// clang-format off
+#define HLV_NCB_LAYOUT_POINTS(X)                                                                 \
+  X(kOverlap, 100, "imagesDisjoint: region {} at {x} size {x} overlaps the next region at {x}",  \
+    U8, U32, U32, U32)                                                                           \
+  X(kSameStart, 101, "imagesDisjoint: regions {} and {} both start at {x}", U8, U8, U32)         \
+  X(kOutsideBank, 102, "imagesInOneBank: region {} at {x} size {x} outside the bank at {x}", U8, \
+    U32, U32, U32)                                                                               \
+  X(kNotType2, 103, "isType2Layout: component {} at {x} size {x} outside the bank at {x}", U8,   \
+    U32, U32, U32)
+// clang-format on
+HLV_TRACE_TABLE(ncb_layout, kComponentEngine, file::kEngine, HLV_NCB_LAYOUT_POINTS)
+#undef HLV_NCB_LAYOUT_POINTS

@@ -1,0 +1,17 @@
+// The description files of `hlvimage build`: `key = value` lines, `#` starts a comment. A
+// description names only what differs from the defaults of ImageSpec; later lines win.
+// Keys of one control block apply to both blocks, or to one with the prefix "ncb0." or
+// "ncb1.". The README's section on flash images lists every key.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tools/hlvimage/image_spec.h"
+
+namespace hlv::image {
+
+// Applies the description to `spec`; false with a message naming the line on a bad line.
+bool parseImageDescription(std::string_view text, ImageSpec& spec, std::string& error);
+
+}  // namespace hlv::image

@@ -1,0 +1,80 @@
+// What `hlvimage info` finds in an update image, a backup file or a flash dump. The file is
+// judged by the engine's own routines, reading it as a flash through a MemoryFlash, so the
+// verdicts are those the tool reaches on an adapter or for an update image.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "engine/firmware_version.h"
+#include "engine/flash_update_status.h"
+#include "shared/halvern_ncb.h"
+
+namespace hlv::image {
+
+// A component group and its recorded CRC against the bytes.
+struct ComponentCheck {
+  const char* name = "";  // "mac", "phy", "rom"
+  bool inFile = false;    // every part lies inside the file
+  uint16_t recordedCrc = 0;
+  std::optional<uint16_t> computedCrc;  // when inFile
+  bool ok() const { return computedCrc && *computedCrc == recordedCrc; }
+};
+
+struct NcbReport {
+  uint32_t address = 0;
+  bool inFile = false;  // the file holds the whole block
+  bool erased = false;  // every byte of the block is 0xFF
+  NcbState state = NcbState::kNotActive;
+  bool active = false;
+  uint16_t size = 0;
+  uint16_t storedCrc = 0;
+  std::optional<uint16_t> computedCrc;  // none when `size` gives no CRC range
+  bool crcOk = false;
+  bool structureOk = false;
+  FlashUpdateStatus validation = 0;  // validateNcb, checked as if active
+  std::string problem;               // why validation fails; empty when it passes
+  std::array<NcbAreaDescriptor, 6> areas{};
+  std::array<NcbRegion, 5> components{};
+  std::array<ComponentCheck, 3> checks{};
+  NcbRegion freeArea;
+  uint16_t imageTag = 0;
+  uint32_t imageVersion = 0;
+  bool magic = false;
+  bool type2Layout = false;
+  FlashUpdateStatus versionStatus = 0;  // of the firmware this block describes
+  std::optional<FirmwareVersion> version;
+};
+
+struct ImageReport {
+  uint64_t fileSize = 0;
+  std::array<NcbReport, 2> ncbs;
+  // What a flash reader takes: the active block (NCB0 first) when it passes validation.
+  std::optional<uint32_t> activeNcb;
+  std::optional<uint32_t> layout;  // 2 for the type-2 layout, else 1
+  FlashUpdateStatus versionStatus = 0;
+  std::optional<FirmwareVersion> version;
+  FlashUpdateStatus previousStatus = 0;
+  std::optional<FirmwareVersion> previousVersion;
+  std::optional<bool> componentsOk;
+  // The update-image readout.
+  FlashUpdateStatus imageStatus = 0;
+  std::optional<FirmwareVersion> imageVersion;
+  std::optional<uint32_t> type;
+};
+
+// Bytes of a file worth reading: nothing a block records lies beyond 24-bit offset plus 24-bit
+// size, so larger files are judged by their first kMaxExamined bytes (their size still counts).
+inline constexpr uint64_t kMaxExamined = 0x2000000;
+
+// `contents` holds the file (or its first kMaxExamined bytes); `fileSize` is its length.
+ImageReport analyzeImage(std::span<const uint8_t> contents, uint64_t fileSize);
+
+std::string formatReportText(const ImageReport& report);
+// One JSON object.
+std::string formatReportJson(const ImageReport& report);
+
+}  // namespace hlv::image
