@@ -27,8 +27,9 @@ int openForReading(const std::string& absolutePath) {
   return open(platform::current().hostPath(absolutePath).c_str(), O_RDONLY | O_CLOEXEC);
 }
 
-// Reads at most capacity - 1 bytes into a zero-filled buffer; the byte count, or -1 with errno.
-ssize_t readTerminated(int fd, char* buffer, std::size_t capacity) {
+// Reads at most capacity - 1 bytes into a zero-filled buffer, so that its text stays
+// terminated; the byte count, or -1 with errno.
+ssize_t readLeavingTerminator(int fd, char* buffer, std::size_t capacity) {
   return read(fd, buffer, capacity - 1);
 }
 
@@ -104,7 +105,7 @@ bool readSysfsHex16(const std::string& path, uint16_t& value) {
     return false;
   }
   char buffer[kSysfsBufferSize] = {};
-  const ssize_t count = readTerminated(fd, buffer, sizeof buffer);
+  const ssize_t count = readLeavingTerminator(fd, buffer, sizeof buffer);
   if (count < 0) {
     trace::emit(tp::kAttributeUnreadable, path, errno);
     close(fd);
@@ -125,7 +126,7 @@ bool readPciResources(PciDevice& device) {
     return false;
   }
   char buffer[kSysfsBufferSize] = {};
-  if (readTerminated(fd, buffer, sizeof buffer) < 0) {
+  if (readLeavingTerminator(fd, buffer, sizeof buffer) < 0) {
     trace::emit(tp::kResourceUnreadable, path, errno);
     close(fd);
     return false;

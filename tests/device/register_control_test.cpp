@@ -142,6 +142,27 @@ TEST_F(RegisterWindow, MappedRegionZeroIsTheRegisterFileSharedWithTheDevice) {
             (std::vector<uint8_t>{0x44, 0x33, 0x22, 0x11}));
 }
 
+TEST_F(RegisterWindow, WindowIsReleasedExactlyOnceWhateverHappensToItsDevice) {
+  const int descriptorsBefore = openDescriptorCount();
+  {
+    PciDevice device = deviceWithRegion({0xFB000000, 0xFB000FFF, 0x140204}, 0x1000);
+    ASSERT_NE(mapBar0(device), nullptr);
+    // Rebuilding the record from its path gives the earlier window back first.
+    initPciDevice(device, FakeSysfs::devicePath(kBdf));
+    EXPECT_EQ(device.fd, -1);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+
+    ASSERT_NE(mapBar0(device), nullptr);
+    PciDevice moved = std::move(device);  // the window goes with the move
+    EXPECT_EQ(device.fd, -1);
+    EXPECT_EQ(device.mapping, nullptr);
+    const std::unique_ptr<VoRegControlInterface> control = openRegisterControl(moved);
+    control->write32(0x10, 0x01020304);
+    EXPECT_EQ(control->read32(0x10), 0x01020304u);
+  }  // the moved-to record releases it, the moved-from one nothing
+  EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+}
+
 struct UnmappableCase {
   const char* name;
   test::FakePciRegion region;
