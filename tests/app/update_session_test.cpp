@@ -297,6 +297,40 @@ TEST_F(SessionTest, ASecondSessionIsRefusedAndLeavesTheFirstOnesSemaphore) {
   EXPECT_EQ(semaphore(), -1) << "the teardown left the semaphore behind";
 }
 
+// Records, when an adapter's update interface is destroyed, whether the single-instance
+// semaphore still existed.
+bool gSemaphoreAtUpdaterTeardown = false;
+int gUpdatersDestroyed = 0;
+void destroyUpdater(VoFlUpdateIface*) {
+  gSemaphoreAtUpdaterTeardown = semget(ftok(kInstanceKeyPath, 0), 0, 0) != -1;
+  ++gUpdatersDestroyed;
+}
+
+TEST_F(SessionTest, TeardownReleasesTheAdaptersBeforeTheSingleInstanceMarker) {
+  static int updaterStandIn = 0;  // never used through the pointer
+  SessionSteps steps = defaultSessionSteps();
+  steps.loadAdapters = [](UpdateSession& session) -> uint32_t {
+    auto info = std::make_unique<AdapterInfo>();
+    info->updater = UpdaterPtr(reinterpret_cast<VoFlUpdateIface*>(&updaterStandIn),
+                               UpdaterDeleter{&destroyUpdater});
+    session.adapters().emplace_back(0, std::move(info));
+    session.adapters().back().status = AdapterStatus::NotRequired;
+    return 0;
+  };
+  {
+    UpdateSession session(toolDirectory(), SessionOptions{}, steps);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(session.run(), 2u);
+    std::fflush(stdout);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(gUpdatersDestroyed, 0);
+  }
+  EXPECT_EQ(gUpdatersDestroyed, 1);
+  EXPECT_TRUE(gSemaphoreAtUpdaterTeardown)
+      << "another instance could start while this one still held an adapter";
+  EXPECT_EQ(semaphore(), -1);
+}
+
 TEST_F(SessionTest, ALogDirectoryThatCannotBeMadeEndsTheRunWith1) {
   // A tool directory below a regular file can never hold a "logs" directory.
   test::writeFile(dir_ / "file", "");
