@@ -29,6 +29,9 @@ struct AdapterConfig {
   uint32_t jedecId = 0xEF6015;
   bool sfdp = false;  // the part answers the SFDP read with a table
   SfdpRevision sfdpRevision = SfdpRevision::k1_6;
+  // The status register is written after opcode 0x50, which unlocks one status write but does not
+  // set the write enable latch that program and erase need; the SFDP area says so.
+  bool volatileStatusWriteEnable = false;
   bool protectedAtPowerOn = false;        // status register protection bits set at power-on
   std::optional<uint64_t> powerCutAfter;  // power lost after this many program/erase commands
   bool engineStuck = false;               // command engine busy forever

@@ -32,6 +32,7 @@ struct FlashPartModel {
   // pages and the rest; an erase anywhere in one half erases only that half.
   bool splitFirstLargeUnit = false;
   bool sfdp = false;
+  bool volatileStatusWriteEnable = false;  // opcode 0x50 unlocks a status write
   SfdpRevision sfdpRevision = SfdpRevision::k1_6;
 
   uint8_t statusOpcode() const { return status == StatusStyle::kReadyBit ? 0xD7 : 0x05; }

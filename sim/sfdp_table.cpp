@@ -57,9 +57,10 @@ std::vector<uint8_t> buildSfdpArea(const FlashPartModel& model) {
     if (erase.size == 4096) small = &erase;
   }
   // Word 1: 4 KiB erase (bits 0-1 = 01 and its opcode), write granularity of 64 bytes or more,
-  // status register written after the ordinary write enable.
+  // and how the status register is written: bit 3 set with bit 4 clear means after opcode 0x50.
+  const uint32_t statusBits = model.volatileStatusWriteEnable ? 0x08 : 0x00;
   const uint32_t word1 = 0xFF800000 | (small != nullptr ? small->opcode : 0xFFu) << 8 | 0xE0 |
-                         1u << 2 | (small != nullptr ? 1u : 3u);
+                         statusBits | 1u << 2 | (small != nullptr ? 1u : 3u);
   const uint32_t word2 = model.capacity * 8 - 1;  // density in bits, minus one
   const EraseCommand* types[4] = {};
   for (std::size_t i = 0; i < model.erases.size() && i < 4; ++i)
@@ -88,8 +89,9 @@ std::vector<uint8_t> buildSfdpArea(const FlashPartModel& model) {
     // Word 14: busy polled through bit 0 of the ordinary status read.
     putWord(area, table + 0x34, 0x00000004);
     putWord(area, table + 0x38, 0);
-    // Word 16: non-volatile status register, written after the ordinary write enable.
-    putWord(area, table + 0x3C, 0x00000001);
+    // Word 16: non-volatile status register written after the ordinary write enable (bit 0), or
+    // one written after opcode 0x50 (bit 2).
+    putWord(area, table + 0x3C, model.volatileStatusWriteEnable ? 0x00000004 : 0x00000001);
   }
   return area;
 }

@@ -16,6 +16,7 @@ constexpr uint8_t kOpWriteDisable = 0x04;
 constexpr uint8_t kOpWriteEnable = 0x06;
 constexpr uint8_t kOpFastRead = 0x0B;
 constexpr uint8_t kOpShortId = 0x15;
+constexpr uint8_t kOpStatusWriteEnable = 0x50;
 constexpr uint8_t kOpSfdp = 0x5A;
 constexpr uint8_t kOpJedecId = 0x9F;
 
@@ -56,6 +57,7 @@ void SpiFlashPart::powerOn() {
   received_ = 0;
   busyUntil_ = 0;
   writeEnable_ = false;
+  statusWriteUnlocked_ = false;
   protectionBits_ = protectedAtPowerOn_ ? kStatusLockBits : 0;
 }
 
@@ -99,6 +101,9 @@ SpiFlashPart::Command SpiFlashPart::decode(uint8_t opcode) const {
     if (opcode == kOpWriteEnable) return Command::kWriteEnable;
     if (opcode == kOpWriteDisable) return Command::kWriteDisable;
     if (opcode == kOpWriteStatus) return Command::kWriteStatus;
+    if (opcode == kOpStatusWriteEnable && model_.volatileStatusWriteEnable) {
+      return Command::kStatusWriteEnable;
+    }
   }
   if (model_.eraseFor(opcode) != nullptr) return Command::kErase;
   return Command::kIgnored;
@@ -175,6 +180,7 @@ uint8_t SpiFlashPart::exchange(uint8_t mosi) {
     case Command::kErase:
     case Command::kWriteEnable:
     case Command::kWriteDisable:
+    case Command::kStatusWriteEnable:
     case Command::kIgnored:
       return 0xFF;
   }
@@ -200,6 +206,13 @@ void SpiFlashPart::deselect() {
         stats_.record(Violation::kFormatMismatch);
       } else {
         writeEnable_ = command_ == Command::kWriteEnable;
+      }
+      break;
+    case Command::kStatusWriteEnable:
+      if (received_ != 0) {
+        stats_.record(Violation::kFormatMismatch);
+      } else {
+        statusWriteUnlocked_ = true;
       }
       break;
     case Command::kWriteStatus:
@@ -242,11 +255,12 @@ void SpiFlashPart::finishWriteStatus() {
     stats_.record(Violation::kFormatMismatch);
     return;
   }
-  if (!writeEnable_) {
+  if (!writeEnable_ && !statusWriteUnlocked_) {
     stats_.record(Violation::kNoWriteEnable);
     return;
   }
   writeEnable_ = false;
+  statusWriteUnlocked_ = false;
   protectionBits_ = newStatus_ & kStatusWritableBits;
   startBusy(timings_.writeStatusNs);
 }

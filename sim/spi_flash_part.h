@@ -53,6 +53,7 @@ class SpiFlashPart {
     kErase,
     kWriteEnable,
     kWriteDisable,
+    kStatusWriteEnable,
     kReadStatus,
     kWriteStatus,
     kJedecId,
@@ -92,7 +93,8 @@ class SpiFlashPart {
 
   uint64_t busyUntil_ = 0;
   bool writeEnable_ = false;
-  uint8_t protectionBits_ = 0;  // status register bits 2-7
+  bool statusWriteUnlocked_ = false;  // opcode 0x50 received: the next status write is accepted
+  uint8_t protectionBits_ = 0;        // status register bits 2-7
 };
 
 }  // namespace hlv::sim

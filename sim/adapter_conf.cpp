@@ -1,0 +1,159 @@
+#include "sim/adapter_conf.h"
+
+#include <charconv>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/flash_part_model.h"
+
+namespace hlv::sim {
+namespace {
+
+std::string_view trim(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && blank(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+bool parseYesNo(std::string_view value, bool& out) {
+  if (value == "yes") {
+    out = true;
+    return true;
+  }
+  if (value == "no") {
+    out = false;
+    return true;
+  }
+  return false;
+}
+
+bool parseRevision(std::string_view value, SfdpRevision& out) {
+  if (value == "1.0") {
+    out = SfdpRevision::k1_0;
+    return true;
+  }
+  if (value == "1.6") {
+    out = SfdpRevision::k1_6;
+    return true;
+  }
+  return false;
+}
+
+bool parseFlashId(std::string_view value, uint32_t& out) {
+  if (value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) {
+    value.remove_prefix(2);
+  }
+  if (value.size() != 4 && value.size() != 6 && value.size() != 8) return false;
+  uint32_t id = 0;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), id, 16);
+  if (ec != std::errc() || end != value.data() + value.size()) return false;
+  if (value.size() == 4 && id != kShortIdPart) return false;
+  out = id;
+  return true;
+}
+
+bool parseCount(std::string_view value, uint64_t& out) {
+  if (value.empty()) return false;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), out, 10);
+  return ec == std::errc() && end == value.data() + value.size();
+}
+
+struct Key {
+  std::string_view name;
+  std::string_view expected;  // what the value must look like, for the error message
+  std::function<bool(std::string_view, AdapterConfig&)> apply;
+};
+
+const std::vector<Key>& keys() {
+  static const std::vector<Key> table = {
+      {"flash", "six or eight hex digits, or 651F",
+       [](std::string_view v, AdapterConfig& c) { return parseFlashId(v, c.jedecId); }},
+      {"sfdp", "yes, no, 1.0 or 1.6",
+       [](std::string_view v, AdapterConfig& c) {
+         if (parseRevision(v, c.sfdpRevision)) {
+           c.sfdp = true;
+           return true;
+         }
+         return parseYesNo(v, c.sfdp);
+       }},
+      {"sfdp_revision", "1.0 or 1.6",
+       [](std::string_view v, AdapterConfig& c) { return parseRevision(v, c.sfdpRevision); }},
+      {"sfdp_volatile_status", "yes or no",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseYesNo(v, c.volatileStatusWriteEnable);
+       }},
+      {"protected", "yes or no",
+       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.protectedAtPowerOn); }},
+      {"power_cut_after", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) {
+         uint64_t n = 0;
+         if (!parseCount(v, n)) return false;
+         c.powerCutAfter = n;
+         return true;
+       }},
+      {"engine_stuck", "yes or no",
+       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.engineStuck); }},
+      {"part_stuck", "yes or no",
+       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.partStuck); }},
+  };
+  return table;
+}
+
+}  // namespace
+
+bool parseAdapterConf(std::string_view text, AdapterConfig& config, std::string& error) {
+  unsigned lineNumber = 0;
+  while (!text.empty()) {
+    ++lineNumber;
+    const std::size_t newline = text.find('\n');
+    std::string_view line = text.substr(0, newline);
+    text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+    const std::size_t hash = line.find('#');
+    if (hash != std::string_view::npos) line = line.substr(0, hash);
+    line = trim(line);
+    if (line.empty()) continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      error = "line " + std::to_string(lineNumber) + ": expected 'key = value', got '" +
+              std::string(line) + "'";
+      return false;
+    }
+    const std::string_view name = trim(line.substr(0, equals));
+    const std::string_view value = trim(line.substr(equals + 1));
+    const Key* key = nullptr;
+    for (const Key& candidate : keys()) {
+      if (candidate.name == name) key = &candidate;
+    }
+    if (key == nullptr) {
+      error = "line " + std::to_string(lineNumber) + ": unknown key '" + std::string(name) + "'";
+      return false;
+    }
+    if (!key->apply(value, config)) {
+      error = "line " + std::to_string(lineNumber) + ": bad value '" + std::string(value) +
+              "' for " + std::string(name) + " (expected " + std::string(key->expected) + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string formatAdapterConf(const AdapterConfig& config) {
+  std::string text = "flash = " + formatJedecId(config.jedecId) + "\n";
+  if (config.sfdp) {
+    text +=
+        std::string("sfdp = ") + (config.sfdpRevision == SfdpRevision::k1_0 ? "1.0" : "1.6") + "\n";
+  }
+  if (config.volatileStatusWriteEnable) text += "sfdp_volatile_status = yes\n";
+  if (config.protectedAtPowerOn) text += "protected = yes\n";
+  if (config.powerCutAfter)
+    text += "power_cut_after = " + std::to_string(*config.powerCutAfter) + "\n";
+  if (config.engineStuck) text += "engine_stuck = yes\n";
+  if (config.partStuck) text += "part_stuck = yes\n";
+  return text;
+}
+
+}  // namespace hlv::sim

@@ -1,0 +1,194 @@
+#include "sim/lab.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "sim/adapter_conf.h"
+
+namespace hlv::sim {
+namespace {
+
+std::string errnoText() {
+  return std::strerror(errno);
+}
+
+bool readTextFile(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  text = buffer.str();
+  return !in.bad();
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::vector<std::string> listDirectories(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return names;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (isDirectory(path + "/" + name)) names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string absolutePath(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) != nullptr) return resolved;
+  return path;
+}
+
+}  // namespace
+
+std::span<uint8_t> mapFlashFile(const std::string& path, uint32_t size, std::string& error) {
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      // A new part comes erased.
+      const std::vector<uint8_t> erased(size, 0xFF);
+      if (write(fd, erased.data(), erased.size()) != static_cast<ssize_t>(erased.size())) {
+        error = path + ": cannot create: " + errnoText();
+        close(fd);
+        return {};
+      }
+    }
+  }
+  if (fd < 0) {
+    error = path + ": cannot open: " + errnoText();
+    return {};
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    error = path + ": cannot examine: " + errnoText();
+    close(fd);
+    return {};
+  }
+  if (static_cast<uint64_t>(info.st_size) != size) {
+    error = path + ": size " + std::to_string(info.st_size) +
+            " differs from the capacity of the configured part (" + std::to_string(size) +
+            " bytes)";
+    close(fd);
+    return {};
+  }
+  void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  if (mapping == MAP_FAILED) {
+    error = path + ": cannot map: " + errnoText();
+    return {};
+  }
+  return {static_cast<uint8_t*>(mapping), size};
+}
+
+void unmapFlashFile(std::span<uint8_t> mapping) {
+  if (mapping.data() != nullptr) munmap(mapping.data(), mapping.size());
+}
+
+std::unique_ptr<Lab> Lab::open(const std::string& root, std::string& error) {
+  if (!isDirectory(root)) {
+    error = root + ": no lab there (not a directory)";
+    return nullptr;
+  }
+  std::unique_ptr<Lab> lab(new Lab(absolutePath(root)));
+  const std::string adaptersDirectory = lab->root_ + "/adapters";
+  for (const std::string& bdf : listDirectories(adaptersDirectory)) {
+    auto entry = std::make_unique<LabAdapter>();
+    entry->bdf = bdf;
+    entry->directory = adaptersDirectory + "/" + bdf;
+    const std::string confPath = entry->directory + "/adapter.conf";
+    std::string text;
+    if (readTextFile(confPath, text)) {
+      std::string confError;
+      if (!parseAdapterConf(text, entry->config, confError)) {
+        error = confPath + ": " + confError;
+        return nullptr;
+      }
+    } else if (access(confPath.c_str(), F_OK) == 0) {
+      error = confPath + ": cannot read";
+      return nullptr;
+    }
+    const uint32_t capacity = partCapacity(entry->config);
+    entry->flashFile = mapFlashFile(entry->directory + "/flash.bin", capacity, error);
+    if (entry->flashFile.data() == nullptr) return nullptr;
+    entry->adapter =
+        std::make_unique<EmulatedAdapter>(entry->config, lab->clock_, entry->flashFile);
+    lab->adapters_.push_back(std::move(entry));
+  }
+  return lab;
+}
+
+Lab::~Lab() {
+  for (const std::unique_ptr<LabAdapter>& entry : adapters_) {
+    entry->adapter.reset();
+    unmapFlashFile(entry->flashFile);
+  }
+}
+
+LabAdapter* Lab::adapter(std::string_view bdf) const {
+  for (const std::unique_ptr<LabAdapter>& entry : adapters_) {
+    if (entry->bdf == bdf) return entry.get();
+  }
+  return nullptr;
+}
+
+std::string formatStats(const AdapterStats& stats) {
+  std::string text;
+  const auto line = [&text](std::string_view key, uint64_t value) {
+    text += std::string(key) + " = " + std::to_string(value) + "\n";
+  };
+  line("reg_reads", stats.regReads);
+  line("reg_writes", stats.regWrites);
+  line("unclaimed_accesses", stats.unclaimedAccesses);
+  line("transfers", stats.transfers);
+  line("bytes_read", stats.bytesRead);
+  line("bytes_programmed", stats.bytesProgrammed);
+  line("erases_4k", stats.erases4k);
+  line("erases_32k", stats.erases32k);
+  line("erases_64k", stats.erases64k);
+  line("erases_other", stats.erasesOther);
+  line("modifying_transfers", stats.modifyingTransfers);
+  line("violations", stats.violations);
+  for (std::size_t i = 0; i < kViolationKinds; ++i) {
+    line("violations_" + std::string(violationName(static_cast<Violation>(i))),
+         stats.violationsByKind[i]);
+  }
+  line("virtual_us", stats.virtualNs / 1000);
+  text += std::string("power_cut = ") + (stats.powerCut ? "yes" : "no") + "\n";
+  return text;
+}
+
+bool Lab::writeStats(std::string& error) const {
+  bool ok = true;
+  for (const std::unique_ptr<LabAdapter>& entry : adapters_) {
+    const std::string path = entry->directory + "/stats";
+    const std::string temporary = path + ".new";
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << formatStats(entry->adapter->stats());
+    out.close();
+    if (!out || std::rename(temporary.c_str(), path.c_str()) != 0) {
+      error = path + ": cannot write";
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+}  // namespace hlv::sim

@@ -1,0 +1,73 @@
+#include "sim/lab_platform.h"
+
+namespace hlv::sim {
+namespace {
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+LabPlatform::LabPlatform(Lab& lab, uid_t userId) : lab_(lab), userId_(userId) {}
+
+std::string LabPlatform::hostPath(std::string_view absolutePath) const {
+  if (absolutePath == "/sys" || absolutePath == "/proc" || startsWith(absolutePath, "/sys/") ||
+      startsWith(absolutePath, "/proc/")) {
+    return lab_.root() + std::string(absolutePath);
+  }
+  return std::string(absolutePath);
+}
+
+uint64_t LabPlatform::monotonicNanoseconds() {
+  lab_.clock().advance(kClockReadNs);
+  return lab_.clock().now();
+}
+
+void LabPlatform::sleepMicroseconds(uint64_t microseconds) {
+  lab_.clock().advance(microseconds * 1000);
+}
+
+void LabPlatform::yieldProcessor() {
+  lab_.clock().advance(kYieldNs);
+}
+
+platform::RegisterWindow LabPlatform::mapRegisterWindow(const std::string& resourcePath,
+                                                        uint64_t /*length*/) {
+  platform::RegisterWindow window;
+  const std::string prefix = lab_.root() + "/sys/bus/pci/devices/";
+  const std::string_view suffix = "/resource0";
+  std::string_view path = resourcePath;
+  if (!startsWith(path, prefix) || path.size() <= prefix.size() + suffix.size() ||
+      path.substr(path.size() - suffix.size()) != suffix) {
+    return window;
+  }
+  const std::string_view bdf =
+      path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  if (bdf.find('/') != std::string_view::npos) return window;
+  LabAdapter* entry = lab_.adapter(bdf);
+  if (entry == nullptr) return window;
+  window.mapping = entry->adapter.get();
+  ++live_[window.mapping];
+  return window;
+}
+
+void LabPlatform::unmapRegisterWindow(const platform::RegisterWindow& window, uint64_t /*length*/) {
+  const auto it = live_.find(window.mapping);
+  if (it == live_.end()) return;
+  if (--it->second == 0) live_.erase(it);
+}
+
+VoRegControlInterface* LabPlatform::emulatedRegisters(const void* mapping) {
+  if (live_.count(mapping) == 0) return nullptr;
+  return static_cast<EmulatedAdapter*>(const_cast<void*>(mapping));
+}
+
+int LabPlatform::liveMappings() const {
+  int count = 0;
+  for (const auto& [token, mappings] : live_)
+    count += mappings;
+  return count;
+}
+
+}  // namespace hlv::sim

@@ -1,0 +1,22 @@
+// The hlvsim commands. Each takes the arguments after its own name and returns the exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hlv::sim::tool {
+
+using Arguments = std::vector<std::string>;
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+int labCommand(const Arguments& args);    // lab init LAB [options]
+int flashCommand(const Arguments& args);  // flash LAB BDF identify | read OUT
+int runCommand(const Arguments& args);    // run LAB [--uid N] [--] [ARGS...]
+
+// Prints "hlvsim: " and the message on standard error.
+void complain(const std::string& message);
+
+}  // namespace hlv::sim::tool

@@ -1,0 +1,118 @@
+// hlvsim flash LAB BDF SUBCOMMAND ...: the flash of one lab adapter, through the program's own
+// flash control layer.
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <string_view>
+#include <vector>
+
+#include "flashctl/voapiflashcontrol.h"
+#include "tools/hlvsim/commands.h"
+#include "tools/hlvsim/lab_session.h"
+
+namespace hlv::sim::tool {
+namespace {
+
+// Why init failed, in the operator's words.
+std::string initFailure(const LabAdapter& entry, const VoApiFlashControl& flash) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "%s: flash part not identified (type %" PRIu32 ", identification 0x%08" PRIX32 ")",
+                entry.bdf.c_str(), flash.flashType(), flash.flashId);
+  std::string message = text;
+  if (entry.adapter->poweredOff()) message += ": the adapter has no power";
+  return message;
+}
+
+int identify(LabAdapter& entry, VoApiFlashControl& flash, const Arguments& args) {
+  if (!args.empty()) {
+    complain("identify takes no arguments");
+    return kExitUsage;
+  }
+  std::printf("type %" PRIu32 " id 0x%08" PRIX32 " page %u sector %" PRIu32 " block %" PRIu32
+              " size %" PRIu32 " block_erase %s\n",
+              flash.flashType(), flash.flashId, static_cast<unsigned>(flash.pageSize),
+              flash.sectorSize, flash.blockSize, flash.flashSize,
+              flash.blockEraseSupported ? "yes" : "no");
+  (void)entry;
+  return kExitOk;
+}
+
+int read(LabAdapter& entry, VoApiFlashControl& flash, const Arguments& args) {
+  if (args.size() != 1) {
+    complain("read takes one argument: the output file");
+    return kExitUsage;
+  }
+  std::vector<uint8_t> contents(flash.flashSize);
+  uint32_t bytesRead = 0;
+  if (!flash.read(0, contents.data(), flash.flashSize, bytesRead)) {
+    std::string message = entry.bdf + ": flash read failed after " + std::to_string(bytesRead) +
+                          " of " + std::to_string(flash.flashSize) + " bytes";
+    if (entry.adapter->poweredOff()) message += ": the adapter has no power";
+    complain(message);
+    return kExitFailed;
+  }
+  if (entry.adapter->poweredOff()) {
+    complain(entry.bdf + ": the adapter lost power during the read");
+    return kExitFailed;
+  }
+  std::ofstream out(args[0], std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(contents.data()),
+            static_cast<std::streamsize>(contents.size()));
+  out.close();
+  if (!out) {
+    complain(args[0] + ": cannot write");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+struct Subcommand {
+  std::string_view name;
+  int (*run)(LabAdapter&, VoApiFlashControl&, const Arguments&);
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"identify", identify},
+    {"read", read},
+};
+
+}  // namespace
+
+int flashCommand(const Arguments& args) {
+  if (args.size() < 3) {
+    complain("usage: hlvsim flash LAB BDF identify | read OUT");
+    return kExitUsage;
+  }
+  const Subcommand* subcommand = nullptr;
+  for (const Subcommand& candidate : kSubcommands) {
+    if (candidate.name == args[2]) subcommand = &candidate;
+  }
+  if (subcommand == nullptr) {
+    complain("unknown flash subcommand '" + args[2] + "'");
+    return kExitUsage;
+  }
+  std::string error;
+  Lab* lab = openSessionLab(args[0], error);
+  if (lab == nullptr) {
+    complain(error);
+    return kExitFailed;
+  }
+  LabAdapter* entry = lab->adapter(args[1]);
+  if (entry == nullptr) {
+    complain("no emulated adapter " + args[1] + " in " + lab->root());
+    return kExitFailed;
+  }
+  VoApiFlashControl flash(entry->adapter.get());
+  if (!flash.init()) {
+    complain(initFailure(*entry, flash));
+    return kExitFailed;
+  }
+  return subcommand->run(*entry, flash, Arguments(args.begin() + 3, args.end()));
+}
+
+void complain(const std::string& message) {
+  std::fprintf(stderr, "hlvsim: %s\n", message.c_str());
+}
+
+}  // namespace hlv::sim::tool

@@ -1,0 +1,55 @@
+// hlvsim run LAB [--uid N] [--] [ARGS...]: the whole tool program on the lab's emulated machine.
+#include <charconv>
+#include <vector>
+
+#include "app/program_entry.h"
+#include "platform/platform.h"
+#include "tools/hlvsim/commands.h"
+#include "tools/hlvsim/lab_session.h"
+
+namespace hlv::sim::tool {
+
+int runCommand(const Arguments& args) {
+  if (args.empty()) {
+    complain("usage: hlvsim run LAB [--uid N] [--] [ARGS...]");
+    return kExitUsage;
+  }
+  std::size_t next = 1;
+  uid_t userId = 0;
+  if (next < args.size() && args[next] == "--uid") {
+    unsigned value = 0;
+    const std::string& text = next + 1 < args.size() ? args[next + 1] : std::string();
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+      complain("--uid needs a user number");
+      return kExitUsage;
+    }
+    userId = value;
+    next += 2;
+  }
+  if (next < args.size() && args[next] == "--") ++next;
+
+  std::string error;
+  Lab* lab = openSessionLab(args[0], error);
+  if (lab == nullptr) {
+    complain(error);
+    return kExitFailed;
+  }
+  if (!linkToolExecutable(error)) {
+    complain(error);
+    return kExitFailed;
+  }
+  platform::install(&sessionPlatform(userId));
+
+  std::vector<std::string> toolArgs;
+  toolArgs.push_back(lab->root() + "/tool/hlvflashupdate");
+  toolArgs.insert(toolArgs.end(), args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : toolArgs)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  // The platform stays installed after the entry returns: the tool's teardown still runs.
+  return programMain(static_cast<int>(toolArgs.size()), argv.data());
+}
+
+}  // namespace hlv::sim::tool
