@@ -7,9 +7,10 @@ namespace {
 
 Platform* gInstalled = nullptr;
 
+// Never destroyed: exit-time destructors (the session's teardown) may still need it.
 Platform& linuxPlatform() {
-  static LinuxPlatform instance;
-  return instance;
+  static LinuxPlatform* const instance = new LinuxPlatform;
+  return *instance;
 }
 
 }  // namespace
