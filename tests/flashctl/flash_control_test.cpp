@@ -1,39 +1,223 @@
+// The flash control object's life: owning the interface, restoring the registers, holding the
+// interrupt, refusing requests the part cannot carry out.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "flashctl/voapiflashcontrol.h"
+#include "platform/interrupt_hold.h"
 #include "sim/emulated_adapter.h"
+#include "tests/flashctl/recording_registers.h"
 
 namespace hlv {
 namespace {
 
-TEST(Smoke, ReadWriteErase) {
-  for (uint32_t id : {0xEF6015u, 0x1F2400u, 0x1F240001u, 0x1F2700u, 0xC22016u, 0xEF4016u, 0x014016u,
-                      0xEF7017u, 0x1F4400u}) {
-    SCOPED_TRACE(id);
-    sim::VirtualClock clock;
-    sim::AdapterConfig config;
-    config.jedecId = id;
-    config.sfdp = true;
-    sim::EmulatedAdapter adapter(config, clock);
-    VoApiFlashControl flash(&adapter);
-    ASSERT_TRUE(flash.init());
-    std::vector<uint8_t> data(1000);
-    for (size_t i = 0; i < data.size(); ++i)
-      data[i] = static_cast<uint8_t>(i * 7);
-    uint32_t done = 0;
-    ASSERT_TRUE(flash.write(0x1002, data.data(), 1000, done));
-    std::vector<uint8_t> back(1000);
-    ASSERT_TRUE(flash.read(0x1002, back.data(), 1000, done));
-    EXPECT_EQ(back, data);
-    ASSERT_TRUE(flash.eraseBlock(0));
-    ASSERT_TRUE(flash.read(0x1002, back.data(), 1000, done));
-    EXPECT_EQ(back, std::vector<uint8_t>(1000, 0xFF));
-    EXPECT_EQ(adapter.violations(), 0u);
-    printf("%x type %u page %u sector %u block %u size %u\n", id, flash.flashType(), flash.pageSize,
-           flash.sectorSize, flash.blockSize, flash.flashSize);
+struct Adapter {
+  explicit Adapter(uint32_t jedecId = 0xEF6015) {
+    config.jedecId = jedecId;
+    emulated = std::make_unique<sim::EmulatedAdapter>(config, clock);
+    recorder = std::make_unique<test::RecordingRegisters>(*emulated);
   }
+  sim::VirtualClock clock;
+  sim::AdapterConfig config;
+  std::unique_ptr<sim::EmulatedAdapter> emulated;
+  std::unique_ptr<test::RecordingRegisters> recorder;
+};
+
+TEST(FlashControlLifecycle, InitOnAnInitialisedObjectTouchesNoRegister) {
+  Adapter adapter;
+  VoApiFlashControl flash(adapter.recorder.get());
+  ASSERT_TRUE(flash.init());
+  adapter.recorder->accesses.clear();
+  EXPECT_TRUE(flash.init());
+  EXPECT_TRUE(adapter.recorder->accesses.empty());
+}
+
+TEST(FlashControlLifecycle, ASecondObjectCannotClaimTheInterfaceAndRestoresNothing) {
+  Adapter first;
+  Adapter second;
+  VoApiFlashControl owner(first.recorder.get());
+  ASSERT_TRUE(owner.init());
+  {
+    VoApiFlashControl intruder(second.recorder.get());
+    EXPECT_FALSE(intruder.init());
+  }
+  EXPECT_TRUE(second.recorder->accesses.empty());
+  EXPECT_EQ(gVoApiFlashCtrlCtx.ctrl, &owner);
+  // The owner still works.
+  uint8_t byte = 0;
+  uint32_t done = 0;
+  EXPECT_TRUE(owner.read(0, &byte, 1, done));
+}
+
+TEST(FlashControlLifecycle, DestructionRestoresTheSavedRegistersAndReleasesTheInterface) {
+  Adapter adapter;
+  adapter.emulated->write32(reg::kControlWord, 0x1234);
+  adapter.emulated->write32(reg::kFlashFormat, 0x0100);
+  adapter.emulated->write32(reg::kFlashInterfaceControl, 0x0077);
+  adapter.emulated->write32(reg::kFlashCommand, 0x0005);
+  {
+    VoApiFlashControl flash(adapter.recorder.get());
+    ASSERT_TRUE(flash.init());
+    EXPECT_EQ(adapter.emulated->read32(reg::kFlashInterfaceControl), 0x0110u);
+    uint8_t buffer[8];
+    uint32_t done = 0;
+    ASSERT_TRUE(flash.read(0x40, buffer, 8, done));
+    adapter.recorder->accesses.clear();
+  }
+  EXPECT_EQ(gVoApiFlashCtrlCtx.ctrl, nullptr);
+  const std::vector<test::RegisterAccess> expected = {
+      {true, reg::kFlashCommand, 0x0005},
+      {true, reg::kFlashInterfaceControl, 0x0077},
+      {true, reg::kFlashFormat, 0x0100},
+      {true, reg::kControlWord, 0x1234},
+  };
+  ASSERT_EQ(adapter.recorder->accesses.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(adapter.recorder->accesses[i].write, expected[i].write);
+    EXPECT_EQ(adapter.recorder->accesses[i].offset, expected[i].offset);
+    EXPECT_EQ(adapter.recorder->accesses[i].value, expected[i].value);
+  }
+  EXPECT_EQ(adapter.emulated->violations(), 0u);
+}
+
+TEST(FlashControlLifecycle, AFailedInitKeepsTheInterfaceUntilItsObjectIsGone) {
+  Adapter unknown(0x123456);
+  Adapter good;
+  {
+    VoApiFlashControl failed(unknown.recorder.get());
+    EXPECT_FALSE(failed.init());
+    EXPECT_FALSE(failed.init());
+    VoApiFlashControl other(good.recorder.get());
+    EXPECT_FALSE(other.init());
+  }
+  VoApiFlashControl other(good.recorder.get());
+  EXPECT_TRUE(other.init());
+}
+
+bool gInterruptActionRan = false;
+
+TEST(FlashControlLifecycle, AnInterruptWaitsUntilTheRegistersAreRestored) {
+  gInterruptActionRan = false;
+  platform::setInterruptAction([] { gInterruptActionRan = true; });
+  Adapter adapter;
+  {
+    VoApiFlashControl flash(adapter.recorder.get());
+    ASSERT_TRUE(flash.init());
+    platform::deliverInterrupt();
+    EXPECT_FALSE(gInterruptActionRan);
+    EXPECT_TRUE(platform::interruptPending());
+  }
+  EXPECT_TRUE(gInterruptActionRan);
+  // The restore came first.
+  EXPECT_EQ(adapter.recorder->accesses.back().offset, reg::kControlWord);
+  platform::setInterruptAction(nullptr);
+  // Without an owner the interrupt acts at once.
+  gInterruptActionRan = false;
+  platform::setInterruptAction([] { gInterruptActionRan = true; });
+  platform::deliverInterrupt();
+  EXPECT_TRUE(gInterruptActionRan);
+  platform::setInterruptAction(nullptr);
+}
+
+TEST(FlashControlRequests, RequestsPastThePartsEndAreRefusedBeforeAnyTransfer) {
+  Adapter adapter;
+  VoApiFlashControl flash(adapter.recorder.get());
+  ASSERT_TRUE(flash.init());
+  adapter.recorder->accesses.clear();
+  std::vector<uint8_t> buffer(8);
+  uint32_t done = 0;
+  EXPECT_FALSE(flash.read(flash.flashSize - 4, buffer.data(), 8, done));
+  EXPECT_FALSE(flash.read(0xFFFFFFFC, buffer.data(), 8, done));
+  EXPECT_FALSE(flash.write(flash.flashSize - 2, buffer.data(), 4, done));
+  EXPECT_FALSE(flash.eraseSector(flash.flashSize));
+  EXPECT_FALSE(flash.eraseBlock(flash.flashSize));
+  EXPECT_TRUE(adapter.recorder->accesses.empty());
+  // The last bytes themselves are fine.
+  EXPECT_TRUE(flash.read(flash.flashSize - 8, buffer.data(), 8, done));
+}
+
+TEST(FlashControlRequests, EraseAddressesMustStartTheirUnit) {
+  Adapter adapter;
+  VoApiFlashControl flash(adapter.recorder.get());
+  ASSERT_TRUE(flash.init());
+  std::fill_n(adapter.emulated->flash().begin(), 0x20000, 0x00);
+  EXPECT_FALSE(flash.eraseSector(0x1800));
+  EXPECT_FALSE(flash.eraseBlock(0x1000));
+  EXPECT_EQ(adapter.emulated->stats().modifyingTransfers, 0u);
+  EXPECT_EQ(adapter.emulated->flash()[0x1000], 0x00);
+}
+
+class NoSmallErase : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(NoSmallErase, SectorEraseFailsWithoutSendingAnything) {
+  Adapter adapter(GetParam());
+  VoApiFlashControl flash(adapter.recorder.get());
+  ASSERT_TRUE(flash.init());
+  ASSERT_EQ(flash.sectorSize, 0u);
+  adapter.recorder->accesses.clear();
+  for (uint32_t address : {0u, 0x1000u, 0x10000u})
+    EXPECT_FALSE(flash.eraseSector(address));
+  EXPECT_TRUE(adapter.recorder->accesses.empty());
+}
+
+// Types 0, 3, 4 and 6.
+INSTANTIATE_TEST_SUITE_P(Parts, NoSmallErase,
+                         testing::Values(sim::kShortIdPart, 0x202010u, 0x1F4300u, 0x202013u));
+
+TEST(FlashControlRequestsDeathTest, BlockEraseOnAPartWithoutOneIsAProgrammingError) {
+  Adapter adapter(0x202010);
+  VoApiFlashControl flash(adapter.recorder.get());
+  ASSERT_TRUE(flash.init());
+  ASSERT_FALSE(flash.blockEraseSupported);
+  EXPECT_DEATH(flash.eraseBlock(0), "false");
+}
+
+TEST(SplitHalves, LowerThenUpperHalfCostsOneHardwareRead) {
+  Adapter adapter;
+  VoApiFlashControl flash(adapter.recorder.get());
+  ASSERT_TRUE(flash.init());
+  adapter.emulated->engine().write(reg::kFlashData, 0xAABBCCDD);
+  adapter.recorder->accesses.clear();
+  EXPECT_EQ(readReg(0, reg::kFlashData) & 0xFFFF, 0xCCDDu);
+  EXPECT_EQ(readReg(0, reg::kFlashDataUpper) >> 16, 0xAABBu);
+  EXPECT_EQ(adapter.recorder->count(false, reg::kFlashData), 1u);
+
+  // Upper half first: a hardware read of the whole register.
+  readReg(0, reg::kFlashCommand);
+  adapter.recorder->accesses.clear();
+  EXPECT_EQ(readReg(0, reg::kFlashDataUpper) >> 16, 0xAABBu);
+  EXPECT_EQ(adapter.recorder->count(false, reg::kFlashData), 1u);
+  EXPECT_EQ(adapter.recorder->accesses.size(), 1u);
+}
+
+TEST(SplitHalves, UpperThenLowerHalfReachTheHardwareAsOneWrite) {
+  Adapter adapter;
+  VoApiFlashControl flash(adapter.recorder.get());
+  ASSERT_TRUE(flash.init());
+  adapter.recorder->accesses.clear();
+  writeReg(0, reg::kFlashAddressUpper, 0x0012);
+  EXPECT_TRUE(adapter.recorder->accesses.empty());
+  writeReg(0, reg::kFlashAddress, 0x3456);
+  ASSERT_EQ(adapter.recorder->accesses.size(), 1u);
+  EXPECT_EQ(adapter.recorder->accesses[0].offset, reg::kFlashAddress);
+  EXPECT_EQ(adapter.recorder->accesses[0].value, 0x00123456u);
+  // The upper half stays pending: a lower half alone reuses it.
+  writeReg(0, reg::kFlashAddress, 0x0001);
+  EXPECT_EQ(adapter.recorder->accesses[1].value, 0x00120001u);
+  // Other registers pass through.
+  writeReg(0, reg::kFlashFormat, 0x0403);
+  EXPECT_EQ(adapter.recorder->accesses[2].value, 0x0403u);
+}
+
+TEST(SplitHalves, DevicesBeyondTheTablesAreNotReached) {
+  Adapter adapter;
+  VoApiFlashControl flash(adapter.recorder.get());
+  ASSERT_TRUE(flash.init());
+  adapter.recorder->accesses.clear();
+  EXPECT_EQ(readReg(16, reg::kFlashData), 0xFFFFFFFFu);
+  writeReg(16, reg::kFlashData, 1);
+  EXPECT_TRUE(adapter.recorder->accesses.empty());
 }
 
 }  // namespace

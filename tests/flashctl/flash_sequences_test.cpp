@@ -1,0 +1,346 @@
+// The read, program and erase sequences against emulated parts: data lands where it should,
+// the transfers are the ones the part needs, and faults end in failures, not in false success.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "flashctl/voapiflashcontrol.h"
+#include "sim/emulated_adapter.h"
+#include "tests/flashctl/recording_registers.h"
+
+namespace hlv {
+namespace {
+
+std::vector<uint8_t> pattern(uint32_t length, uint8_t seed) {
+  std::vector<uint8_t> data(length);
+  for (uint32_t i = 0; i < length; ++i)
+    data[i] = static_cast<uint8_t>(seed + i * 37 + (i >> 8));
+  return data;
+}
+
+// An emulated adapter with an initialised flash control object on it, seen through a recorder.
+struct Bench {
+  explicit Bench(uint32_t jedecId, bool protectedAtPowerOn = false) {
+    config.jedecId = jedecId;
+    config.protectedAtPowerOn = protectedAtPowerOn;
+    adapter = std::make_unique<sim::EmulatedAdapter>(config, clock);
+    recorder = std::make_unique<test::RecordingRegisters>(*adapter);
+    flash = std::make_unique<VoApiFlashControl>(recorder.get());
+    EXPECT_TRUE(flash->init());
+    recorder->accesses.clear();
+  }
+  uint8_t statusOpcode() const { return static_cast<uint8_t>(flash->params().rdsrOpcode); }
+  std::vector<uint8_t> flashBytes(uint32_t address, uint32_t length) const {
+    const auto begin = adapter->flash().begin() + address;
+    return {begin, begin + length};
+  }
+
+  sim::VirtualClock clock;
+  sim::AdapterConfig config;
+  std::unique_ptr<sim::EmulatedAdapter> adapter;
+  std::unique_ptr<test::RecordingRegisters> recorder;
+  std::unique_ptr<VoApiFlashControl> flash;
+};
+
+struct Part {
+  const char* name;
+  uint32_t jedecId;
+};
+
+// A standard part, the two ready-bit page sizes, and the short-ID part with 128-byte pages.
+const Part kParts[] = {
+    {"Type12", 0xEF6015},
+    {"Type1ReadyBit", 0x1F2400},
+    {"Type9ReadyBit512BytePages", 0x1F2701},
+    {"Type0ShortId128BytePages", sim::kShortIdPart},
+};
+
+// Where a transfer starts relative to a page (negative: before the next page's start) and how
+// long it is; the page is the fifth of the part.
+struct Span {
+  const char* name;
+  int32_t start;
+  int32_t length;  // <= 0: relative to the page size
+};
+
+const Span kSpans[] = {
+    {"OneByte", 0x10, 1},
+    {"TwoBytes", 0x10, 2},
+    {"ThreeBytes", 0x11, 3},
+    {"FourBytes", 0x10, 4},
+    {"FiveBytes", 0x13, 5},
+    {"EightBytes", 0x10, 8},
+    {"StartsTwoBytesBeforePageEnd", -2, 10},
+    {"EndsTwoBytesBeforePageEnd", 0, -2},
+    {"WholePage", 0, 0},
+    {"UnalignedOverThreePages", 3, 0x200 + 7},
+    {"OddStartOddLength", 1, 6},
+};
+
+class ReadAndProgram : public testing::TestWithParam<std::tuple<Part, Span>> {};
+
+TEST_P(ReadAndProgram, PutsExactlyTheBufferIntoTheFlashAndReadsItBack) {
+  const auto& [part, span] = GetParam();
+  Bench bench(part.jedecId);
+  const uint32_t page = bench.flash->pageSize;
+  const uint32_t pageStart = 4 * page;
+  const uint32_t start = span.start >= 0 ? pageStart + span.start : pageStart + page + span.start;
+  const uint32_t length = span.length > 0 ? span.length : page + span.length;
+  const std::vector<uint8_t> data = pattern(length, 0x41);
+
+  uint32_t done = 0;
+  ASSERT_TRUE(bench.flash->write(start, data.data(), length, done));
+  EXPECT_EQ(done, length);
+  EXPECT_EQ(bench.flashBytes(start, length), data);
+  // Nothing beyond the buffer is touched, on either side.
+  EXPECT_EQ(bench.flashBytes(start - 16, 16), std::vector<uint8_t>(16, 0xFF));
+  EXPECT_EQ(bench.flashBytes(start + length, 16), std::vector<uint8_t>(16, 0xFF));
+
+  std::vector<uint8_t> back(length + 2, 0xEE);
+  ASSERT_TRUE(bench.flash->read(start, back.data(), length, done));
+  EXPECT_EQ(done, length);
+  EXPECT_EQ(std::vector<uint8_t>(back.begin(), back.begin() + length), data);
+  EXPECT_EQ(back[length], 0xEE) << "read wrote past its buffer";
+  EXPECT_EQ(bench.adapter->violations(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, ReadAndProgram,
+                         testing::Combine(testing::ValuesIn(kParts), testing::ValuesIn(kSpans)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
+
+TEST(ReadSequence, UpToFourBytesTakeOneWordWithoutAContinueCommand) {
+  for (uint32_t length = 1; length <= 4; ++length) {
+    SCOPED_TRACE(length);
+    Bench bench(0xEF6015);
+    std::vector<uint8_t> buffer(length);
+    uint32_t done = 0;
+    ASSERT_TRUE(bench.flash->read(0x100, buffer.data(), length, done));
+    // The opcode is written alone, the address set, and then the word started.
+    std::vector<uint32_t> readCommands;
+    for (const test::RegisterAccess& access : bench.recorder->accesses) {
+      if (access.write && access.offset == reg::kFlashCommand && (access.value & 0xFF) == 0x03) {
+        readCommands.push_back(access.value);
+      }
+    }
+    EXPECT_EQ(readCommands, (std::vector<uint32_t>{0x0003, 0x8003}));
+  }
+}
+
+TEST(ReadSequence, EightBytesTakeOneContinuedWordAndOneLastWord) {
+  Bench bench(0xEF6015);
+  std::copy_n(pattern(8, 1).begin(), 8, bench.adapter->flash().begin() + 0x200);
+  std::vector<uint8_t> buffer(8);
+  uint32_t done = 0;
+  ASSERT_TRUE(bench.flash->read(0x200, buffer.data(), 8, done));
+  EXPECT_EQ(buffer, pattern(8, 1));
+  std::vector<uint32_t> readWords;
+  for (const test::RegisterAccess& access : bench.recorder->accesses) {
+    if (access.write && access.offset == reg::kFlashCommand &&
+        (access.value & reg::kFlashCommandStart) && (access.value & 0xFF) == 0x03) {
+      readWords.push_back(access.value);
+    }
+  }
+  // The first word keeps chip select, the last releases it.
+  EXPECT_EQ(readWords, (std::vector<uint32_t>{0x8403, 0x8003}));
+}
+
+TEST(ProgramSequence, AChunkEndingTwoBytesBeforeThePageEndIsFollowedByAFreshPageCommand) {
+  Bench bench(0xEF6015);
+  const std::vector<uint8_t> data = pattern(10, 7);
+  uint32_t done = 0;
+  ASSERT_TRUE(bench.flash->write(0x1FE, data.data(), 10, done));
+  // Write enable and a last word of 2 bytes; then the next page: write enable, one continued
+  // word of 4 bytes, a last word of 4 bytes.
+  EXPECT_EQ(bench.recorder->commandsOtherThan(0x05),
+            (std::vector<uint8_t>{0x06, 0x02, 0x06, 0x02, 0x02}));
+  std::vector<uint32_t> addresses;
+  for (const test::RegisterAccess& access : bench.recorder->accesses) {
+    if (access.write && access.offset == reg::kFlashAddress) addresses.push_back(access.value);
+  }
+  EXPECT_EQ(addresses, (std::vector<uint32_t>{0x1FE, 0x200}));
+  EXPECT_EQ(bench.flashBytes(0x1FE, 10), data);
+  EXPECT_EQ(bench.adapter->stats().bytesProgrammed, 10u);
+  EXPECT_EQ(bench.adapter->violations(), 0u);
+}
+
+TEST(ProgramSequence, ReadyBitPartsTakeNoWriteEnable) {
+  Bench bench(0x1F2400);
+  const std::vector<uint8_t> data = pattern(6, 3);
+  uint32_t done = 0;
+  ASSERT_TRUE(bench.flash->write(0x40, data.data(), 6, done));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(0xD7), (std::vector<uint8_t>{0x02, 0x02}));
+  EXPECT_EQ(bench.adapter->violations(), 0u);
+}
+
+TEST(ProgramSequence, ZeroLengthOnlyWaitsForThePart) {
+  Bench bench(0xEF6015);
+  uint32_t done = 99;
+  ASSERT_TRUE(bench.flash->write(0, nullptr, 0, done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_TRUE(bench.recorder->commandsOtherThan(0x05).empty());
+  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+}
+
+TEST(ReadSequence, ZeroLengthTouchesNoRegister) {
+  Bench bench(0xEF6015);
+  uint32_t done = 99;
+  ASSERT_TRUE(bench.flash->read(0, nullptr, 0, done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_TRUE(bench.recorder->accesses.empty());
+}
+
+TEST(EraseSequence, StandardPartsClearProtectionTwiceThenEnableWritingBeforeTheErase) {
+  Bench bench(0xEF6015, /*protectedAtPowerOn=*/true);
+  std::fill_n(bench.adapter->flash().begin() + 0x3000, 0x1000, 0x00);
+  ASSERT_TRUE(bench.flash->eraseSector(0x3000));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(0x05),
+            (std::vector<uint8_t>{0x06, 0x01, 0x06, 0x01, 0x06, 0x20}));
+  // The status written is 0: the protection bits cleared.
+  for (std::size_t i = 0; i < bench.recorder->accesses.size(); ++i) {
+    const test::RegisterAccess& access = bench.recorder->accesses[i];
+    if (access.write && access.offset == reg::kFlashCommand && access.value == 0x8001) {
+      const test::RegisterAccess& address = bench.recorder->accesses[i - 1];
+      EXPECT_EQ(address.offset, reg::kFlashAddress);
+      EXPECT_EQ(address.value & 0xFF, 0u);
+    }
+  }
+  EXPECT_EQ(bench.flashBytes(0x3000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
+  EXPECT_EQ(bench.flashBytes(0x2FFF, 1), std::vector<uint8_t>{0xFF});
+  EXPECT_EQ(bench.adapter->stats().erases4k, 1u);
+  EXPECT_EQ(bench.adapter->violations(), 0u);
+}
+
+struct SplitUnitCase {
+  const char* name;
+  uint32_t jedecId;
+  uint32_t secondHalf;  // eight pages
+};
+
+class SplitFirstUnit : public testing::TestWithParam<SplitUnitCase> {};
+
+TEST_P(SplitFirstUnit, ErasingTheFirstBlockErasesBothHalves) {
+  const SplitUnitCase& c = GetParam();
+  Bench bench(c.jedecId);
+  std::fill_n(bench.adapter->flash().begin(), 0x20000, 0x00);
+  ASSERT_TRUE(bench.flash->eraseBlock(0));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(0xD7), (std::vector<uint8_t>{0x7C, 0x7C}));
+  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 2u);
+  EXPECT_EQ(bench.flashBytes(0, 0x10000), std::vector<uint8_t>(0x10000, 0xFF));
+  EXPECT_EQ(bench.flashBytes(0x10000, 1), std::vector<uint8_t>{0x00});
+
+  // Any other block is one unit.
+  bench.recorder->accesses.clear();
+  ASSERT_TRUE(bench.flash->eraseBlock(0x10000));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(0xD7), std::vector<uint8_t>{0x7C});
+  EXPECT_EQ(bench.flashBytes(0x10000, 0x10000), std::vector<uint8_t>(0x10000, 0xFF));
+  EXPECT_EQ(bench.adapter->violations(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadyBitParts, SplitFirstUnit,
+                         testing::Values(SplitUnitCase{"Type1", 0x1F2400, 0x800},
+                                         SplitUnitCase{"Type9", 0x1F2701, 0x1000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Faults: each must end in a failure, never in a success that left the flash wrong.
+
+TEST(Faults, PowerCutInTheMiddleOfAWriteFailsAndKeepsWhatWasProgrammed) {
+  Bench bench(0xEF6015);
+  bench.adapter->cutPowerAfter(1);
+  const std::vector<uint8_t> data = pattern(600, 9);
+  uint32_t done = 0;
+  EXPECT_FALSE(bench.flash->write(0x1000, data.data(), 600, done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_TRUE(bench.adapter->poweredOff());
+  EXPECT_EQ(bench.flashBytes(0x1000, 256), std::vector<uint8_t>(data.begin(), data.begin() + 256));
+  EXPECT_EQ(bench.flashBytes(0x1100, 256), std::vector<uint8_t>(256, 0xFF));
+  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 1u);
+}
+
+TEST(Faults, EraseFailsWhenTheAdapterLosesPowerRightAfterTheCommand) {
+  Bench bench(0xEF6015);
+  bench.adapter->cutPowerAfter(1);
+  EXPECT_FALSE(bench.flash->eraseSector(0x2000));
+  EXPECT_FALSE(bench.flash->eraseBlock(0x10000));
+}
+
+TEST(Faults, StuckEngineFailsIdentificationAfterABoundedPoll) {
+  sim::VirtualClock clock;
+  sim::AdapterConfig config;
+  config.engineStuck = true;
+  sim::EmulatedAdapter adapter(config, clock);
+  VoApiFlashControl flash(&adapter);
+  EXPECT_FALSE(flash.init());
+  EXPECT_EQ(flash.flashType(), kFlashPartUnknown);
+  EXPECT_LE(adapter.stats().regReads, 4u + 21u);
+}
+
+TEST(Faults, StuckPartEndsReadsAndWritesWithAStatusTimeout) {
+  Bench bench(0xEF6015);
+  bench.adapter->setPartStuck(true);
+  std::vector<uint8_t> buffer(16);
+  uint32_t done = 0;
+  const uint64_t before = bench.clock.now();
+  EXPECT_FALSE(bench.flash->read(0, buffer.data(), 16, done));
+  // Ten units of 78125 counted accesses, five counted per status pass of about 3.25 us.
+  const uint64_t elapsedMs = (bench.clock.now() - before) / 1000000;
+  EXPECT_GT(elapsedMs, 400u);
+  EXPECT_LT(elapsedMs, 600u);
+  EXPECT_FALSE(bench.flash->write(0, buffer.data(), 16, done));
+  EXPECT_FALSE(bench.flash->eraseSector(0));
+  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+}
+
+TEST(Faults, StatusTimeoutOfZeroAllowsOneStatusRead) {
+  Bench bench(0xEF6015);
+  bench.adapter->setPartStuck(true);
+  FlashParams params = bench.flash->params();
+  params.statusTimeout = 0;
+  EXPECT_EQ(waitReady(FlashHwContext{}, params), FLASH_STATUS_TIMEOUT);
+  EXPECT_EQ(bench.recorder->startedOpcodes(), std::vector<uint8_t>{0x05});
+}
+
+// The engine goes busy for good after a given number of register accesses.
+void jamEngineAfter(Bench& bench, std::size_t accesses) {
+  bench.recorder->afterAccess = [&bench, accesses] {
+    if (bench.recorder->accesses.size() == accesses) bench.adapter->setEngineStuck(true);
+  };
+}
+
+TEST(Faults, EngineStuckInTheMiddleOfAReadFailsTheRead) {
+  Bench bench(0xEF6015);
+  // Well inside the word loop of a 64-byte read.
+  jamEngineAfter(bench, 40);
+  std::vector<uint8_t> buffer(64);
+  uint32_t done = 0;
+  EXPECT_FALSE(bench.flash->read(0, buffer.data(), 64, done));
+  EXPECT_LT(done, 64u);
+}
+
+TEST(Faults, EngineStuckInTheMiddleOfAProgramFailsTheWrite) {
+  Bench bench(0xEF6015);
+  jamEngineAfter(bench, 40);
+  const std::vector<uint8_t> data = pattern(64, 5);
+  uint32_t done = 0;
+  EXPECT_FALSE(bench.flash->write(0, data.data(), 64, done));
+  EXPECT_EQ(done, 0u);
+}
+
+TEST(Faults, EngineStuckAfterTheEraseCommandFailsTheErase) {
+  Bench bench(0xEF6015);
+  bench.recorder->afterAccess = [&bench] {
+    const test::RegisterAccess& last = bench.recorder->accesses.back();
+    if (last.write && last.offset == reg::kFlashCommand && last.value == 0x8020) {
+      bench.adapter->setEngineStuck(true);
+    }
+  };
+  EXPECT_FALSE(bench.flash->eraseSector(0x1000));
+}
+
+}  // namespace
+}  // namespace hlv
