@@ -1,0 +1,167 @@
+#include "engine/component_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "tests/engine/flash_doubles.h"
+#include "tools/hlvimage/image_builder.h"
+
+namespace hlv {
+namespace {
+
+using test::FlashDecorator;
+using Kind = test::FlashCall::Kind;
+
+// A type-1 flash with small components in bank A and bank B free; the copies go to bank B.
+class ComponentCopyTest : public ::testing::Test {
+ protected:
+  ComponentCopyTest() : target_(kNcbBlockSize, 0) {
+    spec_ = image::typeOneFlashSpec();
+    spec_.ncbs[0].sizes = {0x300, 0x1000, 0x200, 0x100, 0x180};
+    spec_.ncbs[0].imageTag = 0x2A5;
+    spec_.ncbs[0].imageVersion = 0x050607;
+    nonactive().setState(NcbState::kNotActive);
+  }
+
+  void load() {
+    image_ = image::buildImage(spec_);
+    emulated_.load(image_);
+  }
+  ConstHalvernNcb active() const { return ConstHalvernNcb(image_.data()); }
+  HalvernNcb nonactive() { return HalvernNcb(target_.data()); }
+  std::vector<uint8_t> flashBytes(uint32_t address, uint32_t length) const {
+    const auto flash = emulated_.adapter.flash();
+    return {flash.begin() + address, flash.begin() + address + length};
+  }
+  std::vector<uint8_t> imageBytes(NcbRegion region) const {
+    return {image_.begin() + region.offset, image_.begin() + region.end()};
+  }
+  void TearDown() override { EXPECT_EQ(emulated_.violations(), 0u); }
+
+  image::ImageSpec spec_;
+  std::vector<uint8_t> image_;
+  std::vector<uint8_t> target_;
+  test::EmulatedFlash emulated_;
+};
+
+TEST_F(ComponentCopyTest, CopiesEachComponentBehindTheCursorAndRecordsItInTheOtherBlock) {
+  load();
+  uint32_t cursor = kBankBStart;
+  ASSERT_EQ(copyMacFW(*emulated_.flash, active(), nonactive(), cursor), kStatusSuccess);
+  EXPECT_EQ(cursor, kBankBStart + 0x300 + 0x1000);
+  ASSERT_EQ(copyPhyFW(*emulated_.flash, active(), nonactive(), cursor), kStatusSuccess);
+  EXPECT_EQ(cursor, kBankBStart + 0x1300 + 0x200 + 0x100);
+  ASSERT_EQ(copyPciRom(*emulated_.flash, active(), nonactive(), cursor), kStatusSuccess);
+  EXPECT_EQ(cursor, kBankBStart + 0x1600 + 0x200) << "rounded up to a page";
+
+  const std::array<uint32_t, 5> expected = {kBankBStart, kBankBStart + 0x300, kBankBStart + 0x1300,
+                                            kBankBStart + 0x1500, kBankBStart + 0x1600};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const NcbRegion source = active().component(kAllNcbComponents[i]);
+    const NcbRegion copied = nonactive().component(kAllNcbComponents[i]);
+    EXPECT_EQ(copied, (NcbRegion{expected[i], source.size}))
+        << ncbComponentName(kAllNcbComponents[i]);
+    EXPECT_EQ(flashBytes(copied.offset, copied.size), imageBytes(source))
+        << ncbComponentName(kAllNcbComponents[i]);
+  }
+  EXPECT_EQ(nonactive().macCrc(), active().macCrc());
+  EXPECT_EQ(nonactive().phyCrc(), active().phyCrc());
+  EXPECT_EQ(nonactive().romCrc(), active().romCrc());
+  EXPECT_EQ(nonactive().imageVersion(), 0x050607u);
+  EXPECT_EQ(nonactive().imageTag(), 0x2A5);
+  EXPECT_EQ(nonactive().state(), NcbState::kNotActive) << "the state bits stay";
+  EXPECT_EQ(flashBytes(kNcb0Address, 2 * kNcbBlockSize),
+            std::vector<uint8_t>(image_.begin(), image_.begin() + 2 * kNcbBlockSize));
+}
+
+TEST_F(ComponentCopyTest, TheSecondPartStartsOnTheNextPage) {
+  struct Case {
+    uint32_t part1Size;
+    uint32_t part2Offset;
+  };
+  for (const Case& c : {Case{0x200, 0x200}, Case{0x201, 0x300}, Case{0xFF, 0x100}}) {
+    spec_.ncbs[0].sizes[0] = c.part1Size;
+    load();
+    uint32_t cursor = kBankBStart + 0x10000;
+    ASSERT_EQ(copyMacFW(*emulated_.flash, active(), nonactive(), cursor), kStatusSuccess);
+    EXPECT_EQ(nonactive().macPart2Offset(), kBankBStart + 0x10000 + c.part2Offset)
+        << std::hex << c.part1Size;
+  }
+}
+
+TEST_F(ComponentCopyTest, AMismatchingCrcWritesNothing) {
+  for (const char* which : {"mac", "phy", "rom"}) {
+    spec_.ncbs[0].macCrc.kind =
+        std::string(which) == "mac" ? image::CrcSpec::Kind::kBad : image::CrcSpec::Kind::kGood;
+    spec_.ncbs[0].phyCrc.kind =
+        std::string(which) == "phy" ? image::CrcSpec::Kind::kBad : image::CrcSpec::Kind::kGood;
+    spec_.ncbs[0].romCrc.kind =
+        std::string(which) == "rom" ? image::CrcSpec::Kind::kBad : image::CrcSpec::Kind::kGood;
+    load();
+    const std::vector<uint8_t> blockBefore = target_;
+    FlashDecorator recorder(*emulated_.flash);
+    uint32_t cursor = kBankBStart;
+    const auto copy = std::string(which) == "mac"   ? copyMacFW
+                      : std::string(which) == "phy" ? copyPhyFW
+                                                    : copyPciRom;
+    EXPECT_EQ(copy(recorder, active(), nonactive(), cursor), kStatusComponentCrcMismatch) << which;
+    EXPECT_TRUE(recorder.callsOf(Kind::kWrite).empty()) << which;
+    EXPECT_EQ(flashBytes(kBankBStart, 0x2000), std::vector<uint8_t>(0x2000, 0xFF)) << which;
+    EXPECT_EQ(target_, blockBefore) << which;
+    EXPECT_EQ(cursor, kBankBStart) << which;
+  }
+}
+
+TEST_F(ComponentCopyTest, AnAbsentComponentStaysAbsentAndNeedsNoMemory) {
+  spec_.ncbs[0].sizes[4] = 0;  // no option ROM; its CRC is that of no bytes
+  load();
+  ASSERT_EQ(active().romOffset(), 0u);
+  FlashDecorator recorder(*emulated_.flash);
+  uint32_t cursor = kBankBStart + 0x2000;
+  EXPECT_EQ(copyPciRom(recorder, active(), nonactive(), cursor), kStatusSuccess);
+  EXPECT_EQ(cursor, kBankBStart + 0x2000);
+  EXPECT_EQ(nonactive().component(NcbComponent::kRom), (NcbRegion{0, 0}));
+  EXPECT_EQ(nonactive().romCrc(), 0);
+}
+
+TEST_F(ComponentCopyTest, FailuresLeaveTheOtherBlockAndTheCursorAlone) {
+  struct Case {
+    const char* what;
+    std::function<void(FlashDecorator&)> fault;
+    std::function<void(image::NcbSpec&)> change;
+    uint32_t cursor;
+    FlashUpdateStatus status;
+  };
+  const auto noFault = [](FlashDecorator&) {};
+  const auto noChange = [](image::NcbSpec&) {};
+  const Case cases[] = {
+      {"part 1 unreadable", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 1, 2); }, noChange,
+       kBankBStart, kStatusFlashReadFailed},
+      {"part 2 unreadable", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 2, 2); }, noChange,
+       kBankBStart, kStatusFlashReadFailed},
+      {"part 2 write fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 2); }, noChange,
+       kBankBStart, kStatusFlashWriteFailed},
+      {"part 2 recorded past the end of the part", noFault,
+       [](image::NcbSpec& n) { n.offsets[1] = 0x1FF800; }, kBankBStart, kStatusFlashReadFailed},
+      {"placement past the flash layout", noFault, noChange, 0x1FF000, kStatusFlashWriteFailed},
+      {"placement far beyond the layout", noFault, noChange, 0xFFFFFF00, kStatusFlashWriteFailed},
+  };
+  for (const Case& c : cases) {
+    spec_ = image::typeOneFlashSpec();
+    spec_.ncbs[0].sizes = {0x300, 0x1000, 0x200, 0x100, 0x180};
+    c.change(spec_.ncbs[0]);
+    load();
+    const std::vector<uint8_t> blockBefore = target_;
+    FlashDecorator faulty(*emulated_.flash);
+    c.fault(faulty);
+    uint32_t cursor = c.cursor;
+    EXPECT_EQ(copyMacFW(faulty, active(), nonactive(), cursor), c.status) << c.what;
+    EXPECT_EQ(cursor, c.cursor) << c.what;
+    EXPECT_EQ(target_, blockBefore) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace hlv

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "engine/flash_access.h"
+#include "engine/ncb.h"
+#include "tests/engine/flash_doubles.h"
+#include "tools/hlvimage/image_builder.h"
+
+namespace hlv {
+namespace {
+
+using test::EmulatedFlash;
+using test::FlashCall;
+using test::FlashDecorator;
+using Kind = test::FlashCall::Kind;
+
+std::vector<uint8_t> blockOf(const std::vector<uint8_t>& image, uint32_t address) {
+  return {image.begin() + address, image.begin() + address + kNcbBlockSize};
+}
+
+TEST(ReadActiveNcb, PrefersNcb0AndNeverFallsBackFromAnInvalidOne) {
+  struct Case {
+    const char* what;
+    std::function<void(image::ImageSpec&)> change;
+    std::optional<uint32_t> taken;
+  };
+  const Case cases[] = {
+      {"NCB0 active", [](image::ImageSpec&) {}, kNcb0Address},
+      {"both active", [](image::ImageSpec& s) { s.ncbs[1].erased = false; }, kNcb0Address},
+      {"NCB0 active but invalid, NCB1 valid",
+       [](image::ImageSpec& s) {
+         s.ncbs[0].ncbCrc.kind = image::CrcSpec::Kind::kBad;
+         s.ncbs[1].erased = false;
+       },
+       std::nullopt},
+      {"NCB0 deactivated and invalid, NCB1 valid",
+       [](image::ImageSpec& s) {
+         s.ncbs[0].state = NcbState::kDeactivated;
+         s.ncbs[0].ncbCrc.kind = image::CrcSpec::Kind::kBad;
+         s.ncbs[1].erased = false;
+       },
+       kNcb1Address},
+      {"NCB0 erased, NCB1 active as 0b01",
+       [](image::ImageSpec& s) {
+         s.ncbs[0].erased = true;
+         s.ncbs[1].erased = false;
+         s.ncbs[1].state = NcbState::kActiveAlternate;
+       },
+       kNcb1Address},
+      {"none active", [](image::ImageSpec& s) { s.ncbs[0].state = NcbState::kDeactivated; },
+       std::nullopt},
+      {"blank flash", [](image::ImageSpec& s) { s.ncbs[0].erased = true; }, std::nullopt},
+      {"NCB1 taken but marked unusable",
+       [](image::ImageSpec& s) {
+         s.ncbs[0].state = NcbState::kNotActive;
+         s.ncbs[1].erased = false;
+         s.ncbs[1].magic = true;
+       },
+       std::nullopt},
+      {"active NCB0 with a bad structure",
+       [](image::ImageSpec& s) { s.ncbs[0].offsets[4] = 0x7000; }, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    image::ImageSpec spec;
+    c.change(spec);
+    const std::vector<uint8_t> image = image::buildImage(spec);
+    EmulatedFlash emulated;
+    emulated.load(image);
+    std::vector<uint8_t> buffers(2 * kNcbBlockSize);
+    const HalvernNcb ncb0(buffers.data());
+    const HalvernNcb ncb1(buffers.data() + kNcbBlockSize);
+    const std::optional<HalvernNcb> taken = readActiveNcb(*emulated.flash, ncb0, ncb1);
+    EXPECT_EQ(std::vector<uint8_t>(buffers.begin(), buffers.end()),
+              std::vector<uint8_t>(image.begin(), image.begin() + 2 * kNcbBlockSize))
+        << c.what << ": both blocks are read";
+    if (c.taken) {
+      ASSERT_TRUE(taken) << c.what;
+      EXPECT_EQ(*taken, *c.taken == kNcb0Address ? ncb0 : ncb1) << c.what;
+    } else {
+      EXPECT_FALSE(taken) << c.what;
+    }
+    EXPECT_EQ(emulated.violations(), 0u) << c.what;
+  }
+}
+
+TEST(ReadActiveNcb, AnUnreadableFlashGivesNone) {
+  EmulatedFlash emulated;
+  emulated.load(image::buildImage(image::ImageSpec()));
+  FlashDecorator flaky(*emulated.flash);
+  flaky.failCalls(Kind::kRead, 2, 2);  // both tries for NCB1
+  std::vector<uint8_t> buffers(2 * kNcbBlockSize);
+  EXPECT_FALSE(
+      readActiveNcb(flaky, HalvernNcb(buffers.data()), HalvernNcb(buffers.data() + kNcbBlockSize)));
+}
+
+// A block to write: NCB1 of a flash after an update, i.e. active over bank B.
+std::vector<uint8_t> newNcb1() {
+  return blockOf(image::buildImage(image::updatedFlashSpec({1, 0, 0}, {2, 0, 0})), kNcb1Address);
+}
+
+TEST(WriteNcb, WritesTheBodyFirstAndActivatesWithTheFirstFourBytes) {
+  EmulatedFlash emulated;
+  const std::vector<uint8_t> before = image::buildImage(image::ImageSpec());
+  emulated.load(before);
+  const std::vector<uint8_t> block = newNcb1();
+  FlashDecorator recorder(*emulated.flash);
+
+  ASSERT_EQ(writeNcb(recorder, ConstHalvernNcb(block.data()), kNcb1Address), kStatusSuccess);
+
+  const std::vector<FlashCall> expected = {
+      {Kind::kEraseSector, 0x4000, 0x1000},
+      {Kind::kEraseSector, 0x5000, 0x1000},
+      {Kind::kEraseSector, 0x6000, 0x1000},
+      {Kind::kEraseSector, 0x7000, 0x1000},
+      {Kind::kWrite, 0x4004, 0x3FFC},
+      {Kind::kRead, 0x4004, 0x3FFC},
+      {Kind::kWrite, 0x4000, 4},
+      {Kind::kRead, 0x4000, 4},
+  };
+  EXPECT_EQ(recorder.calls, expected);
+  const std::vector<uint8_t> after = emulated.contents();
+  EXPECT_EQ(blockOf(after, kNcb1Address), block);
+  EXPECT_EQ(blockOf(after, kNcb0Address), blockOf(before, kNcb0Address));
+  EXPECT_EQ(emulated.violations(), 0u);
+}
+
+TEST(WriteNcb, WorksOnEveryPartThatHoldsTheLayout) {
+  for (uint32_t jedecId : {0xEF6015u, 0x1F2700u, 0xC22016u, 0xEF4016u, 0x014016u}) {
+    EmulatedFlash emulated(jedecId);
+    const std::vector<uint8_t> block = newNcb1();
+    // Over a block that was there before: the erase must come first.
+    emulated.load(image::buildImage(image::updatedFlashSpec({1, 0, 0}, {1, 5, 0})));
+    ASSERT_EQ(writeNcb(*emulated.flash, ConstHalvernNcb(block.data()), kNcb1Address),
+              kStatusSuccess)
+        << std::hex << jedecId;
+    EXPECT_EQ(blockOf(emulated.contents(), kNcb1Address), block) << std::hex << jedecId;
+    EXPECT_EQ(emulated.violations(), 0u) << std::hex << jedecId;
+  }
+}
+
+TEST(WriteNcb, APowerCutAnywhereNeverLeavesAnActiveBlockWithABadCrc) {
+  const std::vector<uint8_t> block = newNcb1();
+  // A flash where NCB0 is active and NCB1 holds an older, deactivated block.
+  image::ImageSpec spec = image::updatedFlashSpec({1, 0, 0}, {0, 9, 0});
+  spec.ncbs[0].state = NcbState::kActive;
+  spec.ncbs[1].state = NcbState::kDeactivated;
+  const std::vector<uint8_t> before = image::buildImage(spec);
+
+  uint64_t transfers = 0;
+  {
+    EmulatedFlash emulated;
+    emulated.load(before);
+    const uint64_t start = emulated.adapter.stats().modifyingTransfers;
+    ASSERT_EQ(writeNcb(*emulated.flash, ConstHalvernNcb(block.data()), kNcb1Address),
+              kStatusSuccess);
+    transfers = emulated.adapter.stats().modifyingTransfers - start;
+  }
+  ASSERT_GT(transfers, 5u);
+  for (uint64_t cut = 1; cut <= transfers; ++cut) {
+    EmulatedFlash emulated;
+    emulated.load(before);
+    emulated.adapter.cutPowerAfter(cut);
+    const FlashUpdateStatus status =
+        writeNcb(*emulated.flash, ConstHalvernNcb(block.data()), kNcb1Address);
+    const std::vector<uint8_t> after = emulated.contents();
+    const ConstHalvernNcb ncb1(after.data() + kNcb1Address);
+    if (cut < transfers) {
+      EXPECT_NE(status, kStatusSuccess) << "cut after transfer " << cut;
+      EXPECT_FALSE(ncb1.active()) << "cut after transfer " << cut;
+    } else {
+      EXPECT_EQ(blockOf(after, kNcb1Address), block) << "the last transfer activates it";
+    }
+    if (ncb1.active()) {
+      EXPECT_TRUE(checkNcbCrc(ncb1)) << "cut after transfer " << cut;
+    }
+    EXPECT_EQ(blockOf(after, kNcb0Address), blockOf(before, kNcb0Address))
+        << "cut after transfer " << cut;
+    EXPECT_EQ(emulated.violations(), 0u) << "cut after transfer " << cut;
+  }
+}
+
+TEST(WriteNcb, FailuresReportTheirStatusAndLeaveTheBlockInactiveUntilActivation) {
+  struct Case {
+    const char* what;
+    std::function<void(FlashDecorator&)> fault;
+    FlashUpdateStatus status;
+    bool leftInactive;
+  };
+  const Case cases[] = {
+      {"second erase fails", [](FlashDecorator& f) { f.failCalls(Kind::kEraseSector, 2); },
+       kStatusFlashEraseFailed, true},
+      {"body program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 1); },
+       kStatusFlashWriteFailed, true},
+      {"body programs wrong", [](FlashDecorator& f) { f.corruptWriteAt = 0x4100; },
+       kStatusFlashWriteFailed, true},
+      {"body reads back wrong", [](FlashDecorator& f) { f.corruptReadAt = 0x7FFF; },
+       kStatusFlashWriteFailed, true},
+      {"body read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 1, 2); },
+       kStatusFlashReadFailed, true},
+      {"first bytes program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 2); },
+       kStatusFlashWriteFailed, true},
+      {"first bytes read back wrong", [](FlashDecorator& f) { f.corruptReadAt = 0x4000; },
+       kStatusFlashWriteFailed, false},
+      {"first bytes read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 2, 2); },
+       kStatusFlashReadFailed, false},
+  };
+  for (const Case& c : cases) {
+    EmulatedFlash emulated;
+    emulated.load(image::buildImage(image::ImageSpec()));
+    const std::vector<uint8_t> block = newNcb1();
+    FlashDecorator faulty(*emulated.flash);
+    c.fault(faulty);
+    EXPECT_EQ(writeNcb(faulty, ConstHalvernNcb(block.data()), kNcb1Address), c.status) << c.what;
+    const std::vector<uint8_t> after = emulated.contents();
+    if (c.leftInactive) {
+      EXPECT_FALSE(ConstHalvernNcb(after.data() + kNcb1Address).active()) << c.what;
+    }
+    EXPECT_EQ(emulated.violations(), 0u) << c.what;
+  }
+}
+
+TEST(WriteNcb, RefusesPartsThatCannotHoldTheLayout) {
+  struct Case {
+    const char* what;
+    test::Geometry geometry;
+  };
+  const Case cases[] = {
+      {"no erase sector", {256, 0, 0x10000, true, 0x200000}},
+      {"sector larger than a block", {256, 0x8000, 0x10000, true, 0x200000}},
+      {"sector not dividing a block", {256, 0x3000, 0x30000, true, 0x200000}},
+      {"512 KiB part", {256, 0x1000, 0x10000, true, 0x80000}},
+  };
+  const std::vector<uint8_t> block = newNcb1();
+  for (const Case& c : cases) {
+    test::NorMemoryFlash part(c.geometry);
+    FlashDecorator recorder(part);
+    EXPECT_EQ(writeNcb(recorder, ConstHalvernNcb(block.data()), kNcb1Address),
+              kStatusSectorSizeUnsuitable)
+        << c.what;
+    EXPECT_TRUE(recorder.calls.empty()) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace hlv
