@@ -106,7 +106,7 @@ bool writeDriver(const std::string& sys, const std::string& name, const std::str
       !writeText(sys + "/module/" + name + "/version", version, error)) {
     return false;
   }
-  return symlinkTo("../../../module/" + name, driver + "/module", error);
+  return symlinkTo("../../../../module/" + name, driver + "/module", error);
 }
 
 }  // namespace

@@ -1,0 +1,407 @@
+// The emulated adapter behaves like the hardware: NOR semantics, busy times, identification,
+// power cuts; and it counts the sequences a real adapter would not forgive.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/emulated_adapter.h"
+#include "sim/sfdp_table.h"
+#include "tests/sim/raw_engine.h"
+
+namespace hlv::sim {
+namespace {
+
+using test::RawEngine;
+
+struct Rig {
+  explicit Rig(AdapterConfig c = {}) : config(c), adapter(config, clock), raw(adapter) {
+    std::fill(adapter.flash().begin(), adapter.flash().end(), 0x5A);
+  }
+  uint8_t at(uint32_t address) const { return adapter.flash()[address]; }
+
+  VirtualClock clock;
+  AdapterConfig config;
+  EmulatedAdapter adapter;
+  RawEngine raw;
+};
+
+// A wrong sequence, the one violation it must count, and what the flash looks like after it.
+struct WrongSequence {
+  const char* name;
+  Violation expected;
+  std::function<void(Rig&)> run;
+  std::function<void(Rig&)> check;
+  bool protectedPart = false;
+};
+
+const WrongSequence kWrongSequences[] = {
+    {"ProgramWithoutWriteEnable", Violation::kNoWriteEnable,
+     [](Rig& r) { r.raw.program(0x100, 0x00000000); },
+     [](Rig& r) { EXPECT_EQ(r.at(0x100), 0x5A) << "a part without write enable ignores it"; }},
+    {"ProgramCrossingThePageEnd", Violation::kPageCrossing,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.program(0x1FE, 0x04030201);
+     },
+     [](Rig& r) {
+       // The part wraps inside its page.
+       EXPECT_EQ(r.at(0x1FE), 0x5A & 0x01);
+       EXPECT_EQ(r.at(0x1FF), 0x5A & 0x02);
+       EXPECT_EQ(r.at(0x100), 0x5A & 0x03);
+       EXPECT_EQ(r.at(0x101), 0x5A & 0x04);
+       EXPECT_EQ(r.at(0x200), 0x5A);
+     }},
+    {"DataReadBeforeTheWordEnded", Violation::kDataReadWhileEngineBusy,
+     [](Rig& r) {
+       r.raw.format(3, 0, 4);
+       r.raw.address(0);
+       r.raw.start(0x03);
+       r.raw.data();
+     },
+     nullptr},
+    {"WordStartedWhileTheEngineIsBusy", Violation::kTransferWhileEngineBusy,
+     [](Rig& r) {
+       r.raw.format(0, 0, 1);
+       r.raw.start(0x05);
+       r.raw.start(0x05);
+     },
+     nullptr},
+    {"AddressChangedDuringAWord", Violation::kRegisterWriteWhileEngineBusy,
+     [](Rig& r) {
+       r.raw.format(3, 0, 4);
+       r.raw.address(0);
+       r.raw.start(0x03);
+       r.raw.address(4);
+     },
+     nullptr},
+    {"ReadWhileThePartErases", Violation::kCommandWhilePartBusy,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.erase(0x20, 0x1000);
+       r.raw.readWord(0x1000);
+     },
+     nullptr},
+    {"EraseAddressInsideItsSector", Violation::kUnalignedErase,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.erase(0x20, 0x1010);
+     },
+     [](Rig& r) {
+       // The whole sector around the address goes, bytes before it included.
+       EXPECT_EQ(r.at(0x1000), 0xFF);
+       EXPECT_EQ(r.at(0x1FFF), 0xFF);
+       EXPECT_EQ(r.at(0x2000), 0x5A);
+     }},
+    {"EraseWithDataBytes", Violation::kFormatMismatch,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.format(3, 0, 1);
+       r.raw.address(0x1000);
+       r.raw.start(0x20);
+       r.raw.waitEngine();
+     },
+     [](Rig& r) { EXPECT_EQ(r.at(0x1000), 0x5A) << "an erase not ended after its address"; }},
+    {"FormatWithFiveDataBytes", Violation::kFormatMismatch,
+     [](Rig& r) {
+       r.raw.format(3, 0, 5);
+       r.raw.address(0);
+       r.raw.start(0x03);
+       r.raw.waitEngine();
+     },
+     nullptr},
+    {"EraseOnAProtectedPart", Violation::kWriteProtected,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.erase(0x20, 0x1000);
+     },
+     [](Rig& r) { EXPECT_EQ(r.at(0x1000), 0x5A); }, /*protectedPart=*/true},
+    {"StatusWriteWithoutWriteEnable", Violation::kNoWriteEnable,
+     [](Rig& r) {
+       r.raw.format(1, 0, 0);
+       r.raw.address(0);
+       r.raw.start(0x01);
+       r.raw.waitEngine();
+     },
+     [](Rig& r) { EXPECT_EQ(r.raw.status() & 0x1C, 0x1C) << "the protection stayed"; },
+     /*protectedPart=*/true},
+    {"OpenReadContinuedWithAnotherCommand", Violation::kCommandChangedInOpenTransfer,
+     [](Rig& r) {
+       r.raw.format(3, 0, 4);
+       r.raw.address(0);
+       r.raw.start(0x03, /*keepOpen=*/true);
+       r.raw.waitEngine();
+       r.raw.format(0, 0, 1);
+       r.raw.start(0x05);
+       r.raw.waitEngine();
+     },
+     nullptr},
+    {"ReadPastTheEnd", Violation::kAddressBeyondCapacity, [](Rig& r) { r.raw.readWord(0x200000); },
+     nullptr},
+};
+
+class WrongSequences : public testing::TestWithParam<WrongSequence> {};
+
+TEST_P(WrongSequences, AreCountedByKind) {
+  const WrongSequence& c = GetParam();
+  AdapterConfig config;
+  config.protectedAtPowerOn = c.protectedPart;
+  Rig rig(config);
+  c.run(rig);
+  EXPECT_EQ(rig.adapter.violations(c.expected), 1u) << violationName(c.expected);
+  EXPECT_EQ(rig.adapter.violations(), 1u);
+  if (c.check) c.check(rig);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, WrongSequences, testing::ValuesIn(kWrongSequences),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EmulatedPart, ProgramOnlyClearsBitsAndEraseSetsTheUnitToOnes) {
+  Rig rig;
+  rig.raw.writeEnable();
+  rig.raw.erase(0x20, 0x3000);
+  ASSERT_TRUE(rig.raw.waitPart());
+  rig.raw.writeEnable();
+  rig.raw.program(0x3000, 0x00FF0FF0);
+  ASSERT_TRUE(rig.raw.waitPart());
+  rig.raw.writeEnable();
+  rig.raw.program(0x3000, 0xFF0F00FF);
+  ASSERT_TRUE(rig.raw.waitPart());
+  EXPECT_EQ(rig.raw.readWord(0x3000), 0x000F00F0u);
+  rig.raw.writeEnable();
+  rig.raw.erase(0xD8, 0x0);
+  ASSERT_TRUE(rig.raw.waitPart());
+  EXPECT_EQ(rig.at(0xFFFF), 0xFF);
+  EXPECT_EQ(rig.at(0x10000), 0x5A);
+  EXPECT_EQ(rig.raw.readWord(0x3000), 0xFFFFFFFFu);
+  const AdapterStats stats = rig.adapter.stats();
+  EXPECT_EQ(stats.erases4k, 1u);
+  EXPECT_EQ(stats.erases64k, 1u);
+  EXPECT_EQ(stats.bytesProgrammed, 8u);
+  EXPECT_EQ(stats.modifyingTransfers, 4u);
+  EXPECT_EQ(stats.violations, 0u);
+}
+
+TEST(EmulatedPart, WriteEnableIsClearedByEachProgram) {
+  Rig rig;
+  rig.raw.writeEnable();
+  EXPECT_EQ(rig.raw.status() & 0x02, 0x02);
+  rig.raw.program(0x10, 0);
+  ASSERT_TRUE(rig.raw.waitPart());
+  EXPECT_EQ(rig.raw.status() & 0x02, 0);
+  rig.raw.program(0x20, 0);
+  EXPECT_EQ(rig.adapter.violations(Violation::kNoWriteEnable), 1u);
+  EXPECT_EQ(rig.at(0x20), 0x5A);
+}
+
+TEST(EmulatedPart, KeepOpenWordsFormOneProgramCommand) {
+  Rig rig;
+  rig.raw.writeEnable();
+  rig.raw.format(3, 0, 4);
+  rig.raw.address(0x400);
+  rig.raw.data(0x03020100);
+  rig.raw.start(0x02, true, true);
+  rig.raw.waitEngine();
+  rig.raw.data(0x07060504);
+  rig.raw.start(0x02, true, true);
+  rig.raw.waitEngine();
+  // Nothing is programmed while chip select is held.
+  EXPECT_EQ(rig.at(0x400), 0x5A);
+  rig.raw.format(3, 0, 2);
+  rig.raw.data(0x00000908);
+  rig.raw.start(0x02, false, true);
+  rig.raw.waitEngine();
+  for (uint32_t i = 0; i < 10; ++i)
+    EXPECT_EQ(rig.at(0x400 + i), 0x5A & i) << i;
+  EXPECT_EQ(rig.at(0x40A), 0x5A);
+  EXPECT_EQ(rig.adapter.stats().modifyingTransfers, 1u);
+  EXPECT_EQ(rig.adapter.violations(), 0u);
+}
+
+struct BusyCase {
+  const char* name;
+  uint32_t jedecId;
+  uint8_t opcode;
+  uint64_t expectedNs;
+};
+
+class BusyTimes : public testing::TestWithParam<BusyCase> {};
+
+TEST_P(BusyTimes, PartStaysBusyForItsOperationTime) {
+  const BusyCase& c = GetParam();
+  AdapterConfig config;
+  config.jedecId = c.jedecId;
+  Rig rig(config);
+  rig.raw.writeEnable();
+  const uint64_t start = rig.clock.now();
+  if (c.opcode == 0x02) {
+    rig.raw.program(0, 0);
+  } else {
+    rig.raw.erase(c.opcode, 0x10000);
+  }
+  ASSERT_TRUE(rig.raw.waitPart());
+  const uint64_t elapsed = rig.clock.now() - start;
+  EXPECT_GE(elapsed, c.expectedNs);
+  EXPECT_LT(elapsed, c.expectedNs + 20000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Defaults, BusyTimes,
+                         testing::Values(BusyCase{"PageProgram", 0xEF6015, 0x02, 700000},
+                                         BusyCase{"Erase4KiB", 0xEF6015, 0x20, 45000000},
+                                         BusyCase{"Erase64KiB", 0xEF6015, 0xD8, 150000000},
+                                         BusyCase{"Erase32KiB", 0xEF4017, 0x52, 94000000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EmulatedPart, ReadyBitPartsSplitTheirFirstLargeUnit) {
+  AdapterConfig config;
+  config.jedecId = 0x1F2400;  // 256-byte pages: the first half is 2 KiB
+  Rig rig(config);
+  // Their status comes from opcode 0xD7, bit 7 set once ready.
+  const auto waitReady = [&rig] {
+    for (int i = 0; i < 1000000; ++i) {
+      rig.raw.format(0, 0, 1);
+      rig.raw.start(0xD7);
+      rig.raw.waitEngine();
+      if (rig.raw.data() & 0x80) return true;
+    }
+    return false;
+  };
+  rig.raw.erase(0x7C, 0);
+  ASSERT_TRUE(waitReady());
+  EXPECT_EQ(rig.at(0x7FF), 0xFF);
+  EXPECT_EQ(rig.at(0x800), 0x5A);
+  rig.raw.erase(0x7C, 0x800);
+  ASSERT_TRUE(waitReady());
+  EXPECT_EQ(rig.at(0xFFFF), 0xFF);
+  EXPECT_EQ(rig.at(0x10000), 0x5A);
+  // No write enable needed, and the ordinary status read is not theirs.
+  EXPECT_EQ(rig.adapter.violations(), 0u);
+}
+
+TEST(EmulatedPart, AnswersItsIdentification) {
+  struct Case {
+    uint32_t jedecId;
+    uint8_t opcode;
+    uint32_t dataBytes;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {0xEF6015, 0x9F, 4, 0x001560EF},
+      {0x1F240001, 0x9F, 4, 0x0100241F},
+      {kShortIdPart, 0x15, 2, 0x651F},
+      // A part that does not know the short identification leaves the line high.
+      {0xEF6015, 0x15, 2, 0xFFFF},
+  };
+  for (const Case& c : cases) {
+    AdapterConfig config;
+    config.jedecId = c.jedecId;
+    Rig rig(config);
+    rig.raw.format(0, 0, c.dataBytes);
+    rig.raw.data(0);
+    rig.raw.start(c.opcode);
+    rig.raw.waitEngine();
+    EXPECT_EQ(rig.raw.data(), c.expected) << std::hex << c.jedecId;
+  }
+}
+
+TEST(EmulatedPart, SfdpAreaStartsWithItsSignatureAndDescribesThePart) {
+  AdapterConfig config;
+  config.sfdp = true;
+  Rig rig(config);
+  const auto sfdpWord = [&rig](uint32_t address) {
+    rig.raw.format(3, 1, 4);
+    rig.raw.address(address);
+    rig.raw.start(0x5A);
+    rig.raw.waitEngine();
+    return rig.raw.data();
+  };
+  EXPECT_EQ(sfdpWord(0), 0x50444653u);
+  // Density word of the basic table: 2 MiB in bits, minus one.
+  EXPECT_EQ(sfdpWord(kSfdpBasicTableAddress + 4), 2u * 1024 * 1024 * 8 - 1);
+  // A part without SFDP leaves the line high.
+  Rig plain;
+  plain.raw.format(3, 1, 4);
+  plain.raw.address(0);
+  plain.raw.start(0x5A);
+  plain.raw.waitEngine();
+  EXPECT_EQ(plain.raw.data(), 0xFFFFFFFFu);
+}
+
+TEST(EmulatedAdapterPower, CutAfterTheNthModifyingCommandAndRestore) {
+  AdapterConfig config;
+  config.protectedAtPowerOn = false;
+  Rig rig(config);
+  rig.adapter.cutPowerAfter(2);
+  for (uint32_t i = 0; i < 3; ++i) {
+    rig.raw.writeEnable();
+    rig.raw.program(0x100 * i, 0);
+    rig.raw.waitPart();
+  }
+  EXPECT_EQ(rig.at(0x000), 0x00);
+  EXPECT_EQ(rig.at(0x100), 0x00);
+  EXPECT_EQ(rig.at(0x200), 0x5A) << "nothing reaches the part after the cut";
+  EXPECT_TRUE(rig.adapter.poweredOff());
+  EXPECT_EQ(rig.adapter.read32(reg::kFlashCommand), 0xFFFFFFFFu);
+  EXPECT_EQ(rig.adapter.read32(reg::kControlWord), 0xFFFFFFFFu);
+  const AdapterStats cut = rig.adapter.stats();
+  EXPECT_TRUE(cut.powerCut);
+  EXPECT_EQ(cut.modifyingTransfers, 2u);
+
+  rig.adapter.restorePower();
+  EXPECT_EQ(rig.raw.status() & 0x03, 0) << "not busy, write enable clear after power-on";
+  rig.raw.writeEnable();
+  rig.raw.program(0x200, 0);
+  rig.raw.waitPart();
+  EXPECT_EQ(rig.at(0x200), 0x00);
+  EXPECT_EQ(rig.adapter.violations(), 0u);
+}
+
+TEST(EmulatedAdapterPower, ConfiguredCutOfZeroStartsWithoutPower) {
+  AdapterConfig config;
+  config.powerCutAfter = 0;
+  Rig rig(config);
+  EXPECT_TRUE(rig.adapter.poweredOff());
+  EXPECT_EQ(rig.adapter.read32(reg::kFlashData), 0xFFFFFFFFu);
+}
+
+TEST(EmulatedAdapterRegisters, UnclaimedRegistersReadZeroAndAreCounted) {
+  Rig rig;
+  EXPECT_EQ(rig.adapter.read32(0x9000), 0u);
+  rig.adapter.write32(0x9000, 1);
+  EXPECT_EQ(rig.adapter.read32(0x102), 0u) << "unaligned offsets belong to no block";
+  EXPECT_EQ(rig.adapter.stats().unclaimedAccesses, 3u);
+  rig.adapter.write32(reg::kControlWord, 0x55);
+  EXPECT_EQ(rig.adapter.read32(reg::kControlWord), 0x55u);
+  EXPECT_EQ(rig.adapter.stats().unclaimedAccesses, 3u);
+}
+
+TEST(EmulatedAdapterRegisters, EveryAccessCostsVirtualTime) {
+  Rig rig;
+  const uint64_t start = rig.clock.now();
+  rig.adapter.read32(reg::kFlashCommand);
+  EXPECT_EQ(rig.clock.now() - start, 1000u);
+  rig.adapter.write32(reg::kFlashFormat, 0);
+  EXPECT_EQ(rig.clock.now() - start, 1250u);
+  const AdapterStats stats = rig.adapter.stats();
+  EXPECT_EQ(stats.regReads, 1u);
+  EXPECT_EQ(stats.regWrites, 1u);
+  EXPECT_EQ(stats.virtualNs, rig.clock.now());
+}
+
+TEST(EmulatedAdapterFaults, StuckEngineAndStuckPartStayBusy) {
+  AdapterConfig engine;
+  engine.engineStuck = true;
+  Rig stuckEngine(engine);
+  EXPECT_FALSE(stuckEngine.raw.waitEngine());
+
+  AdapterConfig part;
+  part.partStuck = true;
+  Rig stuckPart(part);
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(stuckPart.raw.status() & 0x01, 0x01);
+  EXPECT_EQ(stuckPart.adapter.violations(), 0u) << "status reads are allowed while busy";
+}
+
+}  // namespace
+}  // namespace hlv::sim

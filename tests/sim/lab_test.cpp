@@ -1,0 +1,276 @@
+// The lab on disk: adapter.conf, the written-through flash file, the stats, the lab platform,
+// and a lab written by hlvsim as the device layer sees it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "device/driver_control.h"
+#include "device/pci_device.h"
+#include "device/pci_discovery.h"
+#include "device/register_control.h"
+#include "flashctl/voapiflashcontrol.h"
+#include "platform/platform.h"
+#include "sim/adapter_conf.h"
+#include "sim/lab.h"
+#include "sim/lab_platform.h"
+#include "sim/lab_writer.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
+namespace hlv::sim {
+namespace {
+
+struct ConfCase {
+  const char* name;
+  const char* text;
+  bool ok;
+  const char* errorPart;  // for failures: a piece of the message
+};
+
+const ConfCase kConfCases[] = {
+    {"Empty", "", true, ""},
+    {"CommentsAndBlankLines",
+     "# a lab adapter\n\n   # indented comment\nflash = EF6015 # trailing\n", true, ""},
+    {"EveryKey",
+     "flash=C22016\nsfdp = yes\nsfdp_revision = 1.0\nsfdp_volatile_status = yes\nprotected = yes\n"
+     "power_cut_after = 12\nengine_stuck = no\npart_stuck = no\n",
+     true, ""},
+    {"ShortIdPart", "flash = 651F\n", true, ""},
+    {"FourByteIdentification", "flash = 1F240001\n", true, ""},
+    {"UnknownKey", "flash = EF6015\nfirmware = 1.2.3\n", false, "line 2: unknown key 'firmware'"},
+    {"IdWithFiveDigits", "flash = EF601\n", false, "bad value 'EF601' for flash"},
+    {"IdNotHex", "flash = EFG015\n", false, "for flash"},
+    {"FourDigitsOtherThanTheShortId", "flash = 1234\n", false, "for flash"},
+    {"YesNoMisspelt", "protected = true\n", false, "expected yes or no"},
+    {"NegativeCount", "power_cut_after = -1\n", false, "for power_cut_after"},
+    {"NoEqualsSign", "flash EF6015\n", false, "line 1: expected 'key = value'"},
+    {"SfdpRevisionUnknown", "sfdp = 2.0\n", false, "for sfdp"},
+};
+
+class AdapterConf : public testing::TestWithParam<ConfCase> {};
+
+TEST_P(AdapterConf, ParsesOrSaysWhatIsWrong) {
+  const ConfCase& c = GetParam();
+  AdapterConfig config;
+  std::string error;
+  EXPECT_EQ(parseAdapterConf(c.text, config, error), c.ok) << error;
+  if (!c.ok) {
+    EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, AdapterConf, testing::ValuesIn(kConfCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
+  AdapterConfig config;
+  std::string error;
+  ASSERT_TRUE(parseAdapterConf(
+      "flash = 1F240001\nsfdp = 1.0\nprotected = yes\npower_cut_after = 7\npart_stuck = yes\n",
+      config, error));
+  EXPECT_EQ(config.jedecId, 0x1F240001u);
+  EXPECT_TRUE(config.sfdp);
+  EXPECT_EQ(config.sfdpRevision, SfdpRevision::k1_0);
+  EXPECT_TRUE(config.protectedAtPowerOn);
+  EXPECT_EQ(config.powerCutAfter, 7u);
+  EXPECT_TRUE(config.partStuck);
+  EXPECT_FALSE(config.engineStuck);
+
+  AdapterConfig again;
+  ASSERT_TRUE(parseAdapterConf(formatAdapterConf(config), again, error)) << error;
+  EXPECT_EQ(formatAdapterConf(again), formatAdapterConf(config));
+}
+
+void makeAdapterDirectory(const test::TempDir& lab, const std::string& bdf,
+                          const std::string& conf) {
+  test::writeFile(lab / ("adapters/" + bdf + "/adapter.conf"), conf);
+}
+
+TEST(LabOpen, CreatesAMissingFlashFileErasedAtThePartsCapacity) {
+  test::TempDir lab;
+  makeAdapterDirectory(lab, "0000:03:00.0", "flash = C22016\n");
+  test::writeFile(lab / "adapters/0000:04:00.0/.keep", "");  // no adapter.conf: defaults
+  std::string error;
+  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
+  ASSERT_NE(opened, nullptr) << error;
+  ASSERT_EQ(opened->adapters().size(), 2u);
+  const std::vector<uint8_t> first = test::readBinaryFile(lab / "adapters/0000:03:00.0/flash.bin");
+  EXPECT_EQ(first, std::vector<uint8_t>(4 * 1024 * 1024, 0xFF));
+  EXPECT_EQ(test::readBinaryFile(lab / "adapters/0000:04:00.0/flash.bin").size(), 2u * 1024 * 1024);
+  EXPECT_NE(opened->adapter("0000:04:00.0"), nullptr);
+  EXPECT_EQ(opened->adapter("0000:05:00.0"), nullptr);
+}
+
+TEST(LabOpen, RefusesAFlashFileOfAnotherSize) {
+  test::TempDir lab;
+  makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF6015\n");
+  test::writeBinaryFile(lab / "adapters/0000:03:00.0/flash.bin", std::vector<uint8_t>(4096, 0));
+  std::string error;
+  EXPECT_EQ(Lab::open(lab.path(), error), nullptr);
+  EXPECT_NE(error.find("flash.bin: size 4096 differs"), std::string::npos) << error;
+  EXPECT_NE(error.find("2097152"), std::string::npos) << error;
+}
+
+TEST(LabOpen, NamesTheFileAndLineOfABadConfiguration) {
+  test::TempDir lab;
+  makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF6015\nspeed = fast\n");
+  std::string error;
+  EXPECT_EQ(Lab::open(lab.path(), error), nullptr);
+  EXPECT_NE(error.find("0000:03:00.0/adapter.conf: line 2: unknown key 'speed'"), std::string::npos)
+      << error;
+}
+
+TEST(LabOpen, ADirectoryThatIsNoLabIsRefused) {
+  test::TempDir lab;
+  std::string error;
+  EXPECT_EQ(Lab::open(lab / "missing", error), nullptr);
+  EXPECT_NE(error.find("no lab"), std::string::npos);
+  // An existing directory without adapters is a lab with none.
+  std::unique_ptr<Lab> empty = Lab::open(lab.path(), error);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_TRUE(empty->adapters().empty());
+}
+
+TEST(LabOpen, FlashChangesReachTheFileAtOnce) {
+  test::TempDir lab;
+  makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF6015\n");
+  std::string error;
+  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
+  ASSERT_NE(opened, nullptr) << error;
+  EmulatedAdapter& adapter = *opened->adapter("0000:03:00.0")->adapter;
+  {
+    VoApiFlashControl flash(&adapter);
+    ASSERT_TRUE(flash.init());
+    const uint8_t data[] = {1, 2, 3, 4, 5};
+    uint32_t done = 0;
+    ASSERT_TRUE(flash.write(0x1234, data, 5, done));
+  }
+  // Read by another route while the lab is still open: the file is the flash.
+  const std::vector<uint8_t> file = test::readBinaryFile(lab / "adapters/0000:03:00.0/flash.bin");
+  EXPECT_EQ(std::vector<uint8_t>(file.begin() + 0x1234, file.begin() + 0x1239),
+            (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+}
+
+TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
+  test::TempDir lab;
+  makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF6015\n");
+  makeAdapterDirectory(lab, "0000:04:00.0", "flash = EF6015\npower_cut_after = 1\n");
+  std::string error;
+  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
+  ASSERT_NE(opened, nullptr) << error;
+  {
+    VoApiFlashControl flash(opened->adapter("0000:04:00.0")->adapter.get());
+    ASSERT_TRUE(flash.init());
+    // The erase takes effect, then the power goes: the erase cannot report success.
+    EXPECT_FALSE(flash.eraseSector(0));
+  }
+  ASSERT_TRUE(opened->writeStats(error)) << error;
+  const std::string untouched = test::readFile(lab / "adapters/0000:03:00.0/stats");
+  for (const char* line : {"reg_reads = 0\n", "reg_writes = 0\n", "bytes_read = 0\n",
+                           "bytes_programmed = 0\n", "erases_4k = 0\n", "erases_64k = 0\n",
+                           "modifying_transfers = 0\n", "violations = 0\n", "power_cut = no\n"}) {
+    EXPECT_NE(untouched.find(line), std::string::npos) << line << untouched;
+  }
+  const std::string cut = test::readFile(lab / "adapters/0000:04:00.0/stats");
+  EXPECT_NE(cut.find("erases_4k = 1\n"), std::string::npos) << cut;
+  EXPECT_NE(cut.find("modifying_transfers = 1\n"), std::string::npos) << cut;
+  EXPECT_NE(cut.find("power_cut = yes\n"), std::string::npos) << cut;
+  EXPECT_NE(cut.find("virtual_us = "), std::string::npos) << cut;
+}
+
+TEST(LabPlatform, ResolvesSysAndProcUnderTheLabAndMapsOnlyItsAdapters) {
+  test::TempDir lab;
+  makeAdapterDirectory(lab, "0000:03:00.0", "");
+  std::string error;
+  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
+  ASSERT_NE(opened, nullptr) << error;
+  LabPlatform platform(*opened, 0);
+  const std::string root = opened->root();
+  EXPECT_EQ(platform.hostPath("/sys/bus/pci/devices"), root + "/sys/bus/pci/devices");
+  EXPECT_EQ(platform.hostPath("/proc/12/exe"), root + "/proc/12/exe");
+  EXPECT_EQ(platform.hostPath("/system"), "/system");
+  EXPECT_EQ(platform.realUserId(), 0u);
+
+  const std::string devices = root + "/sys/bus/pci/devices/";
+  const platform::RegisterWindow window =
+      platform.mapRegisterWindow(devices + "0000:03:00.0/resource0", 0x400000);
+  ASSERT_NE(window.mapping, nullptr);
+  EXPECT_EQ(window.fd, -1);
+  EXPECT_EQ(platform.emulatedRegisters(window.mapping),
+            opened->adapter("0000:03:00.0")->adapter.get());
+  for (const std::string& path :
+       {devices + "0000:04:00.0/resource0", devices + "0000:03:00.0/resource1",
+        devices + "0000:03:00.0/../0000:03:00.0/resource0", std::string("/dev/mem")}) {
+    const platform::RegisterWindow refused = platform.mapRegisterWindow(path, 0x400000);
+    EXPECT_EQ(refused.mapping, nullptr) << path;
+    EXPECT_EQ(refused.fd, -1) << path;
+  }
+  EXPECT_EQ(platform.liveMappings(), 1);
+  platform.unmapRegisterWindow(window, 0x400000);
+  EXPECT_EQ(platform.liveMappings(), 0);
+  EXPECT_EQ(platform.emulatedRegisters(window.mapping), nullptr);
+}
+
+TEST(LabPlatform, ClockAndSleepsAreVirtual) {
+  test::TempDir lab;
+  std::string error;
+  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
+  ASSERT_NE(opened, nullptr) << error;
+  LabPlatform platform(*opened, 0);
+  const uint64_t before = platform.monotonicNanoseconds();
+  platform.sleepMilliseconds(5000);
+  const uint64_t after = platform.monotonicNanoseconds();
+  EXPECT_GE(after - before, 5000000000u);
+  EXPECT_LT(after - before, 5000001000u);
+  // Even a loop that only reads the clock sees time pass.
+  EXPECT_GT(platform.monotonicNanoseconds(), after);
+}
+
+TEST(LabWriter, WritesALabTheDeviceLayerDiscoversAndTheFlashLayerReaches) {
+  test::TempDir directory;
+  const std::string root = directory / "lab";
+  AdapterConfig config;
+  config.jedecId = 0xEF4016;
+  LabSpec spec = defaultLabSpec(2, config);
+  spec.adapters[1].driver = "halvern-fwd";
+  std::string error;
+  ASSERT_TRUE(writeLab(root, spec, error)) << error;
+  EXPECT_FALSE(writeLab(root, spec, error)) << "a lab is not written over";
+
+  std::unique_ptr<Lab> lab = Lab::open(root, error);
+  ASSERT_NE(lab, nullptr) << error;
+  LabPlatform platform(*lab, 0);
+  platform::ScopedPlatform installed(platform);
+
+  AdapterList adapters = discoverAdapters();
+  ASSERT_EQ(adapters.size(), 2u);
+  EXPECT_EQ(adapters[0]->bdf, "0000:01:00.0");
+  EXPECT_EQ(adapters[1]->bdf, "0000:02:00.0");
+  EXPECT_EQ(adapters[0]->interfaceName, "enp1s0");
+  EXPECT_EQ(adapters[0]->macAddress, "02:00:00:00:01:00");
+  EXPECT_EQ(adapters[0]->driverVersion, "2.4.1\n");
+  EXPECT_EQ(adapters[0]->vendorId, 0x1E9C);
+  EXPECT_EQ(adapters[0]->deviceId, 0x20C3);
+  EXPECT_EQ(restartDriver(*adapters[1]), 0u);
+  EXPECT_EQ(test::readFile(root + "/sys/bus/pci/drivers/halvern-fwd/bind"), "0000:02:00.0");
+
+  PciDevice device;
+  initPciDevice(device, adapters[1]->sysfsPath);
+  {
+    std::unique_ptr<VoRegControlInterface> registers = openRegisterControl(device);
+    VoApiFlashControl flash(registers.get());
+    ASSERT_TRUE(flash.init());
+    EXPECT_EQ(flash.flashType(), 11u);
+    EXPECT_EQ(flash.flashSize, 4u * 1024 * 1024);
+  }
+  EXPECT_EQ(platform.liveMappings(), 1);
+  releasePciDevice(device);
+  EXPECT_EQ(platform.liveMappings(), 0);
+  EXPECT_GT(lab->adapter("0000:02:00.0")->adapter->stats().regReads, 0u);
+  EXPECT_EQ(lab->adapter("0000:02:00.0")->adapter->violations(), 0u);
+}
+
+}  // namespace
+}  // namespace hlv::sim
