@@ -14,7 +14,7 @@ namespace {
 using test::FlashDecorator;
 using Kind = test::FlashCall::Kind;
 
-// A type-1 flash with small components in bank A and bank B free; the copies go to bank B.
+// A type-1 flash with small components in bank B and bank A free; the copies go to bank A.
 class ComponentCopyTest : public ::testing::Test {
  protected:
   ComponentCopyTest() : target_(kNcbBlockSize, 0) {
@@ -48,16 +48,16 @@ class ComponentCopyTest : public ::testing::Test {
 
 TEST_F(ComponentCopyTest, CopiesEachComponentBehindTheCursorAndRecordsItInTheOtherBlock) {
   load();
-  uint32_t cursor = kBankBStart;
+  uint32_t cursor = kBankAStart;
   ASSERT_EQ(copyMacFW(*emulated_.flash, active(), nonactive(), cursor), kStatusSuccess);
-  EXPECT_EQ(cursor, kBankBStart + 0x300 + 0x1000);
+  EXPECT_EQ(cursor, kBankAStart + 0x300 + 0x1000);
   ASSERT_EQ(copyPhyFW(*emulated_.flash, active(), nonactive(), cursor), kStatusSuccess);
-  EXPECT_EQ(cursor, kBankBStart + 0x1300 + 0x200 + 0x100);
+  EXPECT_EQ(cursor, kBankAStart + 0x1300 + 0x200 + 0x100);
   ASSERT_EQ(copyPciRom(*emulated_.flash, active(), nonactive(), cursor), kStatusSuccess);
-  EXPECT_EQ(cursor, kBankBStart + 0x1600 + 0x200) << "rounded up to a page";
+  EXPECT_EQ(cursor, kBankAStart + 0x1600 + 0x200) << "rounded up to a page";
 
-  const std::array<uint32_t, 5> expected = {kBankBStart, kBankBStart + 0x300, kBankBStart + 0x1300,
-                                            kBankBStart + 0x1500, kBankBStart + 0x1600};
+  const std::array<uint32_t, 5> expected = {kBankAStart, kBankAStart + 0x300, kBankAStart + 0x1300,
+                                            kBankAStart + 0x1500, kBankAStart + 0x1600};
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const NcbRegion source = active().component(kAllNcbComponents[i]);
     const NcbRegion copied = nonactive().component(kAllNcbComponents[i]);
@@ -84,9 +84,9 @@ TEST_F(ComponentCopyTest, TheSecondPartStartsOnTheNextPage) {
   for (const Case& c : {Case{0x200, 0x200}, Case{0x201, 0x300}, Case{0xFF, 0x100}}) {
     spec_.ncbs[0].sizes[0] = c.part1Size;
     load();
-    uint32_t cursor = kBankBStart + 0x10000;
+    uint32_t cursor = kBankAStart + 0x10000;
     ASSERT_EQ(copyMacFW(*emulated_.flash, active(), nonactive(), cursor), kStatusSuccess);
-    EXPECT_EQ(nonactive().macPart2Offset(), kBankBStart + 0x10000 + c.part2Offset)
+    EXPECT_EQ(nonactive().macPart2Offset(), kBankAStart + 0x10000 + c.part2Offset)
         << std::hex << c.part1Size;
   }
 }
@@ -102,15 +102,15 @@ TEST_F(ComponentCopyTest, AMismatchingCrcWritesNothing) {
     load();
     const std::vector<uint8_t> blockBefore = target_;
     FlashDecorator recorder(*emulated_.flash);
-    uint32_t cursor = kBankBStart;
+    uint32_t cursor = kBankAStart;
     const auto copy = std::string(which) == "mac"   ? copyMacFW
                       : std::string(which) == "phy" ? copyPhyFW
                                                     : copyPciRom;
     EXPECT_EQ(copy(recorder, active(), nonactive(), cursor), kStatusComponentCrcMismatch) << which;
     EXPECT_TRUE(recorder.callsOf(Kind::kWrite).empty()) << which;
-    EXPECT_EQ(flashBytes(kBankBStart, 0x2000), std::vector<uint8_t>(0x2000, 0xFF)) << which;
+    EXPECT_EQ(flashBytes(kBankAStart, 0x2000), std::vector<uint8_t>(0x2000, 0xFF)) << which;
     EXPECT_EQ(target_, blockBefore) << which;
-    EXPECT_EQ(cursor, kBankBStart) << which;
+    EXPECT_EQ(cursor, kBankAStart) << which;
   }
 }
 
@@ -119,9 +119,9 @@ TEST_F(ComponentCopyTest, AnAbsentComponentStaysAbsentAndNeedsNoMemory) {
   load();
   ASSERT_EQ(active().romOffset(), 0u);
   FlashDecorator recorder(*emulated_.flash);
-  uint32_t cursor = kBankBStart + 0x2000;
+  uint32_t cursor = kBankAStart + 0x2000;
   EXPECT_EQ(copyPciRom(recorder, active(), nonactive(), cursor), kStatusSuccess);
-  EXPECT_EQ(cursor, kBankBStart + 0x2000);
+  EXPECT_EQ(cursor, kBankAStart + 0x2000);
   EXPECT_EQ(nonactive().component(NcbComponent::kRom), (NcbRegion{0, 0}));
   EXPECT_EQ(nonactive().romCrc(), 0);
 }
@@ -138,13 +138,13 @@ TEST_F(ComponentCopyTest, FailuresLeaveTheOtherBlockAndTheCursorAlone) {
   const auto noChange = [](image::NcbSpec&) {};
   const Case cases[] = {
       {"part 1 unreadable", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 1, 2); }, noChange,
-       kBankBStart, kStatusFlashReadFailed},
+       kBankAStart, kStatusFlashReadFailed},
       {"part 2 unreadable", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 2, 2); }, noChange,
-       kBankBStart, kStatusFlashReadFailed},
+       kBankAStart, kStatusFlashReadFailed},
       {"part 2 write fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 2); }, noChange,
-       kBankBStart, kStatusFlashWriteFailed},
+       kBankAStart, kStatusFlashWriteFailed},
       {"part 2 recorded past the end of the part", noFault,
-       [](image::NcbSpec& n) { n.offsets[1] = 0x1FF800; }, kBankBStart, kStatusFlashReadFailed},
+       [](image::NcbSpec& n) { n.offsets[1] = 0x1FF800; }, kBankAStart, kStatusFlashReadFailed},
       {"placement past the flash layout", noFault, noChange, 0x1FF000, kStatusFlashWriteFailed},
       {"placement far beyond the layout", noFault, noChange, 0xFFFFFF00, kStatusFlashWriteFailed},
   };

@@ -29,6 +29,7 @@ void putLe16(std::vector<uint8_t>& target, uint64_t offset, uint16_t value) {
 uint32_t bankStart(unsigned slot, Bank bank) {
   if (bank == Bank::kA) return kBankAStart;
   if (bank == Bank::kB) return kBankBStart;
+  if (bank == Bank::kOther) return slot == 0 ? kBankBStart : kBankAStart;
   return slot == 0 ? kBankAStart : kBankBStart;
 }
 

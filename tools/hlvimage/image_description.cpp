@@ -170,6 +170,8 @@ std::string applyNcbKey(NcbSpec& ncb, std::string_view key, std::string_view val
   if (key == "bank") {
     if (value == "own")
       ncb.bank = Bank::kOwn;
+    else if (value == "other")
+      ncb.bank = Bank::kOther;
     else if (value == "A" || value == "a")
       ncb.bank = Bank::kA;
     else if (value == "B" || value == "b")
@@ -179,9 +181,13 @@ std::string applyNcbKey(NcbSpec& ncb, std::string_view key, std::string_view val
     return {};
   }
   if (key == "layout") {
+    // Type 1: the components in the other block's bank, the block's own bank free.
     if (value == "type1") {
+      ncb.bank = Bank::kOther;
+      ncb.freeArea.reset();
       ncb.freeAreaOtherBank = true;
     } else if (value == "type2") {
+      ncb.bank = Bank::kOwn;
       ncb.freeAreaOtherBank = false;
       ncb.freeArea.reset();
     } else {

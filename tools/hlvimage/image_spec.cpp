@@ -37,6 +37,7 @@ ImageSpec updatedFlashSpec(FirmwareVersion previous, FirmwareVersion current) {
 
 ImageSpec typeOneFlashSpec() {
   ImageSpec spec;
+  spec.ncbs[0].bank = Bank::kB;
   spec.ncbs[0].freeAreaOtherBank = true;
   return spec;
 }

@@ -58,12 +58,13 @@ struct AreaSpec {
   std::optional<uint16_t> lengthField;  // stored instead of the content's length
 };
 
-enum class Bank : uint8_t { kOwn, kA, kB };
+enum class Bank : uint8_t { kOwn, kOther, kA, kB };
 
 struct NcbSpec {
   bool erased = false;  // the block is all 0xFF (nothing programmed)
   NcbState state = NcbState::kActive;
-  Bank bank = Bank::kOwn;  // where the components go: NCB0's own bank is A, NCB1's is B
+  // Where the components go: NCB0's own bank is A, NCB1's is B.
+  Bank bank = Bank::kOwn;
   // Component sizes and, where given, their flash addresses; the others are packed from the
   // bank's start on 256-byte pages. Order: MAC part 1, MAC part 2, PHY part 1, PHY part 2, ROM.
   std::array<uint32_t, 5> sizes{0x8000, 0x10000, 0x4000, 0x2000, 0x4000};
@@ -81,7 +82,8 @@ struct NcbSpec {
   uint16_t imageTag = 0x0123;
   std::optional<uint32_t> imageVersion;  // default: from the firmware version
   std::optional<NcbRegion> freeArea;     // default: none
-  bool freeAreaOtherBank = false;        // type-1 layout: the other bank is the free area
+  // The free area is the whole bank the components do not use.
+  bool freeAreaOtherBank = false;
   bool magic = false;
   std::vector<Poke> sets;  // written into the block before its CRC is computed
 
@@ -101,7 +103,7 @@ struct ImageSpec {
 // A flash after one update: NCB0 deactivated over bank A with `previous`, NCB1 active over
 // bank B with `current`.
 ImageSpec updatedFlashSpec(FirmwareVersion previous, FirmwareVersion current);
-// A flash in the type-1 layout: NCB0 active over components in bank A, bank B its free area.
+// A flash in the type-1 layout: NCB0 active over components in bank B, bank A its free area.
 ImageSpec typeOneFlashSpec();
 
 }  // namespace hlv::image
