@@ -1,0 +1,148 @@
+// "hlvsim run": the whole tool program on a lab, and the stats it leaves on every way out.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/sim/hlvsim_lab.h"
+#include "tests/support/files.h"
+#include "tests/support/subprocess.h"
+#include "tests/support/temp_dir.h"
+
+namespace hlv::test {
+namespace {
+
+// Options for a run in the given working directory.
+ProcessOptions inDirectory(const std::string& directory) {
+  ProcessOptions options;
+  options.workDir = directory;
+  options.timeoutSeconds = 300;
+  return options;
+}
+
+const char* const kBanner = "Vostrel Tessarin Firmware Update Tool [Version 1.8.0]\n";
+
+std::string initLab(const TempDir& directory) {
+  const std::string lab = directory / "lab";
+  const ProcessResult init =
+      runProcess(builtProgram("hlvsim"), {"lab", "init", lab, "--adapters", "2"});
+  EXPECT_EQ(init.exitStatus, 0) << init.err;
+  return lab;
+}
+
+bool procLinksGone(const std::string& lab) {
+  const ProcessResult list = runProcess("/bin/ls", {"-A", lab + "/proc"});
+  return list.out.empty();
+}
+
+TEST(HlvsimRun, RunsTheToolOnTheLabAndWritesStatsForEveryAdapter) {
+  TempDir directory;
+  const std::string lab = initLab(directory);
+  const ProcessResult result =
+      runProcess(builtProgram("hlvsim"), {"run", lab, "--", "-s"}, inDirectory(directory.path()));
+  EXPECT_EQ(result.out.rfind(kBanner, 0), 0u) << result.out;
+  EXPECT_NE(result.out.find("*** Important notice *** \n"), std::string::npos) << result.out;
+  // The tool found its directory in the lab: its logs are there.
+  EXPECT_TRUE(fileExists(lab + "/tool/logs")) << result.out << result.err;
+  for (const char* bdf : {"0000:01:00.0", "0000:02:00.0"}) {
+    const std::string stats = readFile(lab + "/adapters/" + bdf + "/stats");
+    EXPECT_EQ(statValue(stats, "violations"), 0) << bdf << stats;
+  }
+  EXPECT_TRUE(procLinksGone(lab));
+}
+
+TEST(HlvsimRun, RunsAsAnotherUserWhenAsked) {
+  TempDir directory;
+  const std::string lab = initLab(directory);
+  const ProcessResult result =
+      runProcess(builtProgram("hlvsim"), {"run", lab, "--uid", "65534", "--", "-s"},
+                 inDirectory(directory.path()));
+  EXPECT_EQ(result.exitStatus, 255);
+  EXPECT_EQ(result.out, std::string(kBanner) + " \n" +
+                            "[*] Administrator privileges are needed to run application. \n");
+  EXPECT_TRUE(fileExists(lab + "/adapters/0000:01:00.0/stats"));
+}
+
+TEST(HlvsimRun, UsageErrorsAreOurs) {
+  TempDir directory;
+  const ProcessResult result =
+      runProcess(builtProgram("hlvsim"), {"run", directory / "lab", "--uid", "x"});
+  EXPECT_EQ(result.exitStatus, 2);
+  EXPECT_NE(result.err.find("--uid needs a user number"), std::string::npos) << result.err;
+  EXPECT_TRUE(result.out.empty());
+}
+
+// The tool's single-instance semaphore: its key is ftok of a name no directory here holds.
+bool instanceSemaphoreExists() {
+  return semget(ftok("5F3A9C12-7B44-4E0D-A1C6-93D2E8B047F1", 0), 0, 0) != -1;
+}
+
+TEST(HlvsimRun, StatsAreWrittenWhenAnInterruptEndsTheToolThroughExit) {
+  if (geteuid() != 0) GTEST_SKIP() << "the lab's tool runs as root only when we are root";
+  TempDir directory;
+  const std::string lab = initLab(directory);
+  ASSERT_FALSE(instanceSemaphoreExists()) << "a stale instance semaphore is in the way";
+  // The run waits in the open of its trace file, after the confirmation, holding its
+  // single-instance semaphore, until it is interrupted.
+  constexpr int kPatienceSeconds = 30;
+  const time_t now = time(nullptr);
+  for (int i = 0; i <= kPatienceSeconds; ++i) {
+    const time_t then = now + i;
+    char name[32];
+    std::strftime(name, sizeof name, "%Y%m%d_%H-%M-%S", std::localtime(&then));
+    const std::string runDirectory = lab + "/tool/logs/" + name;
+    writeFile(runDirectory + "/.keep", "");
+    ASSERT_EQ(mkfifo((runDirectory + "/voflashupdatelog.etl").c_str(), 0600), 0);
+  }
+  writeFile(directory / "input", "y\n");
+  const std::string program = builtProgram("hlvsim");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int in = open((directory / "input").c_str(), O_RDONLY);
+    const int out = open((directory / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || chdir(directory.path().c_str()) != 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    signal(SIGINT, SIG_DFL);
+    execl(program.c_str(), program.c_str(), "run", lab.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool waiting = false;
+  for (int i = 0; i < kPatienceSeconds * 20 && !waiting; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    waiting = instanceSemaphoreExists();
+  }
+  if (waiting) kill(pid, SIGINT);
+  int status = 0;
+  for (int i = 0; i < kPatienceSeconds * 20; ++i) {
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    if (i == kPatienceSeconds * 20 - 1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(waiting) << readFile(directory / "output");
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 41) << readFile(directory / "output");
+  EXPECT_FALSE(instanceSemaphoreExists());
+  for (const char* bdf : {"0000:01:00.0", "0000:02:00.0"}) {
+    EXPECT_TRUE(fileExists(lab + "/adapters/" + bdf + "/stats")) << bdf;
+  }
+  EXPECT_TRUE(procLinksGone(lab));
+}
+
+}  // namespace
+}  // namespace hlv::test
