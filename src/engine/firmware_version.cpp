@@ -58,6 +58,11 @@ bool majorAt(const BufferReader& reader, uint64_t offset) {
   return major && validMajor(*major);
 }
 
+// An image's size for trace records.
+uint32_t clampedSize(std::span<const uint8_t> image) {
+  return static_cast<uint32_t>(std::min<std::size_t>(image.size(), UINT32_MAX));
+}
+
 FlashUpdateStatus traceResult(FlashUpdateStatus status, const FirmwareVersion& version) {
   trace::emit(tp::kVersionResult, status, version.major, version.minor, version.build);
   return status;
@@ -140,6 +145,7 @@ FlashUpdateStatus parseFirmwareVersion(std::span<const uint8_t> buffer, Firmware
 FlashUpdateStatus readFirmwareVersion(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                                       FirmwareVersion& version) {
   const uint32_t size = ncb.macPart2Size();
+  trace::emit(tp::kReadVersion, ncb.macPart2Offset(), size);
   const ByteBuffer part2 = ByteBuffer::allocate(size);
   if (!part2.ok()) {
     trace::emit(tp::kPart2ReadNoMemory, size);
@@ -158,6 +164,7 @@ FlashUpdateStatus readFirmwareVersion(VoFlashControlInterface& flashCtrl, ConstH
 }
 
 FlashUpdateStatus readCurrentVersion(VoFlashControlInterface& flashCtrl, FirmwareVersion& version) {
+  trace::emit(tp::kReadCurrent);
   if (!flashCtrl.init()) {
     trace::emit(tp::kCurrentInitFailed);
     return kStatusFlashInitFailed;
@@ -178,6 +185,7 @@ FlashUpdateStatus readCurrentVersion(VoFlashControlInterface& flashCtrl, Firmwar
 
 FlashUpdateStatus readPreviousVersion(VoFlashControlInterface& flashCtrl,
                                       FirmwareVersion& version) {
+  trace::emit(tp::kReadPrevious);
   const ByteBuffer ncbs = ByteBuffer::allocate(2 * kNcbBlockSize);
   if (!ncbs.ok() || !flashCtrl.init()) {
     trace::emit(tp::kPreviousNotReady);
@@ -205,6 +213,7 @@ FlashUpdateStatus readPreviousVersion(VoFlashControlInterface& flashCtrl,
     trace::emit(tp::kPreviousNoneActive);
     return kStatusImageInvalid;
   }
+  trace::emit(tp::kPreviousChosen, address);
   const HalvernNcb previous = address == kNcb1Address ? ncb1 : ncb0;
   status = validateNcb(previous, true);
   if (status != kStatusSuccess) {
@@ -215,7 +224,8 @@ FlashUpdateStatus readPreviousVersion(VoFlashControlInterface& flashCtrl,
 }
 
 FlashUpdateStatus getImageVersion(std::span<const uint8_t> image, FirmwareVersion& version) {
-  const uint32_t imageSize = static_cast<uint32_t>(std::min<std::size_t>(image.size(), UINT32_MAX));
+  const uint32_t imageSize = clampedSize(image);
+  trace::emit(tp::kGetImageVersion, imageSize);
   if (image.size() < kFlashLayoutSize) {
     trace::emit(tp::kImageTooSmall, imageSize);
     return kStatusImageInvalid;
@@ -239,9 +249,10 @@ FlashUpdateStatus getImageVersion(std::span<const uint8_t> image, FirmwareVersio
 }
 
 bool getImageType(std::span<const uint8_t> image, uint32_t& type) {
+  const uint32_t imageSize = clampedSize(image);
+  trace::emit(tp::kGetImageType, imageSize);
   if (image.size() < kFlashLayoutSize) {
-    trace::emit(tp::kImageTooSmall,
-                static_cast<uint32_t>(std::min<std::size_t>(image.size(), UINT32_MAX)));
+    trace::emit(tp::kImageTooSmall, imageSize);
     return false;
   }
   const std::optional<ConstHalvernNcb> active = findActiveImageNcb(image);

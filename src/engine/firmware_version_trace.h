@@ -37,7 +37,13 @@
     U32, U32, U32)                                                                                \
   X(kImagePart2TooShort, 24, "image MAC part 2 of {x} bytes is too short", U32)                   \
   X(kImageType, 25, "image device ID {x}: type {}", U16, U32)                                     \
-  X(kVersionResult, 26, "version readout gave {}: {}.{}.{}", U32, U32, U32, U32)
+  X(kVersionResult, 26, "version readout gave {}: {}.{}.{}", U32, U32, U32, U32)                 \
+  X(kReadVersion, 27, "readFirmwareVersion: MAC part 2 at {x}, {x} bytes", U32, U32)              \
+  X(kReadCurrent, 28, "readCurrentVersion")                                                       \
+  X(kReadPrevious, 29, "readPreviousVersion")                                                     \
+  X(kGetImageVersion, 30, "getImageVersion: image of {x} bytes", U32)                             \
+  X(kGetImageType, 31, "getImageType: image of {x} bytes", U32)                                   \
+  X(kPreviousChosen, 32, "readPreviousVersion: block at {x} chosen", U32)
 // clang-format on
 HLV_TRACE_TABLE(firmware_version, kComponentEngine, file::kEngineFurther,
                 HLV_FIRMWARE_VERSION_POINTS)

@@ -26,6 +26,7 @@ bool partHoldsLayout(const VoFlashControlInterface& flashCtrl) {
 FlashUpdateStatus readFlash(VoFlashControlInterface& flashCtrl, uint32_t address, uint8_t* buffer,
                             uint32_t length) {
   HLV_ASSERT(buffer || length == 0, "buffer");
+  trace::emit(tp::kRead, length, address);
   if (!insidePart(flashCtrl, address, length)) {
     trace::emit(tp::kReadOutsidePart, length, address, flashCtrl.flashSize);
     return kStatusFlashReadFailed;

@@ -23,7 +23,8 @@
   X(kEraseBlocks, 10, "eraseRange: blocks from {x} to {x}", U32, U32)                             \
   X(kEraseBlockFailed, 11, "eraseRange: block erase at {x} failed", U32)                          \
   X(kEraseSectorFailed, 12, "eraseRange: sector erase at {x} failed", U32)                        \
-  X(kEraseDone, 13, "eraseRange: {x} bytes erased", U32)
+  X(kEraseDone, 13, "eraseRange: {x} bytes erased", U32)                                         \
+  X(kRead, 14, "readFlash: {x} bytes at {x}", U32, U32)
 // clang-format on
 HLV_TRACE_TABLE(flash_access, kComponentEngine, file::kEngineSupport, HLV_FLASH_ACCESS_POINTS)
 #undef HLV_FLASH_ACCESS_POINTS

@@ -78,6 +78,7 @@ bool checkNcbStructure(ConstHalvernNcb ncb) {
 }
 
 FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force) {
+  trace::emit(tp::kValidate, static_cast<uint8_t>(ncb.state()), force);
   if (ncb.active() || force) {
     if (ncb.freeOffset() == kNcbUnprogrammed24) {
       trace::emit(tp::kValidateUnprogrammedFree);
@@ -101,6 +102,7 @@ FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force) {
 
 std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
                                         HalvernNcb buffer1) {
+  trace::emit(tp::kReadActive);
   FlashUpdateStatus status = readFlash(flashCtrl, kNcb0Address, buffer0.data(), kNcbBlockSize);
   if (status == kStatusSuccess)
     status = readFlash(flashCtrl, kNcb1Address, buffer1.data(), kNcbBlockSize);
@@ -138,7 +140,10 @@ std::optional<ConstHalvernNcb> findActiveImageNcb(ConstHalvernNcb ncb0, ConstHal
   uint8_t index = 0;
   for (ConstHalvernNcb ncb : {ncb0, ncb1}) {
     if (ncb.active()) {
-      if (checkNcbCrc(ncb)) return ncb;
+      if (checkNcbCrc(ncb)) {
+        trace::emit(tp::kImageNcbTaken, index);
+        return ncb;
+      }
       trace::emit(tp::kImageNcbCrcFailed, index, ncb.macCrc());
     }
     ++index;

@@ -70,6 +70,7 @@ bool imagesDisjoint(ConstHalvernNcb ncb, bool withFreeArea) {
       return false;
     }
   }
+  trace::emit(tp::kDisjoint, withFreeArea);
   return true;
 }
 
@@ -83,11 +84,17 @@ bool imagesInOneBank(ConstHalvernNcb ncb) {
   for (NcbComponent component : kAllNcbComponents) {
     if (!inside(static_cast<uint8_t>(component), ncb.component(component))) return false;
   }
-  return inside(kFreeAreaIndex, ncb.freeArea());
+  if (!inside(kFreeAreaIndex, ncb.freeArea())) return false;
+  trace::emit(tp::kInOneBank, bank.start);
+  return true;
 }
 
 bool isType2Layout(ConstHalvernNcb ncb, bool isNcb1) {
-  if (ncb.freeSize() == 0 || ncb.freeOffset() == 0) return true;
+  const uint8_t slot = isNcb1 ? 1 : 0;
+  if (ncb.freeSize() == 0 || ncb.freeOffset() == 0) {
+    trace::emit(tp::kType2, ncb.freeOffset(), ncb.freeSize(), slot);
+    return true;
+  }
   const AddressRange bank = isNcb1 ? kBankB : kBankA;
   for (NcbComponent component : kAllNcbComponents) {
     const NcbRegion region = ncb.component(component);
@@ -98,6 +105,7 @@ bool isType2Layout(ConstHalvernNcb ncb, bool isNcb1) {
       return false;
     }
   }
+  trace::emit(tp::kType2, ncb.freeOffset(), ncb.freeSize(), slot);
   return true;
 }
 
@@ -105,6 +113,7 @@ uint32_t requiredBankSize(ConstHalvernNcb ncb, uint32_t pageSize) {
   uint32_t required = 0;
   for (NcbComponent component : kAllNcbComponents)
     required += alignUp(ncb.component(component).size, pageSize);
+  trace::emit(tp::kRequired, required, pageSize);
   return required;
 }
 

@@ -10,7 +10,11 @@
   X(kOutsideBank, 102, "imagesInOneBank: region {} at {x} size {x} outside the bank at {x}", U8, \
     U32, U32, U32)                                                                               \
   X(kNotType2, 103, "isType2Layout: component {} at {x} size {x} outside the bank at {x}", U8,   \
-    U32, U32, U32)
+    U32, U32, U32)                                                                               \
+  X(kDisjoint, 104, "imagesDisjoint: regions disjoint (free area checked: {})", Bool)            \
+  X(kInOneBank, 105, "imagesInOneBank: every region inside the bank at {x}", U32)                \
+  X(kType2, 106, "isType2Layout: type 2 (free area {x} size {x}, block {})", U32, U32, U8)       \
+  X(kRequired, 107, "requiredBankSize: {x} bytes for pages of {x}", U32, U32)
 // clang-format on
 HLV_TRACE_TABLE(ncb_layout, kComponentEngine, file::kEngine, HLV_NCB_LAYOUT_POINTS)
 #undef HLV_NCB_LAYOUT_POINTS

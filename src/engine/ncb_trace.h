@@ -37,7 +37,10 @@
   X(kDumpComponent, 27, "block at {x}: component {} offset {x} size {x}", U32, U8, U32, U32)      \
   X(kDumpComponentCrcs, 28, "block at {x}: macCrc {x} phyCrc {x} romCrc {x}", U32, U16, U16, U16) \
   X(kDumpImage, 29, "block at {x}: imageTag {x} imageVersion {x}", U32, U16, U32)                 \
-  X(kDumpFreeArea, 30, "block at {x}: free area {x} size {x}", U32, U32, U32)
+  X(kDumpFreeArea, 30, "block at {x}: free area {x} size {x}", U32, U32, U32)                   \
+  X(kValidate, 31, "validateNcb: state {}, force {}", U8, Bool)                                   \
+  X(kReadActive, 32, "readActiveNcb: reading both blocks")                                        \
+  X(kImageNcbTaken, 33, "findActiveImageNcb: block {} taken", U8)
 // clang-format on
 HLV_TRACE_TABLE(ncb, kComponentEngine, file::kEngine, HLV_NCB_POINTS)
 #undef HLV_NCB_POINTS

@@ -113,6 +113,7 @@ TEST(ValidateNcb, ChecksActiveBlocksOrForcedOnesAndRefusesMarkedBlocks) {
        },
        false, kStatusNcbNotUsable},
       {"bad CRC", [](HalvernNcb n) { n.setCrc(n.crc() ^ 1); }, false, kStatusNcbInvalid},
+      {"size past the block", [](HalvernNcb n) { n.setSize(0x4001); }, false, kStatusNcbInvalid},
       {"bad structure (CRC resealed)",
        [](HalvernNcb n) {
          n.setComponent(NcbComponent::kRom, {0x7000, 0x10});
