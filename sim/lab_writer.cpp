@@ -75,7 +75,7 @@ std::string resourceText() {
   return text;
 }
 
-bool writeFunction(const std::string& sys, const LabAdapterSpec& adapter, std::string& error) {
+bool writeFunction(const std::string& sys, const LabFunction& adapter, std::string& error) {
   const std::string device = sys + "/bus/pci/devices/" + adapter.bdf;
   if (!writeText(device + "/vendor", hex16(adapter.vendorId), error) ||
       !writeText(device + "/device", hex16(adapter.deviceId), error) ||
@@ -111,11 +111,11 @@ bool writeDriver(const std::string& sys, const std::string& name, const std::str
 
 }  // namespace
 
-LabSpec defaultLabSpec(unsigned count, const AdapterConfig& config) {
-  LabSpec spec;
+LabDescription defaultLab(unsigned count, const AdapterConfig& config) {
+  LabDescription description;
   for (unsigned i = 0; i < count; ++i) {
     const unsigned bus = i + 1;
-    LabAdapterSpec adapter;
+    LabFunction adapter;
     char text[32];
     std::snprintf(text, sizeof text, "0000:%02x:00.0", bus & 0xFF);
     adapter.bdf = text;
@@ -124,12 +124,12 @@ LabSpec defaultLabSpec(unsigned count, const AdapterConfig& config) {
     std::snprintf(text, sizeof text, "02:00:00:00:%02x:00", bus & 0xFF);
     adapter.macAddress = text;
     adapter.config = config;
-    spec.adapters.push_back(adapter);
+    description.adapters.push_back(adapter);
   }
-  return spec;
+  return description;
 }
 
-bool writeLab(const std::string& root, const LabSpec& spec, std::string& error) {
+bool writeLab(const std::string& root, const LabDescription& description, std::string& error) {
   struct stat info {};
   if (stat((root + "/sys").c_str(), &info) == 0 || stat((root + "/adapters").c_str(), &info) == 0) {
     error = root + ": a lab already exists there";
@@ -138,14 +138,14 @@ bool writeLab(const std::string& root, const LabSpec& spec, std::string& error) 
   const std::string sys = root + "/sys";
   if (!makeDirectories(sys + "/bus/pci/devices", error) ||
       !makeDirectories(root + "/tool", error) ||
-      !writeText(sys + "/devices/virtual/dmi/id/board_name", spec.boardName, error)) {
+      !writeText(sys + "/devices/virtual/dmi/id/board_name", description.boardName, error)) {
     return false;
   }
-  for (const LabAdapterSpec& adapter : spec.adapters) {
+  for (const LabFunction& adapter : description.adapters) {
     if (!adapter.driver.empty()) {
       struct stat driverInfo {};
       if (stat((sys + "/bus/pci/drivers/" + adapter.driver).c_str(), &driverInfo) != 0 &&
-          !writeDriver(sys, adapter.driver, spec.driverVersion, error)) {
+          !writeDriver(sys, adapter.driver, description.driverVersion, error)) {
         return false;
       }
     }

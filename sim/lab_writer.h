@@ -11,7 +11,7 @@
 
 namespace hlv::sim {
 
-struct LabAdapterSpec {
+struct LabFunction {
   std::string bdf;  // "0000:01:00.0"
   uint16_t vendorId = 0x1E9C;
   uint16_t deviceId = 0x20C3;
@@ -23,17 +23,17 @@ struct LabAdapterSpec {
   AdapterConfig config;
 };
 
-struct LabSpec {
-  std::vector<LabAdapterSpec> adapters;
+struct LabDescription {
+  std::vector<LabFunction> adapters;
   std::string boardName = "EMULATED-BOARD\n";
   std::string driverVersion = "2.4.1\n";
 };
 
 // count adapters on buses 1, 2, ... with names and MAC addresses derived from the bus.
-LabSpec defaultLabSpec(unsigned count, const AdapterConfig& config);
+LabDescription defaultLab(unsigned count, const AdapterConfig& config);
 
 // Writes the lab at root (created if missing; refused if it already holds a lab).
-bool writeLab(const std::string& root, const LabSpec& spec, std::string& error);
+bool writeLab(const std::string& root, const LabDescription& description, std::string& error);
 
 // Region 0 of every lab function: 4 MiB of memory.
 inline constexpr uint64_t kLabRegion0Start = 0xFB000000;

@@ -1,6 +1,8 @@
 // Which part the flash layer finds, and the geometry and parameters it derives for it.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 #include "flashctl/voapiflashcontrol.h"
@@ -21,6 +23,10 @@ struct IdentificationCase {
   uint32_t blockSize;
   uint32_t flashSize;
 };
+
+void PrintTo(const IdentificationCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 constexpr uint32_t kKiB = 1024;
 constexpr uint32_t kMiB = 1024 * 1024;
@@ -156,6 +162,10 @@ struct SfdpCase {
   uint16_t wren;
   uint16_t statusTimeout;
 };
+
+void PrintTo(const SfdpCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const SfdpCase kSfdpCases[] = {
     // Revision 1.0: nine words, no page size or timing words.

@@ -2,6 +2,8 @@
 // the transfers are the ones the part needs, and faults end in failures, not in false success.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <numeric>
 #include <string>
@@ -50,6 +52,10 @@ struct Part {
   uint32_t jedecId;
 };
 
+void PrintTo(const Part& c, std::ostream* os) {
+  *os << c.name;
+}
+
 // A standard part, the two ready-bit page sizes, and the short-ID part with 128-byte pages.
 const Part kParts[] = {
     {"Type12", 0xEF6015},
@@ -65,6 +71,10 @@ struct Span {
   int32_t start;
   int32_t length;  // <= 0: relative to the page size
 };
+
+void PrintTo(const Span& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const Span kSpans[] = {
     {"OneByte", 0x10, 1},
@@ -221,6 +231,10 @@ struct SplitUnitCase {
   uint32_t jedecId;
   uint32_t secondHalf;  // eight pages
 };
+
+void PrintTo(const SplitUnitCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SplitFirstUnit : public testing::TestWithParam<SplitUnitCase> {};
 

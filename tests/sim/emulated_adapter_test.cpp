@@ -2,6 +2,8 @@
 // power cuts; and it counts the sequences a real adapter would not forgive.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,6 +37,10 @@ struct WrongSequence {
   std::function<void(Rig&)> check;
   bool protectedPart = false;
 };
+
+void PrintTo(const WrongSequence& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const WrongSequence kWrongSequences[] = {
     {"ProgramWithoutWriteEnable", Violation::kNoWriteEnable,
@@ -225,6 +231,10 @@ struct BusyCase {
   uint8_t opcode;
   uint64_t expectedNs;
 };
+
+void PrintTo(const BusyCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class BusyTimes : public testing::TestWithParam<BusyCase> {};
 

@@ -2,6 +2,8 @@
 // the lab written by "lab init".
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -39,6 +41,10 @@ struct IdentifyCase {
   const char* conf;
   const char* expected;
 };
+
+void PrintTo(const IdentifyCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const IdentifyCase kIdentifyCases[] = {
     {"Ef6015", "flash = EF6015\n",
@@ -81,6 +87,10 @@ struct ReadCase {
   uint32_t size;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class HlvsimRead : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(HlvsimRead, ReturnsTheFlashFileByteForByteWithoutViolations) {
@@ -120,6 +130,10 @@ struct FailureCase {
   int status;
   const char* message;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const FailureCase kFailureCases[] = {
     {"NoAdapterDirectory",

@@ -1,7 +1,9 @@
 // The lab on disk: adapter.conf, the written-through flash file, the stats, the lab platform,
 // and a lab written by hlvsim as the device layer sees it.
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <ostream>
 
 #include <string>
 #include <vector>
@@ -28,6 +30,10 @@ struct ConfCase {
   bool ok;
   const char* errorPart;  // for failures: a piece of the message
 };
+
+void PrintTo(const ConfCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const ConfCase kConfCases[] = {
     {"Empty", "", true, ""},
@@ -233,11 +239,11 @@ TEST(LabWriter, WritesALabTheDeviceLayerDiscoversAndTheFlashLayerReaches) {
   const std::string root = directory / "lab";
   AdapterConfig config;
   config.jedecId = 0xEF4016;
-  LabSpec spec = defaultLabSpec(2, config);
-  spec.adapters[1].driver = "halvern-fwd";
+  LabDescription description = defaultLab(2, config);
+  description.adapters[1].driver = "halvern-fwd";
   std::string error;
-  ASSERT_TRUE(writeLab(root, spec, error)) << error;
-  EXPECT_FALSE(writeLab(root, spec, error)) << "a lab is not written over";
+  ASSERT_TRUE(writeLab(root, description, error)) << error;
+  EXPECT_FALSE(writeLab(root, description, error)) << "a lab is not written over";
 
   std::unique_ptr<Lab> lab = Lab::open(root, error);
   ASSERT_NE(lab, nullptr) << error;

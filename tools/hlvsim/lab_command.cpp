@@ -80,19 +80,19 @@ int labCommand(const Arguments& args) {
     complain("bad option value: " + error);
     return kExitUsage;
   }
-  LabSpec spec = defaultLabSpec(count, config);
-  for (LabAdapterSpec& adapter : spec.adapters) {
+  LabDescription description = defaultLab(count, config);
+  for (LabFunction& adapter : description.adapters) {
     if (deviceId) adapter.deviceId = *deviceId;
     if (subsystemVendorId) adapter.subsystemVendorId = *subsystemVendorId;
     if (subsystemDeviceId) adapter.subsystemDeviceId = *subsystemDeviceId;
     if (driver) adapter.driver = *driver;
   }
-  if (board) spec.boardName = *board;
-  if (!writeLab(root, spec, error)) {
+  if (board) description.boardName = *board;
+  if (!writeLab(root, description, error)) {
     complain(error);
     return kExitFailed;
   }
-  for (const LabAdapterSpec& adapter : spec.adapters)
+  for (const LabFunction& adapter : description.adapters)
     std::printf("%s\n", adapter.bdf.c_str());
   return kExitOk;
 }
