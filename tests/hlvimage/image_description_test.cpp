@@ -42,6 +42,34 @@ TEST(ImageBuilder, TheDefaultImageIsAValidUpdateImage) {
   EXPECT_EQ(ConstHalvernNcb(image.data() + kNcb1Address).state(), NcbState::kNotActive);
 }
 
+TEST(ImageBuilder, PresetsHaveTheLayoutTheirNamesPromise) {
+  struct Case {
+    const char* what;
+    ImageSpec spec;
+    bool ncb0Active;
+    bool ncb1Active;
+    bool type2;  // of the block a reader takes
+  };
+  const Case cases[] = {
+      {"after an update", updatedFlashSpec({1, 0, 0}, {2, 0, 0}), false, true, true},
+      {"type 1", typeOneFlashSpec(), true, false, false},
+      {"both active", bothActiveFlashSpec({1, 0, 0}, {2, 0, 0}), true, true, true},
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> image = buildImage(c.spec);
+    const ConstHalvernNcb ncb0(image.data());
+    const ConstHalvernNcb ncb1(image.data() + kNcb1Address);
+    EXPECT_EQ(ncb0.active(), c.ncb0Active) << c.what;
+    EXPECT_EQ(ncb1.active(), c.ncb1Active) << c.what;
+    EXPECT_EQ(validateNcb(ncb0, true), kStatusSuccess) << c.what;
+    EXPECT_EQ(validateNcb(ncb1, true), c.ncb1Active ? kStatusSuccess : kStatusNcbNotUsable)
+        << c.what;
+    const ConstHalvernNcb taken = c.ncb0Active ? ncb0 : ncb1;
+    EXPECT_EQ(isType2Layout(taken, !c.ncb0Active), c.type2) << c.what;
+    EXPECT_TRUE(imagesDisjoint(taken, true)) << c.what;
+  }
+}
+
 TEST(ImageDescription, KeysApplyToBothBlocksOrToTheNamedOne) {
   const ImageSpec spec = parse(
       "# a flash after an update\n"

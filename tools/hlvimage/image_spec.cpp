@@ -42,4 +42,10 @@ ImageSpec typeOneFlashSpec() {
   return spec;
 }
 
+ImageSpec bothActiveFlashSpec(FirmwareVersion ncb0Version, FirmwareVersion ncb1Version) {
+  ImageSpec spec = updatedFlashSpec(ncb0Version, ncb1Version);
+  spec.ncbs[0].state = NcbState::kActive;
+  return spec;
+}
+
 }  // namespace hlv::image

@@ -105,5 +105,8 @@ struct ImageSpec {
 ImageSpec updatedFlashSpec(FirmwareVersion previous, FirmwareVersion current);
 // A flash in the type-1 layout: NCB0 active over components in bank B, bank A its free area.
 ImageSpec typeOneFlashSpec();
+// A flash in the middle of an update or rollback: both blocks active, NCB0 over bank A with
+// `ncb0Version`, NCB1 over bank B with `ncb1Version`.
+ImageSpec bothActiveFlashSpec(FirmwareVersion ncb0Version, FirmwareVersion ncb1Version);
 
 }  // namespace hlv::image
