@@ -27,7 +27,7 @@ EmulatedAdapter::~EmulatedAdapter() = default;
 
 void EmulatedAdapter::addBlock(std::unique_ptr<RegisterBlock> block) {
   HLV_ASSERT(block != nullptr, "block");
-  blocks_.push_back(block.get());
+  blocks_.insert(blocks_.begin(), block.get());
   ownedBlocks_.push_back(std::move(block));
 }
 

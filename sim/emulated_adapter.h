@@ -39,7 +39,8 @@ class EmulatedAdapter : public VoRegControlInterface {
   uint32_t read32(uint32_t offset) override;
   void write32(uint32_t offset, uint32_t value) override;
 
-  // Adds a hardware block; blocks added later are asked after the earlier ones.
+  // Adds a hardware block. A block added later is asked before the earlier ones, so a fuller
+  // model of a register (the control word, say) takes it over from a plainer one.
   void addBlock(std::unique_ptr<RegisterBlock> block);
 
   const AdapterConfig& config() const { return config_; }

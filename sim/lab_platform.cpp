@@ -47,26 +47,29 @@ platform::RegisterWindow LabPlatform::mapRegisterWindow(const std::string& resou
   if (bdf.find('/') != std::string_view::npos) return window;
   LabAdapter* entry = lab_.adapter(bdf);
   if (entry == nullptr) return window;
+  // The adapter's address serves as the token: unique, and never memory anyone reads.
   window.mapping = entry->adapter.get();
-  ++live_[window.mapping];
+  LiveWindow& live =
+      live_.try_emplace(window.mapping, LiveWindow{entry->adapter.get(), 0}).first->second;
+  ++live.mappings;
   return window;
 }
 
 void LabPlatform::unmapRegisterWindow(const platform::RegisterWindow& window, uint64_t /*length*/) {
   const auto it = live_.find(window.mapping);
   if (it == live_.end()) return;
-  if (--it->second == 0) live_.erase(it);
+  if (--it->second.mappings == 0) live_.erase(it);
 }
 
 VoRegControlInterface* LabPlatform::emulatedRegisters(const void* mapping) {
-  if (live_.count(mapping) == 0) return nullptr;
-  return static_cast<EmulatedAdapter*>(const_cast<void*>(mapping));
+  const auto it = live_.find(mapping);
+  return it == live_.end() ? nullptr : it->second.adapter;
 }
 
 int LabPlatform::liveMappings() const {
   int count = 0;
-  for (const auto& [token, mappings] : live_)
-    count += mappings;
+  for (const auto& [token, live] : live_)
+    count += live.mappings;
   return count;
 }
 

@@ -41,7 +41,11 @@ class LabPlatform : public platform::Platform {
  private:
   Lab& lab_;
   uid_t userId_;
-  std::map<const void*, int> live_;  // mapping token -> number of live mappings
+  struct LiveWindow {
+    EmulatedAdapter* adapter;
+    int mappings;  // mapped and not yet unmapped
+  };
+  std::map<const void*, LiveWindow> live_;  // by the token handed out as the mapping
 };
 
 }  // namespace hlv::sim

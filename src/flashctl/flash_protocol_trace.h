@@ -15,9 +15,6 @@
   X(kIdentifyEngineTimeout, 27, "identification: command engine never idle")                      \
   X(kUnknownPart, 28, "identification: unknown part {x}", U32)                                    \
   X(kNoParameters, 29, "no parameters for part type {}", U32)                                     \
-  X(kSfdpHeader, 30, "SFDP basic table at {x}, revision {}.{}, {} words", U32, U8, U8, U8)        \
-  X(kParametersLoaded, 31,                                                                        \
-    "parameters: type {} page {} small erase {x}/{} large erase {x}/{} timeout {} size {}", U32,  \
-    U16, U16, U16, U16, U16, U16, U32)
+  X(kSfdpHeader, 30, "SFDP basic table at {x}, revision {}.{}, {} words", U32, U8, U8, U8)
 HLV_TRACE_TABLE(flash_protocol, kComponentEngine, file::kFlashControl, HLV_FLASH_PROTOCOL_POINTS)
 #undef HLV_FLASH_PROTOCOL_POINTS

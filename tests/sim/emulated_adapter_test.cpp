@@ -386,6 +386,20 @@ TEST(EmulatedAdapterRegisters, UnclaimedRegistersReadZeroAndAreCounted) {
   EXPECT_EQ(rig.adapter.stats().unclaimedAccesses, 3u);
 }
 
+TEST(EmulatedAdapterRegisters, ABlockAddedLaterTakesOverARegister) {
+  class Fixed : public RegisterBlock {
+   public:
+    bool claims(uint32_t offset) const override { return offset == reg::kControlWord; }
+    uint32_t read(uint32_t) override { return 0xC0FFEE; }
+    void write(uint32_t, uint32_t) override {}
+  };
+  Rig rig;
+  rig.adapter.addBlock(std::make_unique<Fixed>());
+  rig.adapter.write32(reg::kControlWord, 1);
+  EXPECT_EQ(rig.adapter.read32(reg::kControlWord), 0xC0FFEEu);
+  EXPECT_EQ(rig.adapter.controlWord().value(), 0u);
+}
+
 TEST(EmulatedAdapterRegisters, EveryAccessCostsVirtualTime) {
   Rig rig;
   const uint64_t start = rig.clock.now();
