@@ -60,6 +60,14 @@ bool VoApiFlashControl::init() {
   return true;
 }
 
+bool VoApiFlashControl::usable() const {
+  if (initialized_) return true;
+  // The sequences reach the registers of whichever object owns the interface: an object that
+  // does not own it would drive another adapter's flash.
+  trace::emit(tp::kNotInitialized);
+  return false;
+}
+
 bool VoApiFlashControl::rangeInFlash(uint32_t address, uint32_t length) const {
   const uint64_t end = static_cast<uint64_t>(address) + length;
   if (end <= flashSize && end <= kAddressSpace) return true;
@@ -70,6 +78,7 @@ bool VoApiFlashControl::rangeInFlash(uint32_t address, uint32_t length) const {
 bool VoApiFlashControl::read(uint32_t address, uint8_t* buffer, uint32_t length,
                              uint32_t& bytesRead) {
   bytesRead = 0;
+  if (!usable()) return false;
   if (length != 0) {
     HLV_ASSERT(buffer != nullptr, "buf && len != 0");
     if (!rangeInFlash(address, length)) return false;
@@ -86,6 +95,7 @@ bool VoApiFlashControl::read(uint32_t address, uint8_t* buffer, uint32_t length,
 bool VoApiFlashControl::write(uint32_t address, const uint8_t* buffer, uint32_t length,
                               uint32_t& bytesWritten) {
   bytesWritten = 0;
+  if (!usable()) return false;
   if (length != 0) {
     HLV_ASSERT(buffer != nullptr, "buf && len != 0");
     if (!rangeInFlash(address, length)) return false;
@@ -110,6 +120,7 @@ FlashStatus VoApiFlashControl::erase(uint16_t opcode, uint32_t unitSize, uint32_
 }
 
 bool VoApiFlashControl::eraseSector(uint32_t address) {
+  if (!usable()) return false;
   if (sectorSize == 0) {
     // No small-erase command: there is nothing to send (an opcode of 0 is no erase).
     trace::emit(tp::kNoSectorErase, address);
@@ -124,6 +135,7 @@ bool VoApiFlashControl::eraseSector(uint32_t address) {
 }
 
 bool VoApiFlashControl::eraseBlock(uint32_t address) {
+  if (!usable()) return false;
   if (!blockEraseSupported) {
     trace::emit(tp::kBlockEraseUnsupported, flashId);
     HLV_ASSERT(false, "false");

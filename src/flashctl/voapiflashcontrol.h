@@ -34,6 +34,8 @@ class VoApiFlashControl : public VoFlashControlInterface {
   // Only when blockEraseSupported: calling it otherwise is a programming error.
   bool eraseBlock(uint32_t address) override;
 
+  // Each operation needs a successful init first; without one it fails and touches nothing.
+
   VoRegControlInterface* registers() const { return regCtrl_; }
   FlashPartType flashType() const { return flashType_; }
   const FlashParams& params() const { return params_; }
@@ -43,6 +45,7 @@ class VoApiFlashControl : public VoFlashControlInterface {
   static constexpr uint8_t kClockSetting = 0x10;
 
  private:
+  bool usable() const;
   bool rangeInFlash(uint32_t address, uint32_t length) const;
   FlashStatus erase(uint16_t opcode, uint32_t unitSize, uint32_t address);
 

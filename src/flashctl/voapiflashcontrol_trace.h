@@ -16,7 +16,8 @@
   X(kRangeRefused, 9, "request at {x} of {} bytes lies outside the part ({} bytes)", U32, U32, \
     U32)                                                                                       \
   X(kUnalignedErase, 10, "erase at {x} is not at the start of a {}-byte unit", U32, U32)       \
-  X(kNoSectorErase, 11, "sector erase at {x}: the part has no small erase", U32)
+  X(kNoSectorErase, 11, "sector erase at {x}: the part has no small erase", U32)               \
+  X(kNotInitialized, 12, "flash operation refused: this object has not been initialised")
 HLV_TRACE_TABLE(voapiflashcontrol, kComponentEngine, file::kFlashControl,
                 HLV_VOAPIFLASHCONTROL_POINTS)
 #undef HLV_VOAPIFLASHCONTROL_POINTS

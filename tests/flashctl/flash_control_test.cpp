@@ -44,6 +44,21 @@ TEST(FlashControlLifecycle, ASecondObjectCannotClaimTheInterfaceAndRestoresNothi
   }
   EXPECT_TRUE(second.recorder->accesses.empty());
   EXPECT_EQ(gVoApiFlashCtrlCtx.ctrl, &owner);
+  {
+    // Its operations would reach the owner's adapter: they fail and touch nothing.
+    VoApiFlashControl intruder(second.recorder.get());
+    EXPECT_FALSE(intruder.init());
+    first.recorder->accesses.clear();
+    uint8_t buffer[4] = {1, 2, 3, 4};
+    uint32_t done = 0;
+    EXPECT_FALSE(intruder.read(0, buffer, 4, done));
+    EXPECT_FALSE(intruder.write(0, buffer, 4, done));
+    EXPECT_FALSE(intruder.write(0, buffer, 0, done));
+    EXPECT_FALSE(intruder.eraseSector(0));
+    EXPECT_FALSE(intruder.eraseBlock(0));
+    EXPECT_TRUE(first.recorder->accesses.empty());
+    EXPECT_TRUE(second.recorder->accesses.empty());
+  }
   // The owner still works.
   uint8_t byte = 0;
   uint32_t done = 0;
