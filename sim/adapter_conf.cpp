@@ -72,6 +72,20 @@ const std::vector<Key>& keys() {
   static const std::vector<Key> table = {
       {"flash", "six or eight hex digits, or 651F",
        [](std::string_view v, AdapterConfig& c) { return parseFlashId(v, c.jedecId); }},
+      {"capacity", "a power of two from 65536 to 16777216 (decimal, or hex with 0x)",
+       [](std::string_view v, AdapterConfig& c) {
+         uint64_t bytes = 0;
+         const bool hex = v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X');
+         if (hex) v.remove_prefix(2);
+         if (v.empty()) return false;
+         const auto [end, ec] =
+             std::from_chars(v.data(), v.data() + v.size(), bytes, hex ? 16 : 10);
+         if (ec != std::errc() || end != v.data() + v.size() || !validGenericCapacity(bytes)) {
+           return false;
+         }
+         c.capacity = static_cast<uint32_t>(bytes);
+         return true;
+       }},
       {"sfdp", "yes, no, 1.0 or 1.6",
        [](std::string_view v, AdapterConfig& c) {
          if (parseRevision(v, c.sfdpRevision)) {
@@ -138,11 +152,21 @@ bool parseAdapterConf(std::string_view text, AdapterConfig& config, std::string&
       return false;
     }
   }
+  if (config.capacity.has_value() && partModelFor(config).known &&
+      partModelFor(config).capacity != *config.capacity) {
+    error = "capacity " + std::to_string(*config.capacity) + " does not fit the part " +
+            formatJedecId(config.jedecId) + ", whose capacity is fixed (" +
+            std::to_string(partModelFor(config).capacity) + " bytes)";
+    return false;
+  }
   return true;
 }
 
 std::string formatAdapterConf(const AdapterConfig& config) {
   std::string text = "flash = " + formatJedecId(config.jedecId) + "\n";
+  if (config.capacity.has_value() && !partModelFor(config).known) {
+    text += "capacity = " + std::to_string(*config.capacity) + "\n";
+  }
   if (config.sfdp) {
     text +=
         std::string("sfdp = ") + (config.sfdpRevision == SfdpRevision::k1_0 ? "1.0" : "1.6") + "\n";

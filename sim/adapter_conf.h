@@ -1,6 +1,7 @@
 // The lab's "adapter.conf": `key = value` lines describing one emulated adapter, with `#`
 // comments and blank lines. Keys:
 //   flash            JEDEC identification, six hex digits (eight for a four-byte one), or 651F
+//   capacity         bytes, for a part the identification table does not know
 //   sfdp             yes, no, 1.0 or 1.6 (yes means revision 1.6)
 //   sfdp_revision    1.0 or 1.6
 //   sfdp_volatile_status   yes/no: status register written after opcode 0x50

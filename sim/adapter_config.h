@@ -27,6 +27,9 @@ struct AdapterConfig {
   // EF, 60, 15 (a fourth byte 0). Values above 0xFFFFFF give four bytes (0x1F240001 is 1F, 24, 00,
   // 01). kShortIdPart selects the part that answers the short identification command instead.
   uint32_t jedecId = 0xEF6015;
+  // Capacity of a part the identification table does not know (a power of two from 64 KiB to
+  // 16 MiB); by default 2 to the power of the identification's third byte.
+  std::optional<uint32_t> capacity;
   bool sfdp = false;  // the part answers the SFDP read with a table
   SfdpRevision sfdpRevision = SfdpRevision::k1_6;
   // The status register is written after opcode 0x50, which unlocks one status write but does not

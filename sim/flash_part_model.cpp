@@ -114,6 +114,7 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
     // A small part from before the JEDEC identification: 128-byte pages, no erase commands.
     model.idBytes = {0x1F, 0x65};
     model.shortId = true;
+    model.known = true;
     model.capacity = 64 * kKiB;
     model.pageSize = 128;
     return model;
@@ -121,6 +122,7 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
   model.idBytes = jedecBytes(config.jedecId);
   for (const KnownPart& part : knownParts()) {
     if (!matches(part, model.idBytes)) continue;
+    model.known = true;
     model.capacity = part.capacity;
     model.pageSize = part.pageSize;
     model.status = part.status;
@@ -129,13 +131,18 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
     return model;
   }
   const uint8_t sizeExponent = model.idBytes[2];
-  model.capacity = sizeExponent >= 0x10 && sizeExponent <= 0x1A ? 1u << sizeExponent : 2 * kMiB;
+  model.capacity = sizeExponent >= 0x10 && sizeExponent <= 0x18 ? 1u << sizeExponent : 2 * kMiB;
+  if (config.capacity.has_value()) model.capacity = *config.capacity;
   model.erases = {{0x20, 4 * kKiB}, {0x52, 32 * kKiB}, {0xD8, 64 * kKiB}};
   return model;
 }
 
 uint32_t partCapacity(const AdapterConfig& config) {
   return partModelFor(config).capacity;
+}
+
+bool validGenericCapacity(uint64_t bytes) {
+  return bytes >= 64 * kKiB && bytes <= 16 * kMiB && (bytes & (bytes - 1)) == 0;
 }
 
 std::string formatJedecId(uint32_t jedecId) {

@@ -24,6 +24,7 @@ struct EraseCommand {
 struct FlashPartModel {
   std::vector<uint8_t> idBytes;  // answer to the JEDEC identification (the short one for 0x651F)
   bool shortId = false;          // answers 0x15 instead of 0x9F
+  bool known = false;            // one of the fixed parts; otherwise a generic one
   uint32_t capacity = 0;
   uint32_t pageSize = 256;
   StatusStyle status = StatusStyle::kStatusRegister;
@@ -41,12 +42,16 @@ struct FlashPartModel {
 };
 
 // The part an adapter with this configuration carries. Identifications that no known part
-// answers give a generic part (4 KiB, 32 KiB and 64 KiB erases, 256-byte pages) whose capacity
-// is 2 to the power of the third identification byte (2 MiB when that byte is out of range).
+// answers give a generic part (4 KiB, 32 KiB and 64 KiB erases, 256-byte pages) of the
+// configured capacity, or else 2 to the power of the third identification byte (2 MiB when that
+// byte is out of range).
 FlashPartModel partModelFor(const AdapterConfig& config);
 
 // Capacity of the part an adapter with this configuration carries.
 uint32_t partCapacity(const AdapterConfig& config);
+
+// Capacities a generic part may be given.
+bool validGenericCapacity(uint64_t bytes);
 
 // The identification as text: "651F" for the short-ID part, otherwise six hex digits (eight
 // for a four-byte identification), upper case.

@@ -125,8 +125,16 @@ std::unique_ptr<Lab> Lab::open(const std::string& root, std::string& error) {
       error = confPath + ": cannot read";
       return nullptr;
     }
+    const std::string flashPath = entry->directory + "/flash.bin";
+    struct stat flashInfo {};
+    if (!entry->config.capacity.has_value() && !partModelFor(entry->config).known &&
+        stat(flashPath.c_str(), &flashInfo) == 0 &&
+        validGenericCapacity(static_cast<uint64_t>(flashInfo.st_size))) {
+      // A part the table does not know is as large as the flash file made for it.
+      entry->config.capacity = static_cast<uint32_t>(flashInfo.st_size);
+    }
     const uint32_t capacity = partCapacity(entry->config);
-    entry->flashFile = mapFlashFile(entry->directory + "/flash.bin", capacity, error);
+    entry->flashFile = mapFlashFile(flashPath, capacity, error);
     if (entry->flashFile.data() == nullptr) return nullptr;
     entry->adapter =
         std::make_unique<EmulatedAdapter>(entry->config, lab->clock_, entry->flashFile);

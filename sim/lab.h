@@ -8,7 +8,9 @@
 //
 // flash.bin is mapped shared, so a run killed at any moment leaves exactly the flash state it
 // reached. A missing flash.bin is created erased at the part's capacity; one of another size is
-// an error. A missing adapter.conf means all defaults.
+// an error, except that a part the identification table does not know and whose capacity is not
+// configured takes the size of its flash file (a power of two from 64 KiB to 16 MiB). A missing
+// adapter.conf means all defaults.
 #pragma once
 
 #include <cstdint>

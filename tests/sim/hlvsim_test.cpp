@@ -117,8 +117,9 @@ INSTANTIATE_TEST_SUITE_P(WholeFlash, HlvsimRead,
                                          ReadCase{"C22016", "flash = C22016\n", 4u << 20},
                                          ReadCase{"Ef4016", "flash = EF4016\n", 4u << 20},
                                          ReadCase{"Id014016", "flash = 014016\n", 4u << 20},
-                                         ReadCase{"SfdpOnly", "flash = EF7015\nsfdp = yes\n",
-                                                  2u << 20}),
+                                         // Sized by its flash file.
+                                         ReadCase{"SfdpOnly", "flash = EF7099\nsfdp = yes\n",
+                                                  1u << 20}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct FailureCase {

@@ -53,6 +53,10 @@ const ConfCase kConfCases[] = {
     {"NegativeCount", "power_cut_after = -1\n", false, "for power_cut_after"},
     {"NoEqualsSign", "flash EF6015\n", false, "line 1: expected 'key = value'"},
     {"SfdpRevisionUnknown", "sfdp = 2.0\n", false, "for sfdp"},
+    {"CapacityOfAGenericPart", "flash = EF7099\ncapacity = 0x400000\n", true, ""},
+    {"CapacityNotAPowerOfTwo", "flash = EF7099\ncapacity = 3000000\n", false, "for capacity"},
+    {"CapacityOfAFixedPart", "flash = EF6015\ncapacity = 4194304\n", false,
+     "capacity 4194304 does not fit the part EF6015"},
 };
 
 class AdapterConf : public testing::TestWithParam<ConfCase> {};
@@ -107,6 +111,20 @@ TEST(LabOpen, CreatesAMissingFlashFileErasedAtThePartsCapacity) {
   EXPECT_EQ(test::readBinaryFile(lab / "adapters/0000:04:00.0/flash.bin").size(), 2u * 1024 * 1024);
   EXPECT_NE(opened->adapter("0000:04:00.0"), nullptr);
   EXPECT_EQ(opened->adapter("0000:05:00.0"), nullptr);
+}
+
+TEST(LabOpen, APartOutsideTheTableTakesTheSizeOfItsFlashFile) {
+  test::TempDir lab;
+  makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF4017\nsfdp = yes\n");
+  test::writeBinaryFile(lab / "adapters/0000:03:00.0/flash.bin",
+                        std::vector<uint8_t>(1024 * 1024, 0x00));
+  std::string error;
+  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
+  ASSERT_NE(opened, nullptr) << error;
+  VoApiFlashControl flash(opened->adapter("0000:03:00.0")->adapter.get());
+  ASSERT_TRUE(flash.init());
+  EXPECT_EQ(flash.flashType(), 90u);
+  EXPECT_EQ(flash.flashSize, 1024u * 1024);
 }
 
 TEST(LabOpen, RefusesAFlashFileOfAnotherSize) {
