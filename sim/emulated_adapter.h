@@ -27,6 +27,8 @@ namespace hlv::sim {
 
 class EmulatedAdapter : public VoRegControlInterface {
  public:
+  using Stats = AdapterStats;
+
   // With flash storage of its own, erased (0xFF), of the part's capacity.
   EmulatedAdapter(const AdapterConfig& config, VirtualClock& clock);
   // On external storage (a mapped flash file) of exactly the part's capacity; it must outlive

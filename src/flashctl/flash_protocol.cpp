@@ -225,7 +225,9 @@ void openInterface(const FlashHwContext& context, SavedFlashRegisters& saved,
 
 void closeInterface(const FlashHwContext& context, const SavedFlashRegisters& saved) {
   const uint32_t device = context.deviceIndex;
-  writeReg(device, reg::kFlashCommand, saved.command);
+  // The command register is put back as it was found, but never with its start bit: written
+  // back, a start bit read while a word ran would send that word's command once more.
+  writeReg(device, reg::kFlashCommand, saved.command & ~reg::kFlashCommandStart);
   writeReg(device, reg::kFlashInterfaceControl, saved.interfaceControl);
   writeReg(device, reg::kFlashFormat, saved.format);
   writeReg(device, reg::kControlWord, saved.controlWord);

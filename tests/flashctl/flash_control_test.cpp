@@ -96,6 +96,39 @@ TEST(FlashControlLifecycle, DestructionRestoresTheSavedRegistersAndReleasesTheIn
   EXPECT_EQ(adapter.emulated->violations(), 0u);
 }
 
+TEST(FlashControlLifecycle, RestoringTheCommandRegisterNeverStartsATransfer) {
+  // The command register read busy when the interface was opened: start bit and all.
+  class BusyAtOpen : public VoRegControlInterface {
+   public:
+    explicit BusyAtOpen(VoRegControlInterface& target) : target_(target) {}
+    uint32_t read32(uint32_t offset) override {
+      const uint32_t value = target_.read32(offset);
+      if (offset == reg::kFlashCommand && firstCommandRead_) {
+        firstCommandRead_ = false;
+        return 0x81D8;  // an erase word still running
+      }
+      return value;
+    }
+    void write32(uint32_t offset, uint32_t value) override { target_.write32(offset, value); }
+
+   private:
+    VoRegControlInterface& target_;
+    bool firstCommandRead_ = true;
+  };
+  Adapter adapter;
+  BusyAtOpen registers(*adapter.recorder);
+  {
+    VoApiFlashControl flash(&registers);
+    ASSERT_TRUE(flash.init());
+    adapter.recorder->accesses.clear();
+  }
+  ASSERT_FALSE(adapter.recorder->accesses.empty());
+  EXPECT_EQ(adapter.recorder->accesses[0].offset, reg::kFlashCommand);
+  EXPECT_EQ(adapter.recorder->accesses[0].value & reg::kFlashCommandStart, 0u);
+  EXPECT_TRUE(adapter.recorder->startedOpcodes().empty());
+  EXPECT_EQ(adapter.emulated->stats().modifyingTransfers, 0u);
+}
+
 TEST(FlashControlLifecycle, AFailedInitKeepsTheInterfaceUntilItsObjectIsGone) {
   Adapter unknown(0x123456);
   Adapter good;
