@@ -24,7 +24,7 @@ std::string initFailure(const LabAdapter& entry, const VoApiFlashControl& flash)
   return message;
 }
 
-int identify(LabAdapter& entry, VoApiFlashControl& flash, const Arguments& args) {
+int identify(LabAdapter& /*entry*/, VoApiFlashControl& flash, const Arguments& args) {
   if (!args.empty()) {
     complain("identify takes no arguments");
     return kExitUsage;
@@ -34,7 +34,6 @@ int identify(LabAdapter& entry, VoApiFlashControl& flash, const Arguments& args)
               flash.flashType(), flash.flashId, static_cast<unsigned>(flash.pageSize),
               flash.sectorSize, flash.blockSize, flash.flashSize,
               flash.blockEraseSupported ? "yes" : "no");
-  (void)entry;
   return kExitOk;
 }
 

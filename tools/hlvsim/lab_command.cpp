@@ -1,6 +1,8 @@
 // hlvsim lab init LAB [options]: writes a new lab.
 #include <charconv>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "sim/adapter_conf.h"
 #include "sim/lab_writer.h"
