@@ -7,6 +7,7 @@
 #include "engine/component_copy_trace.h"
 #include "engine/flash_access.h"
 #include "engine/flash_layout.h"
+#include "engine/flash_verify.h"
 #include "shared/crc16.h"
 
 namespace hlv {
@@ -108,6 +109,17 @@ FlashUpdateStatus copyComponent(const CopyPlan& plan, VoFlashControlInterface& f
         writeFlash(flashCtrl, static_cast<uint32_t>(target[i]), partData[i], source[i].size);
     if (status != kStatusSuccess) {
       trace::emit(tp::kWriteFailed, plan.name, i + 1, static_cast<uint32_t>(target[i]), status);
+      return status;
+    }
+  }
+
+  // What was programmed is read back before anything describes it: a part that reported a
+  // program as done may still hold other bytes.
+  for (uint32_t i = 0; i < plan.partCount; ++i) {
+    const FlashUpdateStatus status =
+        verifyFlash(flashCtrl, static_cast<uint32_t>(target[i]), {partData[i], source[i].size});
+    if (status != kStatusSuccess) {
+      trace::emit(tp::kVerifyFailed, plan.name, i + 1, static_cast<uint32_t>(target[i]), status);
       return status;
     }
   }

@@ -16,8 +16,10 @@ namespace hlv {
 // program page, and on success advances `startAddress` past the last part (rounded up to a
 // page) and fills the component's fields of `nonactiveNcb`. On any failure `nonactiveNcb` and
 // `startAddress` stay as they were; for a CRC mismatch nothing is written.
+// Every part is read back after programming and compared with what was read from the old place.
 // Statuses: 0, kStatusOutOfMemory, the read and write statuses, kStatusComponentCrcMismatch,
-// and kStatusFlashWriteFailed for a placement that would pass the flash layout.
+// and kStatusFlashWriteFailed for a read-back that differs or a placement that would pass the
+// flash layout.
 
 // MAC parts 1 and 2 with macCrc; also carries imageVersion and imageTag over (the state bits
 // of the non-active block stay).

@@ -75,17 +75,33 @@ bool imagesDisjoint(ConstHalvernNcb ncb, bool withFreeArea) {
 }
 
 bool imagesInOneBank(ConstHalvernNcb ncb) {
-  const AddressRange bank = ncb.macPart1Offset() < kBankBStart ? kBankA : kBankB;
-  auto inside = [&](uint8_t index, NcbRegion region) {
-    if (!present(region) || AddressRange(region.offset, region.size).inside(bank)) return true;
-    trace::emit(tp::kOutsideBank, index, region.offset, region.size, bank.start);
-    return false;
-  };
-  for (NcbComponent component : kAllNcbComponents) {
-    if (!inside(static_cast<uint8_t>(component), ncb.component(component))) return false;
+  const bool bankA = ncb.macPart1Offset() < kBankBStart;
+  uint32_t address = bankA ? kBankAStart : kBankBStart;
+  for (;;) {
+    const uint32_t next = nextRegionStart(ncb, address, RegionSet::kLeadingParts);
+    if (next >= kFlashLayoutSize) break;
+    if (bankA ? next > kBankBStart : next < kBankBStart) {
+      trace::emit(tp::kOutsideBank, next, bankA ? kBankAStart : kBankBStart);
+      return false;
+    }
+    address = next;
   }
-  if (!inside(kFreeAreaIndex, ncb.freeArea())) return false;
-  trace::emit(tp::kInOneBank, bank.start);
+  trace::emit(tp::kInOneBank, bankA ? kBankAStart : kBankBStart);
+  return true;
+}
+
+bool componentsInOwnBank(ConstHalvernNcb ncb, bool isNcb1) {
+  const AddressRange bank = isNcb1 ? kBankB : kBankA;
+  for (NcbComponent component : kAllNcbComponents) {
+    const NcbRegion region = ncb.component(component);
+    if (!present(region)) continue;
+    if (!AddressRange(region.offset, region.size).inside(bank)) {
+      trace::emit(tp::kNotInOwnBank, static_cast<uint8_t>(component), region.offset, region.size,
+                  bank.start);
+      return false;
+    }
+  }
+  trace::emit(tp::kInOwnBank, static_cast<uint8_t>(isNcb1 ? 1 : 0));
   return true;
 }
 

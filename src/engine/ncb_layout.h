@@ -20,9 +20,15 @@ uint32_t nextRegionStart(ConstHalvernNcb ncb, uint32_t address, RegionSet set = 
 // Regions that merely touch are disjoint.
 bool imagesDisjoint(ConstHalvernNcb ncb, bool withFreeArea);
 
-// Every present component and the free area lie inside one bank: bank A when MAC part 1
-// starts below bank B, else bank B.
+// The looser bank test: when MAC part 1 starts below bank B, no region start (of MAC part 1,
+// PHY part 1, the option ROM and the free area) lies above bank B's start; otherwise no such
+// start lies below it, which walking the starts upward from bank B cannot find. Second parts
+// and region ends are not looked at.
 bool imagesInOneBank(ConstHalvernNcb ncb);
+
+// Every present component lies wholly inside the block's own bank: bank A for NCB0, bank B for
+// NCB1. The free area is not looked at.
+bool componentsInOwnBank(ConstHalvernNcb ncb, bool isNcb1);
 
 // The block fits the type-2 layout: it has no free area, or every present component lies
 // inside the block's own bank (bank A for NCB0, bank B for NCB1). Absent components are

@@ -84,10 +84,13 @@ TEST(ImagesDisjoint, RegionsMayTouchButNotOverlap) {
   }
 }
 
-TEST(ImagesInOneBank, EveryRegionLiesInTheBankOfMacPart1) {
+// The looser bank test: only the starts of MAC part 1, PHY part 1, the option ROM and the free
+// area are walked, and from bank B upward nothing can be found below bank B.
+TEST(ImagesInOneBank, NoLeadingRegionStartsAcrossTheBorderFromMacPart1sBank) {
   struct Case {
     const char* what;
     std::array<NcbRegion, 5> components;
+    NcbRegion freeArea;
     bool inOneBank;
   };
   auto withA = [](std::size_t index, NcbRegion region) {
@@ -101,23 +104,62 @@ TEST(ImagesInOneBank, EveryRegionLiesInTheBankOfMacPart1) {
     return components;
   };
   const Case cases[] = {
-      {"bank A", kBankAComponents, true},
-      {"bank B", kBankBComponents, true},
-      {"bank A with the ROM in bank B", withA(4, {0x150000, 0x1000}), false},
-      {"bank A with a ROM starting at bank B", withA(4, {0x104000, 0x1000}), false},
-      {"bank A with a ROM running into bank B", withA(4, {0x103000, 0x2000}), false},
-      {"bank A with a ROM ending at the border", withA(4, {0x103000, 0x1000}), true},
-      {"bank A with MAC part 2 in bank B", withA(1, {0x150000, 0x10000}), false},
-      {"bank B with PHY part 1 in bank A", withB(2, {0x20000, 0x4000}), false},
-      {"bank B with PHY part 2 in bank A", withB(3, {0x20000, 0x4000}), false},
-      {"bank B with an absent ROM", withB(4, {0, 0}), true},
+      {"bank A", kBankAComponents, {}, true},
+      {"bank B", kBankBComponents, {}, true},
+      {"bank A with the ROM in bank B", withA(4, {0x150000, 0x1000}), {}, false},
+      {"bank A with PHY part 1 in bank B", withA(2, {0x150000, 0x1000}), {}, false},
+      {"bank A with a ROM starting at bank B", withA(4, {0x104000, 0x1000}), {}, true},
+      {"bank A with a ROM running into bank B", withA(4, {0x103000, 0x2000}), {}, true},
+      {"bank A with MAC part 2 in bank B", withA(1, {0x150000, 0x10000}), {}, true},
+      {"bank A with its free area in bank B", kBankAComponents, {0x110000, 0x1000}, false},
+      {"bank A with its free area at bank B's start", kBankAComponents, {0x104000, 0xFC000}, true},
+      {"bank B with PHY part 1 in bank A", withB(2, {0x20000, 0x4000}), {}, true},
+      {"bank B with its free area in bank A (a transform's source)",
+       kBankBComponents,
+       {0x8000, 0xFC000},
+       true},
+      {"bank B with an absent ROM", withB(4, {0, 0}), {}, true},
   };
   for (const Case& c : cases) {
-    LayoutBlock block(c.components);
+    LayoutBlock block(c.components, c.freeArea);
     EXPECT_EQ(imagesInOneBank(block.ncb()), c.inOneBank) << c.what;
   }
-  LayoutBlock withFree(kBankAComponents, {0x104000, 0x1000});
-  EXPECT_FALSE(imagesInOneBank(withFree.ncb())) << "a free area in the other bank";
+}
+
+TEST(ComponentsInOwnBank, EveryComponentWhollyInsideTheBlocksBank) {
+  struct Case {
+    const char* what;
+    std::array<NcbRegion, 5> components;
+    bool isNcb1;
+    bool inOwnBank;
+  };
+  auto withA = [](std::size_t index, NcbRegion region) {
+    std::array<NcbRegion, 5> components = kBankAComponents;
+    components[index] = region;
+    return components;
+  };
+  auto withB = [](std::size_t index, NcbRegion region) {
+    std::array<NcbRegion, 5> components = kBankBComponents;
+    components[index] = region;
+    return components;
+  };
+  const Case cases[] = {
+      {"NCB0 over bank A", kBankAComponents, false, true},
+      {"NCB1 over bank B", kBankBComponents, true, true},
+      {"NCB0 over bank B", kBankBComponents, false, false},
+      {"NCB1 over bank A", kBankAComponents, true, false},
+      {"NCB0 with MAC part 2 in bank B", withA(1, {0x150000, 0x10000}), false, false},
+      {"NCB0 with a ROM running into bank B", withA(4, {0x103000, 0x2000}), false, false},
+      {"NCB0 with a ROM ending at the border", withA(4, {0x103000, 0x1000}), false, true},
+      {"NCB1 with PHY part 2 in bank A", withB(3, {0x20000, 0x2000}), true, false},
+      {"NCB1 with a ROM ending at the flash end", withB(4, {0x1FF000, 0x1000}), true, true},
+      {"NCB1 with an absent ROM", withB(4, {0, 0}), true, true},
+      {"NCB0 with a component at 0 running into bank A", withA(4, {0, 0x9000}), false, false},
+  };
+  for (const Case& c : cases) {
+    LayoutBlock block(c.components, {0x104000, 0x1000});
+    EXPECT_EQ(componentsInOwnBank(block.ncb(), c.isNcb1), c.inOwnBank) << c.what;
+  }
 }
 
 TEST(IsType2Layout, ComponentsInTheBlocksOwnBankOrNoFreeArea) {

@@ -1,0 +1,142 @@
+#include "engine/firmware_update.h"
+
+#include <optional>
+
+#include "engine/byte_buffer.h"
+#include "engine/firmware_update_trace.h"
+#include "engine/firmware_version.h"
+#include "engine/flash_access.h"
+#include "engine/legacy_flags.h"
+#include "engine/ncb.h"
+#include "engine/ncb_layout.h"
+#include "engine/type1_transform.h"
+#include "engine/type2_update.h"
+#include "engine/update_data.h"
+
+namespace hlv {
+namespace tp = trace_points::firmware_update;
+
+FlashUpdateStatus checkType2Layout(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1) {
+  const bool ncb0Active = ncb0.active();
+  const ConstHalvernNcb active = ncb0Active ? ncb0 : ncb1;
+  if (!imagesDisjoint(active, false)) {
+    trace::emit(tp::kLayoutOverlap, static_cast<uint8_t>(ncb0Active ? 0 : 1));
+    return kStatusRegionsOverlap;
+  }
+  // The update erases the other bank: nothing the block readers take may lie there.
+  if (!componentsInOwnBank(active, !ncb0Active)) {
+    trace::emit(tp::kLayoutOutsideOwnBank, static_cast<uint8_t>(ncb0Active ? 0 : 1));
+    return kStatusComponentOutsideBank;
+  }
+  if (ncb0Active && ncb1.active() && !imagesInOneBank(ncb1)) {
+    trace::emit(tp::kLayoutOtherNotInOneBank);
+    return kStatusComponentOutsideBank;
+  }
+  return kStatusSuccess;
+}
+
+FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
+                                 const FlashUpdateInput& input) {
+  trace::emit(tp::kStart, input.vendorId, input.deviceId, input.subsystemVendorId,
+              input.subsystemDeviceId);
+  trace::emit(tp::kBlobs, static_cast<uint64_t>(input.blobD.size()),
+              static_cast<uint64_t>(input.blobE.size()), static_cast<uint64_t>(input.image.size()));
+  if (input.image.size() < kFlashLayoutSize) {
+    trace::emit(tp::kImageTooSmall, static_cast<uint64_t>(input.image.size()));
+    return kStatusImageInvalid;
+  }
+  const std::span<const uint8_t> image = input.image.first(kFlashLayoutSize);
+  const ConstHalvernNcb imageNcb0(image.data() + kNcb0Address);
+  const ConstHalvernNcb imageNcb1(image.data() + kNcb1Address);
+  traceNcb(imageNcb0, kNcb0Address);
+  traceNcb(imageNcb1, kNcb1Address);
+  const FlashUpdateStatus image0 = validateNcb(imageNcb0, false);
+  const FlashUpdateStatus image1 = validateNcb(imageNcb1, false);
+  if (image0 != kStatusSuccess && image1 != kStatusSuccess) {
+    trace::emit(tp::kImageNcbsInvalid, image0, image1);
+    return kStatusNcbInvalid;
+  }
+
+  if (!flashCtrl.init()) {
+    trace::emit(tp::kInitFailed);
+    return kStatusFlashInitFailed;
+  }
+  const ByteBuffer ncbs = ByteBuffer::allocate(2 * kNcbBlockSize);
+  if (!ncbs.ok()) {
+    trace::emit(tp::kNoMemory);
+    return kStatusOutOfMemory;
+  }
+  const HalvernNcb ncb0(ncbs.data());
+  const HalvernNcb ncb1(ncbs.data() + kNcbBlockSize);
+  const std::optional<HalvernNcb> active = readActiveNcb(flashCtrl, ncb0, ncb1);
+  if (!active) {
+    trace::emit(tp::kNoActiveNcb);
+    return kStatusNoValidActiveNcb;
+  }
+  const bool activeIsNcb1 = *active == ncb1;
+
+  FirmwareVersion imageVersion;
+  FlashUpdateStatus status = getImageVersion(image, imageVersion);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kImageVersionFailed, status);
+    return status;
+  }
+  FirmwareVersion currentVersion;
+  status = readFirmwareVersion(flashCtrl, *active, currentVersion);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kCurrentVersionFailed, status);
+    return status;
+  }
+  trace::emit(tp::kVersions, imageVersion.major, imageVersion.minor, imageVersion.build,
+              currentVersion.major, currentVersion.minor, currentVersion.build);
+
+  UpdateData data;
+  if (input.subsystemVendorId == kLegacySubsystemVendorId &&
+      input.subsystemDeviceId == kLegacySubsystemDeviceId) {
+    if (!determineLegacyFlags(*active, currentVersion, data.areaDFlag, data.areaEFlag)) {
+      trace::emit(tp::kLegacyFlagsUndecided);
+      return kStatusNcbNotUsable;
+    }
+    data.areasOwned = true;
+  }
+  const ConfigBlobs blobs{input.blobD, input.blobE};
+  status = checkConfigBlobs(blobs, data.areasOwned);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kBlobsRefused, status);
+    return status;
+  }
+  // The image's components are checked as closely as the flash's: nothing is written that
+  // would not be taken as valid once written.
+  status = checkImageComponents(image, flashCtrl.pageSize);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kImageComponentsRefused, status);
+    return status;
+  }
+  if (!parseUpdateData(image, blobs, data)) {
+    trace::emit(tp::kImageNotParsed);
+    return kStatusNcbNotUsable;
+  }
+  trace::emit(tp::kFlashNcbs, static_cast<uint8_t>(ncb0.state()), ncb0.freeOffset(),
+              ncb0.freeSize(), static_cast<uint8_t>(ncb1.state()), ncb1.freeOffset(),
+              ncb1.freeSize());
+  if (!partHoldsLayout(flashCtrl) || kNcbBlockSize % flashCtrl.sectorSize != 0) {
+    trace::emit(tp::kPartUnsuitable, flashCtrl.sectorSize, flashCtrl.flashSize);
+    return kStatusSectorSizeUnsuitable;
+  }
+
+  if (isType2Layout(*active, activeIsNcb1)) {
+    status = checkType2Layout(ncb0, ncb1);
+  } else {
+    trace::emit(tp::kTransforming);
+    status = type1TransformToType2(ncb0, ncb1, flashCtrl);
+  }
+  if (status == kStatusSuccess) {
+    status = type2PerformUpdate(flashCtrl, ncb0, ncb1, data);
+    traceNcb(ncb0, kNcb0Address);
+    traceNcb(ncb1, kNcb1Address);
+  }
+  trace::emit(tp::kResult, status);
+  return status;
+}
+
+}  // namespace hlv

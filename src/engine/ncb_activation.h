@@ -1,0 +1,29 @@
+// Writing a block that activates something, so that a failure never leaves it active over
+// contents nobody checked.
+//
+// writeNcb programs the first four bytes (the state among them) last, but a failure after that
+// step (a read-back that differs, a read that fails) leaves an active block behind that may be
+// damaged, and readers prefer NCB0. The block is therefore erased again after any failed write:
+// the block it was to replace is then the one readers take, and the flash it describes may be
+// rewritten on a retry.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/flash_update_status.h"
+#include "flashctl/voflashcontrolinterface.h"
+#include "shared/halvern_ncb.h"
+
+namespace hlv {
+
+// Erases the block at kNcb0Address or kNcb1Address whole. 0, or kStatusFlashEraseFailed when a
+// unit fails or the part's sector does not divide the block.
+FlashUpdateStatus eraseNcbBlock(VoFlashControlInterface& flashCtrl, uint32_t ncbAddress);
+
+// writeNcb; when it fails the block is erased again. `cleared` tells whether the block is
+// known to read as erased afterwards (true on success too: the block is then as written). A
+// caller whose write failed with `cleared` false must not erase anything the block describes.
+FlashUpdateStatus writeActivatingNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                                     uint32_t ncbAddress, bool& cleared);
+
+}  // namespace hlv

@@ -1,0 +1,258 @@
+#include "engine/type1_transform.h"
+
+#include <array>
+#include <cstring>
+#include <optional>
+
+#include "engine/component_copy.h"
+#include "engine/flash_access.h"
+#include "engine/flash_layout.h"
+#include "engine/ncb.h"
+#include "engine/ncb_activation.h"
+#include "engine/ncb_layout.h"
+#include "engine/type1_transform_trace.h"
+#include "platform/hlv_assert.h"
+
+namespace hlv {
+namespace tp = trace_points::type1_transform;
+
+namespace {
+
+constexpr int kAttempts = 2;
+
+enum class Preparation : uint8_t {
+  kNone,              // both blocks are used as they stand
+  kCopyInMemory,      // DST := SRC deactivated, written only when the relocation is done
+  kDuplicateOnFlash,  // SRC := DST (the active block), written active before anything else
+};
+
+// One row of the transform table.
+struct TransformPlan {
+  uint8_t row;
+  unsigned srcSlot;
+  unsigned dstSlot;
+  Preparation preparation;
+  // NCB1 becomes SRC or DST as it stands, without being the block readers take.
+  bool takesNcb1AsItStands;
+};
+
+std::optional<TransformPlan> planTransform(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1) {
+  if (!ncb0.active() && !ncb1.active()) return std::nullopt;
+  const ConstHalvernNcb active = ncb0.active() ? ncb0 : ncb1;
+  const bool freeInBankA = active.freeOffset() < kBankBStart;
+  if (ncb0.active()) {
+    if (ncb1.active()) {
+      return freeInBankA ? TransformPlan{3, 1, 0, Preparation::kNone, true}
+                         : TransformPlan{1, 0, 1, Preparation::kNone, true};
+    }
+    return freeInBankA ? TransformPlan{4, 1, 0, Preparation::kDuplicateOnFlash, false}
+                       : TransformPlan{2, 0, 1, Preparation::kCopyInMemory, false};
+  }
+  return freeInBankA ? TransformPlan{5, 1, 0, Preparation::kCopyInMemory, false}
+                     : TransformPlan{6, 0, 1, Preparation::kDuplicateOnFlash, false};
+}
+
+uint32_t slotAddress(unsigned slot) {
+  return slot == 0 ? kNcb0Address : kNcb1Address;
+}
+
+// The block whose components and free area the relocation uses: SRC, or for a duplicated block
+// the active block it is a copy of.
+ConstHalvernNcb regionSource(const TransformPlan& plan, ConstHalvernNcb ncb0,
+                             ConstHalvernNcb ncb1) {
+  const unsigned slot =
+      plan.preparation == Preparation::kDuplicateOnFlash ? plan.dstSlot : plan.srcSlot;
+  return slot == 0 ? ncb0 : ncb1;
+}
+
+// The whole erase sectors inside the free area: the only part of it that can be erased without
+// touching bytes outside it.
+struct UsableRange {
+  uint32_t start = 0;
+  uint32_t length = 0;
+};
+
+bool overlaps(NcbRegion a, NcbRegion b) {
+  return a.size != 0 && b.size != 0 && a.offset < b.end() && b.offset < a.end();
+}
+
+FlashUpdateStatus checkPlan(const VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb0,
+                            ConstHalvernNcb ncb1, const TransformPlan& plan, UsableRange& usable) {
+  trace::emit(tp::kPlan, plan.row, plan.srcSlot, plan.dstSlot);
+  if (plan.takesNcb1AsItStands) {
+    const FlashUpdateStatus status = validateNcb(ncb1, true);
+    if (status != kStatusSuccess) {
+      trace::emit(tp::kNcb1Invalid, status);
+      return status;
+    }
+  }
+  const ConstHalvernNcb source = regionSource(plan, ncb0, ncb1);
+  if (!imagesDisjoint(source, true)) {
+    trace::emit(tp::kOverlap);
+    return kStatusRegionsOverlap;
+  }
+  const NcbRegion freeArea = source.freeArea();
+  // The block readers take until the target is written must survive the erase.
+  const ConstHalvernNcb reader = ncb0.active() ? ncb0 : ncb1;
+  for (NcbComponent component : kAllNcbComponents) {
+    if (overlaps(freeArea, reader.component(component))) {
+      trace::emit(tp::kFreeAreaOverReader, static_cast<uint8_t>(component), freeArea.offset,
+                  freeArea.size);
+      return kStatusRegionsOverlap;
+    }
+  }
+  const uint32_t required = requiredBankSize(source, flashCtrl.pageSize);
+  if (freeArea.size < required) {
+    trace::emit(tp::kFreeAreaTooSmall, freeArea.size, required);
+    return kStatusFreeAreaTooSmall;
+  }
+  if (freeArea.offset<kBankBStart&& static_cast<uint64_t>(freeArea.offset) + required>
+          kBankBStart) {
+    trace::emit(tp::kAcrossBanks, freeArea.offset, required);
+    return kStatusFreeAreaAcrossBanks;
+  }
+  const AddressRange bank = plan.dstSlot == 0 ? kBankA : kBankB;
+  if (freeArea.offset < bank.start || freeArea.end() > bank.end) {
+    trace::emit(tp::kOutsideTargetBank, freeArea.offset, freeArea.size, bank.start);
+    return kStatusFreeAreaAcrossBanks;
+  }
+  const uint32_t sector = flashCtrl.sectorSize;
+  const uint32_t start = alignUp(freeArea.offset, sector);
+  const uint32_t end = alignDown(freeArea.end(), sector);
+  if (end <= start || end - start < required) {
+    trace::emit(tp::kUsableTooSmall, start, end, required);
+    return kStatusFreeAreaTooSmall;
+  }
+  usable = {start, end - start};
+  trace::emit(tp::kRequirementsMet, usable.start, usable.length, required);
+  return kStatusSuccess;
+}
+
+// Copies a whole block into the other slot: areaB's offset carries the slot bit of its new
+// place, and the CRC is computed again.
+void copyToSlot(ConstHalvernNcb from, HalvernNcb to, unsigned toSlot) {
+  std::memcpy(to.data(), from.data(), kNcbBlockSize);
+  NcbAreaDescriptor areaB = to.areaB();
+  areaB.offset = static_cast<uint16_t>((areaB.offset & kNcbAreaOffsetMask) |
+                                       (toSlot == 1 ? kNcbAreaBSlotBit : 0));
+  to.setArea(NcbArea::kB, areaB);
+  updateNcbCrc(to);
+}
+
+}  // namespace
+
+FlashUpdateStatus type1CheckTransformRequirements(VoFlashControlInterface& flashCtrl,
+                                                  ConstHalvernNcb ncb0, ConstHalvernNcb ncb1) {
+  const std::optional<TransformPlan> plan = planTransform(ncb0, ncb1);
+  if (!plan) {
+    trace::emit(tp::kNoActiveNcb);
+    return kStatusNoValidActiveNcb;
+  }
+  UsableRange usable;
+  return checkPlan(flashCtrl, ncb0, ncb1, *plan, usable);
+}
+
+FlashUpdateStatus type1TransformToType2(HalvernNcb ncb0, HalvernNcb ncb1,
+                                        VoFlashControlInterface& flashCtrl) {
+  const std::optional<TransformPlan> plan = planTransform(ncb0, ncb1);
+  if (!plan) {
+    trace::emit(tp::kNoActiveNcb);
+    return kStatusNoValidActiveNcb;
+  }
+  UsableRange usable;
+  FlashUpdateStatus status = checkPlan(flashCtrl, ncb0, ncb1, *plan, usable);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kRequirementsFailed, status);
+    return status;
+  }
+  traceNcb(ncb0, kNcb0Address);
+  traceNcb(ncb1, kNcb1Address);
+
+  const std::array<HalvernNcb, 2> slots = {ncb0, ncb1};
+  const HalvernNcb src = slots[plan->srcSlot];
+  const HalvernNcb dst = slots[plan->dstSlot];
+  const uint32_t srcAddress = slotAddress(plan->srcSlot);
+  const uint32_t dstAddress = slotAddress(plan->dstSlot);
+
+  switch (plan->preparation) {
+    case Preparation::kNone:
+      break;
+    case Preparation::kCopyInMemory:
+      copyToSlot(src, dst, plan->dstSlot);
+      dst.setState(NcbState::kDeactivated);
+      break;
+    case Preparation::kDuplicateOnFlash: {
+      // The active block stands in DST's slot: a copy of it in the other slot keeps a valid
+      // active block on the flash while DST's slot is rewritten.
+      copyToSlot(dst, src, plan->srcSlot);
+      bool cleared = false;
+      for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        status = writeActivatingNcb(flashCtrl, src, srcAddress, cleared);
+        if (status == kStatusSuccess || !cleared) break;
+        trace::emit(tp::kDuplicateFailed, static_cast<uint32_t>(attempt), status);
+      }
+      if (status != kStatusSuccess) {
+        trace::emit(tp::kDuplicateNotWritten, srcAddress, status);
+        return status;
+      }
+      break;
+    }
+  }
+
+  bool relocated = false;
+  for (int attempt = 1; attempt <= kAttempts && !relocated; ++attempt) {
+    uint32_t cursor = 0;
+    uint32_t erased = 0;
+    status = eraseRange(flashCtrl, usable.start, usable.length, cursor, erased);
+    if (status != kStatusSuccess) {
+      trace::emit(tp::kAttemptFailed, static_cast<uint32_t>(attempt), status);
+      continue;
+    }
+    const uint32_t required = requiredBankSize(src, flashCtrl.pageSize);
+    if (required > erased) {
+      trace::emit(tp::kErasedTooLittle, erased, required);
+      return kStatusFreeAreaTooSmall;
+    }
+    status = copyMacFW(flashCtrl, src, dst, cursor);
+    if (status == kStatusSuccess) status = copyPhyFW(flashCtrl, src, dst, cursor);
+    if (status == kStatusSuccess) status = copyPciRom(flashCtrl, src, dst, cursor);
+    if (status != kStatusSuccess) {
+      trace::emit(tp::kAttemptFailed, static_cast<uint32_t>(attempt), status);
+      continue;
+    }
+    dst.setFreeArea({0, 0});
+    dst.setState(NcbState::kActive);
+    updateNcbCrc(dst);
+    bool cleared = false;
+    status = writeActivatingNcb(flashCtrl, dst, dstAddress, cleared);
+    if (status == kStatusSuccess) {
+      relocated = true;
+      break;
+    }
+    trace::emit(tp::kAttemptFailed, static_cast<uint32_t>(attempt), status);
+    if (!cleared) {
+      // The target may still read as active: what it describes must stay as it is.
+      trace::emit(tp::kTargetNotCleared, dstAddress);
+      return status;
+    }
+  }
+  if (!relocated) {
+    trace::emit(tp::kRelocationFailed, status);
+    return status;
+  }
+
+  // Both blocks are active now. The source is deactivated with a CRC that no longer matches,
+  // so that the block it was can never be taken again.
+  src.setState(NcbState::kDeactivated);
+  src.setFreeArea({0, 0});
+  src.setCrc(0);
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    status = writeNcb(flashCtrl, src, srcAddress);
+    if (status == kStatusSuccess) break;
+    trace::emit(tp::kDeactivateFailed, static_cast<uint32_t>(attempt), status);
+  }
+  if (status == kStatusSuccess) trace::emit(tp::kDone, dstAddress);
+  return status;
+}
+
+}  // namespace hlv

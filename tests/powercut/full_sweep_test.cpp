@@ -1,0 +1,47 @@
+// The update's promise at every step: every power-cut point and every faulty flash access, for
+// every starting layout, on a 2 MiB part, a 4 MiB part and a part with 512-byte pages.
+#include <gtest/gtest.h>
+
+#include "tests/powercut/update_sweep.h"
+
+namespace hlv::test {
+namespace {
+
+struct SweepParam {
+  std::string caseName;
+  uint32_t jedecId;
+};
+
+void PrintTo(const SweepParam& param, std::ostream* out) {
+  *out << param.caseName << " on part " << std::hex << param.jedecId;
+}
+
+std::vector<SweepParam> everyParam() {
+  std::vector<SweepParam> params;
+  for (uint32_t jedecId : {0xEF6015u, 0xEF4016u, 0x1F2700u}) {
+    for (const UpdateCase& c : sweepCases())
+      params.push_back({c.name, jedecId});
+  }
+  return params;
+}
+
+std::string paramName(const ::testing::TestParamInfo<SweepParam>& info) {
+  char part[16];
+  std::snprintf(part, sizeof part, "%X", info.param.jedecId);
+  return info.param.caseName + "_" + part;
+}
+
+class FullUpdateSweep : public ::testing::TestWithParam<SweepParam> {};
+
+TEST_P(FullUpdateSweep, EveryPowerCutPoint) {
+  sweepPowerCuts(sweepCase(GetParam().caseName), GetParam().jedecId, SweepDepth::kEvery);
+}
+
+TEST_P(FullUpdateSweep, EveryFaultyFlashAccess) {
+  sweepFaults(sweepCase(GetParam().caseName), GetParam().jedecId, SweepDepth::kEvery);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FullUpdateSweep, ::testing::ValuesIn(everyParam()), paramName);
+
+}  // namespace
+}  // namespace hlv::test

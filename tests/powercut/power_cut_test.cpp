@@ -1,0 +1,50 @@
+// The update's promise on a spread of steps, in every build.
+#include <gtest/gtest.h>
+
+#include "tests/powercut/update_sweep.h"
+
+namespace hlv::test {
+namespace {
+
+struct SweepParam {
+  std::string caseName;
+  uint32_t jedecId;
+};
+
+void PrintTo(const SweepParam& param, std::ostream* out) {
+  *out << param.caseName << " on part " << std::hex << param.jedecId;
+}
+
+std::vector<SweepParam> sampledParams() {
+  std::vector<SweepParam> params;
+  for (const UpdateCase& c : sweepCases())
+    params.push_back({c.name, 0xEF6015});
+  // A 4 MiB part and a part with 512-byte pages and a split first erase unit.
+  params.push_back({"type2_ncb1_active", 0xEF4016});
+  params.push_back({"row4_ncb0_active_free_a", 0xEF4016});
+  params.push_back({"type2_ncb0_active", 0x1F2700});
+  params.push_back({"row6_ncb1_active_free_b", 0x1F2700});
+  return params;
+}
+
+std::string paramName(const ::testing::TestParamInfo<SweepParam>& info) {
+  char part[16];
+  std::snprintf(part, sizeof part, "%X", info.param.jedecId);
+  return info.param.caseName + "_" + part;
+}
+
+class SampledUpdateSweep : public ::testing::TestWithParam<SweepParam> {};
+
+TEST_P(SampledUpdateSweep, APowerCutNeverLeavesTheFlashBrokenAndTheNextUpdateCompletes) {
+  sweepPowerCuts(sweepCase(GetParam().caseName), GetParam().jedecId, SweepDepth::kSampled);
+}
+
+TEST_P(SampledUpdateSweep, AFailedOrWrongFlashAccessNeverLeavesTheFlashBroken) {
+  sweepFaults(sweepCase(GetParam().caseName), GetParam().jedecId, SweepDepth::kSampled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SampledUpdateSweep, ::testing::ValuesIn(sampledParams()),
+                         paramName);
+
+}  // namespace
+}  // namespace hlv::test

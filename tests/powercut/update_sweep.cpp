@@ -1,0 +1,284 @@
+#include "tests/powercut/update_sweep.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "engine/firmware_update.h"
+
+namespace hlv::test {
+
+namespace {
+
+// Failures reported per sweep before the rest are only counted.
+constexpr int kReportedFailures = 8;
+
+std::string versionText(const FirmwareVersion& version) {
+  return version.toString();
+}
+
+// The steps to try out of 1..count.
+std::vector<uint64_t> chooseSteps(uint64_t count, SweepDepth depth) {
+  std::set<uint64_t> steps;
+  if (depth == SweepDepth::kEvery || count <= 48) {
+    for (uint64_t n = 1; n <= count; ++n)
+      steps.insert(n);
+  } else {
+    // The first and last steps, and a spread in between whose stride does not divide the
+    // usual unit counts, so that it falls on erases, programs and block heads alike.
+    for (uint64_t n = 1; n <= 6; ++n)
+      steps.insert(n);
+    for (uint64_t n = count - 5; n <= count; ++n)
+      steps.insert(n);
+    const uint64_t stride = std::max<uint64_t>(1, count / 29) | 1;
+    for (uint64_t n = 7; n < count - 5; n += stride)
+      steps.insert(n);
+  }
+  return {steps.begin(), steps.end()};
+}
+
+class FailureLog {
+ public:
+  explicit FailureLog(std::string sweep) : sweep_(std::move(sweep)) {}
+  ~FailureLog() {
+    if (count_ > kReportedFailures)
+      ADD_FAILURE() << sweep_ << ": " << count_ - kReportedFailures << " more failures";
+  }
+  void fail(const std::string& what) {
+    if (++count_ <= kReportedFailures) ADD_FAILURE() << sweep_ << ": " << what;
+  }
+  int count() const { return count_; }
+
+ private:
+  std::string sweep_;
+  int count_ = 0;
+};
+
+// The flash after an interruption: usable, with the old or the new firmware.
+bool checkInterrupted(const FlashReading& reading, const UpdateCase& c, FailureLog& log,
+                      const std::string& step) {
+  if (!reading.usable) {
+    log.fail(step + ": the flash is broken: " + reading.problem);
+    return false;
+  }
+  if (reading.version != c.oldVersion && reading.version != c.newVersion) {
+    log.fail(step + ": the flash runs " + versionText(reading.version));
+    return false;
+  }
+  return true;
+}
+
+bool checkUpdated(FlashUpdateStatus status, const FlashReading& reading, FailureLog& log,
+                  const std::string& step, const UpdateCase& c) {
+  if (status != kStatusSuccess) {
+    log.fail(step + ": the update after it gave " + std::to_string(status));
+    return false;
+  }
+  if (!reading.usable || reading.version != c.newVersion) {
+    log.fail(step + ": the update after it left " +
+             (reading.usable ? versionText(reading.version) : reading.problem));
+    return false;
+  }
+  return true;
+}
+
+// Which of the two blocks are active.
+std::pair<bool, bool> activeBlocks(std::span<const uint8_t> flash) {
+  return {ConstHalvernNcb(flash.data() + kNcb0Address).active(),
+          ConstHalvernNcb(flash.data() + kNcb1Address).active()};
+}
+
+// The uninterrupted run: the reference for the others.
+struct Reference {
+  std::vector<uint8_t> result;
+  std::pair<bool, bool> startActive;  // the blocks active before
+  uint32_t startAddress = 0;          // the block readers took before
+  FirmwareVersion startVersion;       // and the firmware it described
+  uint64_t modifyingCommands = 0;
+  uint64_t writes = 0, erases = 0, reads = 0;
+};
+
+// Counts the calls of each kind and injects one fault.
+class FaultyFlash : public VoFlashControlInterface {
+ public:
+  enum class Fault : uint8_t {
+    kNone,
+    kFailWrite,
+    kFailErase,
+    kWrongWriteFirst,
+    kWrongWriteLast,
+    kWrongRead
+  };
+
+  FaultyFlash(VoFlashControlInterface& inner, Fault fault, uint64_t at, bool lasting)
+      : inner_(inner), fault_(fault), at_(at), lasting_(lasting) {
+    flashId = inner.flashId;
+    pageSize = inner.pageSize;
+    sectorSize = inner.sectorSize;
+    blockSize = inner.blockSize;
+    flashSize = inner.flashSize;
+    blockEraseSupported = inner.blockEraseSupported;
+  }
+
+  bool init() override { return inner_.init(); }
+  bool read(uint32_t address, uint8_t* buffer, uint32_t length, uint32_t& bytesRead) override {
+    const bool hit = strikes(Fault::kWrongRead, ++reads);
+    const bool ok = inner_.read(address, buffer, length, bytesRead);
+    if (ok && hit && length != 0) buffer[length / 2] ^= 0x10;
+    return ok;
+  }
+  bool write(uint32_t address, const uint8_t* buffer, uint32_t length,
+             uint32_t& bytesWritten) override {
+    ++writes;
+    if (strikes(Fault::kFailWrite, writes)) {
+      bytesWritten = 0;
+      return false;
+    }
+    const bool first = strikes(Fault::kWrongWriteFirst, writes);
+    const bool last = strikes(Fault::kWrongWriteLast, writes);
+    if ((first || last) && length != 0) {
+      // The part reports success but one cell keeps a bit it should have cleared... or
+      // clears one it should have kept: an inverted byte covers both.
+      std::vector<uint8_t> altered(buffer, buffer + length);
+      altered[first ? 0 : length - 1] ^= 0xFF;
+      return inner_.write(address, altered.data(), length, bytesWritten);
+    }
+    return inner_.write(address, buffer, length, bytesWritten);
+  }
+  bool eraseSector(uint32_t address) override {
+    if (strikes(Fault::kFailErase, ++erases)) return false;
+    return inner_.eraseSector(address);
+  }
+  bool eraseBlock(uint32_t address) override {
+    if (strikes(Fault::kFailErase, ++erases)) return false;
+    return inner_.eraseBlock(address);
+  }
+
+  uint64_t reads = 0, writes = 0, erases = 0;
+
+ private:
+  bool strikes(Fault kind, uint64_t call) const {
+    return fault_ == kind && (call == at_ || (lasting_ && call > at_));
+  }
+
+  VoFlashControlInterface& inner_;
+  Fault fault_;
+  uint64_t at_;
+  bool lasting_;
+};
+
+Reference runReference(const UpdateCase& c, uint32_t jedecId) {
+  Reference reference;
+  reference.startAddress = readAsReader(c.flash).activeAddress;
+  reference.startVersion = readAsReader(c.flash).version;
+  reference.startActive = activeBlocks(c.flash);
+  UpdateBench bench(jedecId);
+  bench.load(c.flash);
+  const uint64_t before = bench.modifyingTransfers();
+  FaultyFlash counter(bench.flash(), FaultyFlash::Fault::kNone, 0, false);
+  const FlashUpdateStatus status = updateFirmware(counter, c.input());
+  EXPECT_EQ(status, kStatusSuccess) << c.name << ": the uninterrupted update";
+  EXPECT_EQ(bench.adapter().violations(), 0u) << c.name << ": the uninterrupted update";
+  reference.result = bench.contents();
+  reference.modifyingCommands = bench.modifyingTransfers() - before;
+  reference.writes = counter.writes;
+  reference.erases = counter.erases;
+  reference.reads = counter.reads;
+  const FlashReading reading = readAsReader(reference.result);
+  EXPECT_TRUE(reading.usable) << c.name << ": " << reading.problem;
+  EXPECT_EQ(reading.version, c.newVersion) << c.name;
+  return reference;
+}
+
+// The interrupted run left the flash where the uninterrupted one started from, as far as the
+// update can tell: the same blocks active and the old firmware in the block readers take. The
+// update after it then has to do exactly what the uninterrupted one did.
+bool sameStart(const FlashReading& left, std::span<const uint8_t> leftFlash,
+               const Reference& reference) {
+  return left.version == reference.startVersion && left.activeAddress == reference.startAddress &&
+         activeBlocks(leftFlash) == reference.startActive;
+}
+
+std::string sweepName(const UpdateCase& c, uint32_t jedecId, const char* what) {
+  std::ostringstream name;
+  name << c.name << " on part " << std::hex << jedecId << ", " << what;
+  return name.str();
+}
+
+}  // namespace
+
+void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
+  const Reference reference = runReference(c, jedecId);
+  ASSERT_GT(reference.modifyingCommands, 0u);
+  FailureLog log(sweepName(c, jedecId, "power cuts"));
+  for (uint64_t cut : chooseSteps(reference.modifyingCommands, depth)) {
+    const std::string step = "cut after command " + std::to_string(cut) + " of " +
+                             std::to_string(reference.modifyingCommands);
+    UpdateBench bench(jedecId);
+    bench.load(c.flash);
+    bench.cutPowerAfter(cut);
+    const FlashUpdateStatus interrupted = updateFirmware(bench.flash(), c.input());
+    if (cut < reference.modifyingCommands && interrupted == kStatusSuccess)
+      log.fail(step + ": reported success");
+    const std::vector<uint8_t> leftFlash = bench.contents();
+    const FlashReading left = readAsReader(leftFlash);
+    if (!checkInterrupted(left, c, log, step)) continue;
+
+    bench.restart();
+    bench.adapter().resetStats();
+    const FlashUpdateStatus status = updateFirmware(bench.flash(), c.input());
+    const std::vector<uint8_t> result = bench.contents();
+    if (!checkUpdated(status, readAsReader(result), log, step, c)) continue;
+    if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
+    if (sameStart(left, leftFlash, reference) && result != reference.result)
+      log.fail(step + ": the update after it differs from the uninterrupted one");
+  }
+}
+
+void sweepFaults(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
+  const Reference reference = runReference(c, jedecId);
+  FailureLog log(sweepName(c, jedecId, "faults"));
+  using Fault = FaultyFlash::Fault;
+  struct Kind {
+    const char* name;
+    Fault fault;
+    bool lasting;
+    uint64_t calls;
+  };
+  const Kind kinds[] = {
+      {"failed program", Fault::kFailWrite, false, reference.writes},
+      {"program failing from then on", Fault::kFailWrite, true, reference.writes},
+      {"failed erase", Fault::kFailErase, false, reference.erases},
+      {"erase failing from then on", Fault::kFailErase, true, reference.erases},
+      {"wrong first byte programmed", Fault::kWrongWriteFirst, false, reference.writes},
+      {"wrong last byte programmed", Fault::kWrongWriteLast, false, reference.writes},
+      {"wrong byte read", Fault::kWrongRead, false, reference.reads},
+  };
+  for (const Kind& kind : kinds) {
+    for (uint64_t at : chooseSteps(kind.calls, depth)) {
+      const std::string step = std::string(kind.name) + " at call " + std::to_string(at) + " of " +
+                               std::to_string(kind.calls);
+      UpdateBench bench(jedecId);
+      bench.load(c.flash);
+      FlashUpdateStatus status = kStatusSuccess;
+      {
+        FaultyFlash faulty(bench.flash(), kind.fault, at, kind.lasting);
+        status = updateFirmware(faulty, c.input());
+      }
+      const FlashReading left = readAsReader(bench.contents());
+      if (!checkInterrupted(left, c, log, step)) continue;
+      if (status == kStatusSuccess && left.version != c.newVersion)
+        log.fail(step + ": success reported, but the flash runs the old firmware");
+      if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
+
+      bench.restart();
+      const FlashUpdateStatus again = updateFirmware(bench.flash(), c.input());
+      checkUpdated(again, readAsReader(bench.contents()), log, step, c);
+    }
+  }
+}
+
+}  // namespace hlv::test
