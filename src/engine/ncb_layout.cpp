@@ -76,17 +76,18 @@ bool imagesDisjoint(ConstHalvernNcb ncb, bool withFreeArea) {
 
 bool imagesInOneBank(ConstHalvernNcb ncb) {
   const bool bankA = ncb.macPart1Offset() < kBankBStart;
-  uint32_t address = bankA ? kBankAStart : kBankBStart;
-  for (;;) {
-    const uint32_t next = nextRegionStart(ncb, address, RegionSet::kLeadingParts);
-    if (next >= kFlashLayoutSize) break;
-    if (bankA ? next > kBankBStart : next < kBankBStart) {
-      trace::emit(tp::kOutsideBank, next, bankA ? kBankAStart : kBankBStart);
+  const uint32_t bank = bankA ? kBankAStart : kBankBStart;
+  // Walked upward from the bank's start, as the starts are found one after the other.
+  for (NcbComponent component : kAllNcbComponents) {
+    if (!isLeadingPart(component)) continue;
+    const uint32_t start = ncb.component(component).offset;
+    if (start <= bank) continue;  // below the walk's start: never found
+    if (bankA && start > kBankBStart) {
+      trace::emit(tp::kOutsideBank, start, bank);
       return false;
     }
-    address = next;
   }
-  trace::emit(tp::kInOneBank, bankA ? kBankAStart : kBankBStart);
+  trace::emit(tp::kInOneBank, bank);
   return true;
 }
 

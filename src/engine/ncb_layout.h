@@ -20,10 +20,11 @@ uint32_t nextRegionStart(ConstHalvernNcb ncb, uint32_t address, RegionSet set = 
 // Regions that merely touch are disjoint.
 bool imagesDisjoint(ConstHalvernNcb ncb, bool withFreeArea);
 
-// The looser bank test: when MAC part 1 starts below bank B, no region start (of MAC part 1,
-// PHY part 1, the option ROM and the free area) lies above bank B's start; otherwise no such
-// start lies below it, which walking the starts upward from bank B cannot find. Second parts
-// and region ends are not looked at.
+// The looser bank test: when MAC part 1 starts below bank B, no start of MAC part 1, PHY part 1
+// or the option ROM lies above bank B's start; otherwise no such start lies below it, which
+// walking the starts upward from bank B cannot find. Second parts, region ends and the free
+// area are not looked at: a block an interrupted transform leaves active beside the new one is
+// its source, whose free area lies in the other bank.
 bool imagesInOneBank(ConstHalvernNcb ncb);
 
 // Every present component lies wholly inside the block's own bank: bank A for NCB0, bank B for

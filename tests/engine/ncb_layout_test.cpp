@@ -84,8 +84,8 @@ TEST(ImagesDisjoint, RegionsMayTouchButNotOverlap) {
   }
 }
 
-// The looser bank test: only the starts of MAC part 1, PHY part 1, the option ROM and the free
-// area are walked, and from bank B upward nothing can be found below bank B.
+// The looser bank test: only the starts of MAC part 1, PHY part 1 and the option ROM are walked,
+// and from bank B upward nothing can be found below bank B.
 TEST(ImagesInOneBank, NoLeadingRegionStartsAcrossTheBorderFromMacPart1sBank) {
   struct Case {
     const char* what;
@@ -111,7 +111,10 @@ TEST(ImagesInOneBank, NoLeadingRegionStartsAcrossTheBorderFromMacPart1sBank) {
       {"bank A with a ROM starting at bank B", withA(4, {0x104000, 0x1000}), {}, true},
       {"bank A with a ROM running into bank B", withA(4, {0x103000, 0x2000}), {}, true},
       {"bank A with MAC part 2 in bank B", withA(1, {0x150000, 0x10000}), {}, true},
-      {"bank A with its free area in bank B", kBankAComponents, {0x110000, 0x1000}, false},
+      {"bank A with its free area in bank B (a transform's source)",
+       kBankAComponents,
+       {0x110000, 0x1000},
+       true},
       {"bank A with its free area at bank B's start", kBankAComponents, {0x104000, 0xFC000}, true},
       {"bank B with PHY part 1 in bank A", withB(2, {0x20000, 0x4000}), {}, true},
       {"bank B with its free area in bank A (a transform's source)",

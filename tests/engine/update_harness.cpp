@@ -245,7 +245,7 @@ std::vector<UpdateCase> sweepCases() {
     earlier.bank = image::Bank::kB;
     image::NcbSpec source = smallBlock(kOldVersion, 2);
     source.bank = image::Bank::kA;
-    source.freeAreaOtherBank = true;
+    source.freeArea = NcbRegion{0x104100, kFlashLayoutSize - 0x104100};
     cases.push_back(makeCase("row6_ncb1_active_free_b", earlier, source));
   }
   return cases;

@@ -254,6 +254,8 @@ void sweepFaults(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
       {"failed erase", Fault::kFailErase, false, reference.erases},
       {"erase failing from then on", Fault::kFailErase, true, reference.erases},
       {"wrong first byte programmed", Fault::kWrongWriteFirst, false, reference.writes},
+      {"wrong first bytes programmed from then on", Fault::kWrongWriteFirst, true,
+       reference.writes},
       {"wrong last byte programmed", Fault::kWrongWriteLast, false, reference.writes},
       {"wrong byte read", Fault::kWrongRead, false, reference.reads},
   };
