@@ -9,6 +9,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "tools/hlvsim/commands.h"
 #include "tools/hlvsim/lab_session.h"
+#include "tools/hlvsim/update_command.h"
 
 namespace hlv::sim::tool {
 namespace {
@@ -74,13 +75,15 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"identify", identify},
     {"read", read},
+    {"update", updateFlash},
 };
 
 }  // namespace
 
 int flashCommand(const Arguments& args) {
   if (args.size() < 3) {
-    complain("usage: hlvsim flash LAB BDF identify | read OUT");
+    complain(
+        "usage: hlvsim flash LAB BDF identify | read OUT | update IMAGE [--mac HEX] [--phy HEX]");
     return kExitUsage;
   }
   const Subcommand* subcommand = nullptr;

@@ -13,6 +13,7 @@ constexpr const char* kUsage =
     "                      [--driver NAME] [--board NAME]\n"
     "  hlvsim flash LAB BDF identify\n"
     "  hlvsim flash LAB BDF read OUT\n"
+    "  hlvsim flash LAB BDF update IMAGE [--mac HEX] [--phy HEX]\n"
     "  hlvsim run LAB [--uid N] [--] [ARGS...]\n";
 
 struct Command {
