@@ -9,6 +9,7 @@
 #include "engine/legacy_flags.h"
 #include "engine/ncb.h"
 #include "engine/ncb_layout.h"
+#include "engine/new_ncb.h"
 #include "engine/type1_transform.h"
 #include "engine/type2_update.h"
 #include "engine/update_data.h"
@@ -122,6 +123,23 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
   if (!partHoldsLayout(flashCtrl) || kNcbBlockSize % flashCtrl.sectorSize != 0) {
     trace::emit(tp::kPartUnsuitable, flashCtrl.sectorSize, flashCtrl.flashSize);
     return kStatusSectorSizeUnsuitable;
+  }
+
+  // The new block must fit before anything is written: the transform would otherwise move the
+  // firmware first. Its areas come from the block that is active when the update starts, which
+  // after a transform may be the other active block.
+  const ByteBuffer trial = ByteBuffer::allocate(kNcbBlockSize);
+  if (!trial.ok()) {
+    trace::emit(tp::kNoMemory);
+    return kStatusOutOfMemory;
+  }
+  for (const HalvernNcb ncb : {ncb0, ncb1}) {
+    if (!ncb.active()) continue;
+    const uint32_t newAddress = ncb == ncb0 ? kNcb1Address : kNcb0Address;
+    if (!buildNewNcb(ncb, HalvernNcb(trial.data()), newAddress, data)) {
+      trace::emit(tp::kNewNcbWouldNotFit, newAddress == kNcb1Address ? 0u : 1u);
+      return kStatusNcbBuildFailed;
+    }
   }
 
   if (isType2Layout(*active, activeIsNcb1)) {

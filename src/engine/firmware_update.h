@@ -35,7 +35,8 @@ inline constexpr uint16_t kLegacySubsystemDeviceId = 0x0001;
 // block with a bad structure or a component outside the image), kStatusFlashInitFailed,
 // kStatusOutOfMemory, kStatusNoValidActiveNcb, the version readout statuses,
 // kStatusNcbNotUsable (legacy flags undecidable, blobs unusable, image not parsable),
-// kStatusNcbBuildFailed (a blob too long for an area), kStatusComponentCrcMismatch (an image
+// kStatusNcbBuildFailed (a blob too long for an area, or areas that do not fit a new block),
+// kStatusComponentCrcMismatch (an image
 // component does not match its CRC), kStatusFreeAreaTooSmall (the image's components do not
 // fit a bank), kStatusSectorSizeUnsuitable (a part that cannot hold the layout or whose sector
 // does not divide a block), kStatusRegionsOverlap and kStatusComponentOutsideBank (damaged

@@ -97,6 +97,12 @@ TEST(UpdateFirmware, EveryRefusalLeavesTheFlashUntouched) {
        kStatusNcbBuildFailed},
       {"blob D too long for an area", same, same, [](UpdateCase& c) { c.blobD.assign(0x3800, 0); },
        kStatusNcbBuildFailed},
+      {"type-1 layout, areas too long for a new block",
+       [](image::ImageSpec& s) {
+         s.ncbs[0].bank = image::Bank::kB;
+         s.ncbs[0].freeAreaOtherBank = true;
+       },
+       same, [](UpdateCase& c) { c.blobD.assign(0x3500, 0); }, kStatusNcbBuildFailed},
       {"image block with a component in the blocks", same,
        [](image::ImageSpec& s) { s.ncbs[0].offsets[4] = 0x7000; }, asIs, kStatusNcbInvalid},
       {"image component not matching its CRC", same,
