@@ -20,25 +20,30 @@ std::string versionText(const FirmwareVersion& version) {
   return version.toString();
 }
 
-// The steps to try out of 1..count.
-std::vector<uint64_t> chooseSteps(uint64_t count, SweepDepth depth) {
+// The steps to try out of 1..count: every one, or the first and last few and a spread of
+// about `spread` in between, with a stride that does not divide the usual unit counts so that
+// it falls on erases, programs and block heads alike.
+std::vector<uint64_t> chooseSteps(uint64_t count, SweepDepth depth, uint64_t spread) {
   std::set<uint64_t> steps;
-  if (depth == SweepDepth::kEvery || count <= 48) {
+  constexpr uint64_t kEnds = 3;
+  if (depth == SweepDepth::kEvery || count <= spread + 2 * kEnds) {
     for (uint64_t n = 1; n <= count; ++n)
       steps.insert(n);
   } else {
-    // The first and last steps, and a spread in between whose stride does not divide the
-    // usual unit counts, so that it falls on erases, programs and block heads alike.
-    for (uint64_t n = 1; n <= 6; ++n)
+    for (uint64_t n = 1; n <= kEnds; ++n) {
       steps.insert(n);
-    for (uint64_t n = count - 5; n <= count; ++n)
-      steps.insert(n);
-    const uint64_t stride = std::max<uint64_t>(1, count / 29) | 1;
-    for (uint64_t n = 7; n < count - 5; n += stride)
+      steps.insert(count + 1 - n);
+    }
+    const uint64_t stride = std::max<uint64_t>(1, count / spread) | 1;
+    for (uint64_t n = kEnds + 1; n <= count - kEnds; n += stride)
       steps.insert(n);
   }
   return {steps.begin(), steps.end()};
 }
+
+// Spreads of the sampled sweeps: power cuts fall anywhere, faults hit calls of one kind.
+constexpr uint64_t kCutSpread = 16;
+constexpr uint64_t kFaultSpread = 6;
 
 class FailureLog {
  public:
@@ -214,7 +219,7 @@ void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
   const Reference reference = runReference(c, jedecId);
   ASSERT_GT(reference.modifyingCommands, 0u);
   FailureLog log(sweepName(c, jedecId, "power cuts"));
-  for (uint64_t cut : chooseSteps(reference.modifyingCommands, depth)) {
+  for (uint64_t cut : chooseSteps(reference.modifyingCommands, depth, kCutSpread)) {
     const std::string step = "cut after command " + std::to_string(cut) + " of " +
                              std::to_string(reference.modifyingCommands);
     UpdateBench bench(jedecId);
@@ -260,7 +265,7 @@ void sweepFaults(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
       {"wrong byte read", Fault::kWrongRead, false, reference.reads},
   };
   for (const Kind& kind : kinds) {
-    for (uint64_t at : chooseSteps(kind.calls, depth)) {
+    for (uint64_t at : chooseSteps(kind.calls, depth, kFaultSpread)) {
       const std::string step = std::string(kind.name) + " at call " + std::to_string(at) + " of " +
                                std::to_string(kind.calls);
       UpdateBench bench(jedecId);
