@@ -8,6 +8,7 @@
 #include "engine/flash_access.h"
 #include "engine/flash_layout.h"
 #include "engine/flash_verify.h"
+#include "platform/hlv_assert.h"
 #include "shared/crc16.h"
 
 namespace hlv {
@@ -65,38 +66,30 @@ uint64_t alignUp64(uint64_t value, uint32_t unit) {
 FlashUpdateStatus copyComponent(const CopyPlan& plan, VoFlashControlInterface& flashCtrl,
                                 ConstHalvernNcb activeNcb, HalvernNcb nonactiveNcb,
                                 uint32_t& startAddress) {
-  const uint32_t page = flashCtrl.pageSize;
   std::array<NcbRegion, 2> source{};
-  std::array<uint64_t, 2> target{};
-  uint64_t cursor = startAddress;
   uint64_t total = 0;
   for (uint32_t i = 0; i < plan.partCount; ++i) {
     source[i] = activeNcb.component(plan.parts[i]);
-    target[i] = cursor;
-    cursor = alignUp64(cursor + source[i].size, page);
     total += source[i].size;
   }
   trace::emit(tp::kCopy, plan.name, startAddress, source[0].size,
               plan.partCount > 1 ? source[1].size : 0u);
-  // The new place is recorded in 24-bit fields and must lie in the flash the layout describes.
-  if (cursor > kFlashLayoutSize) {
-    trace::emit(tp::kPlacementOutside, plan.name, cursor);
-    return kStatusFlashWriteFailed;
-  }
 
   const ByteBuffer buffer = ByteBuffer::allocate(static_cast<uint32_t>(total));
   if (!buffer.ok()) {
     trace::emit(tp::kNoMemory, plan.name, static_cast<uint32_t>(total));
     return kStatusOutOfMemory;
   }
-  std::array<uint8_t*, 2> partData{buffer.data(), buffer.data() + source[0].size};
+  std::array<ComponentPart, 2> parts{};
+  uint8_t* next = buffer.data();
   for (uint32_t i = 0; i < plan.partCount; ++i) {
-    const FlashUpdateStatus status =
-        readFlash(flashCtrl, source[i].offset, partData[i], source[i].size);
+    const FlashUpdateStatus status = readFlash(flashCtrl, source[i].offset, next, source[i].size);
     if (status != kStatusSuccess) {
       trace::emit(tp::kReadFailed, plan.name, i + 1, status);
       return status;
     }
+    parts[i] = {plan.parts[i], {next, source[i].size}};
+    next += source[i].size;
   }
   const uint16_t computed = crc16(buffer.data(), total);
   const uint16_t recorded = crcOf(activeNcb, plan.crcField);
@@ -104,44 +97,66 @@ FlashUpdateStatus copyComponent(const CopyPlan& plan, VoFlashControlInterface& f
     trace::emit(tp::kCrcMismatch, plan.name, computed, recorded);
     return kStatusComponentCrcMismatch;
   }
-  for (uint32_t i = 0; i < plan.partCount; ++i) {
-    const FlashUpdateStatus status =
-        writeFlash(flashCtrl, static_cast<uint32_t>(target[i]), partData[i], source[i].size);
-    if (status != kStatusSuccess) {
-      trace::emit(tp::kWriteFailed, plan.name, i + 1, static_cast<uint32_t>(target[i]), status);
-      return status;
-    }
-  }
 
-  // What was programmed is read back before anything describes it: a part that reported a
-  // program as done may still hold other bytes.
-  for (uint32_t i = 0; i < plan.partCount; ++i) {
-    const FlashUpdateStatus status =
-        verifyFlash(flashCtrl, static_cast<uint32_t>(target[i]), {partData[i], source[i].size});
-    if (status != kStatusSuccess) {
-      trace::emit(tp::kVerifyFailed, plan.name, i + 1, static_cast<uint32_t>(target[i]), status);
-      return status;
-    }
-  }
-
-  // Only now, with every part in place, does the non-active block learn of them. An absent
-  // part stays absent.
-  for (uint32_t i = 0; i < plan.partCount; ++i) {
-    const uint32_t offset =
-        source[i].size == 0 && source[i].offset == 0 ? 0 : static_cast<uint32_t>(target[i]);
-    nonactiveNcb.setComponent(plan.parts[i], {offset, source[i].size});
-  }
+  const FlashUpdateStatus status = placeComponentParts(
+      plan.name, flashCtrl, nonactiveNcb, startAddress, std::span(parts).first(plan.partCount));
+  if (status != kStatusSuccess) return status;
   setCrcOf(nonactiveNcb, plan.crcField, recorded);
   if (plan.carriesImageFields) {
     nonactiveNcb.setImageVersion(activeNcb.imageVersion());
     nonactiveNcb.setImageTag(activeNcb.imageTag());
   }
-  startAddress = static_cast<uint32_t>(cursor);
-  trace::emit(tp::kCopied, plan.name, startAddress);
   return kStatusSuccess;
 }
 
 }  // namespace
+
+FlashUpdateStatus placeComponentParts(std::string_view name, VoFlashControlInterface& flashCtrl,
+                                      HalvernNcb targetNcb, uint32_t& startAddress,
+                                      std::span<const ComponentPart> parts) {
+  const uint32_t page = flashCtrl.pageSize;
+  std::array<uint64_t, 2> addresses{};
+  HLV_ASSERT(parts.size() <= addresses.size(), "parts.size() <= 2");
+  trace::emit(tp::kPlacing, name, startAddress, static_cast<uint32_t>(parts.size()));
+  uint64_t cursor = startAddress;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    addresses[i] = cursor;
+    cursor = alignUp64(cursor + parts[i].bytes.size(), page);
+  }
+  // The new places are recorded in 24-bit fields and must lie in the flash the layout describes.
+  if (cursor > kFlashLayoutSize) {
+    trace::emit(tp::kPlacementOutside, name, cursor);
+    return kStatusFlashWriteFailed;
+  }
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (parts[i].bytes.empty()) continue;
+    const auto address = static_cast<uint32_t>(addresses[i]);
+    const FlashUpdateStatus status = writeFlash(flashCtrl, address, parts[i].bytes.data(),
+                                                static_cast<uint32_t>(parts[i].bytes.size()));
+    if (status != kStatusSuccess) {
+      trace::emit(tp::kWriteFailed, name, static_cast<uint32_t>(i + 1), address, status);
+      return status;
+    }
+  }
+  // What was programmed is read back before anything describes it, and only after every part is
+  // programmed, so that a later program cannot disturb what was checked: a part may report a
+  // program as done while a cell kept its old value.
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const auto address = static_cast<uint32_t>(addresses[i]);
+    const FlashUpdateStatus status = verifyFlash(flashCtrl, address, parts[i].bytes);
+    if (status != kStatusSuccess) {
+      trace::emit(tp::kVerifyFailed, name, static_cast<uint32_t>(i + 1), address, status);
+      return status;
+    }
+  }
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    targetNcb.setComponent(parts[i].component, {static_cast<uint32_t>(addresses[i]),
+                                                static_cast<uint32_t>(parts[i].bytes.size())});
+  }
+  startAddress = static_cast<uint32_t>(cursor);
+  trace::emit(tp::kCopied, name, startAddress);
+  return kStatusSuccess;
+}
 
 FlashUpdateStatus copyMacFW(VoFlashControlInterface& flashCtrl, ConstHalvernNcb activeNcb,
                             HalvernNcb nonactiveNcb, uint32_t& startAddress) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include "engine/flash_update_status.h"
 #include "flashctl/voflashcontrolinterface.h"
@@ -20,6 +22,23 @@ namespace hlv {
 // Statuses: 0, kStatusOutOfMemory, the read and write statuses, kStatusComponentCrcMismatch,
 // and kStatusFlashWriteFailed for a read-back that differs or a placement that would pass the
 // flash layout.
+
+// One part of a component and the bytes that go into the flash for it.
+struct ComponentPart {
+  NcbComponent component;
+  std::span<const uint8_t> bytes;
+};
+
+// Writes the parts one behind the other from `startAddress` on, each starting on a program
+// page, reads every part back, and only then records each part's place and size in
+// `targetNcb` (an absent part is recorded at its place with size 0) and advances
+// `startAddress` past the last part, rounded up to a page. On any failure `targetNcb` and
+// `startAddress` stay as they were. Statuses: 0, the write and read statuses, and
+// kStatusFlashWriteFailed for a read-back that differs or a placement that would pass the flash
+// layout. Used for components copied within the flash and for components from an update image.
+FlashUpdateStatus placeComponentParts(std::string_view name, VoFlashControlInterface& flashCtrl,
+                                      HalvernNcb targetNcb, uint32_t& startAddress,
+                                      std::span<const ComponentPart> parts);
 
 // MAC parts 1 and 2 with macCrc; also carries imageVersion and imageTag over (the state bits
 // of the non-active block stay).

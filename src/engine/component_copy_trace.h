@@ -11,7 +11,8 @@
   X(kCrcMismatch, 104, "copy of {}: computed CRC {x}, recorded {x}", Text, U16, U16)              \
   X(kWriteFailed, 105, "copy of {}: writing part {} at {x} gave {}", Text, U32, U32, U32)         \
   X(kCopied, 106, "copy of {}: done, cursor now {x}", Text, U32)                                 \
-  X(kVerifyFailed, 107, "copy of {}: part {} at {x} reads back wrong, {}", Text, U32, U32, U32)
+  X(kVerifyFailed, 107, "copy of {}: part {} at {x} reads back wrong, {}", Text, U32, U32, U32) \
+  X(kPlacing, 108, "placing {}: from {x}, {} parts", Text, U32, U32)
 // clang-format on
 HLV_TRACE_TABLE(component_copy, kComponentEngine, file::kEngineSupport, HLV_COMPONENT_COPY_POINTS)
 #undef HLV_COMPONENT_COPY_POINTS

@@ -4,6 +4,7 @@
 #include <span>
 #include <string_view>
 
+#include "engine/component_copy.h"
 #include "engine/flash_access.h"
 #include "engine/flash_layout.h"
 #include "engine/flash_verify.h"
@@ -20,92 +21,37 @@ namespace {
 
 constexpr int kAttempts = 2;
 
-struct UpdatePart {
-  NcbComponent component;
-  std::span<const uint8_t> bytes;
-};
-
-// Writes the parts one behind the other from the cursor, reads them back, and records them.
-FlashUpdateStatus copyFromUpdate(std::string_view name, VoFlashControlInterface& flashCtrl,
-                                 HalvernNcb nonactiveNcb, uint32_t& startAddress,
-                                 std::span<const UpdatePart> parts) {
-  const uint32_t page = flashCtrl.pageSize;
-  std::array<uint64_t, 2> addresses{};
-  uint64_t cursor = startAddress;
-  bool fits = true;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    addresses[i] = cursor;
-    cursor += parts[i].bytes.size();
-    fits = fits && cursor <= kFlashLayoutSize;
-    if (page != 0) cursor = (cursor + page - 1) / page * page;
-  }
-  trace::emit(tp::kCopy, name, startAddress, static_cast<uint32_t>(parts[0].bytes.size()),
-              static_cast<uint32_t>(parts.size() > 1 ? parts[1].bytes.size() : 0));
-  if (!fits) {
-    trace::emit(tp::kPlacementOutside, name, startAddress);
-    return kStatusFlashWriteFailed;
-  }
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (parts[i].bytes.empty()) continue;
-    const auto address = static_cast<uint32_t>(addresses[i]);
-    const auto length = static_cast<uint32_t>(parts[i].bytes.size());
-    FlashUpdateStatus status = writeFlash(flashCtrl, address, parts[i].bytes.data(), length);
-    if (status != kStatusSuccess) {
-      trace::emit(tp::kWriteFailed, name, static_cast<uint32_t>(i + 1), address, status);
-      return status;
-    }
-  }
-  // Read back only after every part is programmed: a later program cannot then disturb what
-  // was checked.
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    const FlashUpdateStatus status =
-        verifyFlash(flashCtrl, static_cast<uint32_t>(addresses[i]), parts[i].bytes);
-    if (status != kStatusSuccess) {
-      trace::emit(tp::kVerifyFailed, name, static_cast<uint32_t>(i + 1),
-                  static_cast<uint32_t>(addresses[i]), status);
-      return status;
-    }
-  }
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    nonactiveNcb.setComponent(parts[i].component, {static_cast<uint32_t>(addresses[i]),
-                                                   static_cast<uint32_t>(parts[i].bytes.size())});
-  }
-  startAddress = static_cast<uint32_t>(cursor);
-  trace::emit(tp::kCopied, name, startAddress);
-  return kStatusSuccess;
-}
-
 }  // namespace
 
 FlashUpdateStatus copyMacFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
                                     uint32_t& startAddress, const UpdateData& updateData) {
-  const UpdatePart parts[] = {
+  const ComponentPart parts[] = {
       {NcbComponent::kMacPart1, {updateData.macPart1, updateData.macPart1Size}},
       {NcbComponent::kMacPart2, {updateData.macPart2, updateData.macPart2Size}},
   };
   const FlashUpdateStatus status =
-      copyFromUpdate("MAC", flashCtrl, nonactiveNcb, startAddress, parts);
+      placeComponentParts("MAC from the update", flashCtrl, nonactiveNcb, startAddress, parts);
   if (status == kStatusSuccess) nonactiveNcb.setMacCrc(updateData.macCrc);
   return status;
 }
 
 FlashUpdateStatus copyPhyFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
                                     uint32_t& startAddress, const UpdateData& updateData) {
-  const UpdatePart parts[] = {
+  const ComponentPart parts[] = {
       {NcbComponent::kPhyPart1, {updateData.phyPart1, updateData.phyPart1Size}},
       {NcbComponent::kPhyPart2, {updateData.phyPart2, updateData.phyPart2Size}},
   };
   const FlashUpdateStatus status =
-      copyFromUpdate("PHY", flashCtrl, nonactiveNcb, startAddress, parts);
+      placeComponentParts("PHY from the update", flashCtrl, nonactiveNcb, startAddress, parts);
   if (status == kStatusSuccess) nonactiveNcb.setPhyCrc(updateData.phyCrc);
   return status;
 }
 
 FlashUpdateStatus copyRomFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
                                     uint32_t& startAddress, const UpdateData& updateData) {
-  const UpdatePart parts[] = {{NcbComponent::kRom, {updateData.rom, updateData.romSize}}};
-  const FlashUpdateStatus status =
-      copyFromUpdate("option ROM", flashCtrl, nonactiveNcb, startAddress, parts);
+  const ComponentPart parts[] = {{NcbComponent::kRom, {updateData.rom, updateData.romSize}}};
+  const FlashUpdateStatus status = placeComponentParts("option ROM from the update", flashCtrl,
+                                                       nonactiveNcb, startAddress, parts);
   if (status == kStatusSuccess) nonactiveNcb.setRomCrc(updateData.romCrc);
   return status;
 }

@@ -4,14 +4,6 @@
 
 // clang-format off
 #define HLV_TYPE2_UPDATE_POINTS(X)                                                                 \
-  X(kCopy, 250, "copy of {} from the update: to {x}, part sizes {x} and {x}", Text, U32, U32, U32)\
-  X(kPlacementOutside, 251, "copy of {} from the update: from {x} it passes the flash layout",    \
-    Text, U32)                                                                                    \
-  X(kWriteFailed, 252, "copy of {} from the update: writing part {} at {x} gave {}", Text, U32,   \
-    U32, U32)                                                                                     \
-  X(kVerifyFailed, 253, "copy of {} from the update: part {} at {x} reads back wrong, {}", Text,  \
-    U32, U32, U32)                                                                                \
-  X(kCopied, 254, "copy of {} from the update: done, cursor now {x}", Text, U32)                  \
   X(kStart, 255, "type2PerformUpdate: active block at {x}, new block at {x}, bank at {x}", U32,   \
     U32, U32)                                                                                     \
   X(kBuildFailed, 256, "type2PerformUpdate: the new block cannot be built")                       \

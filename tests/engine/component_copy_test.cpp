@@ -114,7 +114,7 @@ TEST_F(ComponentCopyTest, AMismatchingCrcWritesNothing) {
   }
 }
 
-TEST_F(ComponentCopyTest, AnAbsentComponentStaysAbsentAndNeedsNoMemory) {
+TEST_F(ComponentCopyTest, AnAbsentComponentIsRecordedAtTheCursorWithSizeZeroAndNeedsNoMemory) {
   spec_.ncbs[0].sizes[4] = 0;  // no option ROM; its CRC is that of no bytes
   load();
   ASSERT_EQ(active().romOffset(), 0u);
@@ -122,7 +122,8 @@ TEST_F(ComponentCopyTest, AnAbsentComponentStaysAbsentAndNeedsNoMemory) {
   uint32_t cursor = kBankAStart + 0x2000;
   EXPECT_EQ(copyPciRom(recorder, active(), nonactive(), cursor), kStatusSuccess);
   EXPECT_EQ(cursor, kBankAStart + 0x2000);
-  EXPECT_EQ(nonactive().component(NcbComponent::kRom), (NcbRegion{0, 0}));
+  EXPECT_EQ(nonactive().component(NcbComponent::kRom), (NcbRegion{kBankAStart + 0x2000, 0}));
+  EXPECT_TRUE(recorder.callsOf(Kind::kWrite).empty());
   EXPECT_EQ(nonactive().romCrc(), 0);
 }
 
