@@ -15,11 +15,11 @@ std::vector<uint8_t> buildImage(const ImageSpec& spec);
 // layout's size; parts that would pass the buffer are cut off.
 void placeNcb(std::vector<uint8_t>& image, unsigned slot, const NcbSpec& spec);
 
-// Where the spec's components go: the flash address of each (0 for an absent one).
+// Where the block's components go: the flash address of each (0 for an absent one).
 std::array<uint32_t, 5> componentAddresses(unsigned slot, const NcbSpec& spec);
 
 // MAC part 2 of `size` bytes: filler, the firmware header, the settings block, the patch
-// stream and the key block, each where the spec puts it (cut off at the end of the part).
+// stream and the key block, each where the firmware description puts it (cut off at the end of the part).
 std::vector<uint8_t> buildMacPart2(const FirmwareSpec& firmware, uint32_t size, uint32_t seed);
 
 // A 32-bit patch stream: one section of type 2, one group with the entries, the zero word.
