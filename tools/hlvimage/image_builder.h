@@ -19,7 +19,8 @@ void placeNcb(std::vector<uint8_t>& image, unsigned slot, const NcbSpec& spec);
 std::array<uint32_t, 5> componentAddresses(unsigned slot, const NcbSpec& spec);
 
 // MAC part 2 of `size` bytes: filler, the firmware header, the settings block, the patch
-// stream and the key block, each where the firmware description puts it (cut off at the end of the part).
+// stream and the key block, each where the firmware description puts it (cut off at the end of the
+// part).
 std::vector<uint8_t> buildMacPart2(const FirmwareSpec& firmware, uint32_t size, uint32_t seed);
 
 // A 32-bit patch stream: one section of type 2, one group with the entries, the zero word.
