@@ -5,28 +5,14 @@
 #include <initializer_list>
 #include <vector>
 
+#include "tests/engine/record_words.h"
 #include "tools/hlvimage/image_builder.h"
 
 namespace hlv {
 namespace {
 
-std::vector<uint8_t> words32(std::initializer_list<uint32_t> values) {
-  std::vector<uint8_t> bytes;
-  for (uint32_t v : values) {
-    for (int i = 0; i < 4; ++i)
-      bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  return bytes;
-}
-
-std::vector<uint8_t> words16(std::initializer_list<uint16_t> values) {
-  std::vector<uint8_t> bytes;
-  for (uint16_t v : values) {
-    bytes.push_back(static_cast<uint8_t>(v));
-    bytes.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  return bytes;
-}
+using test::words16;
+using test::words32;
 
 // Group header: argument in bits 6:2, count in bits 15:7.
 constexpr uint32_t group(uint32_t argument, uint32_t count) {

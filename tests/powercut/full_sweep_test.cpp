@@ -7,15 +7,6 @@
 namespace hlv::test {
 namespace {
 
-struct SweepParam {
-  std::string caseName;
-  uint32_t jedecId;
-};
-
-void PrintTo(const SweepParam& param, std::ostream* out) {
-  *out << param.caseName << " on part " << std::hex << param.jedecId;
-}
-
 std::vector<SweepParam> everyParam() {
   std::vector<SweepParam> params;
   for (uint32_t jedecId : {0xEF6015u, 0xEF4016u, 0x1F2700u}) {
@@ -23,12 +14,6 @@ std::vector<SweepParam> everyParam() {
       params.push_back({c.name, jedecId});
   }
   return params;
-}
-
-std::string paramName(const ::testing::TestParamInfo<SweepParam>& info) {
-  char part[16];
-  std::snprintf(part, sizeof part, "%X", info.param.jedecId);
-  return info.param.caseName + "_" + part;
 }
 
 class FullUpdateSweep : public ::testing::TestWithParam<SweepParam> {};
@@ -41,7 +26,7 @@ TEST_P(FullUpdateSweep, EveryFaultyFlashAccess) {
   sweepFaults(sweepCase(GetParam().caseName), GetParam().jedecId, SweepDepth::kEvery);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FullUpdateSweep, ::testing::ValuesIn(everyParam()), paramName);
+INSTANTIATE_TEST_SUITE_P(Cases, FullUpdateSweep, ::testing::ValuesIn(everyParam()), sweepParamName);
 
 }  // namespace
 }  // namespace hlv::test

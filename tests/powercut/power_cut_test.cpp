@@ -6,15 +6,6 @@
 namespace hlv::test {
 namespace {
 
-struct SweepParam {
-  std::string caseName;
-  uint32_t jedecId;
-};
-
-void PrintTo(const SweepParam& param, std::ostream* out) {
-  *out << param.caseName << " on part " << std::hex << param.jedecId;
-}
-
 std::vector<SweepParam> sampledParams() {
   std::vector<SweepParam> params;
   for (const UpdateCase& c : sweepCases())
@@ -25,12 +16,6 @@ std::vector<SweepParam> sampledParams() {
   params.push_back({"type2_ncb0_active", 0x1F2700});
   params.push_back({"row6_ncb1_active_free_b", 0x1F2700});
   return params;
-}
-
-std::string paramName(const ::testing::TestParamInfo<SweepParam>& info) {
-  char part[16];
-  std::snprintf(part, sizeof part, "%X", info.param.jedecId);
-  return info.param.caseName + "_" + part;
 }
 
 class SampledUpdateSweep : public ::testing::TestWithParam<SweepParam> {};
@@ -44,7 +29,7 @@ TEST_P(SampledUpdateSweep, AFailedOrWrongFlashAccessNeverLeavesTheFlashBroken) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SampledUpdateSweep, ::testing::ValuesIn(sampledParams()),
-                         paramName);
+                         sweepParamName);
 
 }  // namespace
 }  // namespace hlv::test

@@ -1,5 +1,7 @@
 #include "tests/powercut/update_sweep.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -286,6 +288,16 @@ void sweepFaults(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
       checkUpdated(again, readAsReader(bench.contents()), log, step, c);
     }
   }
+}
+
+void PrintTo(const SweepParam& param, std::ostream* out) {
+  *out << param.caseName << " on part " << std::hex << param.jedecId;
+}
+
+std::string sweepParamName(const ::testing::TestParamInfo<SweepParam>& info) {
+  char part[16];
+  std::snprintf(part, sizeof part, "%X", info.param.jedecId);
+  return info.param.caseName + "_" + part;
 }
 
 }  // namespace hlv::test

@@ -3,7 +3,11 @@
 // block over intact components, and the next update completes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <ostream>
+#include <string>
 
 #include "tests/engine/update_harness.h"
 
@@ -25,5 +29,14 @@ void sweepPowerCuts(const UpdateCase& updateCase, uint32_t jedecId, SweepDepth d
 // programming or reading a wrong byte: the status may be anything, but the flash left behind
 // must be usable, success must mean the new version, and a clean update afterwards completes.
 void sweepFaults(const UpdateCase& updateCase, uint32_t jedecId, SweepDepth depth);
+
+// One sweep: a starting layout (by its case name) on a flash part.
+struct SweepParam {
+  std::string caseName;
+  uint32_t jedecId;
+};
+
+void PrintTo(const SweepParam& param, std::ostream* out);
+std::string sweepParamName(const ::testing::TestParamInfo<SweepParam>& info);
 
 }  // namespace hlv::test
