@@ -34,6 +34,19 @@ const std::array<NcbRegion, 5> kBankBComponents = {{{0x104000, 0x8000},
                                                     {0x120000, 0x2000},
                                                     {0x122000, 0x4000}}};
 
+// One bank's layout with one region replaced.
+std::array<NcbRegion, 5> replaced(std::array<NcbRegion, 5> components, std::size_t index,
+                                  NcbRegion region) {
+  components[index] = region;
+  return components;
+}
+std::array<NcbRegion, 5> withA(std::size_t index, NcbRegion region) {
+  return replaced(kBankAComponents, index, region);
+}
+std::array<NcbRegion, 5> withB(std::size_t index, NcbRegion region) {
+  return replaced(kBankBComponents, index, region);
+}
+
 TEST(NextRegionStart, FindsTheNearestStartAbove) {
   LayoutBlock block(kBankAComponents, {0x104000, 0xFC000});
   EXPECT_EQ(nextRegionStart(block.ncb(), 0), 0x8000u);
@@ -52,19 +65,14 @@ TEST(ImagesDisjoint, RegionsMayTouchButNotOverlap) {
     bool withFreeArea;
     bool disjoint;
   };
-  auto with = [](std::size_t index, NcbRegion region) {
-    std::array<NcbRegion, 5> components = kBankAComponents;
-    components[index] = region;
-    return components;
-  };
   const Case cases[] = {
       {"packed bank", kBankAComponents, {}, false, true},
       {"packed bank with a free area behind", kBankAComponents, {0x104000, 0xFC000}, true, true},
-      {"one byte into the next", with(0, {0x8000, 0x8001}), {}, false, false},
-      {"absent component", with(4, {0, 0}), {}, false, true},
-      {"two components at the same start", with(1, {0x8000, 0x100}), {}, false, false},
-      {"ROM at PHY part 2's start", with(4, {0x24000, 0x10}), {}, false, false},
-      {"empty component at another's start", with(4, {0x24000, 0}), {}, false, true},
+      {"one byte into the next", withA(0, {0x8000, 0x8001}), {}, false, false},
+      {"absent component", withA(4, {0, 0}), {}, false, true},
+      {"two components at the same start", withA(1, {0x8000, 0x100}), {}, false, false},
+      {"ROM at PHY part 2's start", withA(4, {0x24000, 0x10}), {}, false, false},
+      {"empty component at another's start", withA(4, {0x24000, 0}), {}, false, true},
       {"free area overlapping the next component", kBankAComponents, {0x7000, 0x1001}, true, false},
       {"free area at a component's start", kBankAComponents, {0x20000, 0x100}, true, false},
       {"free area at a component's start, not checked",
@@ -73,7 +81,7 @@ TEST(ImagesDisjoint, RegionsMayTouchButNotOverlap) {
        false,
        false},
       {"component running into the free area",
-       with(4, {0x26000, 0x4000}),
+       withA(4, {0x26000, 0x4000}),
        {0x29000, 0x1000},
        false,
        false},
@@ -92,16 +100,6 @@ TEST(ImagesInOneBank, NoLeadingRegionStartsAcrossTheBorderFromMacPart1sBank) {
     std::array<NcbRegion, 5> components;
     NcbRegion freeArea;
     bool inOneBank;
-  };
-  auto withA = [](std::size_t index, NcbRegion region) {
-    std::array<NcbRegion, 5> components = kBankAComponents;
-    components[index] = region;
-    return components;
-  };
-  auto withB = [](std::size_t index, NcbRegion region) {
-    std::array<NcbRegion, 5> components = kBankBComponents;
-    components[index] = region;
-    return components;
   };
   const Case cases[] = {
       {"bank A", kBankAComponents, {}, true},
@@ -135,16 +133,6 @@ TEST(ComponentsInOwnBank, EveryComponentWhollyInsideTheBlocksBank) {
     std::array<NcbRegion, 5> components;
     bool isNcb1;
     bool inOwnBank;
-  };
-  auto withA = [](std::size_t index, NcbRegion region) {
-    std::array<NcbRegion, 5> components = kBankAComponents;
-    components[index] = region;
-    return components;
-  };
-  auto withB = [](std::size_t index, NcbRegion region) {
-    std::array<NcbRegion, 5> components = kBankBComponents;
-    components[index] = region;
-    return components;
   };
   const Case cases[] = {
       {"NCB0 over bank A", kBankAComponents, false, true},
