@@ -56,13 +56,17 @@ bool NorMemoryFlash::eraseBlock(uint32_t address) {
   return blockEraseSupported && erase(address, blockSize);
 }
 
+void copyGeometry(const VoFlashControlInterface& from, VoFlashControlInterface& to) {
+  to.flashId = from.flashId;
+  to.pageSize = from.pageSize;
+  to.sectorSize = from.sectorSize;
+  to.blockSize = from.blockSize;
+  to.flashSize = from.flashSize;
+  to.blockEraseSupported = from.blockEraseSupported;
+}
+
 FlashDecorator::FlashDecorator(VoFlashControlInterface& inner) : inner_(inner) {
-  flashId = inner.flashId;
-  pageSize = inner.pageSize;
-  sectorSize = inner.sectorSize;
-  blockSize = inner.blockSize;
-  flashSize = inner.flashSize;
-  blockEraseSupported = inner.blockEraseSupported;
+  copyGeometry(inner, *this);
 }
 
 bool FlashDecorator::init() {

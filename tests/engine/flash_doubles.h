@@ -32,6 +32,9 @@ struct Geometry {
   uint32_t flashSize = 0x200000;
 };
 
+// Gives a flash double the geometry of the flash it stands in front of.
+void copyGeometry(const VoFlashControlInterface& from, VoFlashControlInterface& to);
+
 // A part in memory with NOR behaviour: erase sets a unit to 0xFF, programming only clears
 // bits. Erasing an address that is not the start of its unit fails, as does any access past
 // the end.

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "engine/firmware_update.h"
+#include "tests/engine/flash_doubles.h"
 
 namespace hlv::test {
 
@@ -122,12 +123,7 @@ class FaultyFlash : public VoFlashControlInterface {
 
   FaultyFlash(VoFlashControlInterface& inner, Fault fault, uint64_t at, bool lasting)
       : inner_(inner), fault_(fault), at_(at), lasting_(lasting) {
-    flashId = inner.flashId;
-    pageSize = inner.pageSize;
-    sectorSize = inner.sectorSize;
-    blockSize = inner.blockSize;
-    flashSize = inner.flashSize;
-    blockEraseSupported = inner.blockEraseSupported;
+    copyGeometry(inner, *this);
   }
 
   bool init() override { return inner_.init(); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
 
 namespace hlv::test {
@@ -23,6 +24,14 @@ inline std::vector<uint8_t> addLabAdapter(const std::string& lab, const std::str
     byte = static_cast<uint8_t>(random());
   if (size != 0) writeBinaryFile(lab + "/adapters/" + bdf + "/flash.bin", contents);
   return contents;
+}
+
+// Options for a run in the given working directory.
+inline ProcessOptions inDirectory(const std::string& directory) {
+  ProcessOptions options;
+  options.workDir = directory;
+  options.timeoutSeconds = 300;
+  return options;
 }
 
 // The value of one `key = value` line of a stats file, or -1.

@@ -22,14 +22,6 @@
 namespace hlv::test {
 namespace {
 
-// Options for a run in the given working directory.
-ProcessOptions inDirectory(const std::string& directory) {
-  ProcessOptions options;
-  options.workDir = directory;
-  options.timeoutSeconds = 300;
-  return options;
-}
-
 const char* const kBanner = "Vostrel Tessarin Firmware Update Tool [Version 1.8.0]\n";
 
 std::string initLab(const TempDir& directory) {

@@ -16,14 +16,6 @@
 namespace hlv::test {
 namespace {
 
-// Options for a run in the given working directory.
-ProcessOptions inDirectory(const std::string& directory) {
-  ProcessOptions options;
-  options.workDir = directory;
-  options.timeoutSeconds = 300;
-  return options;
-}
-
 ProcessOptions longRun() {
   ProcessOptions options;
   options.timeoutSeconds = 300;
