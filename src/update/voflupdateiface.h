@@ -1,0 +1,47 @@
+// The one interface through which the application works on an adapter's firmware: readiness and
+// eligibility, the update, the firmware reload after it, the whole-flash read for a backup,
+// rollback, the version readout and the checks of an image file.
+//
+// Header only, so that the layers that merely hold an updater (the adapter record) or use one
+// for checking image files do not depend on its implementation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace hlv {
+
+struct FirmwareVersion;  // engine/firmware_version.h
+class VoImageFile;       // bundle/vo_image_file.h
+
+class VoFlUpdateIface {
+ public:
+  virtual ~VoFlUpdateIface() = default;
+
+  // True when the instance is bound to an adapter.
+  virtual bool isReady() = 0;
+  // Writes the image (a whole 2 MiB flash image) with the board's configuration bytes. 0 on
+  // success, otherwise an engine status.
+  virtual uint32_t update(const uint8_t* image, uint32_t imageLength, const std::string& macData,
+                          const std::string& phyData) = 0;
+  // Brings the flashed firmware into service; 39 unless an update through this instance has
+  // succeeded.
+  virtual uint32_t reloadFirmware(bool flag) = 0;
+  // Reads the whole flash into buffer. With a capacity below the flash size: 8, and required
+  // holds the size (a caller learns the size by passing capacity 0).
+  virtual uint32_t readFlashContents(uint8_t* buffer, uint32_t capacity, uint32_t& required) = 0;
+  // Activates the firmware that ran before the last update.
+  virtual uint32_t rollbackFirmware() = 0;
+  virtual bool isEligible() = 0;
+  // The running firmware's version, and (when previous is not null) the version a rollback
+  // would restore. The result is that of the current readout.
+  virtual uint32_t getFirmwareVersions(FirmwareVersion& current, FirmwareVersion* previous) = 0;
+  // Checks an image file and records its version and type in it; needs no adapter.
+  virtual uint32_t inspectImage(VoImageFile& image) = 0;
+  // Compares the image's signing key with the adapter's fuses; the answer is traced only.
+  virtual uint32_t checkImageKey(const VoImageFile& image) = 0;
+  // 1 or 2 from the adapter's PCI device ID; type unchanged without an adapter.
+  virtual uint32_t getAdapterType(uint32_t& type) = 0;
+};
+
+}  // namespace hlv
