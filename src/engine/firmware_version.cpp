@@ -17,12 +17,6 @@ namespace hlv {
 namespace tp = trace_points::firmware_version;
 namespace fh = firmware_header;
 
-std::string FirmwareVersion::toString() const {
-  char text[3 * 10 + 3];
-  std::snprintf(text, sizeof text, "%" PRIu32 ".%" PRIu32 ".%" PRIu32, major, minor, build);
-  return text;
-}
-
 namespace {
 
 // Reads bounded words of a buffer; offsets are 64-bit so that offsets taken from the data

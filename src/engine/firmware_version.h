@@ -9,20 +9,10 @@
 
 #include "engine/flash_update_status.h"
 #include "flashctl/voflashcontrolinterface.h"
+#include "shared/firmware_version.h"
 #include "shared/halvern_ncb.h"
 
 namespace hlv {
-
-struct FirmwareVersion {
-  uint32_t major = 0;
-  uint32_t minor = 0;
-  uint32_t build = 0;
-
-  // Major first, then minor, then build.
-  auto operator<=>(const FirmwareVersion&) const = default;
-  // "major.minor.build"
-  std::string toString() const;
-};
 
 // Offsets in the MAC part 2 header, from its start.
 namespace firmware_header {

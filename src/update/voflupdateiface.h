@@ -9,10 +9,11 @@
 #include <cstdint>
 #include <string>
 
+#include "shared/firmware_version.h"
+
 namespace hlv {
 
-struct FirmwareVersion;  // engine/firmware_version.h
-class VoImageFile;       // bundle/vo_image_file.h
+class VoImageFile;  // bundle/vo_image_file.h
 
 class VoFlUpdateIface {
  public:
