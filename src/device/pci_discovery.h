@@ -7,20 +7,11 @@
 #include <vector>
 
 #include "device/pci_device.h"
+#include "update/voflupdateiface.h"
 
 namespace hlv {
 
-// The adapter's update interface belongs to a higher layer; this layer only holds it. Whoever
-// creates one sets the function that destroys it.
-class VoFlUpdateIface;
-
-struct UpdaterDeleter {
-  void (*destroy)(VoFlUpdateIface*) = nullptr;
-  void operator()(VoFlUpdateIface* updater) const {
-    if (updater != nullptr && destroy != nullptr) destroy(updater);
-  }
-};
-using UpdaterPtr = std::unique_ptr<VoFlUpdateIface, UpdaterDeleter>;
+using UpdaterPtr = std::unique_ptr<VoFlUpdateIface>;
 
 // The maker's PCI vendor ID.
 inline constexpr uint16_t kTessarinVendorId = 0x1E9C;

@@ -16,6 +16,7 @@
 
 #include "app/instance_lock.h"
 #include "device/pci_discovery.h"
+#include "tests/support/fake_updater.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
@@ -297,22 +298,20 @@ TEST_F(SessionTest, ASecondSessionIsRefusedAndLeavesTheFirstOnesSemaphore) {
   EXPECT_EQ(semaphore(), -1) << "the teardown left the semaphore behind";
 }
 
-// Records, when an adapter's update interface is destroyed, whether the single-instance
-// semaphore still existed.
-bool gSemaphoreAtUpdaterTeardown = false;
-int gUpdatersDestroyed = 0;
-void destroyUpdater(VoFlUpdateIface*) {
-  gSemaphoreAtUpdaterTeardown = semget(ftok(kInstanceKeyPath, 0), 0, 0) != -1;
-  ++gUpdatersDestroyed;
-}
-
 TEST_F(SessionTest, TeardownReleasesTheAdaptersBeforeTheSingleInstanceMarker) {
-  static int updaterStandIn = 0;  // never used through the pointer
+  // Records, when the adapter's update interface is destroyed, whether the single-instance
+  // semaphore still existed.
+  static bool semaphoreAtUpdaterTeardown = false;
+  static int updatersDestroyed = 0;
   SessionSteps steps = defaultSessionSteps();
   steps.loadAdapters = [](UpdateSession& session) -> uint32_t {
     auto info = std::make_unique<AdapterInfo>();
-    info->updater = UpdaterPtr(reinterpret_cast<VoFlUpdateIface*>(&updaterStandIn),
-                               UpdaterDeleter{&destroyUpdater});
+    auto updater = std::make_unique<test::FakeUpdater>();
+    updater->onDestroy = [] {
+      semaphoreAtUpdaterTeardown = semget(ftok(kInstanceKeyPath, 0), 0, 0) != -1;
+      ++updatersDestroyed;
+    };
+    info->updater = std::move(updater);
     session.adapters().emplace_back(0, std::move(info));
     session.adapters().back().status = AdapterStatus::NotRequired;
     return 0;
@@ -323,10 +322,10 @@ TEST_F(SessionTest, TeardownReleasesTheAdaptersBeforeTheSingleInstanceMarker) {
     EXPECT_EQ(session.run(), 2u);
     std::fflush(stdout);
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(gUpdatersDestroyed, 0);
+    EXPECT_EQ(updatersDestroyed, 0);
   }
-  EXPECT_EQ(gUpdatersDestroyed, 1);
-  EXPECT_TRUE(gSemaphoreAtUpdaterTeardown)
+  EXPECT_EQ(updatersDestroyed, 1);
+  EXPECT_TRUE(semaphoreAtUpdaterTeardown)
       << "another instance could start while this one still held an adapter";
   EXPECT_EQ(semaphore(), -1);
 }

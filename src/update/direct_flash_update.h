@@ -1,0 +1,49 @@
+// The adapter update interface on an adapter reached directly through its mapped register window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device/pci_device.h"
+#include "device/voregcontrolinterface.h"
+#include "update/voflupdateiface.h"
+
+namespace hlv {
+
+struct AdapterInfo;
+
+class DirectFlashUpdate : public VoFlUpdateIface {
+ public:
+  // Bound to no adapter: serves inspectImage only.
+  DirectFlashUpdate();
+  // Bound to the adapter whose sysfs directory is sysfsPath: its register window is mapped (a
+  // failed mapping gives register access whose reads return 0xFFFFFFFF).
+  explicit DirectFlashUpdate(const std::string& sysfsPath);
+  ~DirectFlashUpdate() override;
+  DirectFlashUpdate(const DirectFlashUpdate&) = delete;
+  DirectFlashUpdate& operator=(const DirectFlashUpdate&) = delete;
+
+  bool isReady() override;
+  uint32_t update(const uint8_t* image, uint32_t imageLength, const std::string& macData,
+                  const std::string& phyData) override;
+  uint32_t reloadFirmware(bool flag) override;
+  uint32_t readFlashContents(uint8_t* buffer, uint32_t capacity, uint32_t& required) override;
+  uint32_t rollbackFirmware() override;
+  bool isEligible() override;
+  uint32_t getFirmwareVersions(FirmwareVersion& current, FirmwareVersion* previous) override;
+  uint32_t inspectImage(VoImageFile& image) override;
+  uint32_t checkImageKey(const VoImageFile& image) override;
+  uint32_t getAdapterType(uint32_t& type) override;
+
+ private:
+  std::unique_ptr<PciDevice> pciDevice_;               // null without an adapter
+  std::unique_ptr<VoRegControlInterface> regCtrl_;     // null without an adapter
+  bool updated_ = false;                               // the last update returned 0
+};
+
+// Gives the adapter a new update interface (replacing any earlier one) and answers whether it is
+// ready.
+bool openUpdater(AdapterInfo& adapter);
+
+}  // namespace hlv

@@ -1,0 +1,112 @@
+// An adapter update interface for tests of the layers above it: every operation answers what the
+// test set and counts its calls; an optional hook runs when it is destroyed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bundle/vo_image_file.h"
+#include "update/voflupdateiface.h"
+
+namespace hlv::test {
+
+class FakeUpdater : public VoFlUpdateIface {
+ public:
+  ~FakeUpdater() override {
+    if (onDestroy) onDestroy();
+  }
+
+  bool isReady() override {
+    ++calls.isReady;
+    return ready;
+  }
+  uint32_t update(const uint8_t* image, uint32_t imageLength, const std::string& macData,
+                  const std::string& phyData) override {
+    ++calls.update;
+    lastImage = image;
+    lastImageLength = imageLength;
+    lastMacData = macData;
+    lastPhyData = phyData;
+    updated = updateResult == 0;
+    return updateResult;
+  }
+  uint32_t reloadFirmware(bool flag) override {
+    ++calls.reloadFirmware;
+    lastReloadFlag = flag;
+    return updated ? reloadResult : 39;
+  }
+  uint32_t readFlashContents(uint8_t* buffer, uint32_t capacity, uint32_t& required) override {
+    ++calls.readFlashContents;
+    if (capacity < flash.size()) {
+      required = static_cast<uint32_t>(flash.size());
+      return 8;
+    }
+    if (readResult != 0) return readResult;
+    for (std::size_t i = 0; i < flash.size(); ++i) buffer[i] = flash[i];
+    return 0;
+  }
+  uint32_t rollbackFirmware() override {
+    ++calls.rollbackFirmware;
+    return rollbackResult;
+  }
+  bool isEligible() override {
+    ++calls.isEligible;
+    return eligible;
+  }
+  uint32_t getFirmwareVersions(FirmwareVersion& current, FirmwareVersion* previous) override {
+    ++calls.getFirmwareVersions;
+    if (versionsResult == 0) current = currentVersion;
+    if (previous != nullptr) *previous = previousVersion;
+    return versionsResult;
+  }
+  uint32_t inspectImage(VoImageFile& image) override {
+    ++calls.inspectImage;
+    if (inspectResult == 0) {
+      image.setVersion(imageVersion);
+      image.setType(imageType);
+    }
+    return inspectResult;
+  }
+  uint32_t checkImageKey(const VoImageFile&) override {
+    ++calls.checkImageKey;
+    return 0;
+  }
+  uint32_t getAdapterType(uint32_t& type) override {
+    ++calls.getAdapterType;
+    if (ready) type = adapterType;
+    return 0;
+  }
+
+  // Answers.
+  bool ready = true;
+  bool eligible = true;
+  uint32_t updateResult = 0;
+  uint32_t reloadResult = 0;
+  uint32_t readResult = 0;
+  uint32_t rollbackResult = 0;
+  uint32_t versionsResult = 0;
+  uint32_t inspectResult = 0;
+  uint32_t adapterType = 2;
+  FirmwareVersion currentVersion;
+  FirmwareVersion previousVersion;
+  FirmwareVersion imageVersion;
+  uint32_t imageType = 2;
+  std::vector<uint8_t> flash;  // what readFlashContents gives
+  std::function<void()> onDestroy;
+
+  // What was asked.
+  struct Calls {
+    int isReady = 0, update = 0, reloadFirmware = 0, readFlashContents = 0, rollbackFirmware = 0,
+        isEligible = 0, getFirmwareVersions = 0, inspectImage = 0, checkImageKey = 0,
+        getAdapterType = 0;
+  } calls;
+  bool updated = false;
+  const uint8_t* lastImage = nullptr;
+  uint32_t lastImageLength = 0;
+  std::string lastMacData, lastPhyData;
+  bool lastReloadFlag = false;
+};
+
+}  // namespace hlv::test
