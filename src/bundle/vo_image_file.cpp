@@ -1,5 +1,7 @@
 #include "bundle/vo_image_file.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <new>
 
@@ -20,6 +22,13 @@ VoImageFile::VoImageFile(const std::string& path) {
   const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     trace::emit(tp::kOpenFailed);
+    return;
+  }
+  // A directory opens for reading too, and its end lies at the largest file position: it would
+  // be taken for a file of 4 GiB. Only a regular file is an image.
+  struct stat status {};
+  if (fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) {
+    trace::emit(tp::kNotRegularFile);
     return;
   }
   if (std::fseek(file.get(), 0, SEEK_END) != 0) {

@@ -1,0 +1,56 @@
+#include "bundle/image_store.h"
+
+#include <cstdio>
+
+#include "bundle/image_store_trace.h"
+
+namespace hlv {
+namespace tp = trace_points::image_store;
+namespace {
+
+// Without a checker no image is accepted, as if its type were not recognised.
+inline constexpr uint32_t kImageNotChecked = 12;
+
+}  // namespace
+
+ImageStore::ImageStore(std::string bundlePath, std::unique_ptr<VoFlUpdateIface> checker)
+    : bundlePath_(std::move(bundlePath)), checker_(std::move(checker)) {}
+
+std::shared_ptr<VoImageFile> ImageStore::getImage(const std::string& fileName) {
+  for (const auto& [name, image] : images_) {
+    if (name == fileName) {
+      trace::emit(tp::kCacheHit, fileName);
+      return image;
+    }
+  }
+  trace::emit(tp::kCacheMiss, fileName);
+  std::shared_ptr<VoImageFile> image = loadImage(fileName);
+  if (!image) return nullptr;
+  images_.emplace_back(fileName, image);
+  const FirmwareVersion& version = image->version();
+  trace::emit(tp::kImageLoaded, image->fileName(), version.major, version.minor, version.build,
+              image->type());
+  return image;
+}
+
+std::shared_ptr<VoImageFile> ImageStore::loadImage(const std::string& fileName) {
+  std::string path = bundlePath_;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += fileName;
+
+  auto image = std::make_shared<VoImageFile>(path);
+  if (image->size() == 0) {
+    std::printf("[!] Couldn't read file '%s' \n", fileName.c_str());
+    trace::emit(tp::kImageNotRead, path);
+    return nullptr;
+  }
+  // Nothing is printed for a rejected image: the adapters that wanted it show "Not available".
+  const uint32_t check = checker_ ? checker_->inspectImage(*image) : kImageNotChecked;
+  if (check != 0) {
+    trace::emit(tp::kImageRejected, image->fileName(), check);
+    return nullptr;
+  }
+  return image;
+}
+
+}  // namespace hlv

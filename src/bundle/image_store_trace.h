@@ -1,0 +1,16 @@
+#pragma once
+
+#include "trace/trace_point.h"
+
+// Points 6 to 10 of the image files' pair; the image file itself uses the others.
+// clang-format off
+#define HLV_IMAGE_STORE_POINTS(X)                                                        \
+  X(kCacheHit, 6, "image {} already loaded", Text)                                       \
+  X(kCacheMiss, 7, "image {} not loaded yet", Text)                                      \
+  X(kImageLoaded, 8, "image {} loaded: version {}.{}.{}, type {}", Text, U32, U32, U32,  \
+    U32)                                                                                 \
+  X(kImageNotRead, 9, "image file {} could not be read", Text)                           \
+  X(kImageRejected, 10, "image {} rejected by the image check: {}", Text, U32)
+// clang-format on
+HLV_TRACE_TABLE(image_store, kComponentApp, file::kImageFile, HLV_IMAGE_STORE_POINTS)
+#undef HLV_IMAGE_STORE_POINTS

@@ -1,0 +1,167 @@
+#include "bundle/image_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/device/trace_capture.h"
+#include "tests/support/fake_updater.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
+namespace hlv {
+namespace {
+
+using test::FakeUpdater;
+
+// A store over a temporary bundle whose checker is a fake the test can set and inspect.
+class ImageStoreTest : public ::testing::Test {
+ protected:
+  ImageStoreTest() {
+    auto checker = std::make_unique<FakeUpdater>();
+    checker_ = checker.get();
+    checker_->imageVersion = {3, 1, 121};
+    checker_->imageType = 1;
+    store_ = std::make_unique<ImageStore>(bundle_.path(), std::move(checker));
+  }
+
+  // getImage with everything it printed.
+  std::shared_ptr<VoImageFile> get(const std::string& name, std::string* printed = nullptr) {
+    ::testing::internal::CaptureStdout();
+    std::shared_ptr<VoImageFile> image = store_->getImage(name);
+    std::fflush(stdout);
+    const std::string output = ::testing::internal::GetCapturedStdout();
+    if (printed != nullptr) *printed = output;
+    return image;
+  }
+
+  test::TempDir bundle_;
+  FakeUpdater* checker_ = nullptr;
+  std::unique_ptr<ImageStore> store_;
+};
+
+struct LoadCase {
+  const char* what;
+  std::function<void(const test::TempDir& bundle)> prepare;
+  std::string name;
+  uint32_t checkResult;
+  bool loaded;
+  std::string printed;
+  int checks;  // times the image check ran
+};
+
+void PrintTo(const LoadCase& c, std::ostream* os) {
+  *os << c.what;
+}
+
+const std::vector<uint8_t> kTwoMegabytes(0x200000, 0xA5);
+
+const LoadCase kLoadCases[] = {
+    {"an accepted file is loaded whole with its version and type",
+     [](const test::TempDir& b) { test::writeBinaryFile(b / "fw.bin", kTwoMegabytes); }, "fw.bin",
+     0, true, "", 1},
+    {"a missing file is reported by the name asked for", [](const test::TempDir&) {}, "none.bin", 0,
+     false, "[!] Couldn't read file 'none.bin' \n", 0},
+    {"an empty file is reported", [](const test::TempDir& b) { test::writeFile(b / "e.bin", ""); },
+     "e.bin", 0, false, "[!] Couldn't read file 'e.bin' \n", 0},
+    {"a directory is no image file",
+     [](const test::TempDir& b) { std::filesystem::create_directories(b / "dir"); }, "dir", 0,
+     false, "[!] Couldn't read file 'dir' \n", 0},
+    {"an empty name names the bundle directory, which is no image file",
+     [](const test::TempDir&) {}, "", 0, false, "[!] Couldn't read file '' \n", 0},
+    {"a file the check rejects is dropped without a word",
+     [](const test::TempDir& b) {
+       test::writeBinaryFile(b / "small.bin", std::vector<uint8_t>(0x100000, 1));
+     },
+     "small.bin", 8, false, "", 1},
+};
+
+class ImageStoreLoad : public ImageStoreTest, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(ImageStoreLoad, GivesOnlyReadableFilesTheCheckAccepts) {
+  const LoadCase& c = GetParam();
+  c.prepare(bundle_);
+  checker_->inspectResult = c.checkResult;
+  std::string printed;
+  const std::shared_ptr<VoImageFile> image = get(c.name, &printed);
+  EXPECT_EQ(printed, c.printed);
+  EXPECT_EQ(checker_->calls.inspectImage, c.checks);
+  ASSERT_EQ(image != nullptr, c.loaded);
+  if (!image) return;
+  ASSERT_EQ(image->size(), kTwoMegabytes.size());
+  EXPECT_EQ(std::vector<uint8_t>(image->data(), image->data() + image->size()), kTwoMegabytes);
+  EXPECT_EQ(image->version(), (FirmwareVersion{3, 1, 121}));
+  EXPECT_EQ(image->type(), 1u);
+  EXPECT_EQ(image->fileName(), c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ImageStoreLoad, ::testing::ValuesIn(kLoadCases));
+
+TEST_F(ImageStoreTest, AnImageAskedForTwiceIsLoadedAndCheckedOnceAndShared) {
+  test::writeBinaryFile(bundle_ / "fw.bin", kTwoMegabytes);
+  test::TraceCapture capture;
+  const std::shared_ptr<VoImageFile> first = get("fw.bin");
+  test::writeFile(bundle_ / "fw.bin", "changed on disk");
+  const std::shared_ptr<VoImageFile> second = get("fw.bin");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(second->size(), kTwoMegabytes.size());
+  EXPECT_EQ(checker_->calls.inspectImage, 1);
+
+  const std::vector<std::string> lines = capture.lines();
+  EXPECT_EQ(test::linesOf(lines, "9248:2:7 ").size(), 1u);
+  EXPECT_EQ(test::linesOf(lines, "9248:2:0 ").size(), 1u) << "the file was read twice";
+  const std::vector<std::string> loaded = test::linesOf(lines, "9248:2:8 ");
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_NE(loaded[0].find("\"fw.bin\" loaded: version 3.1.121, type 1"), std::string::npos)
+      << loaded[0];
+  EXPECT_EQ(test::linesOf(lines, "9248:2:6 ").size(), 1u);
+}
+
+TEST_F(ImageStoreTest, AFailedFileIsTriedAgainAndReportedAgain) {
+  std::string printed;
+  EXPECT_EQ(get("late.bin", &printed), nullptr);
+  EXPECT_EQ(printed, "[!] Couldn't read file 'late.bin' \n");
+  EXPECT_EQ(get("late.bin", &printed), nullptr);
+  EXPECT_EQ(printed, "[!] Couldn't read file 'late.bin' \n");
+
+  test::writeBinaryFile(bundle_ / "late.bin", kTwoMegabytes);
+  EXPECT_NE(get("late.bin", &printed), nullptr);
+  EXPECT_EQ(printed, "");
+}
+
+TEST_F(ImageStoreTest, FilesWithTheSameNameInDifferentFoldersAreDifferentImages) {
+  test::writeBinaryFile(bundle_ / "fw.bin", std::vector<uint8_t>(0x200000, 0x11));
+  test::writeBinaryFile(bundle_ / "sub/fw.bin", std::vector<uint8_t>(0x200000, 0x22));
+  const std::shared_ptr<VoImageFile> inSub = get("sub/fw.bin");
+  const std::shared_ptr<VoImageFile> atTop = get("fw.bin");
+  ASSERT_NE(inSub, nullptr);
+  ASSERT_NE(atTop, nullptr);
+  EXPECT_NE(inSub, atTop);
+  EXPECT_EQ(inSub->data()[0], 0x22);
+  EXPECT_EQ(atTop->data()[0], 0x11);
+  EXPECT_EQ(get("sub/fw.bin"), inSub);
+  EXPECT_EQ(checker_->calls.inspectImage, 2);
+}
+
+TEST(ImageStore, TheBundlePathMayEndWithOrWithoutASlash) {
+  test::TempDir bundle;
+  test::writeBinaryFile(bundle / "fw.bin", kTwoMegabytes);
+  for (const std::string& path : {bundle.path(), bundle.path() + "/"}) {
+    ImageStore store(path, std::make_unique<FakeUpdater>());
+    test::TraceCapture capture;
+    EXPECT_NE(store.getImage("fw.bin"), nullptr) << path;
+    const std::vector<std::string> reading = test::linesOf(capture.lines(), "9248:2:0 ");
+    ASSERT_EQ(reading.size(), 1u);
+    EXPECT_NE(reading[0].find("\"" + bundle.path() + "/fw.bin\""), std::string::npos) << reading[0];
+  }
+}
+
+}  // namespace
+}  // namespace hlv
