@@ -1,10 +1,16 @@
 // Building the session's adapter list, and finding an adapter by the name given with -a.
+#include "app/adapter_list.h"
+
 #include <cstdio>
 
 #include "app/adapter_list_trace.h"
 #include "app/exit_status.h"
+#include "app/image_selection.h"
 #include "app/update_session.h"
+#include "bundle/bdp_lookup.h"
+#include "bundle/image_store.h"
 #include "bundle/update_database.h"
+#include "bundle/vo_image_file.h"
 #include "device/pci_discovery.h"
 
 namespace hlv {
@@ -13,15 +19,79 @@ namespace {
 
 inline constexpr const char* kDatabaseFileName = "updatedata.xml";
 
-// Opens the adapter's update interface and reads its firmware versions and image type into the
-// entry. The adapter update interface is not part of the program yet, so no adapter can be
-// examined.
-bool collectAdapterInfo(AdapterEntry& entry) {
-  (void)entry;
-  return false;
+void markNotAvailable(AdapterEntry& entry) {
+  entry.status = AdapterStatus::NotAvailable;
 }
 
 }  // namespace
+
+bool collectAdapterInfo(AdapterEntry& entry, const UpdaterOpener& openUpdater) {
+  AdapterInfo* adapter = entry.adapter.get();
+  if (adapter == nullptr || !openUpdater(*adapter) || !adapter->updater) {
+    trace::emit(tp::kUpdaterNotOpened, entry.index);
+    return false;
+  }
+  VoFlUpdateIface& updater = *adapter->updater;
+
+  const uint32_t versions =
+      updater.getFirmwareVersions(entry.currentVersion, &entry.previousVersion);
+  if (versions != 0) {
+    std::printf("Couldn't determine firmware version for device: '%s' \n",
+                adapter->interfaceName.c_str());
+    trace::emit(tp::kVersionsUnreadable, entry.index, versions);
+    return false;
+  }
+  const uint32_t type = updater.getAdapterType(entry.imageType);
+  if (type != 0) {
+    std::printf("Couldn't collect information about device: '%s' \n",
+                adapter->interfaceName.c_str());
+    trace::emit(tp::kTypeUnreadable, entry.index, type);
+    return false;
+  }
+  trace::emit(tp::kAdapterExamined, entry.index, entry.currentVersion.major,
+              entry.currentVersion.minor, entry.currentVersion.build, entry.previousVersion.major,
+              entry.previousVersion.minor, entry.previousVersion.build, entry.imageType);
+  return true;
+}
+
+void evaluateAdapter(AdapterEntry& entry) {
+  entry.status = AdapterStatus::Available;
+  const VoImageFile* image = entry.selectedImage.get();
+  if (image == nullptr) {
+    markNotAvailable(entry);
+    trace::emit(tp::kNoImageSelected, entry.index);
+    return;
+  }
+  if (image->type() != entry.imageType) {
+    markNotAvailable(entry);
+    trace::emit(tp::kImageTypeMismatch, entry.index, entry.imageType, image->type());
+    return;
+  }
+  VoFlUpdateIface* updater = entry.adapter ? entry.adapter->updater.get() : nullptr;
+  if (updater == nullptr || !updater->isReady()) {
+    markNotAvailable(entry);
+    trace::emit(tp::kUpdaterNotReady, entry.index);
+    return;
+  }
+  if (!updater->isEligible()) {
+    markNotAvailable(entry);
+    trace::emit(tp::kNotEligible, entry.index);
+    return;
+  }
+  if (const uint32_t key = updater->checkImageKey(*image); key != 0) {
+    markNotAvailable(entry);
+    trace::emit(tp::kImageKeyRejected, entry.index, key);
+    return;
+  }
+  const FirmwareVersion& offered = image->version();
+  if (offered <= entry.currentVersion) {
+    entry.status = AdapterStatus::NotRequired;
+    trace::emit(tp::kNotRequired, entry.index, offered.major, offered.minor, offered.build,
+                entry.currentVersion.major, entry.currentVersion.minor, entry.currentVersion.build);
+    return;
+  }
+  trace::emit(tp::kAvailable, entry.index);
+}
 
 uint32_t UpdateSession::loadAdapters() {
   // 1. The update database, from the tool directory; it lives until the list is built.
@@ -51,13 +121,23 @@ uint32_t UpdateSession::loadAdapters() {
     return kSessionNoAdapterFound;
   }
 
-  // 4. to 6. Each entry is examined on its own; one that cannot be examined is only marked.
+  // 4. and 5. Each entry is examined on its own; one that cannot be examined is only marked.
+  //    Images are loaded and checked once for the whole list; the entries keep theirs when the
+  //    store goes.
+  ImageStore images(toolDirectory_, steps_.makeImageChecker());
+  SystemInfoCache systemInfo;
   for (AdapterEntry& entry : adapters_) {
-    if (!collectAdapterInfo(entry)) {
-      entry.status = AdapterStatus::NotAvailable;
+    if (!collectAdapterInfo(entry, steps_.openUpdater)) {
+      markNotAvailable(entry);
       trace::emit(tp::kEntryNotExamined, entry.index);
       continue;
     }
+    if (!selectImage(entry, *database, images, systemInfo)) {
+      markNotAvailable(entry);
+      trace::emit(tp::kNoImageFor, entry.index);
+      continue;
+    }
+    evaluateAdapter(entry);
   }
   trace::emit(tp::kAdapterListBuilt, static_cast<uint64_t>(adapters_.size()));
   return kSessionSucceeded;

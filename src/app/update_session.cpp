@@ -11,6 +11,7 @@
 #include "app/update_procedure.h"
 #include "app/update_session_trace.h"
 #include "trace/log_directory.h"
+#include "update/direct_flash_update.h"
 
 namespace hlv {
 namespace tp = trace_points::update_session;
@@ -22,6 +23,10 @@ SessionSteps defaultSessionSteps() {
   steps.selectAdapterForUpdate = &selectAdapterForUpdate;
   steps.rollbackSelection = &rollbackSelection;
   steps.updateAdapter = &updateAdapter;
+  steps.openUpdater = &openUpdater;
+  steps.makeImageChecker = []() -> std::unique_ptr<VoFlUpdateIface> {
+    return std::make_unique<DirectFlashUpdate>();
+  };
   return steps;
 }
 

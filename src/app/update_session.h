@@ -12,6 +12,7 @@
 #include "app/adapter_entry.h"
 #include "app/instance_lock.h"
 #include "trace/trace_control.h"
+#include "update/voflupdateiface.h"
 
 namespace hlv {
 
@@ -34,6 +35,10 @@ struct SessionSteps {
   std::function<std::size_t(const std::vector<AdapterEntry>& entries)> selectAdapterForUpdate;
   std::function<uint32_t(UpdateSession& session)> rollbackSelection;
   std::function<uint32_t(const AdapterEntry& entry, const std::string& logDirectory)> updateAdapter;
+  // Used by the program's adapter list: gives an adapter its update interface and answers whether
+  // it is ready, and makes the update interface bound to no adapter that checks image files.
+  std::function<bool(AdapterInfo& adapter)> openUpdater;
+  std::function<std::unique_ptr<VoFlUpdateIface>()> makeImageChecker;
 };
 
 SessionSteps defaultSessionSteps();

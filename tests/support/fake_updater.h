@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,9 @@ class FakeUpdater : public VoFlUpdateIface {
       return 8;
     }
     if (readResult != 0) return readResult;
-    for (std::size_t i = 0; i < flash.size(); ++i) buffer[i] = flash[i];
+    for (std::size_t i = 0; i < flash.size(); ++i)
+      buffer[i] = flash[i];
+    if (lengthAfterRead) required = *lengthAfterRead;
     return 0;
   }
   uint32_t rollbackFirmware() override {
@@ -71,12 +74,12 @@ class FakeUpdater : public VoFlUpdateIface {
   }
   uint32_t checkImageKey(const VoImageFile&) override {
     ++calls.checkImageKey;
-    return 0;
+    return keyResult;
   }
   uint32_t getAdapterType(uint32_t& type) override {
     ++calls.getAdapterType;
-    if (ready) type = adapterType;
-    return 0;
+    if (ready && adapterTypeResult == 0) type = adapterType;
+    return adapterTypeResult;
   }
 
   // Answers.
@@ -88,12 +91,16 @@ class FakeUpdater : public VoFlUpdateIface {
   uint32_t rollbackResult = 0;
   uint32_t versionsResult = 0;
   uint32_t inspectResult = 0;
+  uint32_t keyResult = 0;
+  uint32_t adapterTypeResult = 0;
   uint32_t adapterType = 2;
   FirmwareVersion currentVersion;
   FirmwareVersion previousVersion;
   FirmwareVersion imageVersion;
   uint32_t imageType = 2;
   std::vector<uint8_t> flash;  // what readFlashContents gives
+  // What a successful read leaves as the length; unchanged when none.
+  std::optional<uint32_t> lengthAfterRead;
   std::function<void()> onDestroy;
 
   // What was asked.
