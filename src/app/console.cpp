@@ -5,6 +5,18 @@
 namespace hlv {
 namespace tp = trace_points::console;
 
+std::optional<std::string> readLine(std::FILE* input) {
+  std::string line;
+  int c;
+  while ((c = std::getc(input)) != EOF && c != '\n')
+    line.push_back(static_cast<char>(c));
+  if (std::feof(input) || std::ferror(input)) {
+    trace::emit(tp::kInputEnded, std::ferror(input) != 0);
+    return std::nullopt;
+  }
+  return line;
+}
+
 std::string readAnswer(const char* prompt, bool allowEmpty, std::FILE* input, std::FILE* output) {
   for (;;) {
     if (prompt != nullptr) {
@@ -12,14 +24,9 @@ std::string readAnswer(const char* prompt, bool allowEmpty, std::FILE* input, st
       // The prompt must be on the screen before the program waits for the answer.
       std::fflush(output);
     }
-    std::string line;
-    int c;
-    while ((c = std::getc(input)) != EOF && c != '\n')
-      line.push_back(static_cast<char>(c));
-    if (std::feof(input) || std::ferror(input)) {
-      trace::emit(tp::kInputEnded, std::ferror(input) != 0);
-      return {};
-    }
+    std::optional<std::string> read = readLine(input);
+    if (!read) return {};
+    std::string& line = *read;
     if (line.empty() && !allowEmpty) {
       trace::emit(tp::kEmptyAnswer);
       continue;
@@ -33,6 +40,14 @@ void pressAnyKey(bool silent) {
   trace::emit(tp::kPressAnyKey, silent);
   if (silent) return;
   std::printf("\nPress any key... \n");
+}
+
+bool isConfirmation(std::string answer) {
+  // The program's locale is never changed, so only the ASCII letters have a lower case.
+  for (char& c : answer) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return answer == "y" || answer == "yes";
 }
 
 void traceText(std::string_view text) {

@@ -2,10 +2,15 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace hlv {
+
+// One line of input without its newline. Nothing at end of input or on a read error, and also
+// for a last line that ends without a newline (the stream then reports end of file).
+std::optional<std::string> readLine(std::FILE* input);
 
 // Prints the prompt (when one is given) and reads one line, without its newline. End of input
 // or a read error yields the empty string at once; a last line that ends without a newline
@@ -14,6 +19,9 @@ namespace hlv {
 // others.
 std::string readAnswer(const char* prompt, bool allowEmpty, std::FILE* input = stdin,
                        std::FILE* output = stdout);
+
+// True for "y" or "yes" in any letter case.
+bool isConfirmation(std::string answer);
 
 // Prints "\nPress any key... " and a newline unless silent; it does not wait for a key.
 void pressAnyKey(bool silent);

@@ -29,13 +29,6 @@ inline constexpr unsigned kVersionMajor = 1;
 inline constexpr unsigned kVersionMinor = 8;
 inline constexpr unsigned kVersionBuild = 0;
 
-// The program's locale is never changed, so only the ASCII letters have a lower case.
-void toLowerAscii(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-}
-
 int runProgram(int argc, char** argv) {
   ProgramOptions& options = gProgramOptions;
   trace::emit(tp::kProgramStarted, argc);
@@ -61,10 +54,9 @@ int runProgram(int argc, char** argv) {
   std::puts("Please refer README file for supported systems.\n ");
 
   if (!options.silent) {
-    std::string answer = readAnswer("Proceed with update? (y/n): ", false);
+    const std::string answer = readAnswer("Proceed with update? (y/n): ", false);
     trace::emit(tp::kConfirmationAnswer, answer);
-    toLowerAscii(answer);
-    if (answer != "y" && answer != "yes") {
+    if (!isConfirmation(answer)) {
       trace::emit(tp::kNotConfirmed);
       return kExitFailure;
     }

@@ -20,7 +20,9 @@ SessionSteps defaultSessionSteps() {
   SessionSteps steps;
   steps.loadAdapters = [](UpdateSession& session) { return session.loadAdapters(); };
   steps.showAdapterTable = &showAdapterTable;
-  steps.selectAdapterForUpdate = &selectAdapterForUpdate;
+  steps.selectAdapterForUpdate = [](const std::vector<AdapterEntry>& entries) {
+    return selectAdapterForUpdate(entries);
+  };
   steps.rollbackSelection = &rollbackSelection;
   steps.updateAdapter = &updateAdapter;
   steps.openUpdater = &openUpdater;
