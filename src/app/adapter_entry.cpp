@@ -18,4 +18,9 @@ const std::string& AdapterEntry::name() const {
   return adapter ? adapter->interfaceName : kNoName;
 }
 
+VoFlUpdateIface* AdapterEntry::readyUpdater() const {
+  if (!adapter || !adapter->updater || !adapter->updater->isReady()) return nullptr;
+  return adapter->updater.get();
+}
+
 }  // namespace hlv

@@ -9,8 +9,9 @@
 
 namespace hlv {
 
-struct AdapterInfo;  // device/pci_discovery.h
-class VoImageFile;   // the firmware image file of the update bundle
+struct AdapterInfo;     // device/pci_discovery.h
+class VoImageFile;      // the firmware image file of the update bundle
+class VoFlUpdateIface;  // update/voflupdateiface.h
 
 // Whether the adapter can be updated. Held as an unsigned 32-bit value; anything other than
 // the three below is shown as unknown.
@@ -31,6 +32,8 @@ struct AdapterEntry {
 
   // The adapter's name as the operator sees it (its interface name); empty without an adapter.
   const std::string& name() const;
+  // The adapter's update interface when it has one and it is ready; null otherwise.
+  VoFlUpdateIface* readyUpdater() const;
 
   uint32_t index = 0;                          // position in discovery order, from 0
   std::shared_ptr<VoImageFile> selectedImage;  // shared with the image store

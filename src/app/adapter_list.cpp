@@ -67,8 +67,8 @@ void evaluateAdapter(AdapterEntry& entry) {
     trace::emit(tp::kImageTypeMismatch, entry.index, entry.imageType, image->type());
     return;
   }
-  VoFlUpdateIface* updater = entry.adapter ? entry.adapter->updater.get() : nullptr;
-  if (updater == nullptr || !updater->isReady()) {
+  VoFlUpdateIface* updater = entry.readyUpdater();
+  if (updater == nullptr) {
     markNotAvailable(entry);
     trace::emit(tp::kUpdaterNotReady, entry.index);
     return;

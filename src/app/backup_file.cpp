@@ -1,19 +1,92 @@
 #include "app/backup_file.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <new>
+
 #include "app/backup_file_trace.h"
+#include "update/voflupdateiface.h"
 
 namespace hlv {
 namespace tp = trace_points::backup_file;
+namespace {
+
+// What the flash read answers when the buffer is smaller than the flash.
+inline constexpr uint32_t kBufferTooSmall = 8;
+
+}  // namespace
 
 uint32_t backupAdapterImage(const AdapterEntry& entry, const std::string& directory,
                             const char* suffix) {
-  (void)directory;
-  (void)suffix;
+  std::string name = entry.name();
+  for (char& c : name) {
+    if (c == ' ') c = '_';
+  }
+  std::string path = directory + "image_" + name;
+  if (suffix != nullptr) path += suffix;
+  path += ".bin";
+  const uint32_t result = writeBackupFile(entry, path);
+  if (result != 0) trace::emit(tp::kBackupFailed, entry.index, result);
+  return result;
+}
+
+uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path) {
   trace::emit(tp::kBackupStarted, entry.index);
-  // The flash can only be read through the adapter update interface, which is not part of the
-  // program yet.
-  trace::emit(tp::kBackupFailed, entry.index, kBackupNoUpdateInterface);
-  return kBackupNoUpdateInterface;
+  VoFlUpdateIface* updater = entry.readyUpdater();
+  if (updater == nullptr) {
+    trace::emit(tp::kNoUpdateInterface);
+    return kBackupNoUpdateInterface;
+  }
+
+  // The size first: a read into no buffer answers with the size it needs.
+  uint32_t length = 0;
+  const uint32_t query = updater->readFlashContents(nullptr, 0, length);
+  if (query == kBufferTooSmall) {
+    trace::emit(tp::kFlashSize, length);
+  } else if (query != 0) {
+    trace::emit(tp::kSizeQueryFailed, query);
+    return kBackupNoUpdateInterface;
+  }
+  // A flash of no bytes cannot be restored from: an empty file is no backup.
+  if (length == 0) {
+    trace::emit(tp::kEmptyFlash);
+    return kBackupNoUpdateInterface;
+  }
+
+  const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length]());
+  if (!buffer) {
+    trace::emit(tp::kNoMemory, length);
+    return kBackupNoUpdateInterface;
+  }
+  const uint32_t capacity = length;
+  const uint32_t read = updater->readFlashContents(buffer.get(), capacity, length);
+  if (read != 0) {
+    trace::emit(tp::kReadFailed, read);
+    return kBackupNoUpdateInterface;
+  }
+  if (length < capacity) {
+    trace::emit(tp::kReadShort, length, capacity);
+    return kBackupReadShort;
+  }
+
+  std::FILE* file = std::fopen(path.c_str(), "wbe");
+  if (file == nullptr) {
+    trace::emit(tp::kOpenFailed, path, errno);
+    return kBackupFileNotOpened;
+  }
+  // Written data may sit in the stream's buffer until it is flushed or closed; a disk that is
+  // full shows only then. The backup counts only when every step succeeded.
+  const bool written = std::fwrite(buffer.get(), 1, capacity, file) == capacity &&
+                       std::fflush(file) == 0 && std::ferror(file) == 0;
+  const int writeError = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    trace::emit(tp::kWriteFailed, path, written ? errno : writeError);
+    return kBackupWriteFailed;
+  }
+  trace::emit(tp::kWritten, path);
+  return 0;
 }
 
 }  // namespace hlv

@@ -8,14 +8,19 @@
 
 namespace hlv {
 
-inline constexpr uint32_t kBackupNoUpdateInterface = 4;  // or not ready, or the read failed
+// No update interface, not ready, a flash of size 0, or the flash read failed.
+inline constexpr uint32_t kBackupNoUpdateInterface = 4;
 inline constexpr uint32_t kBackupFileNotOpened = 6;
-inline constexpr uint32_t kBackupWriteFailed = 13;
-inline constexpr uint32_t kBackupReadShort = 15;  // fewer bytes than the flash size announced
+inline constexpr uint32_t kBackupWriteFailed = 13;  // also when flushing or closing fails
+inline constexpr uint32_t kBackupReadShort = 15;    // fewer bytes than the flash size announced
 
 // Saves the flash to directory + "image_" + name (blanks as "_") + suffix + ".bin"; suffix may
-// be null. 0 when the file was written.
+// be null. 0 only when the whole flash is in the file.
 uint32_t backupAdapterImage(const AdapterEntry& entry, const std::string& directory,
                             const char* suffix);
+
+// The file holds exactly the flash contents from offset 0, nothing added; an existing file is
+// overwritten. Nothing is printed.
+uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path);
 
 }  // namespace hlv

@@ -3,8 +3,20 @@
 #include "trace/trace_point.h"
 
 // Points 50 to 69 of the procedures' pair.
-#define HLV_BACKUP_FILE_POINTS(X)                  \
-  X(kBackupStarted, 50, "backup of entry {}", U32) \
-  X(kBackupFailed, 51, "backup of entry {} failed with {}", U32, U32)
+// clang-format off
+#define HLV_BACKUP_FILE_POINTS(X)                                                      \
+  X(kBackupStarted, 50, "backup of entry {}", U32)                                     \
+  X(kBackupFailed, 51, "backup of entry {} failed with {}", U32, U32)                  \
+  X(kNoUpdateInterface, 52, "backup: no ready update interface")                       \
+  X(kFlashSize, 53, "backup: flash of {} bytes", U32)                                  \
+  X(kSizeQueryFailed, 54, "backup: flash size not read: {}", U32)                      \
+  X(kEmptyFlash, 55, "backup: the adapter reports a flash of 0 bytes")                 \
+  X(kNoMemory, 56, "backup: no memory for {} bytes", U32)                              \
+  X(kReadFailed, 57, "backup: flash read failed: {}", U32)                             \
+  X(kReadShort, 58, "backup: read gave {} bytes of {}", U32, U32)                      \
+  X(kOpenFailed, 59, "backup file {} not opened: errno {}", Text, I32)                 \
+  X(kWriteFailed, 60, "backup file {} not written: errno {}", Text, I32)               \
+  X(kWritten, 61, "backup written to {}", Text)
+// clang-format on
 HLV_TRACE_TABLE(backup_file, kComponentApp, file::kProcedures, HLV_BACKUP_FILE_POINTS)
 #undef HLV_BACKUP_FILE_POINTS
