@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "app/adapter_entry.h"
@@ -12,11 +13,17 @@ class UpdateSession;
 
 // The adapter keeps no previous firmware.
 inline constexpr uint32_t kRollbackNotPossible = 2;
+// The operator did not confirm, or quit at the prompt.
+inline constexpr uint32_t kRollbackAborted = 41;
 
-// Table, choice of adapter, then rollbackAdapter. 41 when the operator quits.
-uint32_t rollbackSelection(UpdateSession& session);
+// The table in rollback mode, the choice of adapter (the -a name, or the prompt), then
+// rollbackAdapter. The operator's answers are read from input (standard input in the program).
+uint32_t rollbackSelection(UpdateSession& session, std::FILE* input = stdin);
 
-// Confirmation, backup, rollback, reload and driver restart for one adapter.
-uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirectory);
+// Confirmation, backup, rollback, firmware reload and driver restart for one adapter. The result
+// is that of the rollback itself once the backup is complete; otherwise kRollbackNotPossible,
+// kRollbackAborted or the backup's code, and the adapter is untouched.
+uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirectory,
+                         std::FILE* input = stdin);
 
 }  // namespace hlv

@@ -3,9 +3,20 @@
 #include "trace/trace_point.h"
 
 // Points 30 to 49 of the procedures' pair.
-#define HLV_ROLLBACK_PROCEDURE_POINTS(X)                               \
-  X(kRollbackSelection, 30, "rollback selection over {} entries", U64) \
-  X(kRollbackStarted, 31, "rollback of entry {}", U32)                 \
-  X(kNoPreviousFirmware, 32, "entry {} has no previous firmware to return to", U32)
+// clang-format off
+#define HLV_ROLLBACK_PROCEDURE_POINTS(X)                                                  \
+  X(kRollbackSelection, 30, "rollback selection over {} entries", U64)                    \
+  X(kRollbackStarted, 31, "rollback of entry {}", U32)                                    \
+  X(kNoPreviousFirmware, 32, "entry {} has no previous firmware to return to", U32)       \
+  X(kConfirmationAnswer, 33, "rollback confirmation answer {}", Text)                     \
+  X(kNotConfirmed, 34, "rollback not confirmed")                                          \
+  X(kBackupFailed, 35, "rollback stopped: backup failed with {}", U32)                    \
+  X(kRollbackFailed, 36, "rollback of entry {} failed with {}", U32, U32)                 \
+  X(kReloadFailed, 37, "firmware reload after rollback: {}", U32)                         \
+  X(kDriverRestartFailed, 38, "driver restart failed with {}", U32)                       \
+  X(kRollbackFinished, 39, "rollback of entry {} finished with {}, power cycle needed {}", \
+    U32, U32, Bool)                                                                       \
+  X(kQuit, 40, "operator quit at the rollback prompt")
+// clang-format on
 HLV_TRACE_TABLE(rollback_procedure, kComponentApp, file::kProcedures, HLV_ROLLBACK_PROCEDURE_POINTS)
 #undef HLV_ROLLBACK_PROCEDURE_POINTS

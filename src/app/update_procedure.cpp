@@ -1,16 +1,92 @@
 #include "app/update_procedure.h"
 
+#include <cstdio>
+
+#include "app/backup_file.h"
 #include "app/update_procedure_trace.h"
+#include "bundle/vo_image_file.h"
+#include "device/driver_control.h"
+#include "device/pci_discovery.h"
+#include "update/voflupdateiface.h"
 
 namespace hlv {
 namespace tp = trace_points::update_procedure;
+namespace {
+
+// The image type whose firmware can be restarted without a power cycle.
+inline constexpr uint32_t kReloadableImageType = 1;
+
+}  // namespace
 
 uint32_t updateAdapter(const AdapterEntry& entry, const std::string& logDirectory) {
-  (void)logDirectory;
   trace::emit(tp::kUpdateStarted, entry.index);
-  // The adapter update interface is not part of the program yet: no adapter can be written.
-  trace::emit(tp::kNoUpdateInterface, entry.index);
-  return kUpdateNotPossible;
+  const AdapterInfo* adapter = entry.adapter.get();
+  std::puts("=== ");
+  std::printf("+ Adapter: %s \n", entry.name().c_str());
+  std::printf("|-- HWID:  VEN_%04X&DEV_%04X&SUBSYS_%04X%04X \n", adapter ? adapter->vendorId : 0u,
+              adapter ? adapter->deviceId : 0u, adapter ? adapter->subsystemDeviceId : 0u,
+              adapter ? adapter->subsystemVendorId : 0u);
+
+  // Nothing is written to the flash unless the whole of it is saved first.
+  std::printf("|-- Backing up... ");
+  uint32_t result = backupAdapterImage(entry, logDirectory, nullptr);
+  if (result != 0) {
+    trace::emit(tp::kBackupFailed, result);
+    std::puts("[FAILED] ");
+    std::printf("|-- %s\n===\n \n", "Update stopped: firmware has not been updated");
+    return result;
+  }
+  std::puts("[OK] ");
+
+  std::printf("|-- Updating... ");
+  const VoImageFile* image = entry.selectedImage.get();
+  VoFlUpdateIface* updater = nullptr;
+  if (image == nullptr || image->size() == 0) {
+    trace::emit(tp::kNoImage, entry.index);
+    result = kUpdateNotPossible;
+  } else if ((updater = entry.readyUpdater()) == nullptr) {
+    trace::emit(tp::kNoUpdateInterface, entry.index);
+    result = kUpdateNotPossible;
+  } else {
+    result = updater->update(image->data(), image->size(), entry.macData, entry.phyData);
+  }
+
+  bool needPowerCycle = true;
+  if (result != 0) {
+    trace::emit(tp::kUpdateFailed, result);
+    std::printf("[FAILED : %u] \n", result);
+  } else {
+    trace::emit(tp::kUpdated);
+    std::puts("[OK] ");
+    const FirmwareVersion& version = image->version();
+    std::printf("|-- New firmware version: %u.%u.%u \n", version.major, version.minor,
+                version.build);
+    if (entry.imageType == kReloadableImageType) {
+      std::printf("|-- Trying to reload firmware... ");
+      const uint32_t reload = updater->reloadFirmware(false);
+      trace::emit(tp::kReloadResult, reload);
+      needPowerCycle = reload != 0;
+      std::puts(needPowerCycle ? "[FAILED] " : "[OK] ");
+    } else {
+      // The new firmware of the other type starts only after a power cycle.
+      trace::emit(tp::kReloadNotTried, entry.imageType);
+    }
+  }
+
+  // The driver takes the adapter up again whatever became of the update.
+  std::printf("|-- Restarting device driver... ");
+  const uint32_t restart = adapter ? restartDriver(*adapter) : kStatusDriverRestartFailed;
+  if (restart == kStatusDriverRestarted) {
+    std::puts("[OK] ");
+  } else {
+    trace::emit(tp::kDriverRestartFailed, restart);
+    std::puts("[FAILED] ");
+    needPowerCycle = true;
+  }
+  if (needPowerCycle) std::puts("|-- To complete update process please power cycle your PC. ");
+  trace::emit(tp::kUpdateFinished, entry.index, result, needPowerCycle);
+  std::puts("===\n ");
+  return result;
 }
 
 }  // namespace hlv

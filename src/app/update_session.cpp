@@ -23,7 +23,7 @@ SessionSteps defaultSessionSteps() {
   steps.selectAdapterForUpdate = [](const std::vector<AdapterEntry>& entries) {
     return selectAdapterForUpdate(entries);
   };
-  steps.rollbackSelection = &rollbackSelection;
+  steps.rollbackSelection = [](UpdateSession& session) { return rollbackSelection(session); };
   steps.updateAdapter = &updateAdapter;
   steps.openUpdater = &openUpdater;
   steps.makeImageChecker = []() -> std::unique_ptr<VoFlUpdateIface> {

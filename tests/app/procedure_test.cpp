@@ -1,0 +1,441 @@
+// The per-adapter update and rollback procedures: their console blocks, results, backups and the
+// driver restart, on an adapter with a fake update interface in a fake sysfs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/rollback_procedure.h"
+#include "app/update_procedure.h"
+#include "app/update_session.h"
+#include "bundle/vo_image_file.h"
+#include "device/pci_discovery.h"
+#include "platform/linux_platform.h"
+#include "platform/platform.h"
+#include "tests/support/fake_sysfs.h"
+#include "tests/support/fake_updater.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
+namespace hlv {
+namespace {
+
+using test::FakeUpdater;
+
+constexpr const char* kBdf = "0000:03:00.0";
+
+// One adapter, eth0 at 0000:03:00.0, bound to its driver (unless a case unbinds it), with a fake
+// update interface over a flash of 4 KiB, and the run's log directory.
+class Procedure : public ::testing::Test {
+ protected:
+  Procedure() {
+    test::FakePciFunction function;
+    function.bdf = kBdf;
+    sysfs_.addFunction(function);
+    std::filesystem::create_directories(logDirectory());
+    flash_.resize(0x1000);
+    for (std::size_t i = 0; i < flash_.size(); ++i)
+      flash_[i] = static_cast<uint8_t>(i * 13);
+  }
+
+  std::string logDirectory() const { return root_ / "logs/run/"; }
+
+  AdapterEntry entry(uint32_t imageType, const std::function<void(FakeUpdater&)>& setup,
+                     const std::string& interfaceName = "eth0") {
+    auto info = std::make_unique<AdapterInfo>();
+    info->bdf = kBdf;
+    info->interfaceName = interfaceName;
+    info->sysfsPath = test::FakeSysfs::devicePath(kBdf);
+    info->vendorId = 0x1E9C;
+    info->deviceId = imageType == 2 ? 0x21C3 : 0x20C3;
+    info->subsystemDeviceId = 0x0001;
+    info->subsystemVendorId = 0x1E9C;
+    auto updater = std::make_unique<FakeUpdater>();
+    updater->flash = flash_;
+    updater->adapterType = imageType;
+    setup(*updater);
+    updater_ = updater.get();
+    info->updater = std::move(updater);
+
+    AdapterEntry made(3, std::move(info));
+    made.imageType = imageType;
+    made.currentVersion = {3, 1, 57};
+    made.previousVersion = {3, 0, 9};
+    made.macData = "\xA1\xB2";
+    made.phyData = "\xC3";
+    test::writeFile(root_ / "fw.bin", std::string(0x2000, 'F'));
+    image_ = std::make_shared<VoImageFile>(root_ / "fw.bin");
+    image_->setVersion({3, 1, 121});
+    image_->setType(imageType);
+    made.selectedImage = image_;
+    return made;
+  }
+
+  std::string driverFile(const std::string& name) const {
+    return test::readFile(sysfs_.hostPath("/sys/bus/pci/drivers/halvern/" + name));
+  }
+
+  test::TempDir root_;
+  test::FakeSysfs sysfs_{root_.path()};
+  platform::RootedPlatform machine_{root_.path()};
+  platform::ScopedPlatform installed_{machine_};
+  std::vector<uint8_t> flash_;
+  FakeUpdater* updater_ = nullptr;
+  std::shared_ptr<VoImageFile> image_;
+};
+
+const std::string kUpdateHead =
+    "=== \n"
+    "+ Adapter: eth0 \n"
+    "|-- HWID:  VEN_1E9C&DEV_20C3&SUBSYS_00011E9C \n";
+const std::string kPowerCycle = "|-- To complete update process please power cycle your PC. \n";
+const std::string kBlockEnd = "===\n \n";
+
+struct UpdateCase {
+  const char* what;
+  uint32_t imageType = 1;
+  std::function<void(FakeUpdater&)> adapter = [](FakeUpdater&) {};
+  std::function<void(AdapterEntry&, test::FakeSysfs&)> change = [](AdapterEntry&,
+                                                                   test::FakeSysfs&) {};
+  uint32_t result = 0;
+  std::string output;
+  bool flashWritten = true;
+  bool driverRestarted = true;  // the address was written to unbind and bind
+  bool backupWritten = true;
+};
+
+void PrintTo(const UpdateCase& c, std::ostream* os) {
+  *os << c.what;
+}
+
+const UpdateCase kUpdateCases[] = {
+    {.what = "a type 1 adapter is updated, reloaded and restarted",
+     .output = kUpdateHead +
+               "|-- Backing up... [OK] \n"
+               "|-- Updating... [OK] \n"
+               "|-- New firmware version: 3.1.121 \n"
+               "|-- Trying to reload firmware... [OK] \n"
+               "|-- Restarting device driver... [OK] \n" +
+               kBlockEnd},
+    {.what = "a type 1 adapter whose reload fails asks for a power cycle",
+     .adapter = [](FakeUpdater& u) { u.reloadResult = 31; },
+     .output = kUpdateHead +
+               "|-- Backing up... [OK] \n"
+               "|-- Updating... [OK] \n"
+               "|-- New firmware version: 3.1.121 \n"
+               "|-- Trying to reload firmware... [FAILED] \n"
+               "|-- Restarting device driver... [OK] \n" +
+               kPowerCycle + kBlockEnd},
+    {.what = "a type 2 adapter is not reloaded and asks for a power cycle",
+     .imageType = 2,
+     .output = "=== \n"
+               "+ Adapter: eth0 \n"
+               "|-- HWID:  VEN_1E9C&DEV_21C3&SUBSYS_00011E9C \n"
+               "|-- Backing up... [OK] \n"
+               "|-- Updating... [OK] \n"
+               "|-- New firmware version: 3.1.121 \n"
+               "|-- Restarting device driver... [OK] \n" +
+               kPowerCycle + kBlockEnd},
+    {.what = "a failed update reports its code and still restarts the driver",
+     .adapter = [](FakeUpdater& u) { u.updateResult = 7; },
+     .result = 7,
+     .output = kUpdateHead +
+               "|-- Backing up... [OK] \n"
+               "|-- Updating... [FAILED : 7] \n"
+               "|-- Restarting device driver... [OK] \n" +
+               kPowerCycle + kBlockEnd},
+    {.what = "no image: nothing is written, the driver is restarted",
+     .change = [](AdapterEntry& e, test::FakeSysfs&) { e.selectedImage.reset(); },
+     .result = 3,
+     .output = kUpdateHead +
+               "|-- Backing up... [OK] \n"
+               "|-- Updating... [FAILED : 3] \n"
+               "|-- Restarting device driver... [OK] \n" +
+               kPowerCycle + kBlockEnd,
+     .flashWritten = false},
+    {.what = "a driver restart that fails asks for a power cycle but keeps the result",
+     .change =
+         [](AdapterEntry&, test::FakeSysfs& s) {
+           std::filesystem::remove(s.hostPath("/sys/bus/pci/drivers/halvern/0000:03:00.0"));
+         },
+     .output = kUpdateHead +
+               "|-- Backing up... [OK] \n"
+               "|-- Updating... [OK] \n"
+               "|-- New firmware version: 3.1.121 \n"
+               "|-- Trying to reload firmware... [OK] \n"
+               "|-- Restarting device driver... [FAILED] \n" +
+               kPowerCycle + kBlockEnd,
+     .driverRestarted = false},
+    {.what = "a failed backup stops before the flash is touched",
+     .adapter = [](FakeUpdater& u) { u.flash.clear(); },
+     .result = 4,
+     .output = kUpdateHead + "|-- Backing up... [FAILED] \n"
+                             "|-- Update stopped: firmware has not been updated\n"
+                             "===\n \n",
+     .flashWritten = false,
+     .driverRestarted = false,
+     .backupWritten = false},
+    {.what = "a backup file that cannot be opened stops the update with 6",
+     .change = [](AdapterEntry& e,
+                  test::FakeSysfs&) { e.adapter->interfaceName = "no/such/directory"; },
+     .result = 6,
+     .output = "=== \n"
+               "+ Adapter: no/such/directory \n"
+               "|-- HWID:  VEN_1E9C&DEV_20C3&SUBSYS_00011E9C \n"
+               "|-- Backing up... [FAILED] \n"
+               "|-- Update stopped: firmware has not been updated\n"
+               "===\n \n",
+     .flashWritten = false,
+     .driverRestarted = false,
+     .backupWritten = false},
+};
+
+class UpdateProcedure : public Procedure, public ::testing::WithParamInterface<UpdateCase> {};
+
+TEST_P(UpdateProcedure, PrintsTheBlockAndReturnsTheUpdatesResult) {
+  const UpdateCase& c = GetParam();
+  AdapterEntry adapter = entry(c.imageType, c.adapter);
+  c.change(adapter, sysfs_);
+
+  ::testing::internal::CaptureStdout();
+  const uint32_t result = updateAdapter(adapter, logDirectory());
+  std::fflush(stdout);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
+  EXPECT_EQ(result, c.result);
+
+  EXPECT_EQ(updater_->calls.update, c.flashWritten ? 1 : 0);
+  if (updater_->calls.update == 1) {
+    EXPECT_EQ(updater_->lastImage, image_->data());
+    EXPECT_EQ(updater_->lastImageLength, image_->size());
+    EXPECT_EQ(updater_->lastMacData, "\xA1\xB2");
+    EXPECT_EQ(updater_->lastPhyData, "\xC3");
+  }
+  EXPECT_FALSE(updater_->lastReloadFlag);
+  EXPECT_EQ(driverFile("unbind"), c.driverRestarted ? kBdf : "");
+  EXPECT_EQ(driverFile("bind"), c.driverRestarted ? kBdf : "");
+  const std::string backup = logDirectory() + "image_eth0.bin";
+  EXPECT_EQ(test::fileExists(backup), c.backupWritten);
+  if (c.backupWritten) {
+    EXPECT_EQ(test::readBinaryFile(backup), flash_);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UpdateProcedure, ::testing::ValuesIn(kUpdateCases));
+
+TEST_F(Procedure, AnAdapterWithoutANetworkInterfaceIsUpdatedWithoutADriverRestart) {
+  AdapterEntry adapter = entry(
+      1, [](FakeUpdater&) {}, "unknown");
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(updateAdapter(adapter, logDirectory()), 0u);
+  std::fflush(stdout);
+  const std::string output = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(output.find("|-- Restarting device driver... [OK] \n===\n \n"), std::string::npos)
+      << output;
+  EXPECT_EQ(driverFile("unbind"), "");
+  EXPECT_EQ(test::readBinaryFile(logDirectory() + "image_unknown.bin"), flash_);
+}
+
+const std::string kRollbackHead =
+    "This will restore adapter's firmware to the previous version. \n"
+    "  Current version:\t3.1.57 \n"
+    "  Previous version:\t3.0.9 \n"
+    "[WARNING] This is an experimental feature which may not work correctly. \n"
+    "  Please ONLY use if absolutely necessary, e.g. network adapter not functional after "
+    "firmware update. \n"
+    "Please confirm firmware rollback operation (y/n): ";
+
+struct RollbackCase {
+  const char* what;
+  std::string input;
+  std::function<void(FakeUpdater&)> adapter = [](FakeUpdater&) {};
+  std::function<void(AdapterEntry&, test::FakeSysfs&)> change = [](AdapterEntry&,
+                                                                   test::FakeSysfs&) {};
+  uint32_t result = 0;
+  std::string output;
+  bool rolledBack = true;
+  bool driverRestarted = true;
+  bool backupWritten = true;
+};
+
+void PrintTo(const RollbackCase& c, std::ostream* os) {
+  *os << c.what;
+}
+
+const RollbackCase kRollbackCases[] = {
+    {.what = "a confirmed rollback asks for a power cycle, as no update ran in this run",
+     .input = "y\n",
+     .output = kRollbackHead + "Backing up... [OK] \n"
+                               "Performing firmware rollback on adapter 'eth0'... \n"
+                               "/!\\ Rollback succeeded but firmware could not be restarted \n"
+                               "Restarting device driver... [OK] \n"
+                               "Firmware rollback finished! \n"
+                               "Please power cycle the setup to complete the operation. \n"},
+    {.what = "the answer's letter case does not matter",
+     .input = "YES\n",
+     .output = kRollbackHead + "Backing up... [OK] \n"
+                               "Performing firmware rollback on adapter 'eth0'... \n"
+                               "/!\\ Rollback succeeded but firmware could not be restarted \n"
+                               "Restarting device driver... [OK] \n"
+                               "Firmware rollback finished! \n"
+                               "Please power cycle the setup to complete the operation. \n"},
+    {.what = "an empty answer is asked again",
+     .input = "\nn\n",
+     .result = 41,
+     .output = kRollbackHead + "Please confirm firmware rollback operation (y/n): " +
+               "Firmware rollback aborted. \n",
+     .rolledBack = false,
+     .driverRestarted = false,
+     .backupWritten = false},
+    {.what = "a refusal leaves the adapter alone",
+     .input = "yes please\n",
+     .result = 41,
+     .output = kRollbackHead + "Firmware rollback aborted. \n",
+     .rolledBack = false,
+     .driverRestarted = false,
+     .backupWritten = false},
+    {.what = "end of input is a refusal",
+     .input = "y",
+     .result = 41,
+     .output = kRollbackHead + "Firmware rollback aborted. \n",
+     .rolledBack = false,
+     .driverRestarted = false,
+     .backupWritten = false},
+    {.what = "no previous firmware stops before the question",
+     .input = "y\n",
+     .change = [](AdapterEntry& e, test::FakeSysfs&) { e.previousVersion = {}; },
+     .result = 2,
+     .output = "[!] Backup firmware not found, rollback is not possible. Stopping. \n",
+     .rolledBack = false,
+     .driverRestarted = false,
+     .backupWritten = false},
+    {.what = "a failed backup stops before the flash is touched",
+     .input = "y\n",
+     .adapter = [](FakeUpdater& u) { u.readResult = 15; },
+     .result = 4,
+     .output = kRollbackHead + "Backing up... [FAILED] \n",
+     .rolledBack = false,
+     .driverRestarted = false,
+     .backupWritten = false},
+    {.what = "a failed rollback names the adapter's index and restarts the driver",
+     .input = "y\n",
+     .adapter = [](FakeUpdater& u) { u.rollbackResult = 24; },
+     .result = 24,
+     .output = kRollbackHead + "Backing up... [OK] \n"
+                               "Performing firmware rollback on adapter 'eth0'... \n"
+                               "[!] Rollback failed on adapter #3 \n"
+                               "Restarting device driver... [OK] \n"
+                               "Firmware rollback finished! \n"},
+    {.what = "a failed rollback and driver restart ask for a power cycle",
+     .input = "y\n",
+     .adapter = [](FakeUpdater& u) { u.rollbackResult = 24; },
+     .change =
+         [](AdapterEntry&, test::FakeSysfs& s) {
+           std::filesystem::remove(s.hostPath("/sys/bus/pci/drivers/halvern/0000:03:00.0"));
+         },
+     .result = 24,
+     .output = kRollbackHead + "Backing up... [OK] \n"
+                               "Performing firmware rollback on adapter 'eth0'... \n"
+                               "[!] Rollback failed on adapter #3 \n"
+                               "Restarting device driver... [FAILED] \n"
+                               "Firmware rollback finished! \n"
+                               "Please power cycle the setup to complete the operation. \n",
+     .driverRestarted = false},
+};
+
+class RollbackProcedure : public Procedure, public ::testing::WithParamInterface<RollbackCase> {};
+
+// Feeds the text as the operator's input.
+std::FILE* inputOf(const std::string& text) {
+  std::FILE* in = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), in);
+  std::rewind(in);
+  return in;
+}
+
+TEST_P(RollbackProcedure, ConfirmsBacksUpSwitchesAndRestarts) {
+  const RollbackCase& c = GetParam();
+  AdapterEntry adapter = entry(1, c.adapter);
+  c.change(adapter, sysfs_);
+  std::FILE* in = inputOf(c.input);
+
+  ::testing::internal::CaptureStdout();
+  const uint32_t result = rollbackAdapter(adapter, logDirectory(), in);
+  std::fflush(stdout);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
+  std::fclose(in);
+  EXPECT_EQ(result, c.result);
+
+  EXPECT_EQ(updater_->calls.rollbackFirmware, c.rolledBack ? 1 : 0);
+  EXPECT_EQ(updater_->calls.update, 0);
+  EXPECT_FALSE(updater_->lastReloadFlag);
+  EXPECT_EQ(driverFile("unbind"), c.driverRestarted ? kBdf : "");
+  EXPECT_EQ(driverFile("bind"), c.driverRestarted ? kBdf : "");
+  const std::string backup = logDirectory() + "image_eth0_rollback.bin";
+  EXPECT_EQ(test::fileExists(backup), c.backupWritten);
+  if (c.backupWritten) {
+    EXPECT_EQ(test::readBinaryFile(backup), flash_);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RollbackProcedure, ::testing::ValuesIn(kRollbackCases));
+
+struct SelectionCase {
+  const char* what;
+  std::string adapterName;
+  std::string input;
+  uint32_t result;
+  std::string after;  // printed after the table
+};
+
+void PrintTo(const SelectionCase& c, std::ostream* os) {
+  *os << c.what;
+}
+
+const std::string kSelectPrompt =
+    "Please select an adapter to restore previous firmware version:\n \n"
+    "Enter adapter number or 'q' to quit \n>";
+const std::string kNoPrevious =
+    "[!] Backup firmware not found, rollback is not possible. Stopping. \n";
+
+const SelectionCase kSelectionCases[] = {
+    {"quitting at the prompt gives 41", "", "q\n", 41, kSelectPrompt},
+    {"an adapter without previous firmware can be chosen and stops with 2", "", "2\n", 2,
+     kSelectPrompt + kNoPrevious},
+    {"a name skips the prompt", "eth1", "", 2, kNoPrevious},
+    {"a name that matches no adapter falls back to the prompt", "ETH1", "", 41, kSelectPrompt},
+};
+
+class RollbackSelection : public Procedure, public ::testing::WithParamInterface<SelectionCase> {};
+
+TEST_P(RollbackSelection, ChoosesByNameOrByNumber) {
+  const SelectionCase& c = GetParam();
+  UpdateSession session(root_ / "tool/", SessionOptions{false, true, c.adapterName});
+  session.adapters().push_back(entry(1, [](FakeUpdater&) {}));
+  session.adapters().push_back(entry(
+      1, [](FakeUpdater&) {}, "eth1"));
+  session.adapters().back().index = 1;
+  session.adapters().back().previousVersion = {};
+  std::FILE* in = inputOf(c.input);
+
+  ::testing::internal::CaptureStdout();
+  const uint32_t result = rollbackSelection(session, in);
+  std::fflush(stdout);
+  const std::string output = ::testing::internal::GetCapturedStdout();
+  std::fclose(in);
+
+  EXPECT_EQ(result, c.result);
+  const std::size_t tableEnd = output.find("\n\n");
+  ASSERT_NE(tableEnd, std::string::npos) << output;
+  EXPECT_NE(output.find("Rollback"), std::string::npos) << "not the rollback table:\n" << output;
+  EXPECT_EQ(output.substr(tableEnd + 2), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RollbackSelection, ::testing::ValuesIn(kSelectionCases));
+
+}  // namespace
+}  // namespace hlv
