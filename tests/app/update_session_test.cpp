@@ -15,7 +15,11 @@
 #include <vector>
 
 #include "app/instance_lock.h"
+#include "bundle/vo_image_file.h"
 #include "device/pci_discovery.h"
+#include "platform/linux_platform.h"
+#include "platform/platform.h"
+#include "tests/support/fake_sysfs.h"
 #include "tests/support/fake_updater.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
@@ -328,6 +332,115 @@ TEST_F(SessionTest, TeardownReleasesTheAdaptersBeforeTheSingleInstanceMarker) {
   EXPECT_TRUE(semaphoreAtUpdaterTeardown)
       << "another instance could start while this one still held an adapter";
   EXPECT_EQ(semaphore(), -1);
+}
+
+// Knows the version and type of each image file of the bundle by its name.
+class ImageChecker : public test::FakeUpdater {
+ public:
+  uint32_t inspectImage(VoImageFile& image) override {
+    if (image.fileName() == "fw_t1.bin") {
+      image.setVersion({3, 1, 121});
+      image.setType(1);
+    } else {
+      image.setVersion({4, 0, 0});
+      image.setType(2);
+    }
+    return 0;
+  }
+};
+
+TEST_F(SessionTest, ASilentRunShowsTheTableAndUpdatesEveryAvailableAdapterInTurn) {
+  test::FakeSysfs sysfs(dir_ / "machine");
+  platform::RootedPlatform machine(dir_ / "machine");
+  platform::ScopedPlatform installed(machine);
+  test::writeFile(toolDirectory() + "updatedata.xml", R"(<bdpDatabase>
+  <bdp id="t1"><hwids><id vid="1E9C" did="20C3" sdid="0001" svid="1E9C"/></hwids>
+    <mac>A1</mac><image>fw_t1.bin</image></bdp>
+  <bdp id="t2"><hwids><id vid="1E9C" did="21C3" sdid="0001" svid="1E9C"/></hwids>
+    <image>fw_t2.bin</image></bdp>
+</bdpDatabase>)");
+  test::writeFile(toolDirectory() + "fw_t1.bin", "type 1 image");
+  test::writeFile(toolDirectory() + "fw_t2.bin", "type 2 image");
+  struct Adapter {
+    const char* bdf;
+    const char* name;
+    uint16_t deviceId;
+    FirmwareVersion running;
+  };
+  const Adapter adapters[] = {{"0000:01:00.0", "eth0", 0x20C3, {3, 1, 57}},
+                              {"0000:02:00.0", "eth1", 0x20C3, {3, 1, 121}},
+                              {"0000:03:00.0", "eth2", 0x21C3, {3, 9, 0}}};
+  for (const Adapter& adapter : adapters) {
+    test::FakePciFunction function;
+    function.bdf = adapter.bdf;
+    function.interfaceName = adapter.name;
+    function.deviceId = adapter.deviceId;
+    sysfs.addFunction(function);
+  }
+  const std::vector<uint8_t> flash(0x800, 0x5A);
+  std::vector<test::FakeUpdater*> updaters;
+
+  SessionSteps steps = defaultSessionSteps();
+  steps.openUpdater = [&](AdapterInfo& info) {
+    auto updater = std::make_unique<test::FakeUpdater>();
+    for (const Adapter& adapter : adapters) {
+      if (info.bdf == adapter.bdf) updater->currentVersion = adapter.running;
+    }
+    updater->adapterType = info.deviceId == 0x21C3 ? 2 : 1;
+    updater->flash = flash;
+    updaters.push_back(updater.get());
+    info.updater = std::move(updater);
+    return true;
+  };
+  steps.makeImageChecker = [] { return std::make_unique<ImageChecker>(); };
+
+  UpdateSession session(toolDirectory(), SessionOptions{true, false, ""}, steps);
+  ::testing::internal::CaptureStdout();
+  const uint32_t result = session.run();
+  std::fflush(stdout);
+  const std::string output = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(result, 0u);
+  const std::string rule(4 + 19 + 50, '_');
+  EXPECT_EQ(output,
+            rule + "\n" +
+                "No  Name  Firmware  Update status        Device         MAC address      \n" +
+                rule + "\n" +
+                "1   eth0  3.1.57    Available: 3.1.121   20C3-00011E9C  02:00:00:aa:bb:cc\n"
+                "2   eth1  3.1.121   Not required         20C3-00011E9C  02:00:00:aa:bb:cc\n"
+                "3   eth2  3.9.0     Available: 4.0.0     21C3-00011E9C  02:00:00:aa:bb:cc\n" +
+                rule + "\n\n" +
+                "Silent mode: all devices will be updated \n"
+                " \n"
+                "=== \n"
+                "+ Adapter: eth0 \n"
+                "|-- HWID:  VEN_1E9C&DEV_20C3&SUBSYS_00011E9C \n"
+                "|-- Backing up... [OK] \n"
+                "|-- Updating... [OK] \n"
+                "|-- New firmware version: 3.1.121 \n"
+                "|-- Trying to reload firmware... [OK] \n"
+                "|-- Restarting device driver... [OK] \n"
+                "===\n \n"
+                "=== \n"
+                "+ Adapter: eth2 \n"
+                "|-- HWID:  VEN_1E9C&DEV_21C3&SUBSYS_00011E9C \n"
+                "|-- Backing up... [OK] \n"
+                "|-- Updating... [OK] \n"
+                "|-- New firmware version: 4.0.0 \n"
+                "|-- Restarting device driver... [OK] \n"
+                "|-- To complete update process please power cycle your PC. \n"
+                "===\n \n"
+                "\nFirmware update finished! \n");
+
+  ASSERT_EQ(updaters.size(), 3u);
+  EXPECT_EQ(updaters[0]->calls.update, 1);
+  EXPECT_EQ(updaters[1]->calls.update, 0);
+  EXPECT_EQ(updaters[2]->calls.update, 1);
+  EXPECT_EQ(updaters[0]->lastMacData, "\xA1");
+  EXPECT_EQ(test::readBinaryFile(session.logDirectory() + "image_eth0.bin"), flash);
+  EXPECT_EQ(test::readBinaryFile(session.logDirectory() + "image_eth2.bin"), flash);
+  EXPECT_FALSE(test::fileExists(session.logDirectory() + "image_eth1.bin"));
+  EXPECT_EQ(sysfs.driverFile("halvern", "bind"), "0000:03:00.0");
 }
 
 TEST_F(SessionTest, ALogDirectoryThatCannotBeMadeEndsTheRunWith1) {
