@@ -3,9 +3,9 @@
 #include "app/adapter_table.h"
 #include "app/backup_file.h"
 #include "app/console.h"
+#include "app/driver_restart_step.h"
 #include "app/rollback_procedure_trace.h"
 #include "app/update_session.h"
-#include "device/driver_control.h"
 #include "device/pci_discovery.h"
 #include "update/voflupdateiface.h"
 
@@ -82,16 +82,7 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirect
   }
 
   // The driver is restarted also after a failed rollback.
-  std::printf("Restarting device driver... ");
-  const AdapterInfo* adapter = entry.adapter.get();
-  const uint32_t restart = adapter ? restartDriver(*adapter) : kStatusDriverRestartFailed;
-  if (restart == kStatusDriverRestarted) {
-    std::puts("[OK] ");
-  } else {
-    trace::emit(tp::kDriverRestartFailed, restart);
-    std::puts("[FAILED] ");
-    needPowerCycle = true;
-  }
+  if (!restartDriverStep(entry, "Restarting device driver... ")) needPowerCycle = true;
   std::puts("Firmware rollback finished! ");
   if (needPowerCycle) std::puts("Please power cycle the setup to complete the operation. ");
   trace::emit(tp::kRollbackFinished, entry.index, result, needPowerCycle);

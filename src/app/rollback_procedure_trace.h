@@ -13,7 +13,6 @@
   X(kBackupFailed, 35, "rollback stopped: backup failed with {}", U32)                    \
   X(kRollbackFailed, 36, "rollback of entry {} failed with {}", U32, U32)                 \
   X(kReloadFailed, 37, "firmware reload after rollback: {}", U32)                         \
-  X(kDriverRestartFailed, 38, "driver restart failed with {}", U32)                       \
   X(kRollbackFinished, 39, "rollback of entry {} finished with {}, power cycle needed {}", \
     U32, U32, Bool)                                                                       \
   X(kQuit, 40, "operator quit at the rollback prompt")

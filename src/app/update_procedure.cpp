@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "app/backup_file.h"
+#include "app/driver_restart_step.h"
 #include "app/update_procedure_trace.h"
 #include "bundle/vo_image_file.h"
-#include "device/driver_control.h"
 #include "device/pci_discovery.h"
 #include "update/voflupdateiface.h"
 
@@ -74,15 +74,7 @@ uint32_t updateAdapter(const AdapterEntry& entry, const std::string& logDirector
   }
 
   // The driver takes the adapter up again whatever became of the update.
-  std::printf("|-- Restarting device driver... ");
-  const uint32_t restart = adapter ? restartDriver(*adapter) : kStatusDriverRestartFailed;
-  if (restart == kStatusDriverRestarted) {
-    std::puts("[OK] ");
-  } else {
-    trace::emit(tp::kDriverRestartFailed, restart);
-    std::puts("[FAILED] ");
-    needPowerCycle = true;
-  }
+  if (!restartDriverStep(entry, "|-- Restarting device driver... ")) needPowerCycle = true;
   if (needPowerCycle) std::puts("|-- To complete update process please power cycle your PC. ");
   trace::emit(tp::kUpdateFinished, entry.index, result, needPowerCycle);
   std::puts("===\n ");

@@ -13,7 +13,6 @@
   X(kUpdated, 75, "firmware written")                                                     \
   X(kReloadResult, 76, "firmware reload: {}", U32)                                        \
   X(kReloadNotTried, 77, "no firmware reload for image type {}", U32)                     \
-  X(kDriverRestartFailed, 78, "driver restart failed with {}", U32)                       \
   X(kUpdateFinished, 79, "update of entry {} finished with {}, power cycle needed {}", U32, \
     U32, Bool)
 // clang-format on
