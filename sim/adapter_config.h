@@ -15,7 +15,11 @@ enum class SfdpRevision : uint8_t { k1_0, k1_6 };
 struct AdapterTimings {
   uint64_t registerReadNs = 1000;
   uint64_t registerWriteNs = 250;
-  uint64_t engineTransferNs = 1000;   // one started word of the command engine
+  // One started word of the command engine: busy for this long, plus up to engineJitterNs more
+  // (drawn from engineJitterSeed), so that a poll of the busy bit sees it set for several reads.
+  uint64_t engineTransferNs = 3000;
+  uint64_t engineJitterNs = 0;
+  uint64_t engineJitterSeed = 1;
   uint64_t pageProgramNs = 700000;    // one page program
   uint64_t sectorEraseNs = 45000000;  // a 4 KiB erase
   uint64_t blockEraseNs = 150000000;  // a 64 KiB erase
