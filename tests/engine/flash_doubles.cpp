@@ -136,6 +136,7 @@ namespace {
 sim::AdapterConfig configFor(uint32_t jedecId) {
   sim::AdapterConfig config;
   config.jedecId = jedecId;
+  config.timings = sim::quickTimings();
   return config;
 }
 }  // namespace
@@ -147,6 +148,7 @@ EmulatedFlash::EmulatedFlash(uint32_t jedecId)
 
 EmulatedFlash::~EmulatedFlash() {
   flash.reset();  // releases the flash interface before the adapter goes
+  expectCleanRegisterTraffic(adapter, "the emulated flash");
 }
 
 void EmulatedFlash::load(const std::vector<uint8_t>& bytes) {

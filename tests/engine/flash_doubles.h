@@ -12,6 +12,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "flashctl/voflashcontrolinterface.h"
 #include "sim/emulated_adapter.h"
+#include "tests/sim/register_traffic.h"
 
 namespace hlv::test {
 
@@ -84,7 +85,8 @@ class FlashDecorator : public VoFlashControlInterface {
   std::map<FlashCall::Kind, std::pair<int, int>> failures_;  // kind -> (calls left, count)
 };
 
-// An emulated adapter with the real flash layer on it, initialised.
+// An emulated adapter (quick busy times) with the real flash layer on it, initialised. Its
+// teardown asserts clean register traffic.
 class EmulatedFlash {
  public:
   explicit EmulatedFlash(uint32_t jedecId = 0xEF6015);

@@ -8,6 +8,7 @@
 #include "engine/flash_layout.h"
 #include "engine/ncb.h"
 #include "shared/crc16.h"
+#include "tests/engine/flash_doubles.h"
 #include "tools/hlvimage/image_builder.h"
 
 namespace hlv::test {
@@ -17,9 +18,7 @@ namespace {
 sim::AdapterConfig quickConfig(uint32_t jedecId) {
   sim::AdapterConfig config;
   config.jedecId = jedecId;
-  config.timings.pageProgramNs = 2000;
-  config.timings.sectorEraseNs = 4000;
-  config.timings.blockEraseNs = 8000;
+  config.timings = sim::quickTimings();
   return config;
 }
 
@@ -92,6 +91,7 @@ UpdateBench::UpdateBench(uint32_t jedecId)
 
 UpdateBench::~UpdateBench() {
   flash_.reset();  // releases the flash interface before the adapter goes
+  expectCleanRegisterTraffic(*adapter_, "the update bench");
 }
 
 void UpdateBench::load(const std::vector<uint8_t>& bytes) {

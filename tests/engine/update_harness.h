@@ -19,7 +19,9 @@
 namespace hlv::test {
 
 // An emulated adapter (busy times shortened, so that a sweep of many runs stays quick; the
-// part is still busy after every program and erase) with the real flash layer on it.
+// part is still busy after every program and erase long enough to catch a command sent too
+// early) with the real flash layer on it. Its teardown asserts that the adapter counted no
+// protocol violation and no access to a register nobody claims, over its whole life.
 class UpdateBench {
  public:
   explicit UpdateBench(uint32_t jedecId = 0xEF6015);

@@ -12,6 +12,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
 #include "tests/flashctl/recording_registers.h"
+#include "tests/sim/register_traffic.h"
 
 namespace hlv {
 namespace {
@@ -34,6 +35,11 @@ struct Bench {
     EXPECT_TRUE(flash->init());
     recorder->accesses.clear();
   }
+  // The interface is closed first, so that what closing it does is counted as well.
+  ~Bench() {
+    flash.reset();
+    test::expectCleanRegisterTraffic(*adapter, "the flash bench", provoked);
+  }
   uint8_t statusOpcode() const { return static_cast<uint8_t>(flash->params().rdsrOpcode); }
   std::vector<uint8_t> flashBytes(uint32_t address, uint32_t length) const {
     const auto begin = adapter->flash().begin() + address;
@@ -45,6 +51,7 @@ struct Bench {
   std::unique_ptr<sim::EmulatedAdapter> adapter;
   std::unique_ptr<test::RecordingRegisters> recorder;
   std::unique_ptr<VoApiFlashControl> flash;
+  std::vector<sim::Violation> provoked;  // kinds a fault test causes on purpose
 };
 
 struct Part {
@@ -278,9 +285,15 @@ TEST(Faults, PowerCutInTheMiddleOfAWriteFailsAndKeepsWhatWasProgrammed) {
 
 TEST(Faults, EraseFailsWhenTheAdapterLosesPowerRightAfterTheCommand) {
   Bench bench(0xEF6015);
+  std::fill_n(bench.adapter->flash().begin(), 0x20000, 0x00);
   bench.adapter->cutPowerAfter(1);
   EXPECT_FALSE(bench.flash->eraseSector(0x2000));
   EXPECT_FALSE(bench.flash->eraseBlock(0x10000));
+  // The first erase reached the part before the power went; the second never did.
+  EXPECT_EQ(bench.flashBytes(0x2000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
+  EXPECT_EQ(bench.flashBytes(0x1FFF, 1), std::vector<uint8_t>{0x00});
+  EXPECT_EQ(bench.flashBytes(0x3000, 1), std::vector<uint8_t>{0x00});
+  EXPECT_EQ(bench.flashBytes(0x10000, 0x10000), std::vector<uint8_t>(0x10000, 0x00));
 }
 
 TEST(Faults, StuckEngineFailsIdentificationAfterABoundedPoll) {
@@ -296,18 +309,28 @@ TEST(Faults, StuckEngineFailsIdentificationAfterABoundedPoll) {
 
 TEST(Faults, StuckPartEndsReadsAndWritesWithAStatusTimeout) {
   Bench bench(0xEF6015);
+  // The erase sends its first write enable before it waits for the part.
+  bench.provoked = {sim::Violation::kCommandWhilePartBusy};
+  std::fill_n(bench.adapter->flash().begin(), 0x2000, 0x00);
   bench.adapter->setPartStuck(true);
-  std::vector<uint8_t> buffer(16);
+  std::vector<uint8_t> buffer(16, 0xEE);
   uint32_t done = 0;
   const uint64_t before = bench.clock.now();
   EXPECT_FALSE(bench.flash->read(0, buffer.data(), 16, done));
-  // Ten units of 78125 counted accesses, five counted per status pass of about 3.25 us.
+  EXPECT_EQ(done, 0u);
+  // Ten units of 78125 counted accesses: each status pass counts 4 plus its busy reads and
+  // takes a command write, a read per busy microsecond, the idle read and the data read.
+  const uint64_t busyReads = sim::AdapterTimings{}.engineTransferNs / 1000;
+  const uint64_t passNs = 250 + (busyReads + 2) * 1000;
+  const uint64_t expectedMs = 10 * 78125 / (4 + busyReads) * passNs / 1000000;
   const uint64_t elapsedMs = (bench.clock.now() - before) / 1000000;
-  EXPECT_GT(elapsedMs, 400u);
-  EXPECT_LT(elapsedMs, 600u);
+  EXPECT_GT(elapsedMs, expectedMs * 9 / 10);
+  EXPECT_LT(elapsedMs, expectedMs * 11 / 10);
   EXPECT_FALSE(bench.flash->write(0, buffer.data(), 16, done));
   EXPECT_FALSE(bench.flash->eraseSector(0));
   EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+  EXPECT_EQ(bench.flashBytes(0, 0x2000), std::vector<uint8_t>(0x2000, 0x00));
+  EXPECT_EQ(buffer, std::vector<uint8_t>(16, 0xEE)) << "nothing read";
 }
 
 TEST(Faults, StatusTimeoutOfZeroAllowsOneStatusRead) {
@@ -319,34 +342,60 @@ TEST(Faults, StatusTimeoutOfZeroAllowsOneStatusRead) {
   EXPECT_EQ(bench.recorder->startedOpcodes(), std::vector<uint8_t>{0x05});
 }
 
-// The engine goes busy for good after a given number of register accesses.
-void jamEngineAfter(Bench& bench, std::size_t accesses) {
-  bench.recorder->afterAccess = [&bench, accesses] {
-    if (bench.recorder->accesses.size() == accesses) bench.adapter->setEngineStuck(true);
+// The engine goes busy for good right after the n-th word started with this command word (the
+// phase of the sequence a fault hits, whatever the chunking around it).
+void jamEngineAtWord(Bench& bench, uint32_t commandWord, int n) {
+  bench.recorder->afterAccess = [&bench, commandWord, n, seen = 0]() mutable {
+    const test::RegisterAccess& last = bench.recorder->accesses.back();
+    if (last.write && last.offset == reg::kFlashCommand && last.value == commandWord &&
+        ++seen == n) {
+      bench.adapter->setEngineStuck(true);
+    }
   };
 }
 
+// An engine that stays busy in the middle of a keep-open word cannot be told to release chip
+// select; closing the interface does it.
+const std::vector<sim::Violation> kStuckEngineEffects = {
+    sim::Violation::kTransferWhileEngineBusy, sim::Violation::kRegisterWriteWhileEngineBusy,
+    sim::Violation::kChipSelectHeldAtClose};
+
 TEST(Faults, EngineStuckInTheMiddleOfAReadFailsTheRead) {
   Bench bench(0xEF6015);
-  // Well inside the word loop of a 64-byte read.
-  jamEngineAfter(bench, 40);
-  std::vector<uint8_t> buffer(64);
+  bench.provoked = kStuckEngineEffects;
+  std::copy_n(pattern(64, 3).begin(), 64, bench.adapter->flash().begin());
+  // The third continued word of a 64-byte read never ends.
+  jamEngineAtWord(bench, bench.flash->params().readContinueCommand, 3);
+  std::vector<uint8_t> buffer(64, 0xEE);
   uint32_t done = 0;
   EXPECT_FALSE(bench.flash->read(0, buffer.data(), 64, done));
-  EXPECT_LT(done, 64u);
+  EXPECT_EQ(done, 8u) << "the two words that ended";
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 8), pattern(8, 3));
+  EXPECT_EQ(bench.flashBytes(0, 64), pattern(64, 3));
 }
 
 TEST(Faults, EngineStuckInTheMiddleOfAProgramFailsTheWrite) {
   Bench bench(0xEF6015);
-  jamEngineAfter(bench, 40);
+  bench.provoked = kStuckEngineEffects;
+  // The third continued word of the first page's program never ends.
+  jamEngineAtWord(bench, bench.flash->params().programContinueCommand, 3);
   const std::vector<uint8_t> data = pattern(64, 5);
   uint32_t done = 0;
   EXPECT_FALSE(bench.flash->write(0, data.data(), 64, done));
   EXPECT_EQ(done, 0u);
+  bench.flash.reset();
+  // Closing the interface released chip select after the first twelve bytes: the part may have
+  // programmed those, and nothing else.
+  const std::vector<uint8_t> head = bench.flashBytes(0, 12);
+  EXPECT_TRUE(head == std::vector<uint8_t>(data.begin(), data.begin() + 12) ||
+              head == std::vector<uint8_t>(12, 0xFF));
+  EXPECT_EQ(bench.flashBytes(12, 0x1000 - 12), std::vector<uint8_t>(0x1000 - 12, 0xFF));
 }
 
 TEST(Faults, EngineStuckAfterTheEraseCommandFailsTheErase) {
   Bench bench(0xEF6015);
+  bench.provoked = kStuckEngineEffects;
+  std::fill_n(bench.adapter->flash().begin(), 0x3000, 0x00);
   bench.recorder->afterAccess = [&bench] {
     const test::RegisterAccess& last = bench.recorder->accesses.back();
     if (last.write && last.offset == reg::kFlashCommand && last.value == 0x8020) {
@@ -354,6 +403,10 @@ TEST(Faults, EngineStuckAfterTheEraseCommandFailsTheErase) {
     }
   };
   EXPECT_FALSE(bench.flash->eraseSector(0x1000));
+  // The erase command itself went out.
+  EXPECT_EQ(bench.flashBytes(0x1000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
+  EXPECT_EQ(bench.flashBytes(0, 0x1000), std::vector<uint8_t>(0x1000, 0x00));
+  EXPECT_EQ(bench.flashBytes(0x2000, 0x1000), std::vector<uint8_t>(0x1000, 0x00));
 }
 
 }  // namespace

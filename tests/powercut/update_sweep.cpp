@@ -231,7 +231,6 @@ void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
     if (!checkInterrupted(left, c, log, step)) continue;
 
     bench.restart();
-    bench.adapter().resetStats();
     const FlashUpdateStatus status = updateFirmware(bench.flash(), c.input());
     const std::vector<uint8_t> result = bench.contents();
     if (!checkUpdated(status, readAsReader(result), log, step, c)) continue;
