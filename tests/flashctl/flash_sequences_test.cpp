@@ -26,9 +26,14 @@ std::vector<uint8_t> pattern(uint32_t length, uint8_t seed) {
 
 // An emulated adapter with an initialised flash control object on it, seen through a recorder.
 struct Bench {
-  explicit Bench(uint32_t jedecId, bool protectedAtPowerOn = false) {
-    config.jedecId = jedecId;
-    config.protectedAtPowerOn = protectedAtPowerOn;
+  explicit Bench(uint32_t jedecId, bool protectedAtPowerOn = false)
+      : Bench([&] {
+          sim::AdapterConfig c;
+          c.jedecId = jedecId;
+          c.protectedAtPowerOn = protectedAtPowerOn;
+          return c;
+        }()) {}
+  explicit Bench(const sim::AdapterConfig& c) : config(c) {
     adapter = std::make_unique<sim::EmulatedAdapter>(config, clock);
     recorder = std::make_unique<test::RecordingRegisters>(*adapter);
     flash = std::make_unique<VoApiFlashControl>(recorder.get());
@@ -267,6 +272,157 @@ INSTANTIATE_TEST_SUITE_P(ReadyBitParts, SplitFirstUnit,
                          testing::Values(SplitUnitCase{"Type1", 0x1F2400, 0x800},
                                          SplitUnitCase{"Type9", 0x1F2701, 0x1000}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Erases the unit at `address` when the part has an erase, programs `data` there (three
+// pages from an odd offset) and reads it back: the whole job of the flash layer.
+void eraseProgramAndReadBack(Bench& bench, uint32_t address, const std::vector<uint8_t>& data) {
+  VoApiFlashControl& flash = *bench.flash;
+  if (flash.sectorSize != 0) {
+    ASSERT_TRUE(flash.eraseSector(address));
+  } else if (flash.blockEraseSupported) {
+    ASSERT_TRUE(flash.eraseBlock(address));
+  }
+  uint32_t done = 0;
+  ASSERT_TRUE(flash.write(address + 3, data.data(), static_cast<uint32_t>(data.size()), done));
+  EXPECT_EQ(done, data.size());
+  std::vector<uint8_t> back(data.size());
+  ASSERT_TRUE(flash.read(address + 3, back.data(), static_cast<uint32_t>(back.size()), done));
+  EXPECT_EQ(back, data);
+  EXPECT_EQ(bench.flashBytes(address + 3, static_cast<uint32_t>(data.size())), data);
+}
+
+struct TablePart {
+  const char* name;
+  uint32_t jedecId;
+  bool sfdp = false;
+  bool volatileStatus = false;
+  bool locked = false;
+};
+
+void PrintTo(const TablePart& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Every part the emulated adapter carries, and the protection and SFDP variants the flash layer
+// has to unlock or to read its parameters from.
+const TablePart kTableParts[] = {
+    {"ShortId651F", sim::kShortIdPart},
+    {"Type1_1F2400", 0x1F2400},
+    {"Type2_1F240001", 0x1F240001},
+    {"Type3_202010", 0x202010},
+    {"Type4_1F4301", 0x1F4301},
+    {"Type5_1F4401", 0x1F4401},
+    {"Type6_202013", 0x202013},
+    {"Type7_C22013", 0xC22013},
+    {"Type8_C22313", 0xC22313},
+    {"Type9_1F2701", 0x1F2701},
+    {"Type10_C22016", 0xC22016},
+    {"Type11_EF4016", 0xEF4016},
+    {"Type12_EF6015", 0xEF6015},
+    {"Type13_EF3013", 0xEF3013},
+    {"Type14_014016", 0x014016},
+    {"Sfdp16_EF7016", 0xEF7016, true},
+    {"Sfdp16VolatileStatus", 0xEF7016, true, true},
+    {"Type12Locked", 0xEF6015, false, false, true},
+    {"Sfdp16VolatileStatusLocked", 0xEF7016, true, true, true},
+};
+
+class EveryPart : public testing::TestWithParam<TablePart> {};
+
+TEST_P(EveryPart, ErasesProgramsAndReadsWithoutAnyViolation) {
+  const TablePart& c = GetParam();
+  sim::AdapterConfig config;
+  config.jedecId = c.jedecId;
+  config.sfdp = c.sfdp;
+  config.volatileStatusWriteEnable = c.volatileStatus;
+  config.protectedAtPowerOn = c.locked;
+  config.timings = sim::quickTimings();
+  Bench bench(config);
+  ASSERT_TRUE(bench.flash->initialized());
+  const uint32_t unit = bench.flash->sectorSize != 0 ? bench.flash->sectorSize
+                                                     : bench.flash->blockSize;
+  const uint32_t address = unit != 0 ? 2 * unit : 0x8000;
+  eraseProgramAndReadBack(bench, address, pattern(3 * bench.flash->pageSize - 5, 0x21));
+  // The teardown asserts no violation and no unclaimed access.
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EveryPart, testing::ValuesIn(kTableParts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct EngineBusyCase {
+  const char* name;
+  uint64_t busyUs;
+  uint64_t jitterUs;
+};
+
+void PrintTo(const EngineBusyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// The flash layer polls the busy bit at most 21 times: a word busy for 20 reads still ends in
+// time, with any jitter that stays below that.
+const EngineBusyCase kEngineBusyCases[] = {
+    {"OneRead", 1, 0},
+    {"SeveralReads", 3, 0},
+    {"JustUnderThePollLimit", 20, 0},
+    {"JitteredUpToThePollLimit", 2, 18},
+};
+
+class EngineBusyTime : public testing::TestWithParam<std::tuple<EngineBusyCase, Part>> {};
+
+TEST_P(EngineBusyTime, SequencesWaitForEveryWord) {
+  const auto& [busy, part] = GetParam();
+  sim::AdapterConfig config;
+  config.jedecId = part.jedecId;
+  config.timings = sim::quickTimings();
+  config.timings.engineTransferNs = busy.busyUs * 1000;
+  config.timings.engineJitterNs = busy.jitterUs * 1000;
+  config.timings.engineJitterSeed = 3;
+  Bench bench(config);
+  ASSERT_TRUE(bench.flash->initialized());
+  const uint32_t unit =
+      bench.flash->sectorSize != 0 ? bench.flash->sectorSize : bench.flash->blockSize;
+  eraseProgramAndReadBack(bench, unit != 0 ? unit : 0x4000,
+                          pattern(2 * bench.flash->pageSize + 9, 0x33));
+}
+
+INSTANTIATE_TEST_SUITE_P(Polls, EngineBusyTime,
+                         testing::Combine(testing::ValuesIn(kEngineBusyCases),
+                                          testing::ValuesIn(kParts)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
+
+TEST(EngineBusyTime, AWordBusyForTheWholePollFailsEverySequenceAndChangesNothing) {
+  constexpr uint64_t kAtThePollLimitNs = 21000;  // 21 busy reads
+  {
+    sim::VirtualClock clock;
+    sim::AdapterConfig config;
+    config.timings.engineTransferNs = kAtThePollLimitNs;
+    sim::EmulatedAdapter adapter(config, clock);
+    {
+      VoApiFlashControl flash(&adapter);
+      EXPECT_FALSE(flash.init()) << "identification gives up";
+      EXPECT_EQ(flash.flashType(), kFlashPartUnknown);
+    }
+    test::expectCleanRegisterTraffic(adapter, "identification at the poll limit");
+  }
+  Bench bench(0xEF6015);
+  std::fill_n(bench.adapter->flash().begin(), 0x2000, 0x00);
+  bench.adapter->engine().setTransferTime(kAtThePollLimitNs);
+  std::vector<uint8_t> buffer(64, 0xEE);
+  uint32_t done = 99;
+  EXPECT_FALSE(bench.flash->read(0x100, buffer.data(), 64, done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(64, 0xEE));
+  const std::vector<uint8_t> data = pattern(64, 1);
+  EXPECT_FALSE(bench.flash->write(0x1000, data.data(), 64, done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_FALSE(bench.flash->eraseSector(0x1000));
+  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+  EXPECT_EQ(bench.flashBytes(0, 0x2000), std::vector<uint8_t>(0x2000, 0x00));
+}
 
 // Faults: each must end in a failure, never in a success that left the flash wrong.
 
