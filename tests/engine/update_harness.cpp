@@ -22,12 +22,6 @@ sim::AdapterConfig quickConfig(uint32_t jedecId) {
   return config;
 }
 
-std::string hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
-}
-
 // Explicit addresses for the components, packed on 256-byte steps from `start`.
 std::array<std::optional<uint32_t>, 5> packedFrom(uint32_t start,
                                                   const std::array<uint32_t, 5>& sizes) {
@@ -108,63 +102,6 @@ void UpdateBench::restart() {
   adapter_->restorePower();
   flash_ = std::make_unique<VoApiFlashControl>(adapter_.get());
   EXPECT_TRUE(flash_->init()) << "after power came back";
-}
-
-FlashReading readAsReader(std::span<const uint8_t> flash) {
-  FlashReading reading;
-  if (flash.size() < kFlashLayoutSize) {
-    reading.problem = "flash smaller than the layout";
-    return reading;
-  }
-  const ConstHalvernNcb ncb0(flash.data() + kNcb0Address);
-  const ConstHalvernNcb ncb1(flash.data() + kNcb1Address);
-  if (!ncb0.active() && !ncb1.active()) {
-    reading.problem = "no active block";
-    return reading;
-  }
-  const ConstHalvernNcb ncb = ncb0.active() ? ncb0 : ncb1;
-  reading.activeAddress = ncb0.active() ? kNcb0Address : kNcb1Address;
-  const std::string which = "block at " + hex(reading.activeAddress);
-  if (const FlashUpdateStatus status = validateNcb(ncb, false); status != kStatusSuccess) {
-    reading.problem = which + " is invalid (" + std::to_string(status) + ")";
-    return reading;
-  }
-  auto bytes = [&](NcbComponent component) {
-    const NcbRegion region = ncb.component(component);
-    return flash.subspan(region.offset, region.size);
-  };
-  for (NcbComponent component : kAllNcbComponents) {
-    const NcbRegion region = ncb.component(component);
-    if (region.end() > kFlashLayoutSize) {
-      reading.problem = which + ": " + ncbComponentName(component) + " outside the flash";
-      return reading;
-    }
-  }
-  struct Check {
-    const char* name;
-    uint16_t computed;
-    uint16_t recorded;
-  };
-  const Check checks[] = {
-      {"MAC", crc16(bytes(NcbComponent::kMacPart2), crc16(bytes(NcbComponent::kMacPart1))),
-       ncb.macCrc()},
-      {"PHY", crc16(bytes(NcbComponent::kPhyPart2), crc16(bytes(NcbComponent::kPhyPart1))),
-       ncb.phyCrc()},
-      {"option ROM", crc16(bytes(NcbComponent::kRom)), ncb.romCrc()},
-  };
-  for (const Check& check : checks) {
-    if (check.computed != check.recorded) {
-      reading.problem = which + ": " + check.name + " does not match its CRC";
-      return reading;
-    }
-  }
-  if (ncb.macPart2Size() < kMinMacPart2Size ||
-      parseFirmwareVersion(bytes(NcbComponent::kMacPart2), reading.version) != kStatusSuccess) {
-    reading.problem = which + ": no firmware version";
-    return reading;
-  }
-  reading.usable = true;
-  return reading;
 }
 
 FlashUpdateInput UpdateCase::input() const {

@@ -14,6 +14,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
 #include "sim/virtual_clock.h"
+#include "tests/engine/reference_layout.h"
 #include "tools/hlvimage/image_spec.h"
 
 namespace hlv::test {
@@ -48,17 +49,6 @@ class UpdateBench {
   std::unique_ptr<sim::EmulatedAdapter> adapter_;
   std::unique_ptr<VoApiFlashControl> flash_;
 };
-
-// What a reader of the flash finds: the block it takes (NCB0 when active, else NCB1 when
-// active), whether that block is valid and every component it describes matches its CRC, and
-// the firmware version.
-struct FlashReading {
-  bool usable = false;
-  std::string problem;  // why not, when not usable
-  uint32_t activeAddress = 0;
-  FirmwareVersion version;
-};
-FlashReading readAsReader(std::span<const uint8_t> flash);
 
 // One update to run: the flash before, the image, and what is passed with it.
 struct UpdateCase {
