@@ -136,11 +136,9 @@ void FlashCommandEngine::interfaceControlWritten() {
 }
 
 void FlashCommandEngine::startWord(uint32_t command) {
-  if (!interfaceEnabled()) {
-    // Nothing is shifted before the open sequence has set the interface up.
-    stats_.record(Violation::kInterfaceNotEnabled);
-    return;
-  }
+  // A word started before the open sequence has set the interface up is counted; it is still
+  // carried out, so that whatever else it does wrong is counted too.
+  if (!interfaceEnabled()) stats_.record(Violation::kInterfaceNotEnabled);
   ++stats_.transfers;
   const uint32_t addressBytes = format_ & reg::kFlashFormatAddressBytesMask;
   const uint32_t dummyBytes =

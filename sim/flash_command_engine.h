@@ -1,7 +1,8 @@
 // The adapter's flash command engine: an SPI master behind six registers.
 //
-// The engine works only once the open sequence has set it up: the setup register holds its
-// setup value and the interface control register has its enable bit. Writing the command
+// The engine is meant to work only once the open sequence has set it up: the setup register
+// holds its setup value and the interface control register has its enable bit (a word started
+// before is counted, and still carried out). Writing the command
 // register with the start bit then begins a word: for a new command the engine asserts chip
 // select and sends the opcode, then the address bytes (the low bytes of the address register,
 // most significant first), the dummy bytes and the data bytes that the format register asks

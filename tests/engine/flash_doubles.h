@@ -70,6 +70,9 @@ class FlashDecorator : public VoFlashControlInterface {
   // The n-th call of that kind from now on (1 = the next one) and the `count` - 1 after it fail
   // without reaching the part.
   void failCalls(FlashCall::Kind kind, int n, int count = 1);
+  // The same, counting only the calls at addresses in [begin, end): a fault named by the part of
+  // the flash it hits (the phase of an update), whatever the calls before it.
+  void failCallsIn(FlashCall::Kind kind, uint32_t begin, uint32_t end, int n, int count = 1);
   // Reads that cover this flash address return the byte inverted.
   std::optional<uint32_t> corruptReadAt;
   // Writes that cover this flash address program the byte inverted.
@@ -79,10 +82,16 @@ class FlashDecorator : public VoFlashControlInterface {
   std::vector<FlashCall> callsOf(FlashCall::Kind kind) const;
 
  private:
-  bool shouldFail(FlashCall::Kind kind);
+  struct Failure {
+    uint32_t begin;
+    uint32_t end;
+    int left;   // calls in the range until the first that fails
+    int count;  // calls that fail
+  };
+  bool shouldFail(FlashCall::Kind kind, uint32_t address);
 
   VoFlashControlInterface& inner_;
-  std::map<FlashCall::Kind, std::pair<int, int>> failures_;  // kind -> (calls left, count)
+  std::map<FlashCall::Kind, Failure> failures_;
 };
 
 // An emulated adapter (quick busy times) with the real flash layer on it, initialised. Its
