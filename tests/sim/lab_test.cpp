@@ -210,6 +210,11 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
                            "modifying_transfers = 0\n", "violations = 0\n", "power_cut = no\n"}) {
     EXPECT_NE(untouched.find(line), std::string::npos) << line << untouched;
   }
+  for (std::size_t i = 0; i < kViolationKinds; ++i) {
+    const std::string line =
+        "violations_" + std::string(violationName(static_cast<Violation>(i))) + " = 0\n";
+    EXPECT_NE(untouched.find(line), std::string::npos) << line << untouched;
+  }
   const std::string cut = test::readFile(lab / "adapters/0000:04:00.0/stats");
   EXPECT_NE(cut.find("erases_4k = 1\n"), std::string::npos) << cut;
   EXPECT_NE(cut.find("modifying_transfers = 1\n"), std::string::npos) << cut;
