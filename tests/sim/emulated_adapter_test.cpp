@@ -43,6 +43,12 @@ AdapterConfig part(uint32_t jedecId, bool locked = false) {
   return config;
 }
 
+AdapterConfig quick() {
+  AdapterConfig config;
+  config.timings = quickTimings();
+  return config;
+}
+
 constexpr uint32_t kStandardPart = 0xEF6015;  // 2 MiB, status opcode 0x05
 constexpr uint32_t kReadyBitPart = 0x1F2400;  // status opcode 0xD7, no write enable
 
@@ -126,6 +132,25 @@ const WrongSequence kWrongSequences[] = {
        r.adapter.write32(reg::kFlashCommand, 0x0003);
      },
      nullptr},
+    // The quick timings of the test benches still leave the part busy for the next command of
+    // a sequence that forgot to wait.
+    {"WriteEnableRightAfterAProgramWithQuickTimings", Violation::kCommandWhilePartBusy,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.program(0x100, 0);
+       r.raw.writeEnable();
+     },
+     [](Rig& r) { EXPECT_EQ(r.at(0x100), 0x00); }, quick()},
+    {"StatusWriteRightAfterAnEraseWithQuickTimings", Violation::kCommandWhilePartBusy,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.erase(0xD8, 0x10000);
+       r.raw.format(1, 0, 0);
+       r.raw.address(0);
+       r.raw.start(0x01);
+       r.raw.waitEngine();
+     },
+     [](Rig& r) { EXPECT_EQ(r.at(0x10000), 0xFF); }, quick()},
     {"ReadWhileThePartErases", Violation::kCommandWhilePartBusy,
      [](Rig& r) {
        r.raw.writeEnable();
