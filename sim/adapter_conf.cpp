@@ -62,6 +62,19 @@ bool parseCount(std::string_view value, uint64_t& out) {
   return ec == std::errc() && end == value.data() + value.size();
 }
 
+constexpr uint64_t kMaxConfiguredMicroseconds = 1000000;
+
+bool parseMicroseconds(std::string_view value, uint64_t least, uint64_t& nanoseconds) {
+  uint64_t us = 0;
+  if (!parseCount(value, us) || us < least || us > kMaxConfiguredMicroseconds) return false;
+  nanoseconds = us * 1000;
+  return true;
+}
+
+std::string microseconds(uint64_t nanoseconds) {
+  return std::to_string(nanoseconds / 1000);
+}
+
 struct Key {
   std::string_view name;
   std::string_view expected;  // what the value must look like, for the error message
@@ -113,6 +126,18 @@ const std::vector<Key>& keys() {
        [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.engineStuck); }},
       {"part_stuck", "yes or no",
        [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.partStuck); }},
+      {"engine_busy_us", "a decimal count of microseconds from 1 to 1000000",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseMicroseconds(v, 1, c.timings.engineTransferNs);
+       }},
+      {"engine_jitter_us", "a decimal count of microseconds from 0 to 1000000",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseMicroseconds(v, 0, c.timings.engineJitterNs);
+       }},
+      {"engine_seed", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseCount(v, c.timings.engineJitterSeed);
+       }},
   };
   return table;
 }
@@ -159,6 +184,14 @@ bool parseAdapterConf(std::string_view text, AdapterConfig& config, std::string&
             std::to_string(partModelFor(config).capacity) + " bytes)";
     return false;
   }
+  if (config.protectedAtPowerOn && !partModelFor(config).usesWriteEnable()) {
+    // Such a part has no status write: the program could never unlock it, and a lab built
+    // with it could never be written.
+    error = "protected = yes on the part " + formatJedecId(config.jedecId) +
+            ", which reports ready in bit 7 of its status and has no status write: nothing "
+            "could ever unlock it";
+    return false;
+  }
   return true;
 }
 
@@ -177,6 +210,13 @@ std::string formatAdapterConf(const AdapterConfig& config) {
     text += "power_cut_after = " + std::to_string(*config.powerCutAfter) + "\n";
   if (config.engineStuck) text += "engine_stuck = yes\n";
   if (config.partStuck) text += "part_stuck = yes\n";
+  const AdapterTimings defaults;
+  if (config.timings.engineTransferNs != defaults.engineTransferNs)
+    text += "engine_busy_us = " + microseconds(config.timings.engineTransferNs) + "\n";
+  if (config.timings.engineJitterNs != defaults.engineJitterNs)
+    text += "engine_jitter_us = " + microseconds(config.timings.engineJitterNs) + "\n";
+  if (config.timings.engineJitterSeed != defaults.engineJitterSeed)
+    text += "engine_seed = " + std::to_string(config.timings.engineJitterSeed) + "\n";
   return text;
 }
 

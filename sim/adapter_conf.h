@@ -9,6 +9,10 @@
 //   power_cut_after  N: power lost after the N-th program or erase command of a run
 //   engine_stuck     yes/no: the command engine stays busy
 //   part_stuck       yes/no: the flash part stays busy
+//   engine_busy_us   N: microseconds a started word of the command engine stays busy
+//   engine_jitter_us N: up to this many microseconds more per word, drawn from engine_seed
+//   engine_seed      N: the seed of that jitter
+// A ready-bit part (no status write) cannot be protected: nothing could unlock it.
 // Unknown keys and bad values are errors.
 #pragma once
 

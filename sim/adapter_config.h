@@ -15,12 +15,28 @@ enum class SfdpRevision : uint8_t { k1_0, k1_6 };
 struct AdapterTimings {
   uint64_t registerReadNs = 1000;
   uint64_t registerWriteNs = 250;
-  uint64_t engineTransferNs = 1000;   // one started word of the command engine
+  // One started word of the command engine: busy for this long, plus up to engineJitterNs more
+  // (drawn from engineJitterSeed), so that a poll of the busy bit sees it set for several reads.
+  uint64_t engineTransferNs = 3000;
+  uint64_t engineJitterNs = 0;
+  uint64_t engineJitterSeed = 1;
   uint64_t pageProgramNs = 700000;    // one page program
   uint64_t sectorEraseNs = 45000000;  // a 4 KiB erase
   uint64_t blockEraseNs = 150000000;  // a 64 KiB erase
   uint64_t writeStatusNs = 2000000;   // a status register write
 };
+
+// Busy times of the part cut to tens of microseconds, for runs where time is not what is
+// tested: still long enough that a command sent before the part reports ready is caught, as the
+// command engine's own busy time and a status poll take a few microseconds each.
+inline AdapterTimings quickTimings() {
+  AdapterTimings timings;
+  timings.pageProgramNs = 40000;
+  timings.sectorEraseNs = 80000;
+  timings.blockEraseNs = 160000;
+  timings.writeStatusNs = 20000;
+  return timings;
+}
 
 struct AdapterConfig {
   // What the part answers to the JEDEC identification, as the bytes read in order: 0xEF6015 is

@@ -26,6 +26,14 @@ std::string_view violationName(Violation kind) {
       return "command_changed_in_open_transfer";
     case Violation::kAddressBeyondCapacity:
       return "address_beyond_capacity";
+    case Violation::kUnknownOpcode:
+      return "unknown_opcode";
+    case Violation::kChipSelectHeldAtClose:
+      return "chip_select_held_at_close";
+    case Violation::kInterfaceNotEnabled:
+      return "interface_not_enabled";
+    case Violation::kAddressOutOfStep:
+      return "address_out_of_step";
   }
   return "unknown";
 }

@@ -20,10 +20,14 @@ enum class Violation : uint8_t {
   kUnalignedErase,                // erase address not at the start of its unit
   kFormatMismatch,                // transfer format that does not fit the opcode
   kCommandChangedInOpenTransfer,  // a continuing word with another opcode or direction
-  kAddressBeyondCapacity,         // a read, program or erase starting past the part's end
+  kAddressBeyondCapacity,         // a read, program or erase reaching past the part's end
+  kUnknownOpcode,                 // an opcode the part does not know (identification probes aside)
+  kChipSelectHeldAtClose,         // the interface disabled while a keep-open word held chip select
+  kInterfaceNotEnabled,           // a word started before the interface was set up and enabled
+  kAddressOutOfStep,              // a continuing word after the address was moved off the transfer
 };
 
-inline constexpr std::size_t kViolationKinds = 11;
+inline constexpr std::size_t kViolationKinds = 15;
 
 // Name of a violation kind as used in the stats file ("violations_<name>").
 std::string_view violationName(Violation kind);

@@ -8,6 +8,10 @@ namespace {
 constexpr uint32_t kMaxDataBytes = 4;
 constexpr uint32_t kCommandIdentity = reg::kFlashCommandOpcodeMask | reg::kFlashCommandProgram;
 
+uint32_t addressMask(uint32_t addressBytes) {
+  return addressBytes == 0 ? 0 : 0xFFFFFFFFu >> (32 - 8 * addressBytes);
+}
+
 }  // namespace
 
 FlashCommandEngine::FlashCommandEngine(SpiFlashPart& part, const AdapterConfig& config,
@@ -16,6 +20,8 @@ FlashCommandEngine::FlashCommandEngine(SpiFlashPart& part, const AdapterConfig& 
       clock_(clock),
       stats_(stats),
       transferNs_(config.timings.engineTransferNs),
+      jitterNs_(config.timings.engineJitterNs),
+      jitterState_(config.timings.engineJitterSeed),
       stuck_(config.engineStuck) {}
 
 bool FlashCommandEngine::claims(uint32_t offset) const {
@@ -34,10 +40,27 @@ void FlashCommandEngine::powerOn() {
   busyUntil_ = 0;
   open_ = false;
   openCommand_ = 0;
+  addressWrittenWhileOpen_ = false;
 }
 
 bool FlashCommandEngine::busy() const {
   return stuck_ || clock_.now() < busyUntil_;
+}
+
+bool FlashCommandEngine::interfaceEnabled() const {
+  return interfaceSetup_ == reg::kFlashInterfaceSetupValue &&
+         (interfaceControl_ & reg::kFlashInterfaceEnable) != 0;
+}
+
+uint64_t FlashCommandEngine::wordTime() {
+  if (jitterNs_ == 0) return transferNs_;
+  // splitmix64: a fixed sequence for each seed, so that a run can be repeated.
+  jitterState_ += 0x9E3779B97F4A7C15ull;
+  uint64_t z = jitterState_;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return transferNs_ + z % (jitterNs_ + 1);
 }
 
 uint32_t FlashCommandEngine::read(uint32_t offset) {
@@ -63,27 +86,23 @@ uint32_t FlashCommandEngine::read(uint32_t offset) {
 }
 
 void FlashCommandEngine::write(uint32_t offset, uint32_t value) {
-  if (offset == reg::kFlashCommand) {
-    if ((value & reg::kFlashCommandStart) == 0) {
-      command_ = value;
-      return;
-    }
-    if (busy()) {
+  if (busy()) {
+    if (offset == reg::kFlashCommand && (value & reg::kFlashCommandStart) != 0) {
       // The engine is still shifting the previous word: this start is lost.
       stats_.record(Violation::kTransferWhileEngineBusy);
       return;
     }
-    command_ = value;
-    startWord(value);
-    return;
-  }
-  if (busy() &&
-      (offset == reg::kFlashAddress || offset == reg::kFlashData || offset == reg::kFlashFormat)) {
+    // Any other register of the engine changed under a running word garbles it.
     stats_.record(Violation::kRegisterWriteWhileEngineBusy);
   }
   switch (offset) {
+    case reg::kFlashCommand:
+      command_ = value;
+      if ((value & reg::kFlashCommandStart) != 0) startWord(value);
+      break;
     case reg::kFlashAddress:
       address_ = value;
+      if (open_) addressWrittenWhileOpen_ = true;
       break;
     case reg::kFlashData:
       data_ = value;
@@ -93,16 +112,33 @@ void FlashCommandEngine::write(uint32_t offset, uint32_t value) {
       break;
     case reg::kFlashInterfaceControl:
       interfaceControl_ = value;
+      interfaceControlWritten();
       break;
     case reg::kFlashInterfaceSetup:
       interfaceSetup_ = value;
+      interfaceControlWritten();
       break;
     default:
       break;
   }
 }
 
+void FlashCommandEngine::interfaceControlWritten() {
+  if (!open_) return;
+  // The interface is being closed (or reconfigured) in the middle of a command: chip select
+  // was left asserted. Disabling the interface releases it, and the part acts on what it got.
+  stats_.record(Violation::kChipSelectHeldAtClose);
+  if (!interfaceEnabled()) {
+    open_ = false;
+    addressWrittenWhileOpen_ = false;
+    part_.deselect();
+  }
+}
+
 void FlashCommandEngine::startWord(uint32_t command) {
+  // A word started before the open sequence has set the interface up is counted; it is still
+  // carried out, so that whatever else it does wrong is counted too.
+  if (!interfaceEnabled()) stats_.record(Violation::kInterfaceNotEnabled);
   ++stats_.transfers;
   const uint32_t addressBytes = format_ & reg::kFlashFormatAddressBytesMask;
   const uint32_t dummyBytes =
@@ -120,28 +156,40 @@ void FlashCommandEngine::startWord(uint32_t command) {
     if ((command & kCommandIdentity) != openCommand_) {
       stats_.record(Violation::kCommandChangedInOpenTransfer);
     }
+    if (addressWrittenWhileOpen_) {
+      const uint32_t mask = addressMask(openAddressBytes_);
+      if (((address_ ^ (openAddress_ + openMoved_)) & mask) != 0) {
+        stats_.record(Violation::kAddressOutOfStep);
+      }
+      addressWrittenWhileOpen_ = false;
+    }
   } else {
     part_.select();
-    part_.exchange(static_cast<uint8_t>(command & reg::kFlashCommandOpcodeMask));
+    part_.exchange(static_cast<uint8_t>(command & reg::kFlashCommandOpcodeMask), BytePhase::kOpcode);
     for (uint32_t i = addressBytes; i > 0; --i) {
-      part_.exchange(static_cast<uint8_t>(address_ >> (8 * (i - 1))));
+      part_.exchange(static_cast<uint8_t>(address_ >> (8 * (i - 1))), BytePhase::kAddress);
     }
     for (uint32_t i = 0; i < dummyBytes; ++i)
-      part_.exchange(0x00);
+      part_.exchange(0x00, BytePhase::kDummy);
     openCommand_ = command & kCommandIdentity;
+    openAddress_ = address_;
+    openAddressBytes_ = addressBytes;
+    openMoved_ = 0;
+    addressWrittenWhileOpen_ = false;
   }
   for (uint32_t i = 0; i < dataBytes; ++i) {
     const uint32_t shift = 8 * i;
     if (programming) {
-      part_.exchange(static_cast<uint8_t>(data_ >> shift));
+      part_.exchange(static_cast<uint8_t>(data_ >> shift), BytePhase::kDataOut);
     } else {
-      const uint8_t in = part_.exchange(0x00);
+      const uint8_t in = part_.exchange(0x00, BytePhase::kDataIn);
       data_ = (data_ & ~(0xFFu << shift)) | static_cast<uint32_t>(in) << shift;
     }
   }
+  openMoved_ += dataBytes;
   open_ = (command & reg::kFlashCommandKeepOpen) != 0;
   if (!open_) part_.deselect();
-  busyUntil_ = clock_.now() + transferNs_;
+  busyUntil_ = clock_.now() + wordTime();
 }
 
 }  // namespace hlv::sim

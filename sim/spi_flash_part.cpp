@@ -30,8 +30,6 @@ constexpr uint8_t kReadyBitLocked = 0x02;
 constexpr uint8_t kReadyBitBinaryPages = 0x01;
 
 constexpr uint32_t kAddressBytes = 3;
-// received_ before the opcode has arrived.
-constexpr uint32_t kNoOpcodeYet = UINT32_MAX;
 constexpr uint32_t kFirstUnitSplitPages = 8;
 
 }  // namespace
@@ -39,12 +37,12 @@ constexpr uint32_t kFirstUnitSplitPages = 8;
 SpiFlashPart::SpiFlashPart(FlashPartModel model, const AdapterConfig& config, VirtualClock& clock,
                            std::span<uint8_t> storage, AdapterStats& stats)
     : model_(std::move(model)),
-      protectedAtPowerOn_(config.protectedAtPowerOn),
       timings_(config.timings),
       clock_(clock),
       storage_(storage),
       stats_(stats),
-      stuck_(config.partStuck) {
+      stuck_(config.partStuck),
+      nonVolatileProtection_(config.protectedAtPowerOn ? kStatusLockBits : 0) {
   HLV_ASSERT(storage_.size() == model_.capacity, "storage.size() == capacity");
   if (model_.sfdp) sfdpArea_ = buildSfdpArea(model_);
   pageBuffer_.assign(model_.pageSize, 0xFF);
@@ -54,11 +52,11 @@ SpiFlashPart::SpiFlashPart(FlashPartModel model, const AdapterConfig& config, Vi
 void SpiFlashPart::powerOn() {
   selected_ = false;
   command_ = Command::kIgnored;
-  received_ = 0;
+  opcodeReceived_ = false;
   busyUntil_ = 0;
   writeEnable_ = false;
   statusWriteUnlocked_ = false;
-  protectionBits_ = protectedAtPowerOn_ ? kStatusLockBits : 0;
+  protectionBits_ = nonVolatileProtection_;
 }
 
 bool SpiFlashPart::busy() const {
@@ -67,6 +65,10 @@ bool SpiFlashPart::busy() const {
 
 bool SpiFlashPart::locked() const {
   return (protectionBits_ & kStatusLockBits) != 0;
+}
+
+bool SpiFlashPart::lockedAtPowerOn() const {
+  return (nonVolatileProtection_ & kStatusLockBits) != 0;
 }
 
 uint8_t SpiFlashPart::statusByte() const {
@@ -109,60 +111,155 @@ SpiFlashPart::Command SpiFlashPart::decode(uint8_t opcode) const {
   return Command::kIgnored;
 }
 
+SpiFlashPart::Frame SpiFlashPart::frameOf(Command command) {
+  using enum DataPhase;
+  switch (command) {
+    case Command::kRead:
+      return {kAddressBytes, 0, kIn};
+    case Command::kFastRead:
+    case Command::kSfdp:
+      return {kAddressBytes, 1, kIn};
+    case Command::kProgram:
+      return {kAddressBytes, 0, kOut};
+    case Command::kErase:
+      return {kAddressBytes, 0, kNone};
+    case Command::kWriteStatus:
+      // The new status is the one byte after the opcode, which the engine sends from its address
+      // register; a data phase (whichever way) is not how this part's status is written.
+      return {1, 0, kNone};
+    case Command::kReadStatus:
+    case Command::kJedecId:
+    case Command::kShortId:
+      return {0, 0, kIn};
+    case Command::kWriteEnable:
+    case Command::kWriteDisable:
+    case Command::kStatusWriteEnable:
+    case Command::kIgnored:
+      break;
+  }
+  return {0, 0, kNone};
+}
+
+bool SpiFlashPart::identificationProbe(uint8_t opcode) {
+  return opcode == kOpShortId || opcode == kOpJedecId || opcode == kOpSfdp;
+}
+
 void SpiFlashPart::select() {
   selected_ = true;
   command_ = Command::kIgnored;
   opcode_ = 0;
+  opcodeReceived_ = false;
+  broken_ = false;
+  addressReceived_ = 0;
+  dummyReceived_ = 0;
+  dataReceived_ = 0;
+  beyondEndCounted_ = false;
   address_ = 0;
   dataBytes_ = 0;
   crossedPage_ = false;
   std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
-  received_ = kNoOpcodeYet;
+}
+
+void SpiFlashPart::takeOpcode(uint8_t opcode) {
+  opcodeReceived_ = true;
+  opcode_ = opcode;
+  command_ = decode(opcode);
+  if (command_ == Command::kIgnored) {
+    // A part that does not know an identification opcode leaves the line high, which is how
+    // the probe finds out; any other unknown opcode is a command that goes nowhere.
+    if (!identificationProbe(opcode)) stats_.record(Violation::kUnknownOpcode);
+    return;
+  }
+  if (busy() && command_ != Command::kReadStatus) {
+    // A busy part answers nothing but its status.
+    stats_.record(Violation::kCommandWhilePartBusy);
+    command_ = Command::kIgnored;
+  }
+}
+
+bool SpiFlashPart::framedAsExpected(BytePhase phase) const {
+  const Frame frame = frameOf(command_);
+  switch (phase) {
+    case BytePhase::kOpcode:
+      return false;
+    case BytePhase::kAddress:
+      return dummyReceived_ == 0 && dataReceived_ == 0 && addressReceived_ < frame.addressBytes;
+    case BytePhase::kDummy:
+      return addressReceived_ == frame.addressBytes && dataReceived_ == 0 &&
+             dummyReceived_ < frame.dummyBytes;
+    case BytePhase::kDataOut:
+    case BytePhase::kDataIn:
+      return addressReceived_ == frame.addressBytes && dummyReceived_ == frame.dummyBytes &&
+             frame.data == (phase == BytePhase::kDataOut ? DataPhase::kOut : DataPhase::kIn);
+  }
+  return false;
+}
+
+bool SpiFlashPart::frameComplete() const {
+  const Frame frame = frameOf(command_);
+  return addressReceived_ == frame.addressBytes && dummyReceived_ == frame.dummyBytes &&
+         (frame.data == DataPhase::kNone || dataReceived_ > 0);
+}
+
+void SpiFlashPart::framingBroken() {
+  if (!broken_) stats_.record(Violation::kFormatMismatch);
+  broken_ = true;
 }
 
 uint8_t SpiFlashPart::readArrayByte(uint32_t index) {
   ++stats_.bytesRead;
-  return storage_[(address_ + index) % model_.capacity];
+  const uint64_t at = static_cast<uint64_t>(address_) + index;
+  if (at >= model_.capacity && !beyondEndCounted_) {
+    // The part wraps to its start, which a read of the whole array never needs.
+    stats_.record(Violation::kAddressBeyondCapacity);
+    beyondEndCounted_ = true;
+  }
+  return storage_[at % model_.capacity];
 }
 
-uint8_t SpiFlashPart::exchange(uint8_t mosi) {
+uint8_t SpiFlashPart::exchange(uint8_t mosi, BytePhase phase) {
   if (!selected_) return 0xFF;
-  if (received_ == kNoOpcodeYet) {
-    received_ = 0;
-    opcode_ = mosi;
-    command_ = decode(mosi);
-    if (busy() && command_ != Command::kReadStatus) {
-      // A busy part answers nothing but its status.
-      stats_.record(Violation::kCommandWhilePartBusy);
-      command_ = Command::kIgnored;
-    }
+  if (!opcodeReceived_) {
+    if (phase != BytePhase::kOpcode) return 0xFF;
+    takeOpcode(mosi);
     return 0xFF;
   }
-  const uint32_t position = received_++;
-  const bool addressed = command_ == Command::kRead || command_ == Command::kFastRead ||
-                         command_ == Command::kProgram || command_ == Command::kErase ||
-                         command_ == Command::kSfdp;
-  if (addressed && position < kAddressBytes) {
-    address_ = address_ << 8 | mosi;
-    if (position + 1 == kAddressBytes && command_ != Command::kSfdp &&
-        address_ >= model_.capacity) {
-      stats_.record(Violation::kAddressBeyondCapacity);
-    }
+  if (command_ == Command::kIgnored || broken_) return 0xFF;
+  if (!framedAsExpected(phase)) {
+    framingBroken();
     return 0xFF;
   }
+  switch (phase) {
+    case BytePhase::kOpcode:
+      return 0xFF;
+    case BytePhase::kAddress:
+      ++addressReceived_;
+      address_ = address_ << 8 | mosi;
+      if (addressReceived_ == kAddressBytes && command_ != Command::kSfdp &&
+          address_ >= model_.capacity) {
+        stats_.record(Violation::kAddressBeyondCapacity);
+        beyondEndCounted_ = true;
+      }
+      if (command_ == Command::kWriteStatus) newStatus_ = mosi;
+      return 0xFF;
+    case BytePhase::kDummy:
+      ++dummyReceived_;
+      return 0xFF;
+    case BytePhase::kDataOut:
+    case BytePhase::kDataIn:
+      break;
+  }
+  const uint32_t index = dataReceived_++;
   switch (command_) {
     case Command::kRead:
-      return readArrayByte(position - kAddressBytes);
     case Command::kFastRead:
-      if (position == kAddressBytes) return 0xFF;  // dummy byte
-      return readArrayByte(position - kAddressBytes - 1);
+      return readArrayByte(index);
     case Command::kSfdp: {
-      if (position == kAddressBytes) return 0xFF;  // dummy byte
-      const uint64_t index = static_cast<uint64_t>(address_) + (position - kAddressBytes - 1);
-      return index < sfdpArea_.size() ? sfdpArea_[index] : 0xFF;
+      const uint64_t at = static_cast<uint64_t>(address_) + index;
+      return at < sfdpArea_.size() ? sfdpArea_[at] : 0xFF;
     }
     case Command::kProgram: {
-      const uint32_t offset = address_ % model_.pageSize + (position - kAddressBytes);
+      const uint32_t offset = address_ % model_.pageSize + index;
       if (offset >= model_.pageSize) crossedPage_ = true;
       pageBuffer_[offset % model_.pageSize] = mosi;
       ++dataBytes_;
@@ -170,13 +267,11 @@ uint8_t SpiFlashPart::exchange(uint8_t mosi) {
     }
     case Command::kReadStatus:
       return statusByte();
-    case Command::kWriteStatus:
-      if (position == 0) newStatus_ = mosi;
-      return 0xFF;
     case Command::kJedecId:
-      return position < model_.idBytes.size() ? model_.idBytes[position] : 0x00;
+      return index < model_.idBytes.size() ? model_.idBytes[index] : 0x00;
     case Command::kShortId:
-      return position < model_.idBytes.size() ? model_.idBytes[position] : 0xFF;
+      return index < model_.idBytes.size() ? model_.idBytes[index] : 0xFF;
+    case Command::kWriteStatus:
     case Command::kErase:
     case Command::kWriteEnable:
     case Command::kWriteDisable:
@@ -190,30 +285,17 @@ uint8_t SpiFlashPart::exchange(uint8_t mosi) {
 void SpiFlashPart::deselect() {
   if (!selected_) return;
   selected_ = false;
-  if (received_ == kNoOpcodeYet) return;  // no byte at all
+  if (!opcodeReceived_ || command_ == Command::kIgnored) return;
+  if (!broken_ && !frameComplete()) framingBroken();
+  if (broken_) return;  // a command that is not whole does nothing
   switch (command_) {
-    case Command::kRead:
-      if (received_ < kAddressBytes) stats_.record(Violation::kFormatMismatch);
-      break;
-    case Command::kFastRead:
-    case Command::kSfdp:
-      if (received_ < kAddressBytes + 1) stats_.record(Violation::kFormatMismatch);
-      break;
     case Command::kWriteEnable:
     case Command::kWriteDisable:
       // The latch changes only when chip select rises right after the opcode.
-      if (received_ != 0) {
-        stats_.record(Violation::kFormatMismatch);
-      } else {
-        writeEnable_ = command_ == Command::kWriteEnable;
-      }
+      writeEnable_ = command_ == Command::kWriteEnable;
       break;
     case Command::kStatusWriteEnable:
-      if (received_ != 0) {
-        stats_.record(Violation::kFormatMismatch);
-      } else {
-        statusWriteUnlocked_ = true;
-      }
+      statusWriteUnlocked_ = true;
       break;
     case Command::kWriteStatus:
       finishWriteStatus();
@@ -224,6 +306,9 @@ void SpiFlashPart::deselect() {
     case Command::kErase:
       finishErase();
       break;
+    case Command::kRead:
+    case Command::kFastRead:
+    case Command::kSfdp:
     case Command::kReadStatus:
     case Command::kJedecId:
     case Command::kShortId:
@@ -251,36 +336,34 @@ void SpiFlashPart::startBusy(uint64_t nanoseconds) {
 }
 
 void SpiFlashPart::finishWriteStatus() {
-  if (received_ < 1 || received_ > 2) {
-    stats_.record(Violation::kFormatMismatch);
-    return;
-  }
   if (!writeEnable_ && !statusWriteUnlocked_) {
     stats_.record(Violation::kNoWriteEnable);
     return;
   }
+  const uint8_t bits = newStatus_ & kStatusWritableBits;
+  protectionBits_ = bits;
+  if (statusWriteUnlocked_) {
+    // The volatile copy only: it is in force until the next power-on, and takes no time.
+    statusWriteUnlocked_ = false;
+    return;
+  }
   writeEnable_ = false;
-  statusWriteUnlocked_ = false;
-  protectionBits_ = newStatus_ & kStatusWritableBits;
+  nonVolatileProtection_ = bits;
   startBusy(timings_.writeStatusNs);
 }
 
 void SpiFlashPart::finishProgram() {
-  if (received_ <= kAddressBytes) {
-    stats_.record(Violation::kFormatMismatch);
-  } else {
-    ++stats_.modifyingTransfers;
-    if (mayModify()) {
-      // A real part keeps only the page's buffer: data past the page end wrapped to its start.
-      if (crossedPage_) stats_.record(Violation::kPageCrossing);
-      const uint32_t pageStart = address_ % model_.capacity / model_.pageSize * model_.pageSize;
-      for (uint32_t i = 0; i < model_.pageSize; ++i)
-        storage_[pageStart + i] &= pageBuffer_[i];
-      stats_.bytesProgrammed += dataBytes_;
-      startBusy(timings_.pageProgramNs);
-    }
+  ++stats_.modifyingTransfers;
+  if (mayModify()) {
+    // A real part keeps only the page's buffer: data past the page end wrapped to its start.
+    if (crossedPage_) stats_.record(Violation::kPageCrossing);
+    const uint32_t pageStart = address_ % model_.capacity / model_.pageSize * model_.pageSize;
+    for (uint32_t i = 0; i < model_.pageSize; ++i)
+      storage_[pageStart + i] &= pageBuffer_[i];
+    stats_.bytesProgrammed += dataBytes_;
+    startBusy(timings_.pageProgramNs);
   }
-  if (received_ > kAddressBytes && modifyingHook_) modifyingHook_();
+  if (modifyingHook_) modifyingHook_();
 }
 
 uint64_t SpiFlashPart::eraseTime(uint32_t size) const {
@@ -295,11 +378,7 @@ uint64_t SpiFlashPart::eraseTime(uint32_t size) const {
 }
 
 void SpiFlashPart::finishErase() {
-  if (received_ != kAddressBytes) {
-    // The part erases only when chip select rises right after the third address byte.
-    stats_.record(Violation::kFormatMismatch);
-    return;
-  }
+  // Chip select rose right after the third address byte (the framing saw to that).
   ++stats_.modifyingTransfers;
   const EraseCommand& erase = *model_.eraseFor(opcode_);
   if (mayModify()) {

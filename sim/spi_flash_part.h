@@ -3,9 +3,17 @@
 // a program, erase or status write only when chip select is released after a complete command.
 //
 // NOR semantics: an erase sets its unit to 0xFF, a program only clears bits (the new byte is the
-// old byte AND the data). Program data wraps inside its page. While a program, erase or status
-// write runs, the part is busy and answers only its status read. Sequences that a real part
-// would ignore or mishandle are counted as violations.
+// old byte AND the data). Program data wraps inside its page; a read running past the end of
+// the array wraps to its start. While a program, erase or status write runs, the part is busy
+// and answers only its status read. Sequences that a real part would ignore or mishandle are
+// counted as violations: an opcode it does not know (the identification probes, which a part
+// that does not know them simply leaves unanswered, aside), and bytes framed in a way the
+// command does not take them (an address where it has none, a data phase of the wrong
+// direction, a command ended before its address, dummy or data bytes).
+//
+// The protection bits of the status register are non-volatile when written after write enable
+// (0x06): they survive a power cut. Written after 0x50 (on parts that have it) they are
+// volatile: the non-volatile value comes back at power-on.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +28,10 @@
 
 namespace hlv::sim {
 
+// How the command engine frames a byte it shifts: the opcode, an address or dummy byte, or a
+// data byte sent to the part (program) or taken from it.
+enum class BytePhase : uint8_t { kOpcode, kAddress, kDummy, kDataOut, kDataIn };
+
 class SpiFlashPart {
  public:
   // storage holds the whole array and must be exactly model.capacity bytes.
@@ -31,17 +43,20 @@ class SpiFlashPart {
 
   void select();
   // Shifts one byte in and returns the byte shifted out at the same time.
-  uint8_t exchange(uint8_t mosi);
+  uint8_t exchange(uint8_t mosi, BytePhase phase);
   void deselect();
   bool selected() const { return selected_; }
 
-  // Power-on reset: no command, not busy, write enable clear, protection as configured.
+  // Power-on reset: no command, not busy, write enable clear, protection bits as last written
+  // to the non-volatile status (as configured until then).
   void powerOn();
 
   bool busy() const;
   void setStuck(bool stuck) { stuck_ = stuck; }
   bool writeEnabled() const { return writeEnable_; }
   bool locked() const;
+  // The protection the part comes back with after a power cut.
+  bool lockedAtPowerOn() const;
   const FlashPartModel& model() const { return model_; }
 
  private:
@@ -61,7 +76,21 @@ class SpiFlashPart {
     kSfdp,
   };
 
+  enum class DataPhase : uint8_t { kNone, kIn, kOut };
+  // How a command's bytes are framed after its opcode.
+  struct Frame {
+    uint32_t addressBytes;
+    uint32_t dummyBytes;
+    DataPhase data;
+  };
+
   Command decode(uint8_t opcode) const;
+  static Frame frameOf(Command command);
+  static bool identificationProbe(uint8_t opcode);
+  void takeOpcode(uint8_t opcode);
+  bool framedAsExpected(BytePhase phase) const;
+  bool frameComplete() const;
+  void framingBroken();
   uint8_t statusByte() const;
   uint8_t readArrayByte(uint32_t index);
   void finishProgram();
@@ -72,7 +101,6 @@ class SpiFlashPart {
   uint64_t eraseTime(uint32_t size) const;
 
   FlashPartModel model_;
-  bool protectedAtPowerOn_;
   AdapterTimings timings_;
   VirtualClock& clock_;
   std::span<uint8_t> storage_;
@@ -84,7 +112,12 @@ class SpiFlashPart {
   bool stuck_ = false;
   Command command_ = Command::kIgnored;
   uint8_t opcode_ = 0;
-  uint32_t received_ = 0;  // bytes after the opcode (a marker before the opcode)
+  bool opcodeReceived_ = false;
+  bool broken_ = false;  // bytes framed against the command: it is ignored
+  uint32_t addressReceived_ = 0;
+  uint32_t dummyReceived_ = 0;
+  uint32_t dataReceived_ = 0;
+  bool beyondEndCounted_ = false;
   uint32_t address_ = 0;
   std::vector<uint8_t> pageBuffer_;
   uint32_t dataBytes_ = 0;
@@ -93,8 +126,9 @@ class SpiFlashPart {
 
   uint64_t busyUntil_ = 0;
   bool writeEnable_ = false;
-  bool statusWriteUnlocked_ = false;  // opcode 0x50 received: the next status write is accepted
-  uint8_t protectionBits_ = 0;        // status register bits 2-7
+  bool statusWriteUnlocked_ = false;  // opcode 0x50 received: the next status write is volatile
+  uint8_t protectionBits_ = 0;        // status register bits 2-7 in force
+  uint8_t nonVolatileProtection_ = 0;  // the same bits as they come back at power-on
 };
 
 }  // namespace hlv::sim

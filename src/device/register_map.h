@@ -28,6 +28,11 @@ inline constexpr uint32_t kFlashFormatDummyBytesMask = 0x0070;
 inline constexpr uint32_t kFlashFormatDataBytesShift = 8;  // bits 8-10
 inline constexpr uint32_t kFlashFormatDataBytesMask = 0x0700;
 
+// Interface control and setup: the interface works once setup holds kFlashInterfaceSetupValue and
+// control has kFlashInterfaceEnable (with the clock setting in its low byte).
+inline constexpr uint32_t kFlashInterfaceEnable = 1u << 8;
+inline constexpr uint32_t kFlashInterfaceSetupValue = 2;
+
 // The split-halves layer names the upper half of the address and data registers by the
 // register offset with bit 26 set.
 inline constexpr uint32_t kUpperHalfFlag = 1u << 26;

@@ -18,8 +18,6 @@ constexpr uint32_t kSfdpFormat = 0x0413;  // three address bytes, one dummy, fou
 constexpr uint32_t kSfdpCommand = 0x805A;
 
 constexpr uint16_t kShortIdAnswer = 0x651F;
-constexpr uint32_t kInterfaceSetupValue = 2;
-constexpr uint32_t kInterfaceControlBase = 0x0100;
 
 // Opcodes and status conventions every part starts from.
 constexpr uint16_t kWriteEnableOpcode = 0x06;
@@ -213,12 +211,12 @@ FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params) 
 void openInterface(const FlashHwContext& context, SavedFlashRegisters& saved,
                    uint8_t clockSetting) {
   const uint32_t device = context.deviceIndex;
-  writeReg(device, reg::kFlashInterfaceSetup, kInterfaceSetupValue);
+  writeReg(device, reg::kFlashInterfaceSetup, reg::kFlashInterfaceSetupValue);
   saved.controlWord = lowerHalf(readReg(device, reg::kControlWord));
   saved.format = lowerHalf(readReg(device, reg::kFlashFormat));
   saved.interfaceControl = lowerHalf(readReg(device, reg::kFlashInterfaceControl));
   saved.command = lowerHalf(readReg(device, reg::kFlashCommand));
-  writeReg(device, reg::kFlashInterfaceControl, kInterfaceControlBase | clockSetting);
+  writeReg(device, reg::kFlashInterfaceControl, reg::kFlashInterfaceEnable | clockSetting);
   trace::emit(tp::kInterfaceOpened, saved.command, saved.format, saved.interfaceControl,
               saved.controlWord);
 }

@@ -74,15 +74,21 @@ bool FlashDecorator::init() {
 }
 
 void FlashDecorator::failCalls(FlashCall::Kind kind, int n, int count) {
-  failures_[kind] = {n, count};
+  failCallsIn(kind, 0, UINT32_MAX, n, count);
 }
 
-bool FlashDecorator::shouldFail(FlashCall::Kind kind) {
+void FlashDecorator::failCallsIn(FlashCall::Kind kind, uint32_t begin, uint32_t end, int n,
+                                 int count) {
+  failures_[kind] = {begin, end, n, count};
+}
+
+bool FlashDecorator::shouldFail(FlashCall::Kind kind, uint32_t address) {
   auto found = failures_.find(kind);
   if (found == failures_.end()) return false;
-  auto& [left, count] = found->second;
-  if (--left > 0) return false;
-  if (--count <= 0) failures_.erase(found);
+  Failure& failure = found->second;
+  if (address < failure.begin || address >= failure.end) return false;
+  if (--failure.left > 0) return false;
+  if (--failure.count <= 0) failures_.erase(found);
   return true;
 }
 
@@ -95,7 +101,7 @@ std::vector<FlashCall> FlashDecorator::callsOf(FlashCall::Kind kind) const {
 
 bool FlashDecorator::read(uint32_t address, uint8_t* buffer, uint32_t length, uint32_t& bytesRead) {
   calls.push_back({FlashCall::Kind::kRead, address, length});
-  if (shouldFail(FlashCall::Kind::kRead)) {
+  if (shouldFail(FlashCall::Kind::kRead, address)) {
     bytesRead = 0;
     return false;
   }
@@ -108,7 +114,7 @@ bool FlashDecorator::read(uint32_t address, uint8_t* buffer, uint32_t length, ui
 bool FlashDecorator::write(uint32_t address, const uint8_t* buffer, uint32_t length,
                            uint32_t& bytesWritten) {
   calls.push_back({FlashCall::Kind::kWrite, address, length});
-  if (shouldFail(FlashCall::Kind::kWrite)) {
+  if (shouldFail(FlashCall::Kind::kWrite, address)) {
     bytesWritten = 0;
     return false;
   }
@@ -122,13 +128,13 @@ bool FlashDecorator::write(uint32_t address, const uint8_t* buffer, uint32_t len
 
 bool FlashDecorator::eraseSector(uint32_t address) {
   calls.push_back({FlashCall::Kind::kEraseSector, address, sectorSize});
-  if (shouldFail(FlashCall::Kind::kEraseSector)) return false;
+  if (shouldFail(FlashCall::Kind::kEraseSector, address)) return false;
   return inner_.eraseSector(address);
 }
 
 bool FlashDecorator::eraseBlock(uint32_t address) {
   calls.push_back({FlashCall::Kind::kEraseBlock, address, blockSize});
-  if (shouldFail(FlashCall::Kind::kEraseBlock)) return false;
+  if (shouldFail(FlashCall::Kind::kEraseBlock, address)) return false;
   return inner_.eraseBlock(address);
 }
 
@@ -136,6 +142,7 @@ namespace {
 sim::AdapterConfig configFor(uint32_t jedecId) {
   sim::AdapterConfig config;
   config.jedecId = jedecId;
+  config.timings = sim::quickTimings();
   return config;
 }
 }  // namespace
@@ -147,6 +154,7 @@ EmulatedFlash::EmulatedFlash(uint32_t jedecId)
 
 EmulatedFlash::~EmulatedFlash() {
   flash.reset();  // releases the flash interface before the adapter goes
+  expectCleanRegisterTraffic(adapter, "the emulated flash");
 }
 
 void EmulatedFlash::load(const std::vector<uint8_t>& bytes) {

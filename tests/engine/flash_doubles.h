@@ -12,6 +12,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "flashctl/voflashcontrolinterface.h"
 #include "sim/emulated_adapter.h"
+#include "tests/sim/register_traffic.h"
 
 namespace hlv::test {
 
@@ -69,6 +70,9 @@ class FlashDecorator : public VoFlashControlInterface {
   // The n-th call of that kind from now on (1 = the next one) and the `count` - 1 after it fail
   // without reaching the part.
   void failCalls(FlashCall::Kind kind, int n, int count = 1);
+  // The same, counting only the calls at addresses in [begin, end): a fault named by the part of
+  // the flash it hits (the phase of an update), whatever the calls before it.
+  void failCallsIn(FlashCall::Kind kind, uint32_t begin, uint32_t end, int n, int count = 1);
   // Reads that cover this flash address return the byte inverted.
   std::optional<uint32_t> corruptReadAt;
   // Writes that cover this flash address program the byte inverted.
@@ -78,13 +82,20 @@ class FlashDecorator : public VoFlashControlInterface {
   std::vector<FlashCall> callsOf(FlashCall::Kind kind) const;
 
  private:
-  bool shouldFail(FlashCall::Kind kind);
+  struct Failure {
+    uint32_t begin;
+    uint32_t end;
+    int left;   // calls in the range until the first that fails
+    int count;  // calls that fail
+  };
+  bool shouldFail(FlashCall::Kind kind, uint32_t address);
 
   VoFlashControlInterface& inner_;
-  std::map<FlashCall::Kind, std::pair<int, int>> failures_;  // kind -> (calls left, count)
+  std::map<FlashCall::Kind, Failure> failures_;
 };
 
-// An emulated adapter with the real flash layer on it, initialised.
+// An emulated adapter (quick busy times) with the real flash layer on it, initialised. Its
+// teardown asserts clean register traffic.
 class EmulatedFlash {
  public:
   explicit EmulatedFlash(uint32_t jedecId = 0xEF6015);

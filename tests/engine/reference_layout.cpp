@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "shared/crc16.h"
 
@@ -127,7 +129,94 @@ void transform(std::vector<uint8_t>& flash, const ReferenceGeometry& g) {
   src.set16(0, 0);
 }
 
+std::string hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+uint32_t le32(std::span<const uint8_t> bytes, uint64_t at) {
+  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+
+// The firmware header at the start of MAC part 2: major, minor and build words at 8, 0xC and
+// 0x10, and at 0x24 the offset of a 512-byte settings block whose word 13, when not zero and
+// with a major of at most 4, holds the version instead.
+bool firmwareVersion(std::span<const uint8_t> macPart2, FirmwareVersion& version) {
+  constexpr uint32_t kHeaderSize = 0x30;
+  constexpr uint32_t kSettingsSize = 0x200;
+  if (macPart2.size() < kHeaderSize || le32(macPart2, 8) == 0xFFFFFFFF) return false;
+  const uint64_t settings = le32(macPart2, 0x24);
+  if (settings + kSettingsSize <= macPart2.size()) {
+    const uint32_t word = le32(macPart2, settings + 4 * 13);
+    if (word != 0 && (word >> 16 & 0xFF) <= 4) {
+      version = {word >> 16 & 0xFF, word >> 8 & 0xFF, word & 0xFF};
+      return true;
+    }
+  }
+  version = {le32(macPart2, 8), le32(macPart2, 0xC), le32(macPart2, 0x10)};
+  return true;
+}
+
 }  // namespace
+
+FlashReading readAsReader(std::span<const uint8_t> flash) {
+  FlashReading reading;
+  if (flash.size() < kBankB + kBankSize) {
+    reading.problem = "flash smaller than the layout";
+    return reading;
+  }
+  std::vector<uint8_t> copy(flash.begin(), flash.begin() + 2 * kBlock);
+  const Block ncb0{copy.data()};
+  const Block ncb1{copy.data() + kBlock};
+  if (!ncb0.active() && !ncb1.active()) {
+    reading.problem = "no active block";
+    return reading;
+  }
+  const Block block = ncb0.active() ? ncb0 : ncb1;
+  reading.activeAddress = ncb0.active() ? 0 : kBlock;
+  const std::string which = "block at " + hex(reading.activeAddress);
+  const uint32_t size = block.u16(8);
+  if (size <= 4 || size > kBlock) {
+    reading.problem = which + " has the size " + hex(size);
+    return reading;
+  }
+  if (block.u16(0) != crc16(std::span<const uint8_t>(block.p + 4, size - 4))) {
+    reading.problem = which + " does not match its CRC";
+    return reading;
+  }
+  std::span<const uint8_t> parts[5];
+  for (std::size_t i = 0; i < 5; ++i) {
+    const uint32_t start = block.u24(kComponentFields[i]);
+    const uint32_t length = block.u24(kComponentFields[i] + 3);
+    if (static_cast<uint64_t>(start) + length > flash.size()) {
+      reading.problem = which + ": component " + std::to_string(i) + " outside the flash";
+      return reading;
+    }
+    parts[i] = flash.subspan(start, length);
+  }
+  const struct {
+    const char* name;
+    uint16_t computed;
+    uint32_t recorded;
+  } checks[] = {
+      {"MAC", crc16(parts[1], crc16(parts[0])), block.u16(0x3A)},
+      {"PHY", crc16(parts[3], crc16(parts[2])), block.u16(0x52)},
+      {"option ROM", crc16(parts[4]), block.u16(0x5A)},
+  };
+  for (const auto& check : checks) {
+    if (check.computed != check.recorded) {
+      reading.problem = which + ": " + check.name + " does not match its CRC";
+      return reading;
+    }
+  }
+  if (!firmwareVersion(parts[1], reading.version)) {
+    reading.problem = which + ": no firmware version";
+    return reading;
+  }
+  reading.usable = true;
+  return reading;
+}
 
 std::vector<uint8_t> referenceUpdate(std::vector<uint8_t> flash, std::span<const uint8_t> image,
                                      std::span<const uint8_t> areaD, std::span<const uint8_t> areaE,

@@ -5,9 +5,25 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "engine/firmware_version.h"
+
 namespace hlv::test {
+
+// What a reader of the flash finds: the block it takes (NCB0 when active, else NCB1 when
+// active), whether that block is whole (its CRC holds over its size) and every component it
+// describes lies in the flash and matches its CRC, and the firmware version in MAC part 2.
+// Judged from the layout's rules alone, with none of the engine's code, for flashes laid out by
+// the tests' image builder (the firmware header at the start of MAC part 2, no patch records).
+struct FlashReading {
+  bool usable = false;
+  std::string problem;  // why not, when not usable
+  uint32_t activeAddress = 0;
+  FirmwareVersion version;
+};
+FlashReading readAsReader(std::span<const uint8_t> flash);
 
 struct ReferenceGeometry {
   uint32_t pageSize = 256;

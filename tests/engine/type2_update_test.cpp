@@ -170,18 +170,28 @@ TEST(Type2PerformUpdate, WhenTheFailedNewBlockCannotBeErasedTheBankIsLeftAlone) 
   test::UpdateBench bench;
   bench.load(update.flash);
   FlashDecorator faulty(bench.flash());
-  faulty.failCalls(Kind::kWrite, 7, 1000);  // from the new block's first program on
-  // The bank takes 8 sector and 15 block erases, the new block 4 sector erases; every erase
-  // after those fails.
-  faulty.failCalls(Kind::kEraseSector, 8 + 4 + 1, 1000);
+  // NCB1 is active: the new block is NCB0. Every program of it fails, and so does every erase
+  // of it after the first erase of its sectors.
+  const uint32_t newBlockSectors = kNcbBlockSize / faulty.sectorSize;
+  faulty.failCallsIn(Kind::kWrite, kNcb0Address, kNcb0Address + kNcbBlockSize, 1, 1000);
+  faulty.failCallsIn(Kind::kEraseSector, kNcb0Address, kNcb0Address + kNcbBlockSize,
+                     newBlockSectors + 1, 1000);
   EXPECT_NE(type2PerformUpdate(faulty, p.ncb0(), p.ncb1(), p.data), kStatusSuccess);
   const auto blockErases =
       std::count_if(faulty.calls.begin(), faulty.calls.end(),
                     [](const FlashCall& x) { return x.kind == Kind::kEraseBlock; });
   EXPECT_EQ(blockErases, 15) << "the bank was erased once";
-  const test::FlashReading reading = test::readAsReader(bench.contents());
+  const std::vector<uint8_t> flash = bench.contents();
+  const test::FlashReading reading = test::readAsReader(flash);
   EXPECT_TRUE(reading.usable) << reading.problem;
   EXPECT_EQ(reading.version, test::kOldVersion);
+  // Changed only where the failure allows: the new block and bank A; NCB1 and bank B are as
+  // they were.
+  EXPECT_TRUE(std::equal(flash.begin() + kNcb1Address, flash.begin() + kBankAStart,
+                         update.flash.begin() + kNcb1Address));
+  EXPECT_TRUE(std::equal(flash.begin() + kBankBStart, flash.begin() + kFlashLayoutSize,
+                         update.flash.begin() + kBankBStart));
+  EXPECT_FALSE(ConstHalvernNcb(flash.data()).active());
 }
 
 TEST(Type2PerformUpdate, AFailedDeactivationRetriesOnlyTheOldBlock) {
@@ -202,8 +212,8 @@ TEST(Type2PerformUpdate, AFailedDeactivationRetriesOnlyTheOldBlock) {
     test::UpdateBench bench;
     bench.load(update.flash);
     FlashDecorator faulty(bench.flash());
-    // Five component parts and the new block's two programs come first.
-    faulty.failCalls(Kind::kWrite, 5 + 2 + 1, c.failures);
+    // The first programs of the old block (NCB0): its deactivation.
+    faulty.failCallsIn(Kind::kWrite, kNcb0Address, kNcb0Address + kNcbBlockSize, 1, c.failures);
     EXPECT_EQ(type2PerformUpdate(faulty, p.ncb0(), p.ncb1(), p.data), c.status) << c.what;
     const auto bankErases =
         std::count_if(faulty.calls.begin(), faulty.calls.end(),

@@ -8,6 +8,7 @@
 #include "engine/flash_layout.h"
 #include "engine/ncb.h"
 #include "shared/crc16.h"
+#include "tests/engine/flash_doubles.h"
 #include "tools/hlvimage/image_builder.h"
 
 namespace hlv::test {
@@ -17,16 +18,8 @@ namespace {
 sim::AdapterConfig quickConfig(uint32_t jedecId) {
   sim::AdapterConfig config;
   config.jedecId = jedecId;
-  config.timings.pageProgramNs = 2000;
-  config.timings.sectorEraseNs = 4000;
-  config.timings.blockEraseNs = 8000;
+  config.timings = sim::quickTimings();
   return config;
-}
-
-std::string hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
 }
 
 // Explicit addresses for the components, packed on 256-byte steps from `start`.
@@ -92,6 +85,7 @@ UpdateBench::UpdateBench(uint32_t jedecId)
 
 UpdateBench::~UpdateBench() {
   flash_.reset();  // releases the flash interface before the adapter goes
+  expectCleanRegisterTraffic(*adapter_, "the update bench");
 }
 
 void UpdateBench::load(const std::vector<uint8_t>& bytes) {
@@ -108,63 +102,6 @@ void UpdateBench::restart() {
   adapter_->restorePower();
   flash_ = std::make_unique<VoApiFlashControl>(adapter_.get());
   EXPECT_TRUE(flash_->init()) << "after power came back";
-}
-
-FlashReading readAsReader(std::span<const uint8_t> flash) {
-  FlashReading reading;
-  if (flash.size() < kFlashLayoutSize) {
-    reading.problem = "flash smaller than the layout";
-    return reading;
-  }
-  const ConstHalvernNcb ncb0(flash.data() + kNcb0Address);
-  const ConstHalvernNcb ncb1(flash.data() + kNcb1Address);
-  if (!ncb0.active() && !ncb1.active()) {
-    reading.problem = "no active block";
-    return reading;
-  }
-  const ConstHalvernNcb ncb = ncb0.active() ? ncb0 : ncb1;
-  reading.activeAddress = ncb0.active() ? kNcb0Address : kNcb1Address;
-  const std::string which = "block at " + hex(reading.activeAddress);
-  if (const FlashUpdateStatus status = validateNcb(ncb, false); status != kStatusSuccess) {
-    reading.problem = which + " is invalid (" + std::to_string(status) + ")";
-    return reading;
-  }
-  auto bytes = [&](NcbComponent component) {
-    const NcbRegion region = ncb.component(component);
-    return flash.subspan(region.offset, region.size);
-  };
-  for (NcbComponent component : kAllNcbComponents) {
-    const NcbRegion region = ncb.component(component);
-    if (region.end() > kFlashLayoutSize) {
-      reading.problem = which + ": " + ncbComponentName(component) + " outside the flash";
-      return reading;
-    }
-  }
-  struct Check {
-    const char* name;
-    uint16_t computed;
-    uint16_t recorded;
-  };
-  const Check checks[] = {
-      {"MAC", crc16(bytes(NcbComponent::kMacPart2), crc16(bytes(NcbComponent::kMacPart1))),
-       ncb.macCrc()},
-      {"PHY", crc16(bytes(NcbComponent::kPhyPart2), crc16(bytes(NcbComponent::kPhyPart1))),
-       ncb.phyCrc()},
-      {"option ROM", crc16(bytes(NcbComponent::kRom)), ncb.romCrc()},
-  };
-  for (const Check& check : checks) {
-    if (check.computed != check.recorded) {
-      reading.problem = which + ": " + check.name + " does not match its CRC";
-      return reading;
-    }
-  }
-  if (ncb.macPart2Size() < kMinMacPart2Size ||
-      parseFirmwareVersion(bytes(NcbComponent::kMacPart2), reading.version) != kStatusSuccess) {
-    reading.problem = which + ": no firmware version";
-    return reading;
-  }
-  reading.usable = true;
-  return reading;
 }
 
 FlashUpdateInput UpdateCase::input() const {

@@ -14,12 +14,15 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
 #include "sim/virtual_clock.h"
+#include "tests/engine/reference_layout.h"
 #include "tools/hlvimage/image_spec.h"
 
 namespace hlv::test {
 
 // An emulated adapter (busy times shortened, so that a sweep of many runs stays quick; the
-// part is still busy after every program and erase) with the real flash layer on it.
+// part is still busy after every program and erase long enough to catch a command sent too
+// early) with the real flash layer on it. Its teardown asserts that the adapter counted no
+// protocol violation and no access to a register nobody claims, over its whole life.
 class UpdateBench {
  public:
   explicit UpdateBench(uint32_t jedecId = 0xEF6015);
@@ -46,17 +49,6 @@ class UpdateBench {
   std::unique_ptr<sim::EmulatedAdapter> adapter_;
   std::unique_ptr<VoApiFlashControl> flash_;
 };
-
-// What a reader of the flash finds: the block it takes (NCB0 when active, else NCB1 when
-// active), whether that block is valid and every component it describes matches its CRC, and
-// the firmware version.
-struct FlashReading {
-  bool usable = false;
-  std::string problem;  // why not, when not usable
-  uint32_t activeAddress = 0;
-  FirmwareVersion version;
-};
-FlashReading readAsReader(std::span<const uint8_t> flash);
 
 // One update to run: the flash before, the image, and what is passed with it.
 struct UpdateCase {

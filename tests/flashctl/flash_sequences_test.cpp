@@ -12,6 +12,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
 #include "tests/flashctl/recording_registers.h"
+#include "tests/sim/register_traffic.h"
 
 namespace hlv {
 namespace {
@@ -25,14 +26,24 @@ std::vector<uint8_t> pattern(uint32_t length, uint8_t seed) {
 
 // An emulated adapter with an initialised flash control object on it, seen through a recorder.
 struct Bench {
-  explicit Bench(uint32_t jedecId, bool protectedAtPowerOn = false) {
-    config.jedecId = jedecId;
-    config.protectedAtPowerOn = protectedAtPowerOn;
+  explicit Bench(uint32_t jedecId, bool protectedAtPowerOn = false)
+      : Bench([&] {
+          sim::AdapterConfig c;
+          c.jedecId = jedecId;
+          c.protectedAtPowerOn = protectedAtPowerOn;
+          return c;
+        }()) {}
+  explicit Bench(const sim::AdapterConfig& c) : config(c) {
     adapter = std::make_unique<sim::EmulatedAdapter>(config, clock);
     recorder = std::make_unique<test::RecordingRegisters>(*adapter);
     flash = std::make_unique<VoApiFlashControl>(recorder.get());
     EXPECT_TRUE(flash->init());
     recorder->accesses.clear();
+  }
+  // The interface is closed first, so that what closing it does is counted as well.
+  ~Bench() {
+    flash.reset();
+    test::expectCleanRegisterTraffic(*adapter, "the flash bench", provoked);
   }
   uint8_t statusOpcode() const { return static_cast<uint8_t>(flash->params().rdsrOpcode); }
   std::vector<uint8_t> flashBytes(uint32_t address, uint32_t length) const {
@@ -45,6 +56,7 @@ struct Bench {
   std::unique_ptr<sim::EmulatedAdapter> adapter;
   std::unique_ptr<test::RecordingRegisters> recorder;
   std::unique_ptr<VoApiFlashControl> flash;
+  std::vector<sim::Violation> provoked;  // kinds a fault test causes on purpose
 };
 
 struct Part {
@@ -261,6 +273,157 @@ INSTANTIATE_TEST_SUITE_P(ReadyBitParts, SplitFirstUnit,
                                          SplitUnitCase{"Type9", 0x1F2701, 0x1000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Erases the unit at `address` when the part has an erase, programs `data` there (three
+// pages from an odd offset) and reads it back: the whole job of the flash layer.
+void eraseProgramAndReadBack(Bench& bench, uint32_t address, const std::vector<uint8_t>& data) {
+  VoApiFlashControl& flash = *bench.flash;
+  if (flash.sectorSize != 0) {
+    ASSERT_TRUE(flash.eraseSector(address));
+  } else if (flash.blockEraseSupported) {
+    ASSERT_TRUE(flash.eraseBlock(address));
+  }
+  uint32_t done = 0;
+  ASSERT_TRUE(flash.write(address + 3, data.data(), static_cast<uint32_t>(data.size()), done));
+  EXPECT_EQ(done, data.size());
+  std::vector<uint8_t> back(data.size());
+  ASSERT_TRUE(flash.read(address + 3, back.data(), static_cast<uint32_t>(back.size()), done));
+  EXPECT_EQ(back, data);
+  EXPECT_EQ(bench.flashBytes(address + 3, static_cast<uint32_t>(data.size())), data);
+}
+
+struct TablePart {
+  const char* name;
+  uint32_t jedecId;
+  bool sfdp = false;
+  bool volatileStatus = false;
+  bool locked = false;
+};
+
+void PrintTo(const TablePart& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Every part the emulated adapter carries, and the protection and SFDP variants the flash layer
+// has to unlock or to read its parameters from.
+const TablePart kTableParts[] = {
+    {"ShortId651F", sim::kShortIdPart},
+    {"Type1_1F2400", 0x1F2400},
+    {"Type2_1F240001", 0x1F240001},
+    {"Type3_202010", 0x202010},
+    {"Type4_1F4301", 0x1F4301},
+    {"Type5_1F4401", 0x1F4401},
+    {"Type6_202013", 0x202013},
+    {"Type7_C22013", 0xC22013},
+    {"Type8_C22313", 0xC22313},
+    {"Type9_1F2701", 0x1F2701},
+    {"Type10_C22016", 0xC22016},
+    {"Type11_EF4016", 0xEF4016},
+    {"Type12_EF6015", 0xEF6015},
+    {"Type13_EF3013", 0xEF3013},
+    {"Type14_014016", 0x014016},
+    {"Sfdp16_EF7016", 0xEF7016, true},
+    {"Sfdp16VolatileStatus", 0xEF7016, true, true},
+    {"Type12Locked", 0xEF6015, false, false, true},
+    {"Sfdp16VolatileStatusLocked", 0xEF7016, true, true, true},
+};
+
+class EveryPart : public testing::TestWithParam<TablePart> {};
+
+TEST_P(EveryPart, ErasesProgramsAndReadsWithoutAnyViolation) {
+  const TablePart& c = GetParam();
+  sim::AdapterConfig config;
+  config.jedecId = c.jedecId;
+  config.sfdp = c.sfdp;
+  config.volatileStatusWriteEnable = c.volatileStatus;
+  config.protectedAtPowerOn = c.locked;
+  config.timings = sim::quickTimings();
+  Bench bench(config);
+  ASSERT_TRUE(bench.flash->initialized());
+  const uint32_t unit = bench.flash->sectorSize != 0 ? bench.flash->sectorSize
+                                                     : bench.flash->blockSize;
+  const uint32_t address = unit != 0 ? 2 * unit : 0x8000;
+  eraseProgramAndReadBack(bench, address, pattern(3 * bench.flash->pageSize - 5, 0x21));
+  // The teardown asserts no violation and no unclaimed access.
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EveryPart, testing::ValuesIn(kTableParts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct EngineBusyCase {
+  const char* name;
+  uint64_t busyUs;
+  uint64_t jitterUs;
+};
+
+void PrintTo(const EngineBusyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// The flash layer polls the busy bit at most 21 times: a word busy for 20 reads still ends in
+// time, with any jitter that stays below that.
+const EngineBusyCase kEngineBusyCases[] = {
+    {"OneRead", 1, 0},
+    {"SeveralReads", 3, 0},
+    {"JustUnderThePollLimit", 20, 0},
+    {"JitteredUpToThePollLimit", 2, 18},
+};
+
+class EngineBusyTime : public testing::TestWithParam<std::tuple<EngineBusyCase, Part>> {};
+
+TEST_P(EngineBusyTime, SequencesWaitForEveryWord) {
+  const auto& [busy, part] = GetParam();
+  sim::AdapterConfig config;
+  config.jedecId = part.jedecId;
+  config.timings = sim::quickTimings();
+  config.timings.engineTransferNs = busy.busyUs * 1000;
+  config.timings.engineJitterNs = busy.jitterUs * 1000;
+  config.timings.engineJitterSeed = 3;
+  Bench bench(config);
+  ASSERT_TRUE(bench.flash->initialized());
+  const uint32_t unit =
+      bench.flash->sectorSize != 0 ? bench.flash->sectorSize : bench.flash->blockSize;
+  eraseProgramAndReadBack(bench, unit != 0 ? unit : 0x4000,
+                          pattern(2 * bench.flash->pageSize + 9, 0x33));
+}
+
+INSTANTIATE_TEST_SUITE_P(Polls, EngineBusyTime,
+                         testing::Combine(testing::ValuesIn(kEngineBusyCases),
+                                          testing::ValuesIn(kParts)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
+
+TEST(EngineBusyTime, AWordBusyForTheWholePollFailsEverySequenceAndChangesNothing) {
+  constexpr uint64_t kAtThePollLimitNs = 21000;  // 21 busy reads
+  {
+    sim::VirtualClock clock;
+    sim::AdapterConfig config;
+    config.timings.engineTransferNs = kAtThePollLimitNs;
+    sim::EmulatedAdapter adapter(config, clock);
+    {
+      VoApiFlashControl flash(&adapter);
+      EXPECT_FALSE(flash.init()) << "identification gives up";
+      EXPECT_EQ(flash.flashType(), kFlashPartUnknown);
+    }
+    test::expectCleanRegisterTraffic(adapter, "identification at the poll limit");
+  }
+  Bench bench(0xEF6015);
+  std::fill_n(bench.adapter->flash().begin(), 0x2000, 0x00);
+  bench.adapter->engine().setTransferTime(kAtThePollLimitNs);
+  std::vector<uint8_t> buffer(64, 0xEE);
+  uint32_t done = 99;
+  EXPECT_FALSE(bench.flash->read(0x100, buffer.data(), 64, done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(64, 0xEE));
+  const std::vector<uint8_t> data = pattern(64, 1);
+  EXPECT_FALSE(bench.flash->write(0x1000, data.data(), 64, done));
+  EXPECT_EQ(done, 0u);
+  EXPECT_FALSE(bench.flash->eraseSector(0x1000));
+  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+  EXPECT_EQ(bench.flashBytes(0, 0x2000), std::vector<uint8_t>(0x2000, 0x00));
+}
+
 // Faults: each must end in a failure, never in a success that left the flash wrong.
 
 TEST(Faults, PowerCutInTheMiddleOfAWriteFailsAndKeepsWhatWasProgrammed) {
@@ -278,9 +441,15 @@ TEST(Faults, PowerCutInTheMiddleOfAWriteFailsAndKeepsWhatWasProgrammed) {
 
 TEST(Faults, EraseFailsWhenTheAdapterLosesPowerRightAfterTheCommand) {
   Bench bench(0xEF6015);
+  std::fill_n(bench.adapter->flash().begin(), 0x20000, 0x00);
   bench.adapter->cutPowerAfter(1);
   EXPECT_FALSE(bench.flash->eraseSector(0x2000));
   EXPECT_FALSE(bench.flash->eraseBlock(0x10000));
+  // The first erase reached the part before the power went; the second never did.
+  EXPECT_EQ(bench.flashBytes(0x2000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
+  EXPECT_EQ(bench.flashBytes(0x1FFF, 1), std::vector<uint8_t>{0x00});
+  EXPECT_EQ(bench.flashBytes(0x3000, 1), std::vector<uint8_t>{0x00});
+  EXPECT_EQ(bench.flashBytes(0x10000, 0x10000), std::vector<uint8_t>(0x10000, 0x00));
 }
 
 TEST(Faults, StuckEngineFailsIdentificationAfterABoundedPoll) {
@@ -296,18 +465,28 @@ TEST(Faults, StuckEngineFailsIdentificationAfterABoundedPoll) {
 
 TEST(Faults, StuckPartEndsReadsAndWritesWithAStatusTimeout) {
   Bench bench(0xEF6015);
+  // The erase sends its first write enable before it waits for the part.
+  bench.provoked = {sim::Violation::kCommandWhilePartBusy};
+  std::fill_n(bench.adapter->flash().begin(), 0x2000, 0x00);
   bench.adapter->setPartStuck(true);
-  std::vector<uint8_t> buffer(16);
+  std::vector<uint8_t> buffer(16, 0xEE);
   uint32_t done = 0;
   const uint64_t before = bench.clock.now();
   EXPECT_FALSE(bench.flash->read(0, buffer.data(), 16, done));
-  // Ten units of 78125 counted accesses, five counted per status pass of about 3.25 us.
+  EXPECT_EQ(done, 0u);
+  // Ten units of 78125 counted accesses: each status pass counts 4 plus its busy reads and
+  // takes a command write, a read per busy microsecond, the idle read and the data read.
+  const uint64_t busyReads = sim::AdapterTimings{}.engineTransferNs / 1000;
+  const uint64_t passNs = 250 + (busyReads + 2) * 1000;
+  const uint64_t expectedMs = 10 * 78125 / (4 + busyReads) * passNs / 1000000;
   const uint64_t elapsedMs = (bench.clock.now() - before) / 1000000;
-  EXPECT_GT(elapsedMs, 400u);
-  EXPECT_LT(elapsedMs, 600u);
+  EXPECT_GT(elapsedMs, expectedMs * 9 / 10);
+  EXPECT_LT(elapsedMs, expectedMs * 11 / 10);
   EXPECT_FALSE(bench.flash->write(0, buffer.data(), 16, done));
   EXPECT_FALSE(bench.flash->eraseSector(0));
   EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+  EXPECT_EQ(bench.flashBytes(0, 0x2000), std::vector<uint8_t>(0x2000, 0x00));
+  EXPECT_EQ(buffer, std::vector<uint8_t>(16, 0xEE)) << "nothing read";
 }
 
 TEST(Faults, StatusTimeoutOfZeroAllowsOneStatusRead) {
@@ -319,34 +498,60 @@ TEST(Faults, StatusTimeoutOfZeroAllowsOneStatusRead) {
   EXPECT_EQ(bench.recorder->startedOpcodes(), std::vector<uint8_t>{0x05});
 }
 
-// The engine goes busy for good after a given number of register accesses.
-void jamEngineAfter(Bench& bench, std::size_t accesses) {
-  bench.recorder->afterAccess = [&bench, accesses] {
-    if (bench.recorder->accesses.size() == accesses) bench.adapter->setEngineStuck(true);
+// The engine goes busy for good right after the n-th word started with this command word (the
+// phase of the sequence a fault hits, whatever the chunking around it).
+void jamEngineAtWord(Bench& bench, uint32_t commandWord, int n) {
+  bench.recorder->afterAccess = [&bench, commandWord, n, seen = 0]() mutable {
+    const test::RegisterAccess& last = bench.recorder->accesses.back();
+    if (last.write && last.offset == reg::kFlashCommand && last.value == commandWord &&
+        ++seen == n) {
+      bench.adapter->setEngineStuck(true);
+    }
   };
 }
 
+// An engine that stays busy in the middle of a keep-open word cannot be told to release chip
+// select; closing the interface does it.
+const std::vector<sim::Violation> kStuckEngineEffects = {
+    sim::Violation::kTransferWhileEngineBusy, sim::Violation::kRegisterWriteWhileEngineBusy,
+    sim::Violation::kChipSelectHeldAtClose};
+
 TEST(Faults, EngineStuckInTheMiddleOfAReadFailsTheRead) {
   Bench bench(0xEF6015);
-  // Well inside the word loop of a 64-byte read.
-  jamEngineAfter(bench, 40);
-  std::vector<uint8_t> buffer(64);
+  bench.provoked = kStuckEngineEffects;
+  std::copy_n(pattern(64, 3).begin(), 64, bench.adapter->flash().begin());
+  // The third continued word of a 64-byte read never ends.
+  jamEngineAtWord(bench, bench.flash->params().readContinueCommand, 3);
+  std::vector<uint8_t> buffer(64, 0xEE);
   uint32_t done = 0;
   EXPECT_FALSE(bench.flash->read(0, buffer.data(), 64, done));
-  EXPECT_LT(done, 64u);
+  EXPECT_EQ(done, 8u) << "the two words that ended";
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 8), pattern(8, 3));
+  EXPECT_EQ(bench.flashBytes(0, 64), pattern(64, 3));
 }
 
 TEST(Faults, EngineStuckInTheMiddleOfAProgramFailsTheWrite) {
   Bench bench(0xEF6015);
-  jamEngineAfter(bench, 40);
+  bench.provoked = kStuckEngineEffects;
+  // The third continued word of the first page's program never ends.
+  jamEngineAtWord(bench, bench.flash->params().programContinueCommand, 3);
   const std::vector<uint8_t> data = pattern(64, 5);
   uint32_t done = 0;
   EXPECT_FALSE(bench.flash->write(0, data.data(), 64, done));
   EXPECT_EQ(done, 0u);
+  bench.flash.reset();
+  // Closing the interface released chip select after the first twelve bytes: the part may have
+  // programmed those, and nothing else.
+  const std::vector<uint8_t> head = bench.flashBytes(0, 12);
+  EXPECT_TRUE(head == std::vector<uint8_t>(data.begin(), data.begin() + 12) ||
+              head == std::vector<uint8_t>(12, 0xFF));
+  EXPECT_EQ(bench.flashBytes(12, 0x1000 - 12), std::vector<uint8_t>(0x1000 - 12, 0xFF));
 }
 
 TEST(Faults, EngineStuckAfterTheEraseCommandFailsTheErase) {
   Bench bench(0xEF6015);
+  bench.provoked = kStuckEngineEffects;
+  std::fill_n(bench.adapter->flash().begin(), 0x3000, 0x00);
   bench.recorder->afterAccess = [&bench] {
     const test::RegisterAccess& last = bench.recorder->accesses.back();
     if (last.write && last.offset == reg::kFlashCommand && last.value == 0x8020) {
@@ -354,6 +559,10 @@ TEST(Faults, EngineStuckAfterTheEraseCommandFailsTheErase) {
     }
   };
   EXPECT_FALSE(bench.flash->eraseSector(0x1000));
+  // The erase command itself went out.
+  EXPECT_EQ(bench.flashBytes(0x1000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
+  EXPECT_EQ(bench.flashBytes(0, 0x1000), std::vector<uint8_t>(0x1000, 0x00));
+  EXPECT_EQ(bench.flashBytes(0x2000, 0x1000), std::vector<uint8_t>(0x1000, 0x00));
 }
 
 }  // namespace

@@ -93,10 +93,13 @@ bool checkUpdated(FlashUpdateStatus status, const FlashReading& reading, Failure
   return true;
 }
 
-// Which of the two blocks are active.
+// Which of the two blocks are active (state bits 7:6 of byte 3: 0b10 or 0b01).
 std::pair<bool, bool> activeBlocks(std::span<const uint8_t> flash) {
-  return {ConstHalvernNcb(flash.data() + kNcb0Address).active(),
-          ConstHalvernNcb(flash.data() + kNcb1Address).active()};
+  const auto active = [&flash](uint32_t block) {
+    const int state = flash[block + 3] >> 6;
+    return state == 1 || state == 2;
+  };
+  return {active(0), active(0x4000)};
 }
 
 // The uninterrupted run: the reference for the others.
@@ -231,7 +234,6 @@ void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
     if (!checkInterrupted(left, c, log, step)) continue;
 
     bench.restart();
-    bench.adapter().resetStats();
     const FlashUpdateStatus status = updateFirmware(bench.flash(), c.input());
     const std::vector<uint8_t> result = bench.contents();
     if (!checkUpdated(status, readAsReader(result), log, step, c)) continue;

@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,10 +19,16 @@ namespace {
 using test::RawEngine;
 
 struct Rig {
-  explicit Rig(AdapterConfig c = {}) : config(c), adapter(config, clock), raw(adapter) {
+  explicit Rig(AdapterConfig c = {}, bool openInterface = true)
+      : config(c), adapter(config, clock), raw(adapter) {
     std::fill(adapter.flash().begin(), adapter.flash().end(), 0x5A);
+    if (openInterface) raw.open();
   }
   uint8_t at(uint32_t address) const { return adapter.flash()[address]; }
+  bool untouched() const {
+    return std::all_of(adapter.flash().begin(), adapter.flash().end(),
+                       [](uint8_t byte) { return byte == 0x5A; });
+  }
 
   VirtualClock clock;
   AdapterConfig config;
@@ -29,13 +36,31 @@ struct Rig {
   RawEngine raw;
 };
 
-// A wrong sequence, the one violation it must count, and what the flash looks like after it.
+AdapterConfig part(uint32_t jedecId, bool locked = false) {
+  AdapterConfig config;
+  config.jedecId = jedecId;
+  config.protectedAtPowerOn = locked;
+  return config;
+}
+
+AdapterConfig quick() {
+  AdapterConfig config;
+  config.timings = quickTimings();
+  return config;
+}
+
+constexpr uint32_t kStandardPart = 0xEF6015;  // 2 MiB, status opcode 0x05
+constexpr uint32_t kReadyBitPart = 0x1F2400;  // status opcode 0xD7, no write enable
+
+// A wrong sequence, the one violation it must count, and what the flash looks like after it
+// (no check: untouched).
 struct WrongSequence {
   const char* name;
   Violation expected;
   std::function<void(Rig&)> run;
   std::function<void(Rig&)> check;
-  bool protectedPart = false;
+  AdapterConfig config = {};
+  bool openInterface = true;
 };
 
 void PrintTo(const WrongSequence& c, std::ostream* os) {
@@ -44,8 +69,7 @@ void PrintTo(const WrongSequence& c, std::ostream* os) {
 
 const WrongSequence kWrongSequences[] = {
     {"ProgramWithoutWriteEnable", Violation::kNoWriteEnable,
-     [](Rig& r) { r.raw.program(0x100, 0x00000000); },
-     [](Rig& r) { EXPECT_EQ(r.at(0x100), 0x5A) << "a part without write enable ignores it"; }},
+     [](Rig& r) { r.raw.program(0x100, 0x00000000); }, nullptr},
     {"ProgramCrossingThePageEnd", Violation::kPageCrossing,
      [](Rig& r) {
        r.raw.writeEnable();
@@ -67,10 +91,28 @@ const WrongSequence kWrongSequences[] = {
        r.raw.data();
      },
      nullptr},
+    {"DataReadAfterASinglePollThatSawTheBusyBit", Violation::kDataReadWhileEngineBusy,
+     [](Rig& r) {
+       r.raw.format(0, 0, 1);
+       r.raw.start(0x05);
+       r.adapter.read32(reg::kFlashCommand);  // busy; a poll giving up here is too short
+       r.raw.data();
+     },
+     nullptr},
     {"WordStartedWhileTheEngineIsBusy", Violation::kTransferWhileEngineBusy,
      [](Rig& r) {
        r.raw.format(0, 0, 1);
        r.raw.start(0x05);
+       r.raw.start(0x05);
+     },
+     nullptr},
+    {"WordStartedWhenTheBusyBitIsReadInverted", Violation::kTransferWhileEngineBusy,
+     [](Rig& r) {
+       // A poll that waits for the busy bit to be set instead of clear goes on at once.
+       r.raw.format(0, 0, 1);
+       r.raw.start(0x05);
+       while ((r.adapter.read32(reg::kFlashCommand) & reg::kFlashCommandBusy) == 0) {
+       }
        r.raw.start(0x05);
      },
      nullptr},
@@ -82,13 +124,40 @@ const WrongSequence kWrongSequences[] = {
        r.raw.address(4);
      },
      nullptr},
+    {"CommandWrittenWithoutStartDuringAWord", Violation::kRegisterWriteWhileEngineBusy,
+     [](Rig& r) {
+       r.raw.format(3, 0, 4);
+       r.raw.address(0);
+       r.raw.start(0x03, /*keepOpen=*/true);
+       r.adapter.write32(reg::kFlashCommand, 0x0003);
+     },
+     nullptr},
+    // The quick timings of the test benches still leave the part busy for the next command of
+    // a sequence that forgot to wait.
+    {"WriteEnableRightAfterAProgramWithQuickTimings", Violation::kCommandWhilePartBusy,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.program(0x100, 0);
+       r.raw.writeEnable();
+     },
+     [](Rig& r) { EXPECT_EQ(r.at(0x100), 0x00); }, quick()},
+    {"StatusWriteRightAfterAnEraseWithQuickTimings", Violation::kCommandWhilePartBusy,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.erase(0xD8, 0x10000);
+       r.raw.format(1, 0, 0);
+       r.raw.address(0);
+       r.raw.start(0x01);
+       r.raw.waitEngine();
+     },
+     [](Rig& r) { EXPECT_EQ(r.at(0x10000), 0xFF); }, quick()},
     {"ReadWhileThePartErases", Violation::kCommandWhilePartBusy,
      [](Rig& r) {
        r.raw.writeEnable();
        r.raw.erase(0x20, 0x1000);
        r.raw.readWord(0x1000);
      },
-     nullptr},
+     [](Rig& r) { EXPECT_EQ(r.at(0x1000), 0xFF); }},
     {"EraseAddressInsideItsSector", Violation::kUnalignedErase,
      [](Rig& r) {
        r.raw.writeEnable();
@@ -108,7 +177,7 @@ const WrongSequence kWrongSequences[] = {
        r.raw.start(0x20);
        r.raw.waitEngine();
      },
-     [](Rig& r) { EXPECT_EQ(r.at(0x1000), 0x5A) << "an erase not ended after its address"; }},
+     nullptr},
     {"FormatWithFiveDataBytes", Violation::kFormatMismatch,
      [](Rig& r) {
        r.raw.format(3, 0, 5);
@@ -117,12 +186,47 @@ const WrongSequence kWrongSequences[] = {
        r.raw.waitEngine();
      },
      nullptr},
+    {"StatusWriteWithTheValueInADataPhase", Violation::kFormatMismatch,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.format(0, 0, 1);
+       r.raw.data(0);
+       r.raw.start(0x01, false, /*program=*/true);
+       r.raw.waitEngine();
+     },
+     [](Rig& r) {
+       EXPECT_TRUE(r.untouched());
+       EXPECT_EQ(r.raw.status() & 0x1C, 0x1C) << "the protection stayed";
+     },
+     part(kStandardPart, /*locked=*/true)},
+    {"StatusWriteWithADataPhaseAfterItsValue", Violation::kFormatMismatch,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.format(1, 0, 1);
+       r.raw.address(0);
+       r.raw.start(0x01);
+       r.raw.waitEngine();
+     },
+     [](Rig& r) { EXPECT_EQ(r.raw.status() & 0x1C, 0x1C) << "the protection stayed"; },
+     part(kStandardPart, /*locked=*/true)},
+    {"StatusReadWithoutItsDataByte", Violation::kFormatMismatch,
+     [](Rig& r) { r.raw.simple(0x05); }, nullptr},
+    {"IdentificationWithoutItsDataBytes", Violation::kFormatMismatch,
+     [](Rig& r) { r.raw.simple(0x9F); }, nullptr},
+    {"ReadWithTheProgramBitSet", Violation::kFormatMismatch,
+     [](Rig& r) {
+       r.raw.format(3, 0, 4);
+       r.raw.address(0);
+       r.raw.start(0x03, false, /*program=*/true);
+       r.raw.waitEngine();
+     },
+     nullptr},
     {"EraseOnAProtectedPart", Violation::kWriteProtected,
      [](Rig& r) {
        r.raw.writeEnable();
        r.raw.erase(0x20, 0x1000);
      },
-     [](Rig& r) { EXPECT_EQ(r.at(0x1000), 0x5A); }, /*protectedPart=*/true},
+     nullptr, part(kStandardPart, /*locked=*/true)},
     {"StatusWriteWithoutWriteEnable", Violation::kNoWriteEnable,
      [](Rig& r) {
        r.raw.format(1, 0, 0);
@@ -131,7 +235,7 @@ const WrongSequence kWrongSequences[] = {
        r.raw.waitEngine();
      },
      [](Rig& r) { EXPECT_EQ(r.raw.status() & 0x1C, 0x1C) << "the protection stayed"; },
-     /*protectedPart=*/true},
+     part(kStandardPart, /*locked=*/true)},
     {"OpenReadContinuedWithAnotherCommand", Violation::kCommandChangedInOpenTransfer,
      [](Rig& r) {
        r.raw.format(3, 0, 4);
@@ -143,7 +247,72 @@ const WrongSequence kWrongSequences[] = {
        r.raw.waitEngine();
      },
      nullptr},
-    {"ReadPastTheEnd", Violation::kAddressBeyondCapacity, [](Rig& r) { r.raw.readWord(0x200000); },
+    {"OpenReadContinuedAfterTheAddressMovedElsewhere", Violation::kAddressOutOfStep,
+     [](Rig& r) {
+       r.raw.format(3, 0, 4);
+       r.raw.address(0x100);
+       r.raw.start(0x03, /*keepOpen=*/true);
+       r.raw.waitEngine();
+       r.raw.address(0x100);  // the transfer is at 0x104 by now
+       r.raw.start(0x03);
+       r.raw.waitEngine();
+     },
+     nullptr},
+    {"ReadStartingPastTheEnd", Violation::kAddressBeyondCapacity,
+     [](Rig& r) { r.raw.readWord(0x200000); }, nullptr},
+    {"ReadRunningPastTheEnd", Violation::kAddressBeyondCapacity,
+     [](Rig& r) {
+       r.adapter.flash()[0] = 0x11;
+       r.adapter.flash()[0x1FFFFF] = 0x22;
+       // The part wraps to its start, as a real one does.
+       EXPECT_EQ(r.raw.readWord(0x1FFFFE), 0x5A11225Au);
+     },
+     [](Rig& r) {
+       r.adapter.flash()[0] = 0x5A;
+       r.adapter.flash()[0x1FFFFF] = 0x5A;
+       EXPECT_TRUE(r.untouched());
+     }},
+    {"EraseWithAnOpcodeThePartDoesNotKnow", Violation::kUnknownOpcode,
+     [](Rig& r) {
+       r.raw.writeEnable();
+       r.raw.erase(0x52, 0x8000);  // a 32 KiB erase this part does not have
+     },
+     nullptr},
+    {"WriteEnableSentToAReadyBitPart", Violation::kUnknownOpcode,
+     [](Rig& r) { r.raw.writeEnable(); }, nullptr, part(kReadyBitPart)},
+    {"StatusWriteSentToAReadyBitPart", Violation::kUnknownOpcode,
+     [](Rig& r) {
+       r.raw.format(1, 0, 0);
+       r.raw.address(0);
+       r.raw.start(0x01);
+       r.raw.waitEngine();
+     },
+     nullptr, part(kReadyBitPart)},
+    {"StatusReadWithOpcode05OnAReadyBitPart", Violation::kUnknownOpcode,
+     [](Rig& r) { r.raw.status(); }, nullptr, part(kReadyBitPart)},
+    {"VolatileStatusEnableOnAPartWithoutIt", Violation::kUnknownOpcode,
+     [](Rig& r) { r.raw.simple(0x50); }, nullptr},
+    {"InterfaceClosedWithChipSelectHeld", Violation::kChipSelectHeldAtClose,
+     [](Rig& r) {
+       r.raw.format(3, 0, 4);
+       r.raw.address(0);
+       r.raw.start(0x03, /*keepOpen=*/true);
+       r.raw.waitEngine();
+       r.raw.close();
+     },
+     nullptr},
+    {"WordStartedBeforeTheInterfaceIsOpen", Violation::kInterfaceNotEnabled,
+     [](Rig& r) {
+       r.raw.format(0, 0, 1);
+       r.raw.start(0x05);
+       r.raw.waitEngine();
+     },
+     nullptr, {}, /*openInterface=*/false},
+    {"WordStartedAfterTheInterfaceWasClosed", Violation::kInterfaceNotEnabled,
+     [](Rig& r) {
+       r.raw.close();
+       r.raw.simple(0x04);  // write disable: harmless but for the closed interface
+     },
      nullptr},
 };
 
@@ -151,17 +320,105 @@ class WrongSequences : public testing::TestWithParam<WrongSequence> {};
 
 TEST_P(WrongSequences, AreCountedByKind) {
   const WrongSequence& c = GetParam();
-  AdapterConfig config;
-  config.protectedAtPowerOn = c.protectedPart;
-  Rig rig(config);
+  Rig rig(c.config, c.openInterface);
   c.run(rig);
   EXPECT_EQ(rig.adapter.violations(c.expected), 1u) << violationName(c.expected);
-  EXPECT_EQ(rig.adapter.violations(), 1u);
-  if (c.check) c.check(rig);
+  EXPECT_EQ(rig.adapter.violations(), 1u) << "no other kind is counted";
+  EXPECT_EQ(rig.adapter.stats().unclaimedAccesses, 0u);
+  if (c.check) {
+    c.check(rig);
+  } else {
+    EXPECT_TRUE(rig.untouched()) << "the flash is as it was";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, WrongSequences, testing::ValuesIn(kWrongSequences),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct ProtectionCase {
+  const char* name;
+  bool lockedAtStart;
+  uint8_t enableOpcode;  // 0x06: non-volatile status write; 0x50: volatile
+  uint8_t newStatus;
+  bool lockedWhileRunning;
+  bool lockedAfterPowerCut;
+};
+
+void PrintTo(const ProtectionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Protection : public testing::TestWithParam<ProtectionCase> {};
+
+TEST_P(Protection, NonVolatileBitsSurviveAPowerCutAndVolatileOnesDoNot) {
+  const ProtectionCase& c = GetParam();
+  AdapterConfig config = part(kStandardPart, c.lockedAtStart);
+  config.volatileStatusWriteEnable = true;
+  Rig rig(config);
+  rig.raw.simple(c.enableOpcode);
+  rig.raw.format(1, 0, 0);
+  rig.raw.address(c.newStatus);
+  rig.raw.start(0x01);
+  rig.raw.waitEngine();
+  ASSERT_TRUE(rig.raw.waitPart());
+  EXPECT_EQ(rig.adapter.part().locked(), c.lockedWhileRunning);
+  rig.adapter.cutPowerAfter(0);
+  rig.adapter.restorePower();
+  EXPECT_EQ(rig.adapter.part().locked(), c.lockedAfterPowerCut);
+  rig.raw.open();
+  EXPECT_EQ((rig.raw.status() & 0x1C) != 0, c.lockedAfterPowerCut);
+  EXPECT_EQ(rig.adapter.violations(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StatusWrites, Protection,
+    testing::Values(
+        ProtectionCase{"UnlockedAfterWriteEnableStaysUnlocked", true, 0x06, 0x00, false, false},
+        ProtectionCase{"LockedAfterWriteEnableStaysLocked", false, 0x06, 0x1C, true, true},
+        ProtectionCase{"UnlockedAfterVolatileEnableLocksAgain", true, 0x50, 0x00, false, true},
+        ProtectionCase{"LockedAfterVolatileEnableUnlocksAgain", false, 0x50, 0x1C, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Busy reads of the command register after a started word, until it reads idle.
+std::vector<int> busyReadsPerWord(Rig& rig, int words) {
+  std::vector<int> counts;
+  for (int w = 0; w < words; ++w) {
+    rig.raw.format(0, 0, 1);
+    rig.raw.start(0x05);
+    int busy = 0;
+    while ((rig.adapter.read32(reg::kFlashCommand) & reg::kFlashCommandBusy) != 0)
+      ++busy;
+    counts.push_back(busy);
+  }
+  return counts;
+}
+
+TEST(EmulatedEngine, AWordStaysBusyForItsConfiguredTimeWithSeededJitter) {
+  AdapterConfig fixed;
+  fixed.timings.engineTransferNs = 10000;
+  Rig steady(fixed);
+  EXPECT_EQ(busyReadsPerWord(steady, 4), std::vector<int>(4, 10)) << "one read per microsecond";
+
+  Rig defaults;
+  for (int busy : busyReadsPerWord(defaults, 4))
+    EXPECT_GE(busy, 3) << "a poll must really wait by default";
+
+  AdapterConfig jittered = fixed;
+  jittered.timings.engineJitterNs = 8000;
+  jittered.timings.engineJitterSeed = 7;
+  Rig first(jittered);
+  Rig second(jittered);
+  const std::vector<int> counts = busyReadsPerWord(first, 32);
+  EXPECT_EQ(busyReadsPerWord(second, 32), counts) << "the same seed, the same busy times";
+  EXPECT_GE(*std::min_element(counts.begin(), counts.end()), 10);
+  EXPECT_LE(*std::max_element(counts.begin(), counts.end()), 18);
+  EXPECT_NE(*std::min_element(counts.begin(), counts.end()),
+            *std::max_element(counts.begin(), counts.end()));
+  jittered.timings.engineJitterSeed = 8;
+  Rig other(jittered);
+  EXPECT_NE(busyReadsPerWord(other, 32), counts);
+  EXPECT_EQ(first.adapter.violations() + other.adapter.violations(), 0u);
+}
 
 TEST(EmulatedPart, ProgramOnlyClearsBitsAndEraseSetsTheUnitToOnes) {
   Rig rig;
@@ -359,6 +616,8 @@ TEST(EmulatedAdapterPower, CutAfterTheNthModifyingCommandAndRestore) {
   EXPECT_EQ(cut.modifyingTransfers, 2u);
 
   rig.adapter.restorePower();
+  EXPECT_FALSE(rig.adapter.engine().interfaceEnabled()) << "power-on leaves it closed";
+  rig.raw.open();
   EXPECT_EQ(rig.raw.status() & 0x03, 0) << "not busy, write enable clear after power-on";
   rig.raw.writeEnable();
   rig.raw.program(0x200, 0);
@@ -401,7 +660,7 @@ TEST(EmulatedAdapterRegisters, ABlockAddedLaterTakesOverARegister) {
 }
 
 TEST(EmulatedAdapterRegisters, EveryAccessCostsVirtualTime) {
-  Rig rig;
+  Rig rig({}, /*openInterface=*/false);
   const uint64_t start = rig.clock.now();
   rig.adapter.read32(reg::kFlashCommand);
   EXPECT_EQ(rig.clock.now() - start, 1000u);

@@ -179,6 +179,13 @@ const FailureCase kFailureCases[] = {
      "0000:03:00.0",
      1,
      "flash part not identified (type 101, identification 0xFFFFFFFF)"},
+    {"ProtectedReadyBitPart",
+     "flash = 1F2701\nprotected = yes\n",
+     0,
+     {"identify"},
+     "0000:03:00.0",
+     1,
+     "adapter.conf: protected = yes on the part 1F2701"},
     {"UnknownSubcommand", "", 0, {"erase"}, "0000:03:00.0", 2, "unknown flash subcommand 'erase'"},
     {"ReadWithoutOutput", "", 0, {"read"}, "0000:03:00.0", 2, "read takes one argument"},
 };
@@ -261,7 +268,8 @@ TEST(Hlvsim, LabInitRefusesBadOptions) {
                                                   {"--sfdp", "maybe"},
                                                   {"--device", "0x12345"},
                                                   {"--colour", "blue"},
-                                                  {"--adapters"}}) {
+                                                  {"--adapters"},
+                                                  {"--flash", "1F2400", "--protected"}}) {
     std::vector<std::string> args = {"lab", "init", directory / "lab"};
     args.insert(args.end(), options.begin(), options.end());
     const ProcessResult result = hlvsim(args);

@@ -41,7 +41,8 @@ const ConfCase kConfCases[] = {
      "# a lab adapter\n\n   # indented comment\nflash = EF6015 # trailing\n", true, ""},
     {"EveryKey",
      "flash=C22016\nsfdp = yes\nsfdp_revision = 1.0\nsfdp_volatile_status = yes\nprotected = yes\n"
-     "power_cut_after = 12\nengine_stuck = no\npart_stuck = no\n",
+     "power_cut_after = 12\nengine_stuck = no\npart_stuck = no\nengine_busy_us = 20\n"
+     "engine_jitter_us = 0\nengine_seed = 5\n",
      true, ""},
     {"ShortIdPart", "flash = 651F\n", true, ""},
     {"FourByteIdentification", "flash = 1F240001\n", true, ""},
@@ -57,6 +58,14 @@ const ConfCase kConfCases[] = {
     {"CapacityNotAPowerOfTwo", "flash = EF7099\ncapacity = 3000000\n", false, "for capacity"},
     {"CapacityOfAFixedPart", "flash = EF6015\ncapacity = 4194304\n", false,
      "capacity 4194304 does not fit the part EF6015"},
+    // A ready-bit part has no status write: locked, it could never be written.
+    {"ProtectedReadyBitPart", "flash = 1F2400\nprotected = yes\n", false,
+     "protected = yes on the part 1F2400"},
+    {"ProtectedBeforeTheReadyBitPartIsNamed", "protected = yes\nflash = 1F2701\n", false,
+     "nothing could ever unlock it"},
+    {"EngineBusyTimeOfZero", "engine_busy_us = 0\n", false, "for engine_busy_us"},
+    {"EngineJitterTooLong", "engine_jitter_us = 1000001\n", false, "for engine_jitter_us"},
+    {"EngineSeedNotANumber", "engine_seed = x\n", false, "for engine_seed"},
 };
 
 class AdapterConf : public testing::TestWithParam<ConfCase> {};
@@ -78,12 +87,16 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   AdapterConfig config;
   std::string error;
   ASSERT_TRUE(parseAdapterConf(
-      "flash = 1F240001\nsfdp = 1.0\nprotected = yes\npower_cut_after = 7\npart_stuck = yes\n",
+      "flash = 1F240001\nsfdp = 1.0\npower_cut_after = 7\npart_stuck = yes\n"
+      "engine_busy_us = 12\nengine_jitter_us = 5\nengine_seed = 99\n",
       config, error));
   EXPECT_EQ(config.jedecId, 0x1F240001u);
+  EXPECT_EQ(config.timings.engineTransferNs, 12000u);
+  EXPECT_EQ(config.timings.engineJitterNs, 5000u);
+  EXPECT_EQ(config.timings.engineJitterSeed, 99u);
   EXPECT_TRUE(config.sfdp);
   EXPECT_EQ(config.sfdpRevision, SfdpRevision::k1_0);
-  EXPECT_TRUE(config.protectedAtPowerOn);
+  EXPECT_FALSE(config.protectedAtPowerOn);
   EXPECT_EQ(config.powerCutAfter, 7u);
   EXPECT_TRUE(config.partStuck);
   EXPECT_FALSE(config.engineStuck);
@@ -195,6 +208,11 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   for (const char* line : {"reg_reads = 0\n", "reg_writes = 0\n", "bytes_read = 0\n",
                            "bytes_programmed = 0\n", "erases_4k = 0\n", "erases_64k = 0\n",
                            "modifying_transfers = 0\n", "violations = 0\n", "power_cut = no\n"}) {
+    EXPECT_NE(untouched.find(line), std::string::npos) << line << untouched;
+  }
+  for (std::size_t i = 0; i < kViolationKinds; ++i) {
+    const std::string line =
+        "violations_" + std::string(violationName(static_cast<Violation>(i))) + " = 0\n";
     EXPECT_NE(untouched.find(line), std::string::npos) << line << untouched;
   }
   const std::string cut = test::readFile(lab / "adapters/0000:04:00.0/stats");

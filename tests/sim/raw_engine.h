@@ -13,6 +13,13 @@ class RawEngine {
  public:
   explicit RawEngine(sim::EmulatedAdapter& adapter) : adapter_(adapter) {}
 
+  // Sets the interface up as the program's open sequence does, and disables it again.
+  void open() {
+    adapter_.write32(reg::kFlashInterfaceSetup, reg::kFlashInterfaceSetupValue);
+    adapter_.write32(reg::kFlashInterfaceControl, reg::kFlashInterfaceEnable | 0x10);
+  }
+  void close() { adapter_.write32(reg::kFlashInterfaceControl, 0); }
+
   void format(uint32_t addressBytes, uint32_t dummyBytes, uint32_t dataBytes) {
     adapter_.write32(reg::kFlashFormat, addressBytes |
                                             dummyBytes << reg::kFlashFormatDummyBytesShift |

@@ -124,8 +124,20 @@ std::string versionText(const std::optional<FirmwareVersion>& version, FlashUpda
   return format("unreadable (status %" PRIu32 ")", status);
 }
 
+// Texts here are the program's own (no quotes or control characters), so no escaping is needed.
+// Quoted by appending to one string: GCC at -O3 mistakes the chain of operator+ for an
+// overlapping copy.
+std::string jsonText(const std::string& text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
+
 std::string jsonVersion(const std::optional<FirmwareVersion>& version) {
-  return version ? "\"" + version->toString() + "\"" : "null";
+  return version ? jsonText(version->toString()) : "null";
 }
 
 template <class T>
@@ -137,10 +149,6 @@ const char* jsonBool(bool value) {
   return value ? "true" : "false";
 }
 
-// Texts here are the program's own (no quotes or control characters), so no escaping is needed.
-std::string jsonText(const std::string& text) {
-  return "\"" + text + "\"";
-}
 
 std::string ncbJson(const NcbReport& ncb) {
   if (!ncb.inFile) return format("{\"address\": %" PRIu32 ", \"in_file\": false}", ncb.address);

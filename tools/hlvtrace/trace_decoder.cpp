@@ -102,7 +102,9 @@ std::string renderMessage(const char* message, const std::vector<std::string>& d
 DecodeResult decodeTrace(std::span<const uint8_t> data) {
   DecodeResult result;
   Reader reader(data);
-  char header[96];
+  // Room for the longest message: three 64-bit numbers, an offset and an argument index take
+  // up to about 150 characters, and the table and point names are short identifiers.
+  char header[320];
   while (!reader.atEnd()) {
     const std::size_t start = reader.offset();
     uint64_t component = 0, file = 0, point = 0;
