@@ -9,6 +9,16 @@
 //   power_cut_after  N: power lost after the N-th program or erase command of a run
 //   engine_stuck     yes/no: the command engine stays busy
 //   part_stuck       yes/no: the flash part stays busy
+//   firmware         1, 2 or none: the firmware interface the running firmware offers
+//   firmware_stuck   yes/no: the firmware never answers after a reset
+//   phy              yes/no: a PHY answers on the MDIO interface
+//   phy_address      0..31: where it answers
+//   phy_stuck        yes/no: the PHY never becomes ready after a restart
+//   chip_revision    the chip revision word
+//   fuse_status      the fuse status word
+//   fuse_digest      64 hex digits: the key digest fuses, the 32 bytes in memory order
+//   mdio_semaphore, fuse_semaphore   free/held: held means the firmware takes it back at once
+//   interrupt_at_grant   N: SIGINT raised right after the N-th semaphore grant to the program
 // Unknown keys and bad values are errors.
 #pragma once
 

@@ -26,6 +26,16 @@ std::string_view violationName(Violation kind) {
       return "command_changed_in_open_transfer";
     case Violation::kAddressBeyondCapacity:
       return "address_beyond_capacity";
+    case Violation::kMdioWithoutSemaphore:
+      return "mdio_without_semaphore";
+    case Violation::kMdioWhileBusy:
+      return "mdio_while_busy";
+    case Violation::kFuseWithoutSemaphore:
+      return "fuse_without_semaphore";
+    case Violation::kTestPortSequence:
+      return "test_port_sequence";
+    case Violation::kFirmwareResetOutOfOrder:
+      return "firmware_reset_out_of_order";
   }
   return "unknown";
 }
