@@ -47,6 +47,14 @@ std::optional<ConstHalvernNcb> findActiveImageNcb(std::span<const uint8_t> image
 FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                            uint32_t ncbAddress);
 
+// writeNcb for the first `length` bytes of the block only (a whole number of erase sectors, at
+// most the block): they are erased and programmed in the same order, the first four bytes last.
+// The flash behind them must already hold the block's bytes (the caller read the block from
+// there). kStatusSectorSizeUnsuitable when `length` is not a whole number of sectors of a part
+// that can hold the layout; otherwise the statuses of writeNcb.
+FlashUpdateStatus writeNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                                uint32_t ncbAddress, uint32_t length);
+
 // Records the block field by field in the trace log; `address` says which block it is.
 void traceNcb(ConstHalvernNcb ncb, uint32_t address);
 
