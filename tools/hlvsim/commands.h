@@ -13,7 +13,7 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 int labCommand(const Arguments& args);    // lab init LAB [options]
-int flashCommand(const Arguments& args);  // flash LAB BDF identify | read OUT | update IMAGE ...
+int flashCommand(const Arguments& args);  // flash LAB BDF identify | read OUT | update ... | ...
 int runCommand(const Arguments& args);    // run LAB [--uid N] [--] [ARGS...]
 
 // Prints "hlvsim: " and the message on standard error.

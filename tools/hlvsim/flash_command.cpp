@@ -1,5 +1,5 @@
 // hlvsim flash LAB BDF SUBCOMMAND ...: the flash of one lab adapter, through the program's own
-// flash control layer.
+// flash control layer (identify, read) or through its adapter update interface (the others).
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "flashctl/voapiflashcontrol.h"
+#include "tools/hlvsim/adapter_command.h"
 #include "tools/hlvsim/commands.h"
 #include "tools/hlvsim/lab_session.h"
-#include "tools/hlvsim/update_command.h"
 
 namespace hlv::sim::tool {
 namespace {
@@ -75,7 +75,6 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"identify", identify},
     {"read", read},
-    {"update", updateFlash},
 };
 
 }  // namespace
@@ -83,14 +82,16 @@ constexpr Subcommand kSubcommands[] = {
 int flashCommand(const Arguments& args) {
   if (args.size() < 3) {
     complain(
-        "usage: hlvsim flash LAB BDF identify | read OUT | update IMAGE [--mac HEX] [--phy HEX]");
+        "usage: hlvsim flash LAB BDF identify | read OUT | update IMAGE [--mac HEX] [--phy HEX] "
+        "[--reload] | rollback | versions | backup OUT | reload | keycheck IMAGE");
     return kExitUsage;
   }
   const Subcommand* subcommand = nullptr;
   for (const Subcommand& candidate : kSubcommands) {
     if (candidate.name == args[2]) subcommand = &candidate;
   }
-  if (subcommand == nullptr) {
+  const bool adapterLevel = isAdapterSubcommand(args[2]);
+  if (subcommand == nullptr && !adapterLevel) {
     complain("unknown flash subcommand '" + args[2] + "'");
     return kExitUsage;
   }
@@ -104,6 +105,9 @@ int flashCommand(const Arguments& args) {
   if (entry == nullptr) {
     complain("no emulated adapter " + args[1] + " in " + lab->root());
     return kExitFailed;
+  }
+  if (adapterLevel) {
+    return runAdapterSubcommand(*lab, *entry, args[2], Arguments(args.begin() + 3, args.end()));
   }
   VoApiFlashControl flash(entry->adapter.get());
   if (!flash.init()) {
