@@ -100,18 +100,25 @@ FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force) {
   return kStatusSuccess;
 }
 
-std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
-                                        HalvernNcb buffer1) {
-  trace::emit(tp::kReadActive);
+FlashUpdateStatus readNcbs(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                           HalvernNcb buffer1) {
   FlashUpdateStatus status = readFlash(flashCtrl, kNcb0Address, buffer0.data(), kNcbBlockSize);
   if (status == kStatusSuccess)
     status = readFlash(flashCtrl, kNcb1Address, buffer1.data(), kNcbBlockSize);
+  if (status != kStatusSuccess) return status;
+  traceNcb(buffer0, kNcb0Address);
+  traceNcb(buffer1, kNcb1Address);
+  return kStatusSuccess;
+}
+
+std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                                        HalvernNcb buffer1) {
+  trace::emit(tp::kReadActive);
+  FlashUpdateStatus status = readNcbs(flashCtrl, buffer0, buffer1);
   if (status != kStatusSuccess) {
     trace::emit(tp::kReadActiveFailed, status);
     return std::nullopt;
   }
-  traceNcb(buffer0, kNcb0Address);
-  traceNcb(buffer1, kNcb1Address);
 
   // NCB0 wins when both are active, even when it then fails validation: a reader on the
   // adapter takes the same block.

@@ -26,6 +26,11 @@ bool checkNcbStructure(ConstHalvernNcb ncb);
 // active block unless `force` is set.
 FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force);
 
+// Reads NCB0 and NCB1 from the flash into the two buffers and records both in the trace log.
+// 0 or the read status.
+FlashUpdateStatus readNcbs(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                           HalvernNcb buffer1);
+
 // Reads both blocks from the flash into the two buffers and returns the one a reader takes:
 // NCB0 when it is active, else NCB1 when it is active; none when neither is active, when the
 // one taken fails validation (NCB1 is not consulted then) or when the flash cannot be read.

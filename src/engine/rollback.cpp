@@ -91,15 +91,11 @@ FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl) {
   }
   const HalvernNcb ncb0(ncbs.data());
   const HalvernNcb ncb1(ncbs.data() + kNcbBlockSize);
-  FlashUpdateStatus status = readFlash(flashCtrl, kNcb0Address, ncb0.data(), kNcbBlockSize);
-  if (status == kStatusSuccess)
-    status = readFlash(flashCtrl, kNcb1Address, ncb1.data(), kNcbBlockSize);
+  FlashUpdateStatus status = readNcbs(flashCtrl, ncb0, ncb1);
   if (status != kStatusSuccess) {
     trace::emit(tp::kReadFailed, status);
     return status;
   }
-  traceNcb(ncb0, kNcb0Address);
-  traceNcb(ncb1, kNcb1Address);
 
   if (!ncb0.active() && !ncb1.active()) {
     trace::emit(tp::kNoActiveNcb);

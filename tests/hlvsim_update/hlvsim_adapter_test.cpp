@@ -22,12 +22,6 @@ namespace {
 
 const std::string kBdf = "0000:01:00.0";
 
-ProcessResult hlvsim(const std::vector<std::string>& args) {
-  ProcessOptions options;
-  options.timeoutSeconds = 300;
-  return runProcess(builtProgram("hlvsim"), args, options);
-}
-
 std::string hex(const std::array<uint8_t, 32>& bytes) {
   std::string text;
   for (uint8_t b : bytes) {
@@ -45,7 +39,7 @@ class HlvsimAdapter : public ::testing::Test {
   void makeLab(const std::vector<uint8_t>& flash, const std::string& conf = "",
                const std::vector<uint8_t>& image = {}) {
     root_ = dir_ / ("case" + std::to_string(++cases_));
-    const ProcessResult init = hlvsim({"lab", "init", lab()});
+    const ProcessResult init = runHlvsim({"lab", "init", lab()});
     ASSERT_EQ(init.exitStatus, 0) << init.err;
     if (!flash.empty()) writeBinaryFile(flashFile(), flash);
     writeFile(confFile(), readFile(confFile()) + conf);
@@ -63,7 +57,7 @@ class HlvsimAdapter : public ::testing::Test {
   ProcessResult run(const std::vector<std::string>& subcommand) {
     std::vector<std::string> args = {"flash", lab(), kBdf};
     args.insert(args.end(), subcommand.begin(), subcommand.end());
-    return hlvsim(args);
+    return runHlvsim(args);
   }
 
   TempDir dir_;
@@ -281,7 +275,7 @@ TEST_F(HlvsimAdapter, BadArgumentsAndMissingFunctionsAreRefused) {
   }
   // An adapter directory without a PCI function in the lab's sysfs.
   addLabAdapter(lab(), "0000:09:00.0", "");
-  const ProcessResult missing = hlvsim({"flash", lab(), "0000:09:00.0", "versions"});
+  const ProcessResult missing = runHlvsim({"flash", lab(), "0000:09:00.0", "versions"});
   EXPECT_EQ(missing.exitStatus, 1);
   EXPECT_NE(missing.err.find("no PCI function of that address"), std::string::npos) << missing.err;
 }

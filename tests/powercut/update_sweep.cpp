@@ -101,6 +101,11 @@ std::pair<bool, bool> activeBlocks(std::span<const uint8_t> flash) {
           ConstHalvernNcb(flash.data() + kNcb1Address).active()};
 }
 
+// How many calls of each kind an uninterrupted run made.
+struct CallCounts {
+  uint64_t writes = 0, erases = 0, reads = 0;
+};
+
 // The uninterrupted run: the reference for the others.
 struct Reference {
   std::vector<uint8_t> result;
@@ -108,7 +113,7 @@ struct Reference {
   uint32_t startAddress = 0;          // the block readers took before
   FirmwareVersion startVersion;       // and the firmware it described
   uint64_t modifyingCommands = 0;
-  uint64_t writes = 0, erases = 0, reads = 0;
+  CallCounts calls;
 };
 
 // Counts the calls of each kind and injects one fault.
@@ -175,6 +180,36 @@ class FaultyFlash : public VoFlashControlInterface {
   bool lasting_;
 };
 
+// Runs `run` once per chosen call of each kind of fault, with a description of the step.
+void forEachFault(const CallCounts& calls, SweepDepth depth,
+                  const std::function<void(FaultyFlash::Fault, bool lasting, uint64_t at,
+                                           const std::string& step)>& run) {
+  using Fault = FaultyFlash::Fault;
+  struct Kind {
+    const char* name;
+    Fault fault;
+    bool lasting;
+    uint64_t calls;
+  };
+  const Kind kinds[] = {
+      {"failed program", Fault::kFailWrite, false, calls.writes},
+      {"program failing from then on", Fault::kFailWrite, true, calls.writes},
+      {"failed erase", Fault::kFailErase, false, calls.erases},
+      {"erase failing from then on", Fault::kFailErase, true, calls.erases},
+      {"wrong first byte programmed", Fault::kWrongWriteFirst, false, calls.writes},
+      {"wrong first bytes programmed from then on", Fault::kWrongWriteFirst, true, calls.writes},
+      {"wrong last byte programmed", Fault::kWrongWriteLast, false, calls.writes},
+      {"wrong byte read", Fault::kWrongRead, false, calls.reads},
+  };
+  for (const Kind& kind : kinds) {
+    for (uint64_t at : chooseSteps(kind.calls, depth, kFaultSpread)) {
+      run(kind.fault, kind.lasting, at,
+          std::string(kind.name) + " at call " + std::to_string(at) + " of " +
+              std::to_string(kind.calls));
+    }
+  }
+}
+
 Reference runReference(const UpdateCase& c, uint32_t jedecId) {
   Reference reference;
   reference.startAddress = readAsReader(c.flash).activeAddress;
@@ -189,9 +224,7 @@ Reference runReference(const UpdateCase& c, uint32_t jedecId) {
   EXPECT_EQ(bench.adapter().violations(), 0u) << c.name << ": the uninterrupted update";
   reference.result = bench.contents();
   reference.modifyingCommands = bench.modifyingTransfers() - before;
-  reference.writes = counter.writes;
-  reference.erases = counter.erases;
-  reference.reads = counter.reads;
+  reference.calls = {counter.writes, counter.erases, counter.reads};
   const FlashReading reading = readAsReader(reference.result);
   EXPECT_TRUE(reading.usable) << c.name << ": " << reading.problem;
   EXPECT_EQ(reading.version, c.newVersion) << c.name;
@@ -246,46 +279,25 @@ void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
 void sweepFaults(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
   const Reference reference = runReference(c, jedecId);
   FailureLog log(sweepName(c, jedecId, "faults"));
-  using Fault = FaultyFlash::Fault;
-  struct Kind {
-    const char* name;
-    Fault fault;
-    bool lasting;
-    uint64_t calls;
-  };
-  const Kind kinds[] = {
-      {"failed program", Fault::kFailWrite, false, reference.writes},
-      {"program failing from then on", Fault::kFailWrite, true, reference.writes},
-      {"failed erase", Fault::kFailErase, false, reference.erases},
-      {"erase failing from then on", Fault::kFailErase, true, reference.erases},
-      {"wrong first byte programmed", Fault::kWrongWriteFirst, false, reference.writes},
-      {"wrong first bytes programmed from then on", Fault::kWrongWriteFirst, true,
-       reference.writes},
-      {"wrong last byte programmed", Fault::kWrongWriteLast, false, reference.writes},
-      {"wrong byte read", Fault::kWrongRead, false, reference.reads},
-  };
-  for (const Kind& kind : kinds) {
-    for (uint64_t at : chooseSteps(kind.calls, depth, kFaultSpread)) {
-      const std::string step = std::string(kind.name) + " at call " + std::to_string(at) + " of " +
-                               std::to_string(kind.calls);
-      UpdateBench bench(jedecId);
-      bench.load(c.flash);
-      FlashUpdateStatus status = kStatusSuccess;
-      {
-        FaultyFlash faulty(bench.flash(), kind.fault, at, kind.lasting);
-        status = updateFirmware(faulty, c.input());
-      }
-      const FlashReading left = readAsReader(bench.contents());
-      if (!checkInterrupted(left, c, log, step)) continue;
-      if (status == kStatusSuccess && left.version != c.newVersion)
-        log.fail(step + ": success reported, but the flash runs the old firmware");
-      if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
+  forEachFault(reference.calls, depth,
+               [&](FaultyFlash::Fault fault, bool lasting, uint64_t at, const std::string& step) {
+                 UpdateBench bench(jedecId);
+                 bench.load(c.flash);
+                 FlashUpdateStatus status = kStatusSuccess;
+                 {
+                   FaultyFlash faulty(bench.flash(), fault, at, lasting);
+                   status = updateFirmware(faulty, c.input());
+                 }
+                 const FlashReading left = readAsReader(bench.contents());
+                 if (!checkInterrupted(left, c, log, step)) return;
+                 if (status == kStatusSuccess && left.version != c.newVersion)
+                   log.fail(step + ": success reported, but the flash runs the old firmware");
+                 if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
 
-      bench.restart();
-      const FlashUpdateStatus again = updateFirmware(bench.flash(), c.input());
-      checkUpdated(again, readAsReader(bench.contents()), log, step, c);
-    }
-  }
+                 bench.restart();
+                 const FlashUpdateStatus again = updateFirmware(bench.flash(), c.input());
+                 checkUpdated(again, readAsReader(bench.contents()), log, step, c);
+               });
 }
 
 namespace {
@@ -296,7 +308,7 @@ struct RollbackReference {
   FirmwareVersion before;  // the firmware readers take before the rollback
   FirmwareVersion after;   // the firmware it brings back
   uint64_t modifyingCommands = 0;
-  uint64_t writes = 0, erases = 0, reads = 0;
+  CallCounts calls;
 };
 
 std::string rollbackName(const std::vector<uint8_t>& flash, uint32_t jedecId, const char* what) {
@@ -317,9 +329,7 @@ RollbackReference runRollbackReference(const std::vector<uint8_t>& flash, uint32
   EXPECT_EQ(bench.adapter().violations(), 0u) << "the uninterrupted rollback";
   reference.result = bench.contents();
   reference.modifyingCommands = bench.modifyingTransfers() - before;
-  reference.writes = counter.writes;
-  reference.erases = counter.erases;
-  reference.reads = counter.reads;
+  reference.calls = {counter.writes, counter.erases, counter.reads};
   std::vector<uint8_t> expected =
       referenceRollback(std::vector<uint8_t>(flash.begin(), flash.end()));
   expected.resize(reference.result.size(), 0xFF);
@@ -393,41 +403,23 @@ void sweepRollbackPowerCuts(const std::vector<uint8_t>& flash, uint32_t jedecId,
 void sweepRollbackFaults(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth) {
   const RollbackReference reference = runRollbackReference(flash, jedecId);
   FailureLog log(rollbackName(flash, jedecId, "faults"));
-  using Fault = FaultyFlash::Fault;
-  struct Kind {
-    const char* name;
-    Fault fault;
-    bool lasting;
-    uint64_t calls;
-  };
-  const Kind kinds[] = {
-      {"failed program", Fault::kFailWrite, false, reference.writes},
-      {"program failing from then on", Fault::kFailWrite, true, reference.writes},
-      {"failed erase", Fault::kFailErase, false, reference.erases},
-      {"wrong first byte programmed", Fault::kWrongWriteFirst, false, reference.writes},
-      {"wrong last byte programmed", Fault::kWrongWriteLast, false, reference.writes},
-      {"wrong byte read", Fault::kWrongRead, false, reference.reads},
-  };
-  for (const Kind& kind : kinds) {
-    for (uint64_t at : chooseSteps(kind.calls, depth, kFaultSpread)) {
-      const std::string step = std::string(kind.name) + " at call " + std::to_string(at) + " of " +
-                               std::to_string(kind.calls);
-      UpdateBench bench(jedecId);
-      bench.load(flash);
-      FlashUpdateStatus status = kStatusSuccess;
-      {
-        FaultyFlash faulty(bench.flash(), kind.fault, at, kind.lasting);
-        status = rollbackToPreviousImage(faulty);
-      }
-      const FlashReading left = readAsReader(bench.contents());
-      if (!checkRolledBackOrNot(left, reference, log, step)) continue;
-      if (status == kStatusSuccess && left.version != reference.after)
-        log.fail(step + ": success reported, but the flash runs the firmware it ran");
-      if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
-      bench.restart();
-      checkRerun(bench, log, step);
-    }
-  }
+  forEachFault(reference.calls, depth,
+               [&](FaultyFlash::Fault fault, bool lasting, uint64_t at, const std::string& step) {
+                 UpdateBench bench(jedecId);
+                 bench.load(flash);
+                 FlashUpdateStatus status = kStatusSuccess;
+                 {
+                   FaultyFlash faulty(bench.flash(), fault, at, lasting);
+                   status = rollbackToPreviousImage(faulty);
+                 }
+                 const FlashReading left = readAsReader(bench.contents());
+                 if (!checkRolledBackOrNot(left, reference, log, step)) return;
+                 if (status == kStatusSuccess && left.version != reference.after)
+                   log.fail(step + ": success reported, but the flash runs the firmware it ran");
+                 if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
+                 bench.restart();
+                 checkRerun(bench, log, step);
+               });
 }
 
 void PrintTo(const SweepParam& param, std::ostream* out) {

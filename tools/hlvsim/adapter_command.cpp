@@ -129,16 +129,7 @@ int backup(LabAdapter& entry, DirectFlashUpdate& updater, const Arguments& args)
     contents.resize(required);
     status = updater.readFlashContents(contents.data(), required, required);
   }
-  if (status == 0) {
-    std::ofstream out(args[0], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(contents.data()),
-              static_cast<std::streamsize>(contents.size()));
-    out.close();
-    if (!out) {
-      complain(args[0] + ": cannot write");
-      return kExitFailed;
-    }
-  }
+  if (status == 0 && !writeOutputFile(args[0], contents)) return kExitFailed;
   const int exitStatus = statusLine(status);
   reportPowerLoss(entry, "backup");
   return exitStatus;

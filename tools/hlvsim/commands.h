@@ -1,6 +1,8 @@
 // The hlvsim commands. Each takes the arguments after its own name and returns the exit status.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,5 +20,8 @@ int runCommand(const Arguments& args);    // run LAB [--uid N] [--] [ARGS...]
 
 // Prints "hlvsim: " and the message on standard error.
 void complain(const std::string& message);
+
+// Writes the bytes to a new or truncated file; false, with a complaint, when it cannot.
+bool writeOutputFile(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace hlv::sim::tool

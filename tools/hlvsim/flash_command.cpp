@@ -56,15 +56,7 @@ int read(LabAdapter& entry, VoApiFlashControl& flash, const Arguments& args) {
     complain(entry.bdf + ": the adapter lost power during the read");
     return kExitFailed;
   }
-  std::ofstream out(args[0], std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(contents.data()),
-            static_cast<std::streamsize>(contents.size()));
-  out.close();
-  if (!out) {
-    complain(args[0] + ": cannot write");
-    return kExitFailed;
-  }
-  return kExitOk;
+  return writeOutputFile(args[0], contents) ? kExitOk : kExitFailed;
 }
 
 struct Subcommand {
@@ -119,6 +111,15 @@ int flashCommand(const Arguments& args) {
 
 void complain(const std::string& message) {
   std::fprintf(stderr, "hlvsim: %s\n", message.c_str());
+}
+
+bool writeOutputFile(const std::string& path, std::span<const uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) complain(path + ": cannot write");
+  return static_cast<bool>(out);
 }
 
 }  // namespace hlv::sim::tool
