@@ -76,10 +76,4 @@ void releaseHardwareSemaphore(VoRegControlInterface& registers, uint32_t offset)
   }
 }
 
-bool hardwareSemaphoreHeld(const VoRegControlInterface& registers, uint32_t offset) {
-  return std::any_of(gHeld.begin(), gHeld.end(), [&](const HeldSemaphore& held) {
-    return held.registers == &registers && held.offset == offset;
-  });
-}
-
 }  // namespace hlv

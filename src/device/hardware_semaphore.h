@@ -25,7 +25,4 @@ bool takeHardwareSemaphore(VoRegControlInterface& registers, uint32_t offset, ui
 // that take.
 void releaseHardwareSemaphore(VoRegControlInterface& registers, uint32_t offset);
 
-// The program holds the semaphore at `offset` of this register window.
-bool hardwareSemaphoreHeld(const VoRegControlInterface& registers, uint32_t offset);
-
 }  // namespace hlv
