@@ -52,14 +52,24 @@ void EmulatedAdapter::addBlock(std::unique_ptr<RegisterBlock> block) {
   HLV_ASSERT(block != nullptr, "block");
   blocks_.insert(blocks_.begin(), block.get());
   ownedBlocks_.push_back(std::move(block));
+  dispatch_.fill({});
 }
 
 RegisterBlock* EmulatedAdapter::blockFor(uint32_t offset) {
   if (offset % 4 != 0) return nullptr;
+  // The block of a register is looked up once; the flash sequences use a handful of registers
+  // millions of times.
+  DispatchEntry& entry = dispatch_[(offset / 4) % dispatch_.size()];
+  if (entry.valid && entry.offset == offset) return entry.block;
+  RegisterBlock* found = nullptr;
   for (RegisterBlock* block : blocks_) {
-    if (block->claims(offset)) return block;
+    if (block->claims(offset)) {
+      found = block;
+      break;
+    }
   }
-  return nullptr;
+  entry = {true, offset, found};
+  return found;
 }
 
 uint32_t EmulatedAdapter::read32(uint32_t offset) {

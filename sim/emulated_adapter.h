@@ -9,6 +9,7 @@
 // and writes are lost, as with an adapter that fell off the bus.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -101,6 +102,12 @@ class EmulatedAdapter : public VoRegControlInterface {
   uint64_t semaphoreGrants_ = 0;
   std::vector<std::unique_ptr<RegisterBlock>> ownedBlocks_;
   std::vector<RegisterBlock*> blocks_;
+  struct DispatchEntry {
+    bool valid = false;
+    uint32_t offset = 0;
+    RegisterBlock* block = nullptr;
+  };
+  std::array<DispatchEntry, 64> dispatch_{};  // by register, direct-mapped
   bool poweredOff_ = false;
   bool powerCutArmed_ = false;
   uint64_t commandsBeforeCut_ = 0;
