@@ -1,6 +1,7 @@
 #include "sim/adapter_conf.h"
 
 #include <charconv>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -75,6 +76,56 @@ std::string microseconds(uint64_t nanoseconds) {
   return std::to_string(nanoseconds / 1000);
 }
 
+// Decimal, or hexadecimal with 0x.
+bool parseNumber(std::string_view value, uint64_t& out) {
+  const bool hex = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
+  if (hex) value.remove_prefix(2);
+  if (value.empty()) return false;
+  const auto [end, ec] =
+      std::from_chars(value.data(), value.data() + value.size(), out, hex ? 16 : 10);
+  return ec == std::errc() && end == value.data() + value.size();
+}
+
+bool parseWord(std::string_view value, uint32_t& out) {
+  uint64_t number = 0;
+  if (!parseNumber(value, number) || number > 0xFFFFFFFF) return false;
+  out = static_cast<uint32_t>(number);
+  return true;
+}
+
+bool parseFirmwareKind(std::string_view value, FirmwareKind& out) {
+  if (value == "1") {
+    out = FirmwareKind::kInterface1;
+  } else if (value == "2") {
+    out = FirmwareKind::kInterface2;
+  } else if (value == "none") {
+    out = FirmwareKind::kNone;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// free: the program may take it; held: the firmware takes it back whenever it is released.
+bool parseSemaphore(std::string_view value, bool& heldByFirmware) {
+  if (value != "free" && value != "held") return false;
+  heldByFirmware = value == "held";
+  return true;
+}
+
+// 64 hex digits, two per byte in memory order.
+bool parseDigest(std::string_view value, std::array<uint8_t, 32>& out) {
+  if (value.size() != 2 * out.size()) return false;
+  std::array<uint8_t, 32> bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto [end, ec] =
+        std::from_chars(value.data() + 2 * i, value.data() + 2 * i + 2, bytes[i], 16);
+    if (ec != std::errc() || end != value.data() + 2 * i + 2) return false;
+  }
+  out = bytes;
+  return true;
+}
+
 struct Key {
   std::string_view name;
   std::string_view expected;  // what the value must look like, for the error message
@@ -88,14 +139,7 @@ const std::vector<Key>& keys() {
       {"capacity", "a power of two from 65536 to 16777216 (decimal, or hex with 0x)",
        [](std::string_view v, AdapterConfig& c) {
          uint64_t bytes = 0;
-         const bool hex = v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X');
-         if (hex) v.remove_prefix(2);
-         if (v.empty()) return false;
-         const auto [end, ec] =
-             std::from_chars(v.data(), v.data() + v.size(), bytes, hex ? 16 : 10);
-         if (ec != std::errc() || end != v.data() + v.size() || !validGenericCapacity(bytes)) {
-           return false;
-         }
+         if (!parseNumber(v, bytes) || !validGenericCapacity(bytes)) return false;
          c.capacity = static_cast<uint32_t>(bytes);
          return true;
        }},
@@ -137,6 +181,39 @@ const std::vector<Key>& keys() {
       {"engine_seed", "a decimal count",
        [](std::string_view v, AdapterConfig& c) {
          return parseCount(v, c.timings.engineJitterSeed);
+       }},
+      {"firmware", "1, 2 or none",
+       [](std::string_view v, AdapterConfig& c) { return parseFirmwareKind(v, c.firmware.kind); }},
+      {"firmware_stuck", "yes or no",
+       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.firmware.stuck); }},
+      {"phy", "yes or no",
+       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.firmware.phy); }},
+      {"phy_address", "0 to 31",
+       [](std::string_view v, AdapterConfig& c) {
+         uint64_t address = 0;
+         if (!parseNumber(v, address) || address > 31) return false;
+         c.firmware.phyAddress = static_cast<uint8_t>(address);
+         return true;
+       }},
+      {"phy_stuck", "yes or no",
+       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.firmware.phyStuck); }},
+      {"chip_revision", "a 32-bit number (decimal, or hex with 0x)",
+       [](std::string_view v, AdapterConfig& c) { return parseWord(v, c.firmware.chipRevision); }},
+      {"fuse_status", "a 32-bit number (decimal, or hex with 0x)",
+       [](std::string_view v, AdapterConfig& c) { return parseWord(v, c.firmware.fuseStatus); }},
+      {"fuse_digest", "64 hex digits",
+       [](std::string_view v, AdapterConfig& c) { return parseDigest(v, c.firmware.fuseDigest); }},
+      {"mdio_semaphore", "free or held",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseSemaphore(v, c.firmware.mdioSemaphoreHeld);
+       }},
+      {"fuse_semaphore", "free or held",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseSemaphore(v, c.firmware.fuseSemaphoreHeld);
+       }},
+      {"interrupt_at_grant", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseCount(v, c.firmware.interruptAtGrant);
        }},
   };
   return table;
@@ -210,13 +287,48 @@ std::string formatAdapterConf(const AdapterConfig& config) {
     text += "power_cut_after = " + std::to_string(*config.powerCutAfter) + "\n";
   if (config.engineStuck) text += "engine_stuck = yes\n";
   if (config.partStuck) text += "part_stuck = yes\n";
-  const AdapterTimings defaults;
-  if (config.timings.engineTransferNs != defaults.engineTransferNs)
+  const AdapterTimings defaultTimings;
+  if (config.timings.engineTransferNs != defaultTimings.engineTransferNs)
     text += "engine_busy_us = " + microseconds(config.timings.engineTransferNs) + "\n";
-  if (config.timings.engineJitterNs != defaults.engineJitterNs)
+  if (config.timings.engineJitterNs != defaultTimings.engineJitterNs)
     text += "engine_jitter_us = " + microseconds(config.timings.engineJitterNs) + "\n";
-  if (config.timings.engineJitterSeed != defaults.engineJitterSeed)
+  if (config.timings.engineJitterSeed != defaultTimings.engineJitterSeed)
     text += "engine_seed = " + std::to_string(config.timings.engineJitterSeed) + "\n";
+  const FirmwareConfig& firmware = config.firmware;
+  const FirmwareConfig defaults;
+  if (firmware.kind != defaults.kind) {
+    text += std::string("firmware = ") +
+            (firmware.kind == FirmwareKind::kNone         ? "none"
+             : firmware.kind == FirmwareKind::kInterface2 ? "2"
+                                                          : "1") +
+            "\n";
+  }
+  if (firmware.stuck) text += "firmware_stuck = yes\n";
+  if (!firmware.phy) text += "phy = no\n";
+  if (firmware.phyAddress != defaults.phyAddress)
+    text += "phy_address = " + std::to_string(firmware.phyAddress) + "\n";
+  if (firmware.phyStuck) text += "phy_stuck = yes\n";
+  char number[16];
+  if (firmware.chipRevision != defaults.chipRevision) {
+    std::snprintf(number, sizeof number, "0x%X", firmware.chipRevision);
+    text += std::string("chip_revision = ") + number + "\n";
+  }
+  if (firmware.fuseStatus != defaults.fuseStatus) {
+    std::snprintf(number, sizeof number, "0x%X", firmware.fuseStatus);
+    text += std::string("fuse_status = ") + number + "\n";
+  }
+  if (firmware.fuseDigest != defaults.fuseDigest) {
+    text += "fuse_digest = ";
+    for (uint8_t byte : firmware.fuseDigest) {
+      std::snprintf(number, sizeof number, "%02x", byte);
+      text += number;
+    }
+    text += "\n";
+  }
+  if (firmware.mdioSemaphoreHeld) text += "mdio_semaphore = held\n";
+  if (firmware.fuseSemaphoreHeld) text += "fuse_semaphore = held\n";
+  if (firmware.interruptAtGrant != 0)
+    text += "interrupt_at_grant = " + std::to_string(firmware.interruptAtGrant) + "\n";
   return text;
 }
 

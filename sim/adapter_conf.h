@@ -13,6 +13,16 @@
 //   engine_jitter_us N: up to this many microseconds more per word, drawn from engine_seed
 //   engine_seed      N: the seed of that jitter
 // A ready-bit part (no status write) cannot be protected: nothing could unlock it.
+//   firmware         1, 2 or none: the firmware interface the running firmware offers
+//   firmware_stuck   yes/no: the firmware never answers after a reset
+//   phy              yes/no: a PHY answers on the MDIO interface
+//   phy_address      0..31: where it answers
+//   phy_stuck        yes/no: the PHY never becomes ready after a restart
+//   chip_revision    the chip revision word
+//   fuse_status      the fuse status word
+//   fuse_digest      64 hex digits: the key digest fuses, the 32 bytes in memory order
+//   mdio_semaphore, fuse_semaphore   free/held: held means the firmware takes it back at once
+//   interrupt_at_grant   N: SIGINT raised right after the N-th semaphore grant to the program
 // Unknown keys and bad values are errors.
 #pragma once
 

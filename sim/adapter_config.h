@@ -2,6 +2,7 @@
 // timings and the faults to inject.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -24,6 +25,30 @@ struct AdapterTimings {
   uint64_t sectorEraseNs = 45000000;  // a 4 KiB erase
   uint64_t blockEraseNs = 150000000;  // a 64 KiB erase
   uint64_t writeStatusNs = 2000000;   // a status register write
+  uint64_t firmwareBootNs = 250000000;    // from a global reset until the firmware answers
+  uint64_t interface1ResetNs = 30000000;  // the interface-1 reset, once driven
+  uint64_t phyRestartNs = 120000000;      // from the PHY's restart until it is ready
+  uint64_t mdioFrameNs = 4000;            // one MDIO frame
+};
+
+// What firmware the adapter runs: which interface it offers, or none.
+enum class FirmwareKind : uint8_t { kNone, kInterface1, kInterface2 };
+
+// The firmware's side of the hardware and the chip's fuses.
+struct FirmwareConfig {
+  FirmwareKind kind = FirmwareKind::kInterface1;
+  bool stuck = false;  // never answers after a reset
+  bool phy = true;     // a PHY answers on the MDIO interface
+  uint8_t phyAddress = 1;
+  bool phyStuck = false;  // never becomes ready after a restart
+  uint32_t chipRevision = 0x109;
+  uint32_t fuseStatus = 0;               // the fuse status word
+  std::array<uint8_t, 32> fuseDigest{};  // the key digest fuses, in memory order
+  bool mdioSemaphoreHeld = false;        // the firmware takes it back as soon as it is released
+  bool fuseSemaphoreHeld = false;
+  // Test hook: SIGINT is raised in the process right after the program is granted a hardware
+  // semaphore for the n-th time (0: never).
+  uint64_t interruptAtGrant = 0;
 };
 
 // Busy times of the part cut to tens of microseconds, for runs where time is not what is
@@ -55,6 +80,7 @@ struct AdapterConfig {
   std::optional<uint64_t> powerCutAfter;  // power lost after this many program/erase commands
   bool engineStuck = false;               // command engine busy forever
   bool partStuck = false;                 // flash part busy forever
+  FirmwareConfig firmware;
   AdapterTimings timings;
 };
 

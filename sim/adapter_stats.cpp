@@ -34,6 +34,16 @@ std::string_view violationName(Violation kind) {
       return "interface_not_enabled";
     case Violation::kAddressOutOfStep:
       return "address_out_of_step";
+    case Violation::kMdioWithoutSemaphore:
+      return "mdio_without_semaphore";
+    case Violation::kMdioWhileBusy:
+      return "mdio_while_busy";
+    case Violation::kFuseWithoutSemaphore:
+      return "fuse_without_semaphore";
+    case Violation::kTestPortSequence:
+      return "test_port_sequence";
+    case Violation::kFirmwareResetOutOfOrder:
+      return "firmware_reset_out_of_order";
   }
   return "unknown";
 }

@@ -25,9 +25,14 @@ enum class Violation : uint8_t {
   kChipSelectHeldAtClose,         // the interface disabled while a keep-open word held chip select
   kInterfaceNotEnabled,           // a word started before the interface was set up and enabled
   kAddressOutOfStep,              // a continuing word after the address was moved off the transfer
+  kMdioWithoutSemaphore,          // an MDIO frame while the program did not hold its semaphore
+  kMdioWhileBusy,                 // a frame started, or its registers used, while one ran
+  kFuseWithoutSemaphore,          // a fuse read port command without the fuse semaphore
+  kTestPortSequence,              // a serial test port sequence other than the fuse-port opening
+  kFirmwareResetOutOfOrder,       // the interface-1 reset driven without its preceding steps
 };
 
-inline constexpr std::size_t kViolationKinds = 15;
+inline constexpr std::size_t kViolationKinds = 20;
 
 // Name of a violation kind as used in the stats file ("violations_<name>").
 std::string_view violationName(Violation kind);
@@ -47,7 +52,11 @@ struct AdapterStats {
   uint64_t violations = 0;
   std::array<uint64_t, kViolationKinds> violationsByKind{};
   uint64_t virtualNs = 0;
-  bool powerCut = false;  // the adapter lost power at some point
+  bool powerCut = false;        // the adapter lost power at some point
+  uint64_t firmwareResets = 0;  // global resets started
+  uint64_t phyRestarts = 0;
+  uint64_t mdioFrames = 0;
+  bool semaphoreHeld = false;  // the program holds a hardware semaphore (as of the stats' time)
 
   uint64_t count(Violation kind) const { return violationsByKind[static_cast<std::size_t>(kind)]; }
   void record(Violation kind) {

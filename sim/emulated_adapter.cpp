@@ -1,5 +1,7 @@
 #include "sim/emulated_adapter.h"
 
+#include <csignal>
+
 #include "platform/hlv_assert.h"
 
 namespace hlv::sim {
@@ -20,7 +22,28 @@ EmulatedAdapter::EmulatedAdapter(const AdapterConfig& config, VirtualClock& cloc
   controlWord_ = controlWord.get();
   blocks_.push_back(&engine_);
   addBlock(std::move(controlWord));
+  addFirmwareBlocks();
   if (config.powerCutAfter.has_value()) cutPowerAfter(*config.powerCutAfter);
+}
+
+void EmulatedAdapter::addFirmwareBlocks() {
+  auto semaphores = std::make_unique<HardwareSemaphores>(config_.firmware);
+  semaphores_ = semaphores.get();
+  if (config_.firmware.interruptAtGrant != 0) {
+    semaphores_->setGrantHook([this] {
+      if (++semaphoreGrants_ == config_.firmware.interruptAtGrant) raise(SIGINT);
+    });
+  }
+  auto firmware = std::make_unique<FirmwareControl>(config_, clock_, stats_, *controlWord_);
+  firmwareControl_ = firmware.get();
+  auto mdio = std::make_unique<MdioPhy>(config_, clock_, stats_, *semaphores_);
+  mdio_ = mdio.get();
+  auto fuses = std::make_unique<ChipFuses>(config_, stats_, *semaphores_);
+  chipFuses_ = fuses.get();
+  addBlock(std::move(semaphores));
+  addBlock(std::move(firmware));  // takes the control word over, keeping its value there
+  addBlock(std::move(mdio));
+  addBlock(std::move(fuses));
 }
 
 EmulatedAdapter::~EmulatedAdapter() = default;
@@ -29,14 +52,24 @@ void EmulatedAdapter::addBlock(std::unique_ptr<RegisterBlock> block) {
   HLV_ASSERT(block != nullptr, "block");
   blocks_.insert(blocks_.begin(), block.get());
   ownedBlocks_.push_back(std::move(block));
+  dispatch_.fill({});
 }
 
 RegisterBlock* EmulatedAdapter::blockFor(uint32_t offset) {
   if (offset % 4 != 0) return nullptr;
+  // The block of a register is looked up once; the flash sequences use a handful of registers
+  // millions of times.
+  DispatchEntry& entry = dispatch_[(offset / 4) % dispatch_.size()];
+  if (entry.valid && entry.offset == offset) return entry.block;
+  RegisterBlock* found = nullptr;
   for (RegisterBlock* block : blocks_) {
-    if (block->claims(offset)) return block;
+    if (block->claims(offset)) {
+      found = block;
+      break;
+    }
   }
-  return nullptr;
+  entry = {true, offset, found};
+  return found;
 }
 
 uint32_t EmulatedAdapter::read32(uint32_t offset) {
@@ -71,6 +104,7 @@ void EmulatedAdapter::write32(uint32_t offset, uint32_t value) {
 AdapterStats EmulatedAdapter::stats() const {
   AdapterStats stats = stats_;
   stats.virtualNs = clock_.now();
+  stats.semaphoreHeld = semaphores_->anyHeldByProgram();
   return stats;
 }
 

@@ -1,6 +1,7 @@
 // An emulated adapter: the register window a mapped PCI region 0 would give, routed to the
-// adapter's hardware blocks (flash command engine, control word, and whatever is added), with
-// its SPI flash part, counters, virtual time and fault injection.
+// adapter's hardware blocks (flash command engine, control word, firmware control, MDIO and PHY,
+// hardware semaphores, chip revision and fuses, and whatever is added), with its SPI flash part,
+// counters, virtual time and fault injection.
 //
 // Every register access advances the virtual clock (a read costs more than a write), so waits
 // bounded by register polls or by the clock cost no real time. Registers no block claims read 0
@@ -8,6 +9,7 @@
 // and writes are lost, as with an adapter that fell off the bus.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -16,9 +18,13 @@
 #include "device/voregcontrolinterface.h"
 #include "sim/adapter_config.h"
 #include "sim/adapter_stats.h"
+#include "sim/chip_fuses.h"
 #include "sim/control_word.h"
+#include "sim/firmware_control.h"
 #include "sim/flash_command_engine.h"
 #include "sim/flash_part_model.h"
+#include "sim/hardware_semaphores.h"
+#include "sim/mdio_phy.h"
 #include "sim/register_block.h"
 #include "sim/spi_flash_part.h"
 #include "sim/virtual_clock.h"
@@ -71,9 +77,14 @@ class EmulatedAdapter : public VoRegControlInterface {
   SpiFlashPart& part() { return part_; }
   FlashCommandEngine& engine() { return engine_; }
   ControlWord& controlWord() { return *controlWord_; }
+  FirmwareControl& firmwareControl() { return *firmwareControl_; }
+  MdioPhy& mdio() { return *mdio_; }
+  HardwareSemaphores& semaphores() { return *semaphores_; }
+  ChipFuses& chipFuses() { return *chipFuses_; }
 
  private:
   RegisterBlock* blockFor(uint32_t offset);
+  void addFirmwareBlocks();
   void afterModifyingCommand();
 
   AdapterConfig config_;
@@ -84,8 +95,19 @@ class EmulatedAdapter : public VoRegControlInterface {
   SpiFlashPart part_;
   FlashCommandEngine engine_;
   ControlWord* controlWord_ = nullptr;
+  HardwareSemaphores* semaphores_ = nullptr;
+  FirmwareControl* firmwareControl_ = nullptr;
+  MdioPhy* mdio_ = nullptr;
+  ChipFuses* chipFuses_ = nullptr;
+  uint64_t semaphoreGrants_ = 0;
   std::vector<std::unique_ptr<RegisterBlock>> ownedBlocks_;
   std::vector<RegisterBlock*> blocks_;
+  struct DispatchEntry {
+    bool valid = false;
+    uint32_t offset = 0;
+    RegisterBlock* block = nullptr;
+  };
+  std::array<DispatchEntry, 64> dispatch_{};  // by register, direct-mapped
   bool poweredOff_ = false;
   bool powerCutArmed_ = false;
   uint64_t commandsBeforeCut_ = 0;

@@ -180,6 +180,10 @@ std::string formatStats(const AdapterStats& stats) {
   }
   line("virtual_us", stats.virtualNs / 1000);
   text += std::string("power_cut = ") + (stats.powerCut ? "yes" : "no") + "\n";
+  line("firmware_resets", stats.firmwareResets);
+  line("phy_restarts", stats.phyRestarts);
+  line("mdio_frames", stats.mdioFrames);
+  text += std::string("semaphore_held_at_exit = ") + (stats.semaphoreHeld ? "yes" : "no") + "\n";
   return text;
 }
 

@@ -51,6 +51,19 @@ inline constexpr uint32_t kMdioRegisterAddress = 0x28C;
 inline constexpr uint32_t kMdioReadData = 0x290;
 inline constexpr uint32_t kMdioBusy = 1u << 31;
 
+// Setup register: (divider << 5) | enable, plus the disable bit.
+inline constexpr uint32_t kMdioSetupEnable = 1u << 0;
+inline constexpr uint32_t kMdioSetupDisable = 1u << 1;
+inline constexpr uint32_t kMdioSetupDividerShift = 5;
+// Command register: bits 0-4 the device, bits 5-9 the PHY address, bits 12-15 the frame.
+inline constexpr uint32_t kMdioDeviceMask = 0x1F;
+inline constexpr uint32_t kMdioPhyShift = 5;
+inline constexpr uint32_t kMdioPortMask = 0x3FF;  // PHY and device together
+inline constexpr uint32_t kMdioFrameMask = 0xF000;
+inline constexpr uint32_t kMdioAddressFrame = 0xB000;
+inline constexpr uint32_t kMdioReadFrame = 0x9000;
+inline constexpr uint32_t kMdioWriteFrame = 0xA000;
+
 // Firmware control.
 inline constexpr uint32_t kGlobalReset = 0x0000;
 inline constexpr uint32_t kFirmwareAlive = 0x0018;
@@ -63,10 +76,27 @@ inline constexpr uint32_t kBlockControlA = 0x4000;
 inline constexpr uint32_t kBlockControlB = 0x5000;
 inline constexpr uint32_t kBlockControlC = 0x7000;
 
+// Global reset register: bit 15 starts the reset, bit 14 must be clear with it.
+inline constexpr uint32_t kGlobalResetStart = 1u << 15;
+inline constexpr uint32_t kGlobalResetOther = 1u << 14;
+// Bit 29 of each block control register: the block runs; cleared before a global reset.
+inline constexpr uint32_t kBlockRun = 1u << 29;
+// Bit 4 of the firmware control bits.
+inline constexpr uint32_t kFirmwareControlReset = 1u << 4;
+// Firmware state: this value, with the interface-2 word 0, means no firmware has answered; bit 4
+// is set once the interface-1 reset has completed.
+inline constexpr uint32_t kFirmwareStateSilent = 0x6000000;
+inline constexpr uint32_t kFirmwareStateResetDone = 1u << 4;
+// Written into the interface-2 word; the restarted firmware overwrites it.
+inline constexpr uint32_t kFirmwareInterface2Marker = 0xDEAD;
+
 // Hardware semaphores shared with the adapter's firmware: a read returning non-zero grants,
 // writing 1 releases.
 inline constexpr uint32_t kMdioSemaphore = 0x3A0;
 inline constexpr uint32_t kFuseSemaphore = 0x3A4;
+
+// Writing this value releases a hardware semaphore.
+inline constexpr uint32_t kSemaphoreRelease = 1;
 
 // Chip revision, serial test port and fuse read port.
 inline constexpr uint32_t kChipRevision = 0x1C;
@@ -74,5 +104,17 @@ inline constexpr uint32_t kTestPortControl = 0x3200;
 inline constexpr uint32_t kTestPortData = 0x3204;
 inline constexpr uint32_t kFuseResult = 0x3330;
 inline constexpr uint32_t kFuseCommand = 0x3334;
+
+// Chip revision whose fuses hold a signing-key digest.
+inline constexpr uint32_t kChipRevisionWithKeyFuses = 0x10A;
+// Serial test port control lines; the data register takes kTestPortDataSetup at the start.
+inline constexpr uint32_t kTestPortEnable = 1u << 28;
+inline constexpr uint32_t kTestPortClock = 1u << 24;
+inline constexpr uint32_t kTestPortModeSelect = 1u << 20;
+inline constexpr uint32_t kTestPortDataIn = 1u << 16;
+inline constexpr uint32_t kTestPortDataSetup = 0x10000;
+// Fuse read port: the idle command; a command selects a fuse word in bits 16-31 and a lane in
+// the low half, whose strobe bit then latches the word into the result register.
+inline constexpr uint32_t kFuseCommandIdle = 0xCCCC;
 
 }  // namespace hlv::reg

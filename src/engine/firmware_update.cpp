@@ -29,10 +29,8 @@ FlashUpdateStatus checkType2Layout(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1) {
     trace::emit(tp::kLayoutOutsideOwnBank, static_cast<uint8_t>(ncb0Active ? 0 : 1));
     return kStatusComponentOutsideBank;
   }
-  if (ncb0Active && ncb1.active() && !imagesInOneBank(ncb1)) {
-    trace::emit(tp::kLayoutOtherNotInOneBank);
-    return kStatusComponentOutsideBank;
-  }
+  // A second active block (NCB1 beside NCB0, left by an interrupted update, transform or
+  // rollback) is the one the update replaces: readers never take it, and nothing of it is read.
   return kStatusSuccess;
 }
 
@@ -126,23 +124,32 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
   }
 
   // The new block must fit before anything is written: the transform would otherwise move the
-  // firmware first. Its areas come from the block that is active when the update starts, which
-  // after a transform may be the other active block.
-  const ByteBuffer trial = ByteBuffer::allocate(kNcbBlockSize);
+  // firmware first. Its areas come from the block that is active when the type-2 update starts:
+  // the block readers take now, or the block the transform leaves active. Only that block is
+  // built from; another active block is replaced and may hold anything.
+  const bool type2 = isType2Layout(*active, activeIsNcb1);
+  const ByteBuffer trial = ByteBuffer::allocate(2 * kNcbBlockSize);
   if (!trial.ok()) {
     trace::emit(tp::kNoMemory);
     return kStatusOutOfMemory;
   }
-  for (const HalvernNcb ncb : {ncb0, ncb1}) {
-    if (!ncb.active()) continue;
-    const uint32_t newAddress = ncb == ncb0 ? kNcb1Address : kNcb0Address;
-    if (!buildNewNcb(ncb, HalvernNcb(trial.data()), newAddress, data)) {
-      trace::emit(tp::kNewNcbWouldNotFit, newAddress == kNcb1Address ? 0u : 1u);
-      return kStatusNcbBuildFailed;
+  ConstHalvernNcb source = *active;
+  uint32_t sourceAddress = activeIsNcb1 ? kNcb1Address : kNcb0Address;
+  if (!type2) {
+    const HalvernNcb target(trial.data() + kNcbBlockSize);
+    if (!type1TransformTarget(ncb0, ncb1, target, sourceAddress)) {
+      trace::emit(tp::kNoActiveNcb);
+      return kStatusNoValidActiveNcb;
     }
+    source = target;
+  }
+  const uint32_t newAddress = sourceAddress == kNcb0Address ? kNcb1Address : kNcb0Address;
+  if (!buildNewNcb(source, HalvernNcb(trial.data()), newAddress, data)) {
+    trace::emit(tp::kNewNcbWouldNotFit, sourceAddress == kNcb0Address ? 0u : 1u);
+    return kStatusNcbBuildFailed;
   }
 
-  if (isType2Layout(*active, activeIsNcb1)) {
+  if (type2) {
     status = checkType2Layout(ncb0, ncb1);
   } else {
     trace::emit(tp::kTransforming);

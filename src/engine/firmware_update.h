@@ -47,8 +47,9 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl, const Flash
 // the block readers take (NCB0 when active, else NCB1) has no overlapping components
 // (kStatusRegionsOverlap) and every component of it lies wholly in its own bank
 // (kStatusComponentOutsideBank): the other bank is erased by the update. An NCB1 that is active
-// beside an active NCB0 only needs its regions in one bank as its MAC part 1 (the looser test:
-// an interrupted update or transform leaves such a block, with its free area, behind).
+// beside an active NCB0 is not looked at: the update replaces it and never reads it (an
+// interrupted update, transform or rollback leaves such a block behind, possibly still
+// describing the other bank or a free area).
 FlashUpdateStatus checkType2Layout(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1);
 
 }  // namespace hlv

@@ -30,7 +30,6 @@
   X(kResult, 397, "updateFirmware: status {}", U32)                                               \
   X(kLayoutOverlap, 398, "checkType2Layout: regions of block {} overlap", U8)                     \
   X(kLayoutOutsideOwnBank, 399, "checkType2Layout: block {} has components outside its bank", U8)\
-  X(kLayoutOtherNotInOneBank, 400, "checkType2Layout: the other active block spans both banks")  \
   X(kNewNcbWouldNotFit, 401, "updateFirmware: the areas of active block {} do not fit a new block",\
     U32)
 // clang-format on

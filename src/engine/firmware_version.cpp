@@ -187,15 +187,11 @@ FlashUpdateStatus readPreviousVersion(VoFlashControlInterface& flashCtrl,
   }
   const HalvernNcb ncb0(ncbs.data());
   const HalvernNcb ncb1(ncbs.data() + kNcbBlockSize);
-  FlashUpdateStatus status = readFlash(flashCtrl, kNcb0Address, ncb0.data(), kNcbBlockSize);
-  if (status == kStatusSuccess)
-    status = readFlash(flashCtrl, kNcb1Address, ncb1.data(), kNcbBlockSize);
+  FlashUpdateStatus status = readNcbs(flashCtrl, ncb0, ncb1);
   if (status != kStatusSuccess) {
     trace::emit(tp::kPreviousReadFailed, status);
     return status;
   }
-  traceNcb(ncb0, kNcb0Address);
-  traceNcb(ncb1, kNcb1Address);
 
   // The block a rollback would activate: the one a reader does not take.
   uint32_t address = 0;

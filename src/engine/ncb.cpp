@@ -100,18 +100,25 @@ FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force) {
   return kStatusSuccess;
 }
 
-std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
-                                        HalvernNcb buffer1) {
-  trace::emit(tp::kReadActive);
+FlashUpdateStatus readNcbs(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                           HalvernNcb buffer1) {
   FlashUpdateStatus status = readFlash(flashCtrl, kNcb0Address, buffer0.data(), kNcbBlockSize);
   if (status == kStatusSuccess)
     status = readFlash(flashCtrl, kNcb1Address, buffer1.data(), kNcbBlockSize);
+  if (status != kStatusSuccess) return status;
+  traceNcb(buffer0, kNcb0Address);
+  traceNcb(buffer1, kNcb1Address);
+  return kStatusSuccess;
+}
+
+std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                                        HalvernNcb buffer1) {
+  trace::emit(tp::kReadActive);
+  FlashUpdateStatus status = readNcbs(flashCtrl, buffer0, buffer1);
   if (status != kStatusSuccess) {
     trace::emit(tp::kReadActiveFailed, status);
     return std::nullopt;
   }
-  traceNcb(buffer0, kNcb0Address);
-  traceNcb(buffer1, kNcb1Address);
 
   // NCB0 wins when both are active, even when it then fails validation: a reader on the
   // adapter takes the same block.
@@ -164,15 +171,22 @@ std::optional<ConstHalvernNcb> findActiveImageNcb(std::span<const uint8_t> image
 
 FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                            uint32_t ncbAddress) {
+  return writeNcbStart(flashCtrl, ncb, ncbAddress, kNcbBlockSize);
+}
+
+FlashUpdateStatus writeNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                                uint32_t ncbAddress, uint32_t length) {
   HLV_ASSERT(ncbAddress == kNcb0Address || ncbAddress == kNcb1Address,
              "ncbAddress == 0 || ncbAddress == 0x4000");
-  trace::emit(tp::kWriteNcb, ncbAddress, static_cast<uint8_t>(ncb.state()), ncb.crc(), ncb.size());
-  if (!partHoldsLayout(flashCtrl) || kNcbBlockSize % flashCtrl.sectorSize != 0) {
+  trace::emit(tp::kWriteNcb, ncbAddress, static_cast<uint8_t>(ncb.state()), ncb.crc(), ncb.size(),
+              length);
+  if (!partHoldsLayout(flashCtrl) || length > kNcbBlockSize || length <= kNcbCrcStart ||
+      length % flashCtrl.sectorSize != 0) {
     trace::emit(tp::kWriteNcbSectorUnsuitable, flashCtrl.sectorSize, flashCtrl.flashSize);
     return kStatusSectorSizeUnsuitable;
   }
   // Taken before the block is erased, so that a shortage leaves the flash as it was.
-  const ByteBuffer readBack = ByteBuffer::allocate(kNcbBlockSize);
+  const ByteBuffer readBack = ByteBuffer::allocate(length);
   if (!readBack.ok()) {
     trace::emit(tp::kWriteNcbNoMemory);
     return kStatusOutOfMemory;
@@ -180,9 +194,8 @@ FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb n
 
   uint32_t erasedFrom = 0;
   uint32_t erasedBytes = 0;
-  FlashUpdateStatus status =
-      eraseRange(flashCtrl, ncbAddress, kNcbBlockSize, erasedFrom, erasedBytes);
-  if (status != kStatusSuccess || erasedFrom != ncbAddress || erasedBytes != kNcbBlockSize) {
+  FlashUpdateStatus status = eraseRange(flashCtrl, ncbAddress, length, erasedFrom, erasedBytes);
+  if (status != kStatusSuccess || erasedFrom != ncbAddress || erasedBytes != length) {
     trace::emit(tp::kWriteNcbEraseFailed, status, erasedFrom, erasedBytes);
     return kStatusFlashEraseFailed;
   }
@@ -190,18 +203,18 @@ FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb n
   // The body first: while the first four bytes stay erased the block reads as not active,
   // whatever happens to the body.
   constexpr uint32_t kBody = kNcbCrcStart;
-  status = writeFlash(flashCtrl, ncbAddress + kBody, ncb.data() + kBody, kNcbBlockSize - kBody);
+  status = writeFlash(flashCtrl, ncbAddress + kBody, ncb.data() + kBody, length - kBody);
   if (status != kStatusSuccess) {
     trace::emit(tp::kWriteNcbBodyFailed, status);
     return status;
   }
-  status = readFlash(flashCtrl, ncbAddress + kBody, readBack.data() + kBody, kNcbBlockSize - kBody);
+  status = readFlash(flashCtrl, ncbAddress + kBody, readBack.data() + kBody, length - kBody);
   if (status != kStatusSuccess) {
     trace::emit(tp::kWriteNcbReadBackFailed, status);
     return status;
   }
   if (const auto at =
-          firstDifference(ncb.data() + kBody, readBack.data() + kBody, kNcbBlockSize - kBody)) {
+          firstDifference(ncb.data() + kBody, readBack.data() + kBody, length - kBody)) {
     trace::emit(tp::kWriteNcbBodyDiffers, *at + kBody);
     return kStatusFlashWriteFailed;
   }

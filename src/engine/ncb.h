@@ -26,6 +26,11 @@ bool checkNcbStructure(ConstHalvernNcb ncb);
 // active block unless `force` is set.
 FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force);
 
+// Reads NCB0 and NCB1 from the flash into the two buffers and records both in the trace log.
+// 0 or the read status.
+FlashUpdateStatus readNcbs(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                           HalvernNcb buffer1);
+
 // Reads both blocks from the flash into the two buffers and returns the one a reader takes:
 // NCB0 when it is active, else NCB1 when it is active; none when neither is active, when the
 // one taken fails validation (NCB1 is not consulted then) or when the flash cannot be read.
@@ -46,6 +51,14 @@ std::optional<ConstHalvernNcb> findActiveImageNcb(std::span<const uint8_t> image
 // kStatusFlashWriteFailed when the read-back differs; kStatusOutOfMemory.
 FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                            uint32_t ncbAddress);
+
+// writeNcb for the first `length` bytes of the block only (a whole number of erase sectors, at
+// most the block): they are erased and programmed in the same order, the first four bytes last.
+// The flash behind them must already hold the block's bytes (the caller read the block from
+// there). kStatusSectorSizeUnsuitable when `length` is not a whole number of sectors of a part
+// that can hold the layout; otherwise the statuses of writeNcb.
+FlashUpdateStatus writeNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                                uint32_t ncbAddress, uint32_t length);
 
 // Records the block field by field in the trace log; `address` says which block it is.
 void traceNcb(ConstHalvernNcb ncb, uint32_t address);

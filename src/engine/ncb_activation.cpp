@@ -8,16 +8,21 @@ namespace hlv {
 namespace tp = trace_points::ncb_activation;
 
 FlashUpdateStatus eraseNcbBlock(VoFlashControlInterface& flashCtrl, uint32_t ncbAddress) {
-  trace::emit(tp::kErase, ncbAddress);
-  if (!partHoldsLayout(flashCtrl) || kNcbBlockSize % flashCtrl.sectorSize != 0) {
+  return eraseNcbStart(flashCtrl, ncbAddress, kNcbBlockSize);
+}
+
+FlashUpdateStatus eraseNcbStart(VoFlashControlInterface& flashCtrl, uint32_t ncbAddress,
+                                uint32_t length) {
+  trace::emit(tp::kErase, ncbAddress, length);
+  if (!partHoldsLayout(flashCtrl) || length > kNcbBlockSize || length % flashCtrl.sectorSize != 0) {
     trace::emit(tp::kEraseRefused, flashCtrl.sectorSize);
     return kStatusFlashEraseFailed;
   }
   uint32_t erasedFrom = 0;
   uint32_t erasedBytes = 0;
   const FlashUpdateStatus status =
-      eraseRange(flashCtrl, ncbAddress, kNcbBlockSize, erasedFrom, erasedBytes);
-  if (status != kStatusSuccess || erasedFrom != ncbAddress || erasedBytes != kNcbBlockSize) {
+      eraseRange(flashCtrl, ncbAddress, length, erasedFrom, erasedBytes);
+  if (status != kStatusSuccess || erasedFrom != ncbAddress || erasedBytes != length) {
     trace::emit(tp::kEraseFailed, ncbAddress, status, erasedBytes);
     return kStatusFlashEraseFailed;
   }
@@ -26,13 +31,18 @@ FlashUpdateStatus eraseNcbBlock(VoFlashControlInterface& flashCtrl, uint32_t ncb
 
 FlashUpdateStatus writeActivatingNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                                      uint32_t ncbAddress, bool& cleared) {
-  const FlashUpdateStatus status = writeNcb(flashCtrl, ncb, ncbAddress);
+  return writeActivatingNcbStart(flashCtrl, ncb, ncbAddress, kNcbBlockSize, cleared);
+}
+
+FlashUpdateStatus writeActivatingNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                                          uint32_t ncbAddress, uint32_t length, bool& cleared) {
+  const FlashUpdateStatus status = writeNcbStart(flashCtrl, ncb, ncbAddress, length);
   if (status == kStatusSuccess) {
     cleared = true;
     return status;
   }
   trace::emit(tp::kWriteFailed, ncbAddress, status);
-  cleared = eraseNcbBlock(flashCtrl, ncbAddress) == kStatusSuccess;
+  cleared = eraseNcbStart(flashCtrl, ncbAddress, length) == kStatusSuccess;
   if (!cleared) trace::emit(tp::kLeftUncleared, ncbAddress);
   return status;
 }

@@ -19,11 +19,18 @@ namespace hlv {
 // Erases the block at kNcb0Address or kNcb1Address whole. 0, or kStatusFlashEraseFailed when a
 // unit fails or the part's sector does not divide the block.
 FlashUpdateStatus eraseNcbBlock(VoFlashControlInterface& flashCtrl, uint32_t ncbAddress);
+// The same for the first `length` bytes of the block (a whole number of sectors): enough to
+// make the block read as not active.
+FlashUpdateStatus eraseNcbStart(VoFlashControlInterface& flashCtrl, uint32_t ncbAddress,
+                                uint32_t length);
 
 // writeNcb; when it fails the block is erased again. `cleared` tells whether the block is
 // known to read as erased afterwards (true on success too: the block is then as written). A
 // caller whose write failed with `cleared` false must not erase anything the block describes.
 FlashUpdateStatus writeActivatingNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                                      uint32_t ncbAddress, bool& cleared);
+// writeNcbStart with the same guard: after a failure the rewritten bytes are erased again.
+FlashUpdateStatus writeActivatingNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                                          uint32_t ncbAddress, uint32_t length, bool& cleared);
 
 }  // namespace hlv

@@ -22,7 +22,8 @@
   X(kImageNcbCrcFailed, 13, "findActiveImageNcb: active block {} fails its CRC, macCrc {x}", U8,  \
     U16)                                                                                          \
   X(kImageNoActiveNcb, 14, "findActiveImageNcb: no usable block")                                 \
-  X(kWriteNcb, 15, "writeNcb: block at {x}, state {}, crc {x}, size {x}", U32, U8, U16, U16)      \
+  X(kWriteNcb, 15, "writeNcb: block at {x}, state {}, crc {x}, size {x}, first {x} bytes", U32,   \
+    U8, U16, U16, U32)                                                                            \
   X(kWriteNcbSectorUnsuitable, 16, "writeNcb: sector size {x}, part size {x} refused", U32, U32)  \
   X(kWriteNcbEraseFailed, 17, "writeNcb: erase gave {}, from {x}, {x} bytes", U32, U32, U32)      \
   X(kWriteNcbBodyFailed, 18, "writeNcb: programming the body failed with {}", U32)                \

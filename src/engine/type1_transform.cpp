@@ -152,6 +152,20 @@ FlashUpdateStatus type1CheckTransformRequirements(VoFlashControlInterface& flash
   return checkPlan(flashCtrl, ncb0, ncb1, *plan, usable);
 }
 
+bool type1TransformTarget(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1, HalvernNcb target,
+                          uint32_t& targetAddress) {
+  const std::optional<TransformPlan> plan = planTransform(ncb0, ncb1);
+  if (!plan) return false;
+  const std::array<ConstHalvernNcb, 2> slots = {ncb0, ncb1};
+  if (plan->preparation == Preparation::kCopyInMemory) {
+    copyToSlot(slots[plan->srcSlot], target, plan->dstSlot);
+  } else {
+    std::memcpy(target.data(), slots[plan->dstSlot].data(), kNcbBlockSize);
+  }
+  targetAddress = slotAddress(plan->dstSlot);
+  return true;
+}
+
 FlashUpdateStatus type1TransformToType2(HalvernNcb ncb0, HalvernNcb ncb1,
                                         VoFlashControlInterface& flashCtrl) {
   const std::optional<TransformPlan> plan = planTransform(ncb0, ncb1);

@@ -190,20 +190,9 @@ FlashUpdateStatus checkImageComponents(std::span<const uint8_t> image, uint32_t 
       return kStatusNcbInvalid;
     }
   }
-  struct CrcCheck {
-    NcbComponent first;
-    NcbComponent second;
-    uint16_t recorded;
-  };
-  const CrcCheck checks[] = {
-      {NcbComponent::kMacPart1, NcbComponent::kMacPart2, ncb->macCrc()},
-      {NcbComponent::kPhyPart1, NcbComponent::kPhyPart2, ncb->phyCrc()},
-      {NcbComponent::kRom, NcbComponent::kRom, ncb->romCrc()},
-  };
-  for (const CrcCheck& check : checks) {
+  for (const NcbCrcCoverage& check : ncbCrcCoverage(*ncb)) {
     uint16_t computed = crc16(bytesOf(image, ncb->component(check.first)));
-    if (check.second != check.first)
-      computed = crc16(bytesOf(image, ncb->component(check.second)), computed);
+    if (check.twoParts()) computed = crc16(bytesOf(image, ncb->component(check.second)), computed);
     if (computed != check.recorded) {
       trace::emit(tp::kImageCrcMismatch, static_cast<uint8_t>(check.first), computed,
                   check.recorded);

@@ -24,6 +24,12 @@ const char* ncbComponentName(NcbComponent component) {
   return kNames[static_cast<uint8_t>(component)];
 }
 
+std::array<NcbCrcCoverage, 3> ncbCrcCoverage(ConstHalvernNcb ncb) {
+  return {{{NcbComponent::kMacPart1, NcbComponent::kMacPart2, ncb.macCrc()},
+           {NcbComponent::kPhyPart1, NcbComponent::kPhyPart2, ncb.phyCrc()},
+           {NcbComponent::kRom, NcbComponent::kRom, ncb.romCrc()}}};
+}
+
 std::optional<uint16_t> computeNcbCrc(ConstHalvernNcb ncb) {
   const uint32_t size = ncb.size();
   if (size < kNcbCrcStart || size > kNcbBlockSize) return std::nullopt;

@@ -274,6 +274,18 @@ class BasicHalvernNcb {
 using HalvernNcb = BasicHalvernNcb<uint8_t>;
 using ConstHalvernNcb = BasicHalvernNcb<const uint8_t>;
 
+// A component checksum field of the block and the parts it covers: the CRC runs over `first`,
+// then over `second` (the option ROM has one part; `second` then names it again).
+struct NcbCrcCoverage {
+  NcbComponent first;
+  NcbComponent second;
+  uint16_t recorded;
+  bool twoParts() const { return second != first; }
+};
+// The three checksummed components of a block: the MAC firmware (macCrc), the PHY firmware
+// (phyCrc) and the option ROM (romCrc).
+std::array<NcbCrcCoverage, 3> ncbCrcCoverage(ConstHalvernNcb ncb);
+
 // The CRC over bytes 0x04 .. size-1, or none when `size` is below 4 or beyond the block.
 std::optional<uint16_t> computeNcbCrc(ConstHalvernNcb ncb);
 // Stores the computed CRC; false (nothing stored) when `size` gives no CRC range.

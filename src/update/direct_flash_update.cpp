@@ -1,31 +1,194 @@
-// Placeholder bodies: no adapter can be reached through this interface yet.
 #include "update/direct_flash_update.h"
 
+#include <span>
+
+#include "bundle/vo_image_file.h"
 #include "device/pci_discovery.h"
+#include "device/register_control.h"
+#include "engine/firmware_key_check.h"
+#include "engine/firmware_update.h"
+#include "engine/firmware_version.h"
+#include "engine/flash_backup.h"
+#include "engine/rollback.h"
+#include "flashctl/voapiflashcontrol.h"
+#include "update/direct_flash_update_trace.h"
+#include "update/firmware_control.h"
 
 namespace hlv {
+namespace tp = trace_points::direct_flash_update;
+
+namespace {
+
+// Vendor whose functions are never offered for an update.
+constexpr uint16_t kExcludedVendorId = 0x106B;
+// Boards of the maker that are eligible only with another subsystem vendor.
+constexpr uint16_t kRestrictedSubsystemDeviceId = 0x0001;
+
+constexpr uint32_t kStatusBufferTooSmall = 8;
+constexpr uint32_t kStatusImageTypeUnknown = 12;
+
+std::span<const uint8_t> bytesOf(const std::string& text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
 
 DirectFlashUpdate::DirectFlashUpdate() = default;
-DirectFlashUpdate::DirectFlashUpdate(const std::string& sysfsPath) { (void)sysfsPath; }
-DirectFlashUpdate::~DirectFlashUpdate() = default;
 
-bool DirectFlashUpdate::isReady() { return false; }
-uint32_t DirectFlashUpdate::update(const uint8_t*, uint32_t, const std::string&,
-                                   const std::string&) {
-  return 21;
+DirectFlashUpdate::DirectFlashUpdate(const std::string& sysfsPath)
+    : pciDevice_(std::make_unique<PciDevice>()) {
+  initPciDevice(*pciDevice_, sysfsPath);
+  regCtrl_ = openRegisterControl(*pciDevice_);
+  trace::emit(tp::kOpened, sysfsPath, pciDevice_->mapping != nullptr);
 }
-uint32_t DirectFlashUpdate::reloadFirmware(bool) { return 39; }
-uint32_t DirectFlashUpdate::readFlashContents(uint8_t*, uint32_t, uint32_t&) { return 21; }
-uint32_t DirectFlashUpdate::rollbackFirmware() { return 15; }
-bool DirectFlashUpdate::isEligible() { return false; }
-uint32_t DirectFlashUpdate::getFirmwareVersions(FirmwareVersion&, FirmwareVersion*) { return 21; }
-uint32_t DirectFlashUpdate::inspectImage(VoImageFile&) { return 12; }
-uint32_t DirectFlashUpdate::checkImageKey(const VoImageFile&) { return 0; }
-uint32_t DirectFlashUpdate::getAdapterType(uint32_t&) { return 0; }
 
-bool openUpdater(AdapterInfo& adapter) {
-  adapter.updater = std::make_unique<DirectFlashUpdate>(adapter.sysfsPath);
-  return adapter.updater->isReady();
+// The register access goes first: it works on the device's window, which the device releases.
+DirectFlashUpdate::~DirectFlashUpdate() {
+  regCtrl_.reset();
+  if (pciDevice_) releasePciDevice(*pciDevice_);
+}
+
+bool DirectFlashUpdate::isReady() {
+  return pciDevice_ != nullptr;
+}
+
+uint32_t DirectFlashUpdate::update(const uint8_t* image, uint32_t imageLength,
+                                   const std::string& macData, const std::string& phyData) {
+  FlashUpdateInput input;
+  // The engine reads no further than the length it is given, which it checks.
+  if (image != nullptr) input.image = {image, imageLength};
+  if (pciDevice_) {
+    input.vendorId = pciDevice_->vendorId;
+    input.deviceId = pciDevice_->deviceId;
+    input.subsystemDeviceId = pciDevice_->subsystemDeviceId;
+    input.subsystemVendorId = pciDevice_->subsystemVendorId;
+  }
+  input.blobD = bytesOf(macData);
+  input.blobE = bytesOf(phyData);
+  trace::emit(tp::kUpdate, imageLength, static_cast<uint32_t>(macData.size()),
+              static_cast<uint32_t>(phyData.size()));
+  updated_ = false;
+  if (!regCtrl_) {
+    trace::emit(tp::kNoAdapter);
+    return kStatusFlashInitFailed;
+  }
+  setReg404Bit0(*regCtrl_, true);
+  uint32_t result = 0;
+  {
+    VoApiFlashControl flash(regCtrl_.get());
+    result = updateFirmware(flash, input);
+  }
+  trace::emit(tp::kUpdateResult, result);
+  updated_ = result == kStatusSuccess;
+  return result;
+}
+
+uint32_t DirectFlashUpdate::reloadFirmware(bool flag) {
+  if (!updated_ || !regCtrl_) {
+    trace::emit(tp::kReloadRefused);
+    return kStatusAdapterNotUpdated;
+  }
+  return reloadFirmwareSequence(*regCtrl_, flag);
+}
+
+uint32_t DirectFlashUpdate::readFlashContents(uint8_t* buffer, uint32_t capacity,
+                                              uint32_t& required) {
+  trace::emit(tp::kReadContents, capacity);
+  if (!regCtrl_) {
+    trace::emit(tp::kNoAdapter);
+    return kStatusFlashInitFailed;
+  }
+  VoApiFlashControl flash(regCtrl_.get());
+  if (!flash.init()) trace::emit(tp::kReadInitFailed);
+  // Without a buffer nothing can be read, whatever capacity is claimed.
+  const uint32_t usable = buffer != nullptr ? capacity : 0;
+  if (usable < flash.flashSize) {
+    trace::emit(tp::kReadBufferTooSmall, capacity, flash.flashSize);
+    required = flash.flashSize;
+    return kStatusBufferTooSmall;
+  }
+  const uint32_t result = readFlashImage(flash, buffer, flash.flashSize);
+  if (result != kStatusSuccess) trace::emit(tp::kReadFailed, result);
+  trace::emit(tp::kReadDone, result);
+  return result;
+}
+
+uint32_t DirectFlashUpdate::rollbackFirmware() {
+  trace::emit(tp::kRollback);
+  if (!regCtrl_) {
+    trace::emit(tp::kNoAdapter);
+    return kStatusFlashReadFailed;
+  }
+  VoApiFlashControl flash(regCtrl_.get());
+  return rollbackToPreviousImage(flash);
+}
+
+bool DirectFlashUpdate::isEligible() {
+  if (!pciDevice_ || pciDevice_->vendorId == kExcludedVendorId) return false;
+  if (pciDevice_->vendorId == kTessarinVendorId &&
+      pciDevice_->subsystemDeviceId == kRestrictedSubsystemDeviceId) {
+    return pciDevice_->subsystemVendorId != kLegacySubsystemVendorId;
+  }
+  return true;
+}
+
+uint32_t DirectFlashUpdate::getFirmwareVersions(FirmwareVersion& current,
+                                                FirmwareVersion* previous) {
+  if (!regCtrl_) {
+    trace::emit(tp::kNoAdapter);
+    return kStatusFlashInitFailed;
+  }
+  VoApiFlashControl flash(regCtrl_.get());
+  FirmwareVersion version;
+  const uint32_t result = readCurrentVersion(flash, version);
+  if (result == kStatusSuccess) current = version;
+  if (previous != nullptr) {
+    FirmwareVersion earlier;
+    const uint32_t previousResult = readPreviousVersion(flash, earlier);
+    if (previousResult == kStatusSuccess) *previous = earlier;
+    trace::emit(tp::kPreviousVersion, previousResult);
+  }
+  trace::emit(tp::kVersions, result);
+  return result;
+}
+
+uint32_t DirectFlashUpdate::inspectImage(VoImageFile& image) {
+  if (image.size() < kFlashLayoutSize || image.data() == nullptr) {
+    trace::emit(tp::kImageTooSmall, image.size());
+    return kStatusBufferTooSmall;
+  }
+  const std::span<const uint8_t> bytes(image.data(), image.size());
+  uint32_t type = 0;
+  if (!getImageType(bytes, type)) {
+    trace::emit(tp::kImageTypeUnknown);
+    return kStatusImageTypeUnknown;
+  }
+  FirmwareVersion version;
+  const uint32_t result = getImageVersion(bytes, version);
+  if (result == kStatusSuccess) {
+    image.setType(type);
+    image.setVersion(version);
+  }
+  trace::emit(tp::kImageInspected, result, type);
+  return result;
+}
+
+uint32_t DirectFlashUpdate::checkImageKey(const VoImageFile& image) {
+  if (image.size() < kFlashLayoutSize || image.data() == nullptr) {
+    trace::emit(tp::kKeyImageTooSmall, image.size(), kFlashLayoutSize);
+    return kStatusBufferTooSmall;
+  }
+  // The answer is recorded in the trace only: the check does not stop an update.
+  if (regCtrl_) {
+    const bool accepted = checkFirmwareKey(*regCtrl_, {image.data(), image.size()});
+    trace::emit(tp::kKeyChecked, accepted);
+  }
+  return kStatusSuccess;
+}
+
+uint32_t DirectFlashUpdate::getAdapterType(uint32_t& type) {
+  if (pciDevice_) type = isType2DeviceId(pciDevice_->deviceId) ? 2 : 1;
+  return kStatusSuccess;
 }
 
 }  // namespace hlv

@@ -36,10 +36,14 @@ class DirectFlashUpdate : public VoFlUpdateIface {
   uint32_t checkImageKey(const VoImageFile& image) override;
   uint32_t getAdapterType(uint32_t& type) override;
 
+  // The adapter's register access, null without an adapter (for the firmware control sequences
+  // and the key check run on their own, as the emulator's tools do).
+  VoRegControlInterface* registers() const { return regCtrl_.get(); }
+
  private:
-  std::unique_ptr<PciDevice> pciDevice_;               // null without an adapter
-  std::unique_ptr<VoRegControlInterface> regCtrl_;     // null without an adapter
-  bool updated_ = false;                               // the last update returned 0
+  std::unique_ptr<PciDevice> pciDevice_;            // null without an adapter
+  std::unique_ptr<VoRegControlInterface> regCtrl_;  // null without an adapter
+  bool updated_ = false;                            // the last update returned 0
 };
 
 // Gives the adapter a new update interface (replacing any earlier one) and answers whether it is

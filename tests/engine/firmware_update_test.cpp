@@ -7,6 +7,7 @@
 
 #include "engine/ncb.h"
 #include "tests/engine/flash_doubles.h"
+#include "tests/engine/reference_layout.h"
 #include "tests/engine/update_harness.h"
 #include "tools/hlvimage/image_builder.h"
 
@@ -136,13 +137,6 @@ TEST(UpdateFirmware, EveryRefusalLeavesTheFlashUntouched) {
          s.ncbs[1].offsets[1] = 0x20000;
        },
        same, asIs, kStatusComponentOutsideBank},
-      {"a second active block spanning both banks",
-       [](image::ImageSpec& s) {
-         s.ncbs[1] = s.ncbs[0];
-         s.ncbs[1].bank = image::Bank::kA;
-         s.ncbs[1].offsets[4] = 0x150000;
-       },
-       same, asIs, kStatusComponentOutsideBank},
       {"type-1 layout, free area too small",
        [](image::ImageSpec& s) {
          s.ncbs[0].bank = image::Bank::kB;
@@ -243,7 +237,7 @@ TEST(UpdateFirmware, AnInterruptedTransformIsCompletedByTheNextUpdate) {
   EXPECT_EQ(reading.version, test::kNewVersion);
 }
 
-TEST(CheckType2Layout, TheBlockReadersTakeMustLieInItsOwnBankTheOtherOnlyLooselyInOne) {
+TEST(CheckType2Layout, TheBlockReadersTakeMustLieInItsOwnBankTheOtherIsNotLookedAt) {
   struct Case {
     const char* what;
     std::function<void(image::ImageSpec&)> change;
@@ -291,13 +285,14 @@ TEST(CheckType2Layout, TheBlockReadersTakeMustLieInItsOwnBankTheOtherOnlyLoosely
          s.ncbs[1].bank = image::Bank::kA;
        },
        kStatusSuccess},
+      // The update replaces it: where its components lie does not matter.
       {"second active block from bank A into bank B",
        [](image::ImageSpec& s) {
          s.ncbs[1] = s.ncbs[0];
          s.ncbs[1].bank = image::Bank::kA;
          s.ncbs[1].offsets[4] = 0x150000;
        },
-       kStatusComponentOutsideBank},
+       kStatusSuccess},
   };
   for (const Case& c : cases) {
     image::ImageSpec spec = flashSpec();
@@ -308,6 +303,61 @@ TEST(CheckType2Layout, TheBlockReadersTakeMustLieInItsOwnBankTheOtherOnlyLoosely
                                ConstHalvernNcb(flash.data() + kNcb1Address)),
               c.status)
         << c.what;
+  }
+}
+
+// A flash with two active blocks updates from the block readers take; the other one is
+// replaced, whatever it holds. `flash` crafts the state, the update must complete exactly as the
+// layout's rules say.
+TEST(UpdateFirmware, ASecondActiveBlockIsReplacedWhateverItHolds) {
+  // NCB1's areas fit NCB1, but with the board's configuration bytes (blobD below) they would
+  // not fit a new block.
+  auto oversizedAreas = [](image::NcbSpec& ncb) {
+    ncb.areas[0].kind = image::AreaSpec::Kind::kFilled;
+    ncb.areas[0].length = 0x3100;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(image::ImageSpec&)> flash;
+  };
+  const Case cases[] = {
+      {"type-2 layout, NCB1 active beside NCB0 with oversized areas",
+       [&](image::ImageSpec& s) {
+         s.ncbs[1] = s.ncbs[0];
+         s.ncbs[1].seed = 7;
+         oversizedAreas(s.ncbs[1]);
+       }},
+      // The transform's third row: NCB0 over bank B with bank A free, NCB1 the source.
+      {"transform from NCB1, whose areas are oversized",
+       [&](image::ImageSpec& s) {
+         s.ncbs[0].bank = image::Bank::kB;
+         s.ncbs[0].freeAreaOtherBank = true;
+         s.ncbs[1] = s.ncbs[0];
+         oversizedAreas(s.ncbs[1]);
+       }},
+      // A power cut between the transform's target activation and the source's retirement:
+      // NCB0 over bank A, NCB1 still the source, its free area in bank A and its components on
+      // both sides of the border.
+      {"interrupted transform whose source straddles the banks",
+       [](image::ImageSpec& s) {
+         s.ncbs[1] = s.ncbs[0];
+         s.ncbs[1].offsets = {0xF0000, 0x150000, 0x160000, 0x170000, 0x180000};
+         s.ncbs[1].freeArea = NcbRegion{0x8000, 0xE0000};
+       }},
+  };
+  for (const Case& c : cases) {
+    image::ImageSpec flash = flashSpec();
+    c.flash(flash);
+    UpdateCase u = test::sweepCase("type2_ncb0_active");
+    u.flash = image::buildImage(flash);
+    u.subsystemVendorId = 0x1028;  // the blobs go into the new block as they are
+    u.blobD.assign(0x500, 0x44);
+    test::UpdateBench bench;
+    bench.load(u.flash);
+    EXPECT_EQ(updateFirmware(bench.flash(), u.input()), kStatusSuccess) << c.what;
+    EXPECT_TRUE(bench.contents() == test::referenceUpdate(u.flash, u.image, u.blobD, u.blobE))
+        << c.what;
+    EXPECT_EQ(bench.adapter().violations(), 0u) << c.what;
   }
 }
 

@@ -305,4 +305,14 @@ std::vector<uint8_t> referenceUpdate(std::vector<uint8_t> flash, std::span<const
   return flash;
 }
 
+std::vector<uint8_t> referenceRollback(std::vector<uint8_t> flash) {
+  Block ncb0{flash.data()};
+  Block ncb1{flash.data() + kBlock};
+  Block current = ncb0.active() ? ncb0 : ncb1;
+  Block previous = ncb0.active() ? ncb1 : ncb0;
+  previous.setState(2);
+  current.setState(0);
+  return flash;
+}
+
 }  // namespace hlv::test

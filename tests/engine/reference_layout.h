@@ -37,4 +37,9 @@ std::vector<uint8_t> referenceUpdate(std::vector<uint8_t> flash, std::span<const
                                      std::span<const uint8_t> areaD, std::span<const uint8_t> areaE,
                                      const ReferenceGeometry& geometry = {});
 
+// The flash after a successful rollback: the block readers do not take (NCB1 when NCB0 is
+// active, else NCB0) is active (state 0b10) and the other one deactivated (0b00); no other byte
+// changes.
+std::vector<uint8_t> referenceRollback(std::vector<uint8_t> flash);
+
 }  // namespace hlv::test

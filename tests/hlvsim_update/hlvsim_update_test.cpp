@@ -19,12 +19,6 @@ namespace {
 
 const std::string kBdf = "0000:01:00.0";
 
-ProcessResult hlvsim(const std::vector<std::string>& args) {
-  ProcessOptions options;
-  options.timeoutSeconds = 300;
-  return runProcess(builtProgram("hlvsim"), args, options);
-}
-
 std::string hex(const std::vector<uint8_t>& bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string text;
@@ -49,7 +43,7 @@ class HlvsimUpdate : public ::testing::Test {
                const std::vector<uint8_t>& image) {
     std::vector<std::string> args = {"lab", "init", lab()};
     args.insert(args.end(), initOptions.begin(), initOptions.end());
-    const ProcessResult init = hlvsim(args);
+    const ProcessResult init = runHlvsim(args);
     ASSERT_EQ(init.exitStatus, 0) << init.err;
     writeBinaryFile(flashFile(), flash);
     writeBinaryFile(imageFile(), image);
@@ -65,7 +59,7 @@ class HlvsimUpdate : public ::testing::Test {
   ProcessResult update(const std::vector<std::string>& options = {}) {
     std::vector<std::string> args = {"flash", lab(), kBdf, "update", imageFile()};
     args.insert(args.end(), options.begin(), options.end());
-    return hlvsim(args);
+    return runHlvsim(args);
   }
 
   TempDir dir_;
@@ -184,7 +178,7 @@ TEST_F(HlvsimUpdate, BadArgumentsAreRefusedBeforeTheFlashIsTouched) {
     std::vector<std::string> args = {"flash", lab(), kBdf, "update"};
     for (const std::string& arg : c.args)
       args.push_back(arg == "IMAGE" ? imageFile() : arg == "MISSING" ? at("none.bin") : arg);
-    const ProcessResult result = hlvsim(args);
+    const ProcessResult result = runHlvsim(args);
     EXPECT_EQ(result.exitStatus, c.exitStatus) << c.what << ": " << result.err;
     EXPECT_EQ(result.out, "") << c.what;
     EXPECT_NE(result.err.find("hlvsim: "), std::string::npos) << c.what;

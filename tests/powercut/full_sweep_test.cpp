@@ -1,5 +1,6 @@
-// The update's promise at every step: every power-cut point and every faulty flash access, for
-// every starting layout, on a 2 MiB part, a 4 MiB part and a part with 512-byte pages.
+// The update's and the rollback's promise at every step: every power-cut point and every faulty
+// flash access, for every starting layout, on a 2 MiB part, a 4 MiB part and a part with
+// 512-byte pages.
 #include <gtest/gtest.h>
 
 #include "tests/powercut/update_sweep.h"
@@ -27,6 +28,29 @@ TEST_P(FullUpdateSweep, EveryFaultyFlashAccess) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FullUpdateSweep, ::testing::ValuesIn(everyParam()), sweepParamName);
+
+std::vector<SweepParam> everyRollbackParam() {
+  std::vector<SweepParam> params;
+  for (uint32_t jedecId : {0xEF6015u, 0xEF4016u, 0x1F2700u}) {
+    for (const char* name : {"type2_ncb0_active", "type2_ncb1_active"})
+      params.push_back({name, jedecId});
+  }
+  return params;
+}
+
+class FullRollbackSweep : public ::testing::TestWithParam<SweepParam> {};
+
+TEST_P(FullRollbackSweep, EveryPowerCutPoint) {
+  sweepRollbackPowerCuts(sweepCase(GetParam().caseName).flash, GetParam().jedecId,
+                         SweepDepth::kEvery);
+}
+
+TEST_P(FullRollbackSweep, EveryFaultyFlashAccess) {
+  sweepRollbackFaults(sweepCase(GetParam().caseName).flash, GetParam().jedecId, SweepDepth::kEvery);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flashes, FullRollbackSweep, ::testing::ValuesIn(everyRollbackParam()),
+                         sweepParamName);
 
 }  // namespace
 }  // namespace hlv::test

@@ -1,4 +1,4 @@
-// The update's promise on a spread of steps, in every build.
+// The update's and the rollback's promise on a spread of steps, in every build.
 #include <gtest/gtest.h>
 
 #include "tests/powercut/update_sweep.h"
@@ -29,6 +29,37 @@ TEST_P(SampledUpdateSweep, AFailedOrWrongFlashAccessNeverLeavesTheFlashBroken) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SampledUpdateSweep, ::testing::ValuesIn(sampledParams()),
+                         sweepParamName);
+
+// A rollback from each block on the 2 MiB part; power cuts also on a 4 MiB part and on a part
+// with 512-byte pages and a split first erase unit.
+std::vector<SweepParam> rollbackParams() {
+  return {{"type2_ncb0_active", 0xEF6015}, {"type2_ncb1_active", 0xEF6015}};
+}
+std::vector<SweepParam> rollbackCutParams() {
+  std::vector<SweepParam> params = rollbackParams();
+  params.push_back({"type2_ncb1_active", 0xEF4016});
+  params.push_back({"type2_ncb0_active", 0x1F2700});
+  return params;
+}
+
+class SampledRollbackCuts : public ::testing::TestWithParam<SweepParam> {};
+
+TEST_P(SampledRollbackCuts, APowerCutNeverLeavesTheFlashBrokenAndARerunCompletesOrRefuses) {
+  sweepRollbackPowerCuts(sweepCase(GetParam().caseName).flash, GetParam().jedecId,
+                         SweepDepth::kSampled);
+}
+
+class SampledRollbackFaults : public ::testing::TestWithParam<SweepParam> {};
+
+TEST_P(SampledRollbackFaults, AFailedOrWrongFlashAccessNeverLeavesTheFlashBroken) {
+  sweepRollbackFaults(sweepCase(GetParam().caseName).flash, GetParam().jedecId,
+                      SweepDepth::kSampled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flashes, SampledRollbackCuts, ::testing::ValuesIn(rollbackCutParams()),
+                         sweepParamName);
+INSTANTIATE_TEST_SUITE_P(Flashes, SampledRollbackFaults, ::testing::ValuesIn(rollbackParams()),
                          sweepParamName);
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include <sstream>
 
 #include "engine/firmware_update.h"
+#include "engine/rollback.h"
 #include "tests/engine/flash_doubles.h"
+#include "tests/engine/reference_layout.h"
 
 namespace hlv::test {
 
@@ -102,6 +104,11 @@ std::pair<bool, bool> activeBlocks(std::span<const uint8_t> flash) {
   return {active(0), active(0x4000)};
 }
 
+// How many calls of each kind an uninterrupted run made.
+struct CallCounts {
+  uint64_t writes = 0, erases = 0, reads = 0;
+};
+
 // The uninterrupted run: the reference for the others.
 struct Reference {
   std::vector<uint8_t> result;
@@ -109,7 +116,7 @@ struct Reference {
   uint32_t startAddress = 0;          // the block readers took before
   FirmwareVersion startVersion;       // and the firmware it described
   uint64_t modifyingCommands = 0;
-  uint64_t writes = 0, erases = 0, reads = 0;
+  CallCounts calls;
 };
 
 // Counts the calls of each kind and injects one fault.
@@ -176,6 +183,36 @@ class FaultyFlash : public VoFlashControlInterface {
   bool lasting_;
 };
 
+// Runs `run` once per chosen call of each kind of fault, with a description of the step.
+void forEachFault(const CallCounts& calls, SweepDepth depth,
+                  const std::function<void(FaultyFlash::Fault, bool lasting, uint64_t at,
+                                           const std::string& step)>& run) {
+  using Fault = FaultyFlash::Fault;
+  struct Kind {
+    const char* name;
+    Fault fault;
+    bool lasting;
+    uint64_t calls;
+  };
+  const Kind kinds[] = {
+      {"failed program", Fault::kFailWrite, false, calls.writes},
+      {"program failing from then on", Fault::kFailWrite, true, calls.writes},
+      {"failed erase", Fault::kFailErase, false, calls.erases},
+      {"erase failing from then on", Fault::kFailErase, true, calls.erases},
+      {"wrong first byte programmed", Fault::kWrongWriteFirst, false, calls.writes},
+      {"wrong first bytes programmed from then on", Fault::kWrongWriteFirst, true, calls.writes},
+      {"wrong last byte programmed", Fault::kWrongWriteLast, false, calls.writes},
+      {"wrong byte read", Fault::kWrongRead, false, calls.reads},
+  };
+  for (const Kind& kind : kinds) {
+    for (uint64_t at : chooseSteps(kind.calls, depth, kFaultSpread)) {
+      run(kind.fault, kind.lasting, at,
+          std::string(kind.name) + " at call " + std::to_string(at) + " of " +
+              std::to_string(kind.calls));
+    }
+  }
+}
+
 Reference runReference(const UpdateCase& c, uint32_t jedecId) {
   Reference reference;
   reference.startAddress = readAsReader(c.flash).activeAddress;
@@ -190,9 +227,7 @@ Reference runReference(const UpdateCase& c, uint32_t jedecId) {
   EXPECT_EQ(bench.adapter().violations(), 0u) << c.name << ": the uninterrupted update";
   reference.result = bench.contents();
   reference.modifyingCommands = bench.modifyingTransfers() - before;
-  reference.writes = counter.writes;
-  reference.erases = counter.erases;
-  reference.reads = counter.reads;
+  reference.calls = {counter.writes, counter.erases, counter.reads};
   const FlashReading reading = readAsReader(reference.result);
   EXPECT_TRUE(reading.usable) << c.name << ": " << reading.problem;
   EXPECT_EQ(reading.version, c.newVersion) << c.name;
@@ -246,46 +281,147 @@ void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
 void sweepFaults(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
   const Reference reference = runReference(c, jedecId);
   FailureLog log(sweepName(c, jedecId, "faults"));
-  using Fault = FaultyFlash::Fault;
-  struct Kind {
-    const char* name;
-    Fault fault;
-    bool lasting;
-    uint64_t calls;
-  };
-  const Kind kinds[] = {
-      {"failed program", Fault::kFailWrite, false, reference.writes},
-      {"program failing from then on", Fault::kFailWrite, true, reference.writes},
-      {"failed erase", Fault::kFailErase, false, reference.erases},
-      {"erase failing from then on", Fault::kFailErase, true, reference.erases},
-      {"wrong first byte programmed", Fault::kWrongWriteFirst, false, reference.writes},
-      {"wrong first bytes programmed from then on", Fault::kWrongWriteFirst, true,
-       reference.writes},
-      {"wrong last byte programmed", Fault::kWrongWriteLast, false, reference.writes},
-      {"wrong byte read", Fault::kWrongRead, false, reference.reads},
-  };
-  for (const Kind& kind : kinds) {
-    for (uint64_t at : chooseSteps(kind.calls, depth, kFaultSpread)) {
-      const std::string step = std::string(kind.name) + " at call " + std::to_string(at) + " of " +
-                               std::to_string(kind.calls);
-      UpdateBench bench(jedecId);
-      bench.load(c.flash);
-      FlashUpdateStatus status = kStatusSuccess;
-      {
-        FaultyFlash faulty(bench.flash(), kind.fault, at, kind.lasting);
-        status = updateFirmware(faulty, c.input());
-      }
-      const FlashReading left = readAsReader(bench.contents());
-      if (!checkInterrupted(left, c, log, step)) continue;
-      if (status == kStatusSuccess && left.version != c.newVersion)
-        log.fail(step + ": success reported, but the flash runs the old firmware");
-      if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
+  forEachFault(reference.calls, depth,
+               [&](FaultyFlash::Fault fault, bool lasting, uint64_t at, const std::string& step) {
+                 UpdateBench bench(jedecId);
+                 bench.load(c.flash);
+                 FlashUpdateStatus status = kStatusSuccess;
+                 {
+                   FaultyFlash faulty(bench.flash(), fault, at, lasting);
+                   status = updateFirmware(faulty, c.input());
+                 }
+                 const FlashReading left = readAsReader(bench.contents());
+                 if (!checkInterrupted(left, c, log, step)) return;
+                 if (status == kStatusSuccess && left.version != c.newVersion)
+                   log.fail(step + ": success reported, but the flash runs the old firmware");
+                 if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
 
-      bench.restart();
-      const FlashUpdateStatus again = updateFirmware(bench.flash(), c.input());
-      checkUpdated(again, readAsReader(bench.contents()), log, step, c);
-    }
+                 bench.restart();
+                 const FlashUpdateStatus again = updateFirmware(bench.flash(), c.input());
+                 checkUpdated(again, readAsReader(bench.contents()), log, step, c);
+               });
+}
+
+namespace {
+
+// What a rollback must leave, and the two firmware versions a reader may find meanwhile.
+struct RollbackReference {
+  std::vector<uint8_t> result;
+  FirmwareVersion before;  // the firmware readers take before the rollback
+  FirmwareVersion after;   // the firmware it brings back
+  uint64_t modifyingCommands = 0;
+  CallCounts calls;
+};
+
+std::string rollbackName(const std::vector<uint8_t>& flash, uint32_t jedecId, const char* what) {
+  std::ostringstream name;
+  name << "rollback from the block at 0x" << std::hex << readAsReader(flash).activeAddress
+       << " on part " << jedecId << ", " << what;
+  return name.str();
+}
+
+RollbackReference runRollbackReference(const std::vector<uint8_t>& flash, uint32_t jedecId) {
+  RollbackReference reference;
+  reference.before = readAsReader(flash).version;
+  UpdateBench bench(jedecId);
+  bench.load(flash);
+  const uint64_t before = bench.modifyingTransfers();
+  FaultyFlash counter(bench.flash(), FaultyFlash::Fault::kNone, 0, false);
+  EXPECT_EQ(rollbackToPreviousImage(counter), kStatusSuccess) << "the uninterrupted rollback";
+  EXPECT_EQ(bench.adapter().violations(), 0u) << "the uninterrupted rollback";
+  reference.result = bench.contents();
+  reference.modifyingCommands = bench.modifyingTransfers() - before;
+  reference.calls = {counter.writes, counter.erases, counter.reads};
+  std::vector<uint8_t> expected =
+      referenceRollback(std::vector<uint8_t>(flash.begin(), flash.end()));
+  expected.resize(reference.result.size(), 0xFF);
+  EXPECT_TRUE(reference.result == expected) << "the uninterrupted rollback differs from the model";
+  const FlashReading reading = readAsReader(reference.result);
+  EXPECT_TRUE(reading.usable) << reading.problem;
+  reference.after = reading.version;
+  EXPECT_NE(reference.after, reference.before);
+  return reference;
+}
+
+bool checkRolledBackOrNot(const FlashReading& reading, const RollbackReference& reference,
+                          FailureLog& log, const std::string& step) {
+  if (!reading.usable) {
+    log.fail(step + ": the flash is broken: " + reading.problem);
+    return false;
   }
+  if (reading.version != reference.before && reading.version != reference.after) {
+    log.fail(step + ": the flash runs " + versionText(reading.version));
+    return false;
+  }
+  return true;
+}
+
+// The rollback run again on what the interrupted one left: it switches the firmware readers
+// take, exactly as the layout's rules say, or refuses because the block it would take is
+// damaged, changing nothing.
+void checkRerun(UpdateBench& bench, FailureLog& log, const std::string& step) {
+  const std::vector<uint8_t> left = bench.contents();
+  const FlashReading before = readAsReader(left);
+  bench.adapter().resetStats();
+  const FlashUpdateStatus status = rollbackToPreviousImage(bench.flash());
+  const std::vector<uint8_t> result = bench.contents();
+  const FlashReading after = readAsReader(result);
+  if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations in the rerun");
+  if (!after.usable) {
+    log.fail(step + ": the rerun left a broken flash: " + after.problem);
+  } else if (status == kStatusSuccess) {
+    if (result != referenceRollback(left))
+      log.fail(step + ": the rerun differs from the model's rollback");
+    if (after.version == before.version)
+      log.fail(step + ": the rerun reported success but the firmware did not change");
+  } else if (status == kStatusNcbInvalid) {
+    if (result != left) log.fail(step + ": the refused rerun changed the flash");
+  } else {
+    log.fail(step + ": the rerun gave " + std::to_string(status));
+  }
+}
+
+}  // namespace
+
+void sweepRollbackPowerCuts(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth) {
+  const RollbackReference reference = runRollbackReference(flash, jedecId);
+  ASSERT_GT(reference.modifyingCommands, 0u);
+  FailureLog log(rollbackName(flash, jedecId, "power cuts"));
+  for (uint64_t cut : chooseSteps(reference.modifyingCommands, depth, kCutSpread)) {
+    const std::string step = "cut after command " + std::to_string(cut) + " of " +
+                             std::to_string(reference.modifyingCommands);
+    UpdateBench bench(jedecId);
+    bench.load(flash);
+    bench.cutPowerAfter(cut);
+    const FlashUpdateStatus interrupted = rollbackToPreviousImage(bench.flash());
+    if (cut < reference.modifyingCommands && interrupted == kStatusSuccess)
+      log.fail(step + ": reported success");
+    if (!checkRolledBackOrNot(readAsReader(bench.contents()), reference, log, step)) continue;
+    bench.restart();
+    checkRerun(bench, log, step);
+  }
+}
+
+void sweepRollbackFaults(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth) {
+  const RollbackReference reference = runRollbackReference(flash, jedecId);
+  FailureLog log(rollbackName(flash, jedecId, "faults"));
+  forEachFault(reference.calls, depth,
+               [&](FaultyFlash::Fault fault, bool lasting, uint64_t at, const std::string& step) {
+                 UpdateBench bench(jedecId);
+                 bench.load(flash);
+                 FlashUpdateStatus status = kStatusSuccess;
+                 {
+                   FaultyFlash faulty(bench.flash(), fault, at, lasting);
+                   status = rollbackToPreviousImage(faulty);
+                 }
+                 const FlashReading left = readAsReader(bench.contents());
+                 if (!checkRolledBackOrNot(left, reference, log, step)) return;
+                 if (status == kStatusSuccess && left.version != reference.after)
+                   log.fail(step + ": success reported, but the flash runs the firmware it ran");
+                 if (bench.adapter().violations() != 0) log.fail(step + ": protocol violations");
+                 bench.restart();
+                 checkRerun(bench, log, step);
+               });
 }
 
 void PrintTo(const SweepParam& param, std::ostream* out) {

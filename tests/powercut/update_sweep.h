@@ -1,6 +1,6 @@
-// The update's promise, tried at every step: a power cut after any program or erase command,
-// or a failed or wrong program, erase or read, never leaves the flash without an active, valid
-// block over intact components, and the next update completes.
+// The update's and the rollback's promise, tried at every step: a power cut after any program
+// or erase command, or a failed or wrong program, erase or read, never leaves the flash without
+// an active, valid block over intact components, and the next run completes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "tests/engine/update_harness.h"
 
@@ -29,6 +30,15 @@ void sweepPowerCuts(const UpdateCase& updateCase, uint32_t jedecId, SweepDepth d
 // programming or reading a wrong byte: the status may be anything, but the flash left behind
 // must be usable, success must mean the new version, and a clean update afterwards completes.
 void sweepFaults(const UpdateCase& updateCase, uint32_t jedecId, SweepDepth depth);
+
+// The rollback's promise, tried the same way on a flash an update left (`flash`): after a
+// power cut anywhere, or a failed or wrong flash access, readers take an active, valid block
+// over intact components with the firmware that ran before the rollback or the one it brings
+// back; a rollback run again afterwards either completes (the firmware readers take switches,
+// exactly as the layout's rules say) or refuses (24) without changing anything. The
+// uninterrupted rollback must leave what those rules say.
+void sweepRollbackPowerCuts(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth);
+void sweepRollbackFaults(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth);
 
 // One sweep: a starting layout (by its case name) on a flash part.
 struct SweepParam {

@@ -34,6 +34,13 @@ inline ProcessOptions inDirectory(const std::string& directory) {
   return options;
 }
 
+// hlvsim with the given arguments, allowed a long run.
+inline ProcessResult runHlvsim(const std::vector<std::string>& args) {
+  ProcessOptions options;
+  options.timeoutSeconds = 300;
+  return runProcess(builtProgram("hlvsim"), args, options);
+}
+
 // The value of one `key = value` line of a stats file, or -1.
 inline long long statValue(const std::string& stats, const std::string& key) {
   const std::string prefix = key + " = ";

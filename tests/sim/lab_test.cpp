@@ -46,7 +46,8 @@ const ConfCase kConfCases[] = {
      true, ""},
     {"ShortIdPart", "flash = 651F\n", true, ""},
     {"FourByteIdentification", "flash = 1F240001\n", true, ""},
-    {"UnknownKey", "flash = EF6015\nfirmware = 1.2.3\n", false, "line 2: unknown key 'firmware'"},
+    {"UnknownKey", "flash = EF6015\nfirmware_version = 1.2.3\n", false,
+     "line 2: unknown key 'firmware_version'"},
     {"IdWithFiveDigits", "flash = EF601\n", false, "bad value 'EF601' for flash"},
     {"IdNotHex", "flash = EFG015\n", false, "for flash"},
     {"FourDigitsOtherThanTheShortId", "flash = 1234\n", false, "for flash"},
@@ -66,6 +67,20 @@ const ConfCase kConfCases[] = {
     {"EngineBusyTimeOfZero", "engine_busy_us = 0\n", false, "for engine_busy_us"},
     {"EngineJitterTooLong", "engine_jitter_us = 1000001\n", false, "for engine_jitter_us"},
     {"EngineSeedNotANumber", "engine_seed = x\n", false, "for engine_seed"},
+    {"FirmwareKeys",
+     "firmware = none\nfirmware_stuck = yes\nphy = no\nphy_address = 31\nphy_stuck = yes\n"
+     "chip_revision = 0x10A\nfuse_status = 4096\nfuse_digest = "
+     "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF\n"
+     "mdio_semaphore = held\nfuse_semaphore = free\ninterrupt_at_grant = 3\n",
+     true, ""},
+    {"FirmwareInterfaceUnknown", "firmware = 3\n", false, "for firmware (expected 1, 2 or none)"},
+    {"PhyAddressTooHigh", "phy_address = 32\n", false, "for phy_address"},
+    {"DigestTooShort", "fuse_digest = 0011\n", false, "for fuse_digest"},
+    {"DigestNotHex",
+     "fuse_digest = 000000000000000000000000000000000000000000000000000000000000000g\n", false,
+     "for fuse_digest"},
+    {"SemaphoreTaken", "mdio_semaphore = taken\n", false, "expected free or held"},
+    {"RevisionTooLarge", "chip_revision = 0x100000000\n", false, "for chip_revision"},
 };
 
 class AdapterConf : public testing::TestWithParam<ConfCase> {};
@@ -104,6 +119,42 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   AdapterConfig again;
   ASSERT_TRUE(parseAdapterConf(formatAdapterConf(config), again, error)) << error;
   EXPECT_EQ(formatAdapterConf(again), formatAdapterConf(config));
+}
+
+TEST(AdapterConf, FirmwareValuesLandInTheConfigurationAndFormatBack) {
+  AdapterConfig config;
+  std::string error;
+  ASSERT_TRUE(parseAdapterConf(
+      "firmware = 2\nphy_address = 7\nchip_revision = 0x10A\nfuse_status = 0x1000\n"
+      "fuse_digest = 0102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f20\n"
+      "fuse_semaphore = held\nphy_stuck = yes\n",
+      config, error))
+      << error;
+  const FirmwareConfig& f = config.firmware;
+  EXPECT_EQ(f.kind, FirmwareKind::kInterface2);
+  EXPECT_EQ(f.phyAddress, 7);
+  EXPECT_TRUE(f.phy);
+  EXPECT_EQ(f.chipRevision, 0x10Au);
+  EXPECT_EQ(f.fuseStatus, 0x1000u);
+  EXPECT_EQ(f.fuseDigest[0], 0x01);
+  EXPECT_EQ(f.fuseDigest[31], 0x20);
+  EXPECT_TRUE(f.fuseSemaphoreHeld);
+  EXPECT_FALSE(f.mdioSemaphoreHeld);
+  EXPECT_TRUE(f.phyStuck);
+  EXPECT_FALSE(f.stuck);
+
+  AdapterConfig again;
+  ASSERT_TRUE(parseAdapterConf(formatAdapterConf(config), again, error)) << error;
+  EXPECT_EQ(formatAdapterConf(again), formatAdapterConf(config));
+  EXPECT_EQ(again.firmware.fuseDigest, f.fuseDigest);
+
+  const FirmwareConfig defaults;
+  EXPECT_EQ(defaults.kind, FirmwareKind::kInterface1);
+  EXPECT_TRUE(defaults.phy);
+  EXPECT_EQ(defaults.phyAddress, 1);
+  EXPECT_EQ(defaults.chipRevision, 0x109u);
+  EXPECT_EQ(defaults.fuseStatus, 0u);
+  EXPECT_EQ(defaults.fuseDigest, (std::array<uint8_t, 32>{}));
 }
 
 void makeAdapterDirectory(const test::TempDir& lab, const std::string& bdf,
@@ -205,9 +256,13 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   }
   ASSERT_TRUE(opened->writeStats(error)) << error;
   const std::string untouched = test::readFile(lab / "adapters/0000:03:00.0/stats");
-  for (const char* line : {"reg_reads = 0\n", "reg_writes = 0\n", "bytes_read = 0\n",
-                           "bytes_programmed = 0\n", "erases_4k = 0\n", "erases_64k = 0\n",
-                           "modifying_transfers = 0\n", "violations = 0\n", "power_cut = no\n"}) {
+  for (const char* line :
+       {"reg_reads = 0\n", "reg_writes = 0\n", "bytes_read = 0\n", "bytes_programmed = 0\n",
+        "erases_4k = 0\n", "erases_64k = 0\n", "modifying_transfers = 0\n", "violations = 0\n",
+        "power_cut = no\n", "firmware_resets = 0\n", "phy_restarts = 0\n", "mdio_frames = 0\n",
+        "semaphore_held_at_exit = no\n", "violations_mdio_without_semaphore = 0\n",
+        "violations_mdio_while_busy = 0\n", "violations_fuse_without_semaphore = 0\n",
+        "violations_test_port_sequence = 0\n", "violations_firmware_reset_out_of_order = 0\n"}) {
     EXPECT_NE(untouched.find(line), std::string::npos) << line << untouched;
   }
   for (std::size_t i = 0; i < kViolationKinds; ++i) {
@@ -220,6 +275,13 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   EXPECT_NE(cut.find("modifying_transfers = 1\n"), std::string::npos) << cut;
   EXPECT_NE(cut.find("power_cut = yes\n"), std::string::npos) << cut;
   EXPECT_NE(cut.find("virtual_us = "), std::string::npos) << cut;
+
+  // A semaphore the program took and kept.
+  opened->adapter("0000:03:00.0")->adapter->restorePower();
+  opened->adapter("0000:03:00.0")->adapter->read32(0x3A4);
+  ASSERT_TRUE(opened->writeStats(error)) << error;
+  const std::string held = test::readFile(lab / "adapters/0000:03:00.0/stats");
+  EXPECT_NE(held.find("semaphore_held_at_exit = yes\n"), std::string::npos) << held;
 }
 
 TEST(LabPlatform, ResolvesSysAndProcUnderTheLabAndMapsOnlyItsAdapters) {

@@ -1,6 +1,8 @@
 // The hlvsim commands. Each takes the arguments after its own name and returns the exit status.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,10 +15,13 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 int labCommand(const Arguments& args);    // lab init LAB [options]
-int flashCommand(const Arguments& args);  // flash LAB BDF identify | read OUT | update IMAGE ...
+int flashCommand(const Arguments& args);  // flash LAB BDF identify | read OUT | update ... | ...
 int runCommand(const Arguments& args);    // run LAB [--uid N] [--] [ARGS...]
 
 // Prints "hlvsim: " and the message on standard error.
 void complain(const std::string& message);
+
+// Writes the bytes to a new or truncated file; false, with a complaint, when it cannot.
+bool writeOutputFile(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace hlv::sim::tool

@@ -1,5 +1,5 @@
 // hlvsim flash LAB BDF SUBCOMMAND ...: the flash of one lab adapter, through the program's own
-// flash control layer.
+// flash control layer (identify, read) or through its adapter update interface (the others).
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "flashctl/voapiflashcontrol.h"
+#include "tools/hlvsim/adapter_command.h"
 #include "tools/hlvsim/commands.h"
 #include "tools/hlvsim/lab_session.h"
-#include "tools/hlvsim/update_command.h"
 
 namespace hlv::sim::tool {
 namespace {
@@ -56,15 +56,7 @@ int read(LabAdapter& entry, VoApiFlashControl& flash, const Arguments& args) {
     complain(entry.bdf + ": the adapter lost power during the read");
     return kExitFailed;
   }
-  std::ofstream out(args[0], std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(contents.data()),
-            static_cast<std::streamsize>(contents.size()));
-  out.close();
-  if (!out) {
-    complain(args[0] + ": cannot write");
-    return kExitFailed;
-  }
-  return kExitOk;
+  return writeOutputFile(args[0], contents) ? kExitOk : kExitFailed;
 }
 
 struct Subcommand {
@@ -75,7 +67,6 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"identify", identify},
     {"read", read},
-    {"update", updateFlash},
 };
 
 }  // namespace
@@ -83,14 +74,16 @@ constexpr Subcommand kSubcommands[] = {
 int flashCommand(const Arguments& args) {
   if (args.size() < 3) {
     complain(
-        "usage: hlvsim flash LAB BDF identify | read OUT | update IMAGE [--mac HEX] [--phy HEX]");
+        "usage: hlvsim flash LAB BDF identify | read OUT | update IMAGE [--mac HEX] [--phy HEX] "
+        "[--reload] | rollback | versions | backup OUT | reload | keycheck IMAGE");
     return kExitUsage;
   }
   const Subcommand* subcommand = nullptr;
   for (const Subcommand& candidate : kSubcommands) {
     if (candidate.name == args[2]) subcommand = &candidate;
   }
-  if (subcommand == nullptr) {
+  const bool adapterLevel = isAdapterSubcommand(args[2]);
+  if (subcommand == nullptr && !adapterLevel) {
     complain("unknown flash subcommand '" + args[2] + "'");
     return kExitUsage;
   }
@@ -105,6 +98,9 @@ int flashCommand(const Arguments& args) {
     complain("no emulated adapter " + args[1] + " in " + lab->root());
     return kExitFailed;
   }
+  if (adapterLevel) {
+    return runAdapterSubcommand(*lab, *entry, args[2], Arguments(args.begin() + 3, args.end()));
+  }
   VoApiFlashControl flash(entry->adapter.get());
   if (!flash.init()) {
     complain(initFailure(*entry, flash));
@@ -115,6 +111,15 @@ int flashCommand(const Arguments& args) {
 
 void complain(const std::string& message) {
   std::fprintf(stderr, "hlvsim: %s\n", message.c_str());
+}
+
+bool writeOutputFile(const std::string& path, std::span<const uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) complain(path + ": cannot write");
+  return static_cast<bool>(out);
 }
 
 }  // namespace hlv::sim::tool

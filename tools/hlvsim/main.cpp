@@ -13,7 +13,8 @@ constexpr const char* kUsage =
     "                      [--driver NAME] [--board NAME]\n"
     "  hlvsim flash LAB BDF identify\n"
     "  hlvsim flash LAB BDF read OUT\n"
-    "  hlvsim flash LAB BDF update IMAGE [--mac HEX] [--phy HEX]\n"
+    "  hlvsim flash LAB BDF update IMAGE [--mac HEX] [--phy HEX] [--reload]\n"
+    "  hlvsim flash LAB BDF rollback | versions | backup OUT | reload | keycheck IMAGE\n"
     "  hlvsim run LAB [--uid N] [--] [ARGS...]\n";
 
 struct Command {

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "trace/trace_point.h"
+
+// clang-format off
+#define HLV_ROLLBACK_POINTS(X)                                                                     \
+  X(kStart, 420, "rollbackToPreviousImage")                                                        \
+  X(kNoMemory, 421, "rollbackToPreviousImage: no memory for {x} bytes", U32)                       \
+  X(kInitFailed, 422, "rollbackToPreviousImage: flash interface not ready")                        \
+  X(kReadFailed, 423, "rollbackToPreviousImage: reading the blocks failed with {}", U32)           \
+  X(kNoActiveNcb, 424, "rollbackToPreviousImage: no block is active")                              \
+  X(kCurrentInvalid, 425, "rollbackToPreviousImage: current block at {x} invalid, status {}", U32, \
+    U32)                                                                                           \
+  X(kPreviousDamaged, 426, "rollbackToPreviousImage: previous block fails its CRC or structure")   \
+  X(kPreviousMarkedUnusable, 427, "rollbackToPreviousImage: previous block marked unusable")       \
+  X(kPreviousHasFreeArea, 428,                                                                     \
+    "rollbackToPreviousImage: previous block describes a free area at {x} size {x}", U32, U32)     \
+  X(kComponentOutsideBank, 429,                                                                    \
+    "rollbackToPreviousImage: a component of the previous block lies outside its bank")            \
+  X(kComponentReadFailed, 430, "rollbackToPreviousImage: component {} unreadable, status {}", U8,  \
+    U32)                                                                                           \
+  X(kComponentCrcMismatch, 431,                                                                    \
+    "rollbackToPreviousImage: component {} computed {x}, recorded {x}", U8, U16, U16)              \
+  X(kPartUnsuitable, 432, "rollbackToPreviousImage: sector size {x}, part size {x} refused", U32,  \
+    U32)                                                                                           \
+  X(kActivating, 433, "rollbackToPreviousImage: activating block at {x}, first {x} bytes", U32,    \
+    U32)                                                                                           \
+  X(kActivationFailed, 434,                                                                        \
+    "rollbackToPreviousImage: activating block at {x} failed with {}, cleared {}", U32, U32, Bool) \
+  X(kDeactivating, 435, "rollbackToPreviousImage: deactivating block at {x}", U32)                 \
+  X(kDeactivationFailed, 436, "rollbackToPreviousImage: deactivating block at {x} failed with {}", \
+    U32, U32)                                                                                      \
+  X(kDone, 437, "rollbackToPreviousImage: block at {x} active", U32)
+// clang-format on
+HLV_TRACE_TABLE(rollback, kComponentEngine, file::kEngine, HLV_ROLLBACK_POINTS)
+#undef HLV_ROLLBACK_POINTS

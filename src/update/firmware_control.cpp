@@ -1,0 +1,288 @@
+#include "update/firmware_control.h"
+
+#include "device/register_map.h"
+#include "platform/platform.h"
+#include "update/firmware_control_trace.h"
+#include "update/mdio_access.h"
+
+namespace hlv {
+namespace tp = trace_points::firmware_control;
+
+namespace {
+
+// Control word values the reset sequences write.
+constexpr uint32_t kControlResetArm = 0x40E1;
+constexpr uint32_t kControlResetHold = 0x80E0;
+constexpr uint32_t kControlResetDrive = 0x180E0;
+constexpr uint32_t kControlRun = 0x40E0;
+constexpr uint32_t kInterface1ResetRequest = 1;
+
+// Bounds of the waits.
+constexpr uint32_t kDetectPasses = 1000;
+constexpr uint32_t kPollSleepMs = 10;
+constexpr uint32_t kPollSleeps = 1000;
+constexpr uint32_t kPhyReadyTries = 1500;
+constexpr uint32_t kPhyReadyTraceAfter = 800;
+constexpr uint32_t kPhyChangeReads = 5;
+constexpr uint32_t kPhyChangeSleepMs = 200;
+
+// Fixed delays.
+constexpr uint32_t kArmSettleMs = 50;
+constexpr uint32_t kPulseMs = 10;
+constexpr uint32_t kHoldSettleMs = 50;
+constexpr uint32_t kPhyRestartSettleMs = 30;
+
+// PHY registers on the vendor device.
+constexpr uint32_t kPhyControl = 0x0000;
+constexpr uint32_t kPhyRestartMode = 0xC001;
+constexpr uint32_t kPhyRestartOption = 0xC442;
+constexpr uint32_t kPhyRestartScratch = 0xC3FE;
+constexpr uint32_t kPhyStatus = 0xC841;
+constexpr uint32_t kPhyRestartCount = 0xC886;
+constexpr uint32_t kPhyRegister1000 = 0x1000;
+constexpr uint16_t kPhyReadyBit = 1u << 6;
+constexpr uint16_t kPhyRegister1000Bit3 = 1u << 3;
+
+void sleepMs(uint32_t milliseconds) {
+  platform::current().sleepMilliseconds(milliseconds);
+}
+
+void setBits(VoRegControlInterface& reg, uint32_t offset, uint32_t bits) {
+  reg.write32(offset, reg.read32(offset) | bits);
+}
+
+void clearBits(VoRegControlInterface& reg, uint32_t offset, uint32_t bits) {
+  reg.write32(offset, reg.read32(offset) & ~bits);
+}
+
+// The firmware's blocks stop running before the adapter is reset.
+void stopBlocks(VoRegControlInterface& reg) {
+  for (uint32_t offset : {reg::kBlockControlB, reg::kBlockControlC, reg::kBlockControlA})
+    clearBits(reg, offset, reg::kBlockRun);
+}
+
+// Which bits of the reset register a global reset keeps: the interface-1 sequences keep only
+// bits 0-13, the interface-2 sequence every bit but 14 and 15.
+constexpr uint32_t kKeepLowBits = 0x3FFF;
+constexpr uint32_t kKeepAllButStart = ~(reg::kGlobalResetStart | reg::kGlobalResetOther);
+
+// Starts a global reset: bit 15 set, bit 14 clear.
+void startGlobalReset(VoRegControlInterface& reg, uint32_t keep) {
+  const uint32_t value = reg.read32(reg::kGlobalReset);
+  reg.write32(reg::kGlobalReset, (value & keep) | reg::kGlobalResetStart);
+}
+
+// Polls `offset` until `done` holds for what it reads, sleeping kPollSleepMs between reads, at
+// most kPollSleeps times. The number of sleeps, or none when it never held.
+template <class Done>
+bool pollWithSleeps(VoRegControlInterface& reg, uint32_t offset, Done done, uint32_t& sleeps) {
+  sleeps = 0;
+  uint32_t value = reg.read32(offset);
+  while (!done(value)) {
+    if (sleeps == kPollSleeps) return false;
+    sleepMs(kPollSleepMs);
+    ++sleeps;
+    value = reg.read32(offset);
+  }
+  return true;
+}
+
+// The firmware answers on 0x18 after a global reset.
+bool waitFirmwareAlive(VoRegControlInterface& reg) {
+  uint32_t sleeps = 0;
+  if (!pollWithSleeps(
+          reg, reg::kFirmwareAlive, [](uint32_t v) { return v != 0; }, sleeps)) {
+    trace::emit(tp::kFirmwareSilent);
+    return false;
+  }
+  trace::emit(tp::kFirmwareUp, sleeps * kPollSleepMs);
+  return true;
+}
+
+}  // namespace
+
+void setReg404Bit0(VoRegControlInterface& reg, bool set) {
+  uint32_t value = reg.read32(reg::kControlWord);
+  value = set ? value | 1u : value & ~1u;
+  trace::emit(tp::kControlWordBit0, value);
+  reg.write32(reg::kControlWord, value);
+}
+
+FirmwareInterface detectFirmwareInterface(VoRegControlInterface& reg) {
+  for (uint32_t pass = 0; pass < kDetectPasses; ++pass) {
+    const uint32_t state = reg.read32(reg::kFirmwareState);
+    const uint32_t word = reg.read32(reg::kFirmwareInterface2Word);
+    if (word != 0) {
+      trace::emit(tp::kInterfaceDetected, 2u, state, word);
+      return FirmwareInterface::kInterface2;
+    }
+    if (state != reg::kFirmwareStateSilent) {
+      trace::emit(tp::kInterfaceDetected, 1u, state, word);
+      return FirmwareInterface::kInterface1;
+    }
+  }
+  trace::emit(tp::kNoInterface);
+  return FirmwareInterface::kNone;
+}
+
+uint32_t reloadFirmwareSequence(VoRegControlInterface& reg, bool flag) {
+  trace::emit(tp::kReload, flag);
+  uint32_t result = 0;
+  const FirmwareInterface interface = detectFirmwareInterface(reg);
+  switch (interface) {
+    case FirmwareInterface::kInterface1:
+      result = reloadInterface1(reg, flag);
+      break;
+    case FirmwareInterface::kInterface2:
+      if (flag) {
+        clearPhyReg1000Bit3(reg);
+      } else {
+        result = reloadInterface2(reg);
+      }
+      break;
+    case FirmwareInterface::kNone:
+      trace::emit(tp::kReloadWithoutInterface, static_cast<uint32_t>(interface));
+      result = kStatusNoFirmwareInterface;
+      break;
+  }
+  trace::emit(tp::kReloadResult, result);
+  return result;
+}
+
+uint32_t reloadInterface1(VoRegControlInterface& reg, bool flag) {
+  if (!resetSequence1(reg)) return kStatusFirmwareNotUp;
+  if (!restartPhy(reg)) return kStatusPhyNotUp;
+  if (flag) return 0;
+  (void)reg.read32(reg::kGlobalReset);
+  stopBlocks(reg);
+  startGlobalReset(reg, kKeepLowBits);
+  return waitFirmwareAlive(reg) ? 0 : kStatusFirmwareNotUp;
+}
+
+bool resetSequence1(VoRegControlInterface& reg) {
+  trace::emit(tp::kResetSequence1);
+  reg.write32(reg::kControlWord, kControlResetArm);
+  sleepMs(kArmSettleMs);
+  setBits(reg, reg::kFirmwareControlBits, reg::kFirmwareControlReset);
+  startGlobalReset(reg, kKeepLowBits);
+  reg.write32(reg::kControlWord, kControlResetHold);
+  reg.write32(reg::kFirmwareScratch, 0);
+  reg.write32(reg::kInterface1Reset, kInterface1ResetRequest);
+  const uint32_t bits = reg.read32(reg::kFirmwareControlBits);
+  reg.write32(reg::kFirmwareControlBits, bits | reg::kFirmwareControlReset);
+  sleepMs(kPulseMs);
+  reg.write32(reg::kFirmwareControlBits, bits);
+  reg.write32(reg::kControlWord, kControlResetDrive);
+  uint32_t sleeps = 0;
+  if (!pollWithSleeps(
+          reg, reg::kFirmwareState,
+          [](uint32_t v) { return (v & reg::kFirmwareStateResetDone) != 0; }, sleeps)) {
+    trace::emit(tp::kResetSequence1Timeout);
+    return false;
+  }
+  trace::emit(tp::kResetSequence1Done, sleeps * kPollSleepMs);
+  reg.write32(reg::kControlWord, kControlResetHold);
+  sleepMs(kHoldSettleMs);
+  // Whoever held the MDIO semaphore when the firmware was reset, it is free again.
+  reg.write32(reg::kMdioSemaphore, reg::kSemaphoreRelease);
+  return true;
+}
+
+bool restartPhy(VoRegControlInterface& reg) {
+  trace::emit(tp::kRestartPhy);
+  const uint16_t phy = findPhyAddress(reg, true);
+  const auto before = static_cast<uint16_t>(mdioReadLocked(reg, phy, kPhyRestartCount));
+  trace::emit(tp::kPhyCountBefore, before);
+  constexpr struct {
+    uint32_t address;
+    uint16_t value;
+  } kRestartWrites[] = {
+      {kPhyRestartMode, 0x0041},    {kPhyControl, 0x0000}, {kPhyRestartOption, 0x0001},
+      {kPhyRestartScratch, 0x0000}, {kPhyControl, 0x8000}, {kPhyRestartMode, 0x0000},
+  };
+  for (const auto& write : kRestartWrites)
+    mdioWriteLocked(reg, phy, kPhyVendorDevice, write.address, write.value);
+  sleepMs(kPhyRestartSettleMs);
+
+  // Each try takes the semaphore for one read of the status register.
+  for (uint32_t tries = 0;;) {
+    bool ready = false;
+    if (!takeHwSemaphore(reg, kMdioSemaphoreTimeoutMs)) {
+      trace::emit(tp::kPhyReadySkipped, tries);
+    } else {
+      const auto value = static_cast<uint16_t>(mdioRead(reg, phy, kPhyVendorDevice, kPhyStatus));
+      releaseHwSemaphore(reg);
+      if (value != kMdioNobody) {
+        if (tries > kPhyReadyTraceAfter) trace::emit(tp::kPhyStatusSlow, value);
+        ready = (value & kPhyReadyBit) != 0;
+      }
+    }
+    if (ready) {
+      trace::emit(tp::kPhyReady, tries * kPollSleepMs);
+      break;
+    }
+    sleepMs(kPollSleepMs);
+    if (++tries == kPhyReadyTries) {
+      trace::emit(tp::kPhyNotReady);
+      return false;
+    }
+  }
+
+  for (uint32_t read = 0; read < kPhyChangeReads; ++read) {
+    const auto after = static_cast<uint16_t>(mdioReadLocked(reg, phy, kPhyRestartCount));
+    trace::emit(tp::kPhyCountAfter, after);
+    if (after != before || before == 0) break;
+    sleepMs(kPhyChangeSleepMs);
+  }
+  return true;
+}
+
+void clearPhyReg1000Bit3(VoRegControlInterface& reg) {
+  // The setup register is left as the firmware keeps it: the interface is only scanned.
+  const uint16_t phy = findPhyAddress(reg, false);
+  uint32_t value = kMdioNoValue;
+  if (takeHwSemaphore(reg, kMdioSemaphoreTimeoutMs)) {
+    value = mdioRead(reg, phy, kPhyVendorDevice, kPhyRegister1000);
+    releaseHwSemaphore(reg);
+  } else {
+    trace::emit(tp::kRegister1000Unread);
+  }
+  // Writing back what a failed read gave would set every other bit of the register.
+  if (value == kMdioNoValue || (value & 0xFFFF) == kMdioNobody) {
+    trace::emit(tp::kRegister1000NotWritten, value);
+    return;
+  }
+  const auto cleared = static_cast<uint16_t>(value & ~kPhyRegister1000Bit3);
+  if (!takeHwSemaphore(reg, kMdioSemaphoreTimeoutMs)) {
+    trace::emit(tp::kRegister1000NotWritten, value);
+    return;
+  }
+  mdioWrite(reg, phy, kPhyVendorDevice, kPhyRegister1000, cleared);
+  releaseHwSemaphore(reg);
+  trace::emit(tp::kRegister1000Written, cleared);
+}
+
+uint32_t reloadInterface2(VoRegControlInterface& reg) {
+  trace::emit(tp::kReloadInterface2);
+  reg.write32(reg::kControlWord, kControlResetArm);
+  reg.write32(reg::kMdioSemaphore, reg::kSemaphoreRelease);
+  reg.write32(reg::kFirmwareScratch, 0);
+  clearPhyReg1000Bit3(reg);
+  reg.write32(reg::kFirmwareInterface2Word, reg::kFirmwareInterface2Marker);
+  setBits(reg, reg::kFirmwareControlBits, reg::kFirmwareControlReset);
+  stopBlocks(reg);
+  startGlobalReset(reg, kKeepAllButStart);
+  reg.write32(reg::kControlWord, kControlRun);
+
+  uint32_t sleeps = 0;
+  const auto overwritten = [](uint32_t v) {
+    const uint32_t low = v & 0xFFFF;
+    return low != reg::kFirmwareInterface2Marker && low != 0;
+  };
+  if (!pollWithSleeps(reg, reg::kFirmwareInterface2Word, overwritten, sleeps))
+    trace::emit(tp::kMarkerNotOverwritten);
+  trace::emit(tp::kWaitingForFirmware);
+  return waitFirmwareAlive(reg) ? 0 : kStatusFirmwareNotUp;
+}
+
+}  // namespace hlv

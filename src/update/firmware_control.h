@@ -1,0 +1,48 @@
+// Bringing flashed firmware into service without a power cycle: find out which firmware
+// interface the running firmware offers, reset the firmware, restart the PHY through the MDIO
+// interface, and wait with bounded polls until the new firmware answers. Every access goes
+// straight to the adapter's registers; every wait is measured in sleeps of the platform (virtual
+// time on emulated adapters).
+#pragma once
+
+#include <cstdint>
+
+#include "device/voregcontrolinterface.h"
+
+namespace hlv {
+
+enum class FirmwareInterface : uint32_t { kNone = 0, kInterface1 = 1, kInterface2 = 2 };
+
+// Results of the reload sequences (0 is success).
+inline constexpr uint32_t kStatusFirmwareNotUp = 35;        // the firmware did not come up
+inline constexpr uint32_t kStatusPhyNotUp = 36;             // the PHY did not come up
+inline constexpr uint32_t kStatusNoFirmwareInterface = 39;  // no firmware answered
+
+// Sets or clears bit 0 of the control word (0x404).
+void setReg404Bit0(VoRegControlInterface& reg, bool set);
+
+// The reload: interface 1 runs reloadInterface1(flag); interface 2 runs reloadInterface2, or with
+// flag only clears bit 3 of PHY register 0x1000 (result 0); no interface gives
+// kStatusNoFirmwareInterface without a register written.
+uint32_t reloadFirmwareSequence(VoRegControlInterface& reg, bool flag);
+
+// Up to 1000 passes over 0x704 and 0x388 without pauses: interface 2 as soon as 0x388 is not 0,
+// interface 1 as soon as 0x704 is not 0x6000000; kNone when neither happens.
+FirmwareInterface detectFirmwareInterface(VoRegControlInterface& reg);
+
+// resetSequence1 (kStatusFirmwareNotUp when it fails), restartPhy (kStatusPhyNotUp); with flag
+// that is all. Otherwise a global reset and the wait for 0x18 (kStatusFirmwareNotUp).
+uint32_t reloadInterface1(VoRegControlInterface& reg, bool flag);
+// The interface-1 firmware reset; false when 0x704 bit 4 never comes.
+bool resetSequence1(VoRegControlInterface& reg);
+// The PHY restart; false when the PHY never reports ready.
+bool restartPhy(VoRegControlInterface& reg);
+
+// The interface-2 reload: PHY register 0x1000 bit 3 cleared, 0x388 marked, a global reset, the
+// wait for the firmware to overwrite 0x388 (traced only) and for 0x18 (kStatusFirmwareNotUp).
+uint32_t reloadInterface2(VoRegControlInterface& reg);
+// Clears bit 3 of PHY register 0x1000. When nothing could be read (no semaphore, a frame that
+// never ended, no PHY answering) nothing is written. Failures are traced, not reported.
+void clearPhyReg1000Bit3(VoRegControlInterface& reg);
+
+}  // namespace hlv
