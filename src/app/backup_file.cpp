@@ -1,9 +1,13 @@
 #include "app/backup_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "app/backup_file_trace.h"
 #include "update/voflupdateiface.h"
@@ -14,6 +18,43 @@ namespace {
 
 // What the flash read answers when the buffer is smaller than the flash.
 inline constexpr uint32_t kBufferTooSmall = 8;
+
+// How many names are tried for one backup before it counts as not opened.
+inline constexpr unsigned kMaximumNameAttempts = 1000;
+
+// The name for the given attempt: the requested one first, then "_2", "_3", ... before its
+// ".bin" (at its end when it has none).
+std::string candidateName(const std::string& path, unsigned attempt) {
+  if (attempt == 1) return path;
+  const std::string number = "_" + std::to_string(attempt);
+  constexpr std::string_view kExtension = ".bin";
+  if (!path.ends_with(kExtension)) return path + number;
+  return path.substr(0, path.size() - kExtension.size()) + number + std::string(kExtension);
+}
+
+// Creates a new file for the backup: the requested name when it is free, else the first free one
+// of its numbered variants. An existing file is never opened, so no earlier backup (of another
+// adapter named alike, or of another run in the same second) is ever truncated.
+std::FILE* createBackupFile(const std::string& path, std::string& chosen) {
+  for (unsigned attempt = 1; attempt <= kMaximumNameAttempts; ++attempt) {
+    chosen = candidateName(path, attempt);
+    const int fd = open(chosen.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      std::FILE* file = fdopen(fd, "wb");
+      if (file == nullptr) {
+        const int error = errno;
+        close(fd);
+        unlink(chosen.c_str());
+        errno = error;
+      }
+      return file;
+    }
+    if (errno != EEXIST) return nullptr;
+    trace::emit(tp::kNameTaken, chosen);
+  }
+  errno = EEXIST;
+  return nullptr;
+}
 
 }  // namespace
 
@@ -70,9 +111,10 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path) {
     return kBackupReadShort;
   }
 
-  std::FILE* file = std::fopen(path.c_str(), "wbe");
+  std::string chosen;
+  std::FILE* file = createBackupFile(path, chosen);
   if (file == nullptr) {
-    trace::emit(tp::kOpenFailed, path, errno);
+    trace::emit(tp::kOpenFailed, chosen, errno);
     return kBackupFileNotOpened;
   }
   // Written data may sit in the stream's buffer until it is flushed or closed; a disk that is
@@ -82,10 +124,10 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path) {
   const int writeError = errno;
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {
-    trace::emit(tp::kWriteFailed, path, written ? errno : writeError);
+    trace::emit(tp::kWriteFailed, chosen, written ? errno : writeError);
     return kBackupWriteFailed;
   }
-  trace::emit(tp::kWritten, path);
+  trace::emit(tp::kWritten, chosen);
   return 0;
 }
 

@@ -15,12 +15,15 @@ inline constexpr uint32_t kBackupWriteFailed = 13;  // also when flushing or clo
 inline constexpr uint32_t kBackupReadShort = 15;    // fewer bytes than the flash size announced
 
 // Saves the flash to directory + "image_" + name (blanks as "_") + suffix + ".bin"; suffix may
-// be null. 0 only when the whole flash is in the file.
+// be null. 0 only when the whole flash is in the file. When that file exists already (adapters
+// without a network interface are all named "unknown"; two runs in the same second share their
+// directory), the backup goes to the first free name of "..._2.bin", "..._3.bin", ...: an
+// earlier backup is never overwritten.
 uint32_t backupAdapterImage(const AdapterEntry& entry, const std::string& directory,
                             const char* suffix);
 
-// The file holds exactly the flash contents from offset 0, nothing added; an existing file is
-// overwritten. Nothing is printed.
+// The file holds exactly the flash contents from offset 0, nothing added. It is created new, at
+// path or, when path is taken, at its first free numbered variant. Nothing is printed.
 uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path);
 
 }  // namespace hlv

@@ -16,7 +16,8 @@
   X(kReadShort, 58, "backup: read gave {} bytes of {}", U32, U32)                      \
   X(kOpenFailed, 59, "backup file {} not opened: errno {}", Text, I32)                 \
   X(kWriteFailed, 60, "backup file {} not written: errno {}", Text, I32)               \
-  X(kWritten, 61, "backup written to {}", Text)
+  X(kWritten, 61, "backup written to {}", Text)                                       \
+  X(kNameTaken, 62, "backup file {} exists already: another name is tried", Text)
 // clang-format on
 HLV_TRACE_TABLE(backup_file, kComponentApp, file::kProcedures, HLV_BACKUP_FILE_POINTS)
 #undef HLV_BACKUP_FILE_POINTS
