@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -46,6 +47,11 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     if (options.workDir && chdir(options.workDir->c_str()) != 0) _exit(126);
     // The child starts with the default action for SIGINT, as from a shell.
     signal(SIGINT, SIG_DFL);
+    if (options.fileSizeLimit) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
     if (options.userId) {
       if (setgid(*options.userId) != 0 || setuid(*options.userId) != 0) _exit(126);
     }

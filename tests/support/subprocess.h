@@ -21,6 +21,9 @@ struct ProcessOptions {
   std::optional<std::string> interruptAfter;
   // Runs the child with this real and effective user ID (needs root).
   std::optional<unsigned> userId;
+  // Files the child writes grow no further than this many bytes, as on a full disk: a write past
+  // it fails (the signal that would end the child is ignored).
+  std::optional<unsigned long> fileSizeLimit;
   unsigned timeoutSeconds = 60;
 };
 

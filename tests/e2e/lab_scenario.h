@@ -1,0 +1,121 @@
+// A lab for runs of the whole tool, built the way the lab's documented layout allows anyone to
+// build one: `hlvsim lab init`, then per adapter its PCI identifiers, its network interface, its
+// flash and its adapter.conf, the machine's board name, and the update bundle in the tool
+// directory. The tool then runs on it through `hlvsim run` with scripted standard input.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shared/firmware_version.h"
+#include "tests/e2e/operator_texts.h"
+#include "tests/support/subprocess.h"
+#include "tests/support/temp_dir.h"
+#include "tools/hlvimage/image_spec.h"
+
+namespace hlv::test {
+
+struct LabAdapter {
+  std::string name;  // its network interface; empty: none (the tool then calls it "unknown")
+  uint16_t deviceId = 0x20C3;
+  uint16_t subsystemDeviceId = 0x1F70;
+  uint16_t subsystemVendorId = 0x1028;  // a board the tool may update
+  image::ImageSpec flash;
+  FirmwareVersion running;   // what the flash runs
+  FirmwareVersion previous;  // what a rollback would restore; all zero: nothing
+  std::string conf;          // adapter.conf lines of its own
+  StatusText status;         // its status in the update table
+  std::string image;         // the bundle image it is offered, if any
+};
+
+// The flashes the adapters start from (2 MiB parts).
+LabAdapter typeOneLayoutAdapter(const std::string& name, FirmwareVersion running);
+LabAdapter typeTwoLayoutAdapter(const std::string& name, FirmwareVersion running);
+LabAdapter updatedAdapter(const std::string& name, FirmwareVersion previous,
+                          FirmwareVersion running);
+// The adapter as a model that takes type-2 images (PCI device 0x21C3), its flash saying so too.
+LabAdapter typeTwoDevice(LabAdapter adapter);
+
+struct BundleImage {
+  std::string file;
+  image::ImageSpec spec;
+  FirmwareVersion version() const;
+};
+
+struct LabSpec {
+  std::vector<LabAdapter> adapters;
+  std::vector<BundleImage> images;
+  std::string database;  // "updatedata.xml"
+  std::string boardName = "EMULATED-BOARD\n";
+};
+
+// The configuration bytes every board entry of the tests' databases carries, as hex text and as
+// the bytes the update writes: records as a board without its own records takes them, each
+// ending with its terminator (four zero bytes for the MAC data, two for the PHY data).
+inline constexpr char kMacHex[] = "020000008C00000005000000FF0000001200000000000000";
+inline constexpr char kPhyHex[] = "0300880007000F0001000000";
+std::vector<uint8_t> macBytes();
+std::vector<uint8_t> phyBytes();
+
+// A "bdp" element for one PCI identity (vendor 0x1E9C).
+std::string boardEntry(const std::string& id, uint16_t deviceId, uint16_t subsystemDeviceId,
+                       uint16_t subsystemVendorId, const std::string& image);
+std::string database(const std::string& entries);
+
+struct RunOptions {
+  std::vector<std::string> args = {};
+  std::string input = "";
+  std::optional<unsigned long> fileSizeLimit = {};
+  // Files an earlier run left in the log directory this run will use (it started in the same
+  // second); each holds kEarlierFile.
+  std::vector<std::string> earlierFiles = {};
+};
+inline const std::string kEarlierFile = "an earlier run's file\n";
+
+class Lab {
+ public:
+  Lab(const TempDir& directory, const LabSpec& spec);
+
+  const LabSpec& spec() const { return spec_; }
+  std::string root() const { return root_; }
+  std::string bdf(std::size_t adapter) const;
+  std::string mac(std::size_t adapter) const;
+  std::string displayName(std::size_t adapter) const;  // as the tool shows it
+  std::vector<uint8_t> imageBytes(const std::string& file) const;
+
+  ProcessResult run(const RunOptions& options);
+
+  // After the run.
+  const std::vector<uint8_t>& flashBefore(std::size_t adapter) const { return before_[adapter]; }
+  std::vector<uint8_t> flashAfter(std::size_t adapter) const;
+  std::string stats(std::size_t adapter) const;
+  std::string logDirectory() const;  // the run's, with its trailing "/"; empty if none
+  std::string driverFile(const std::string& name) const;  // "bind" or "unbind" of halvern
+
+ private:
+  std::string sysDevice(std::size_t adapter) const;
+
+  const TempDir& directory_;
+  LabSpec spec_;
+  std::string root_;
+  std::vector<std::vector<uint8_t>> before_;
+};
+
+// What the run's console is meant to show, from the lab's description.
+class Expect {
+ public:
+  Expect(const Lab& lab) : lab_(lab) {}
+  std::string table(bool rollbackMode = false) const;
+  // The adapter's block after a successful update: a type-1 adapter's firmware is reloaded.
+  UpdateBlock block(std::size_t adapter) const;
+  std::string name(std::size_t adapter) const { return lab_.displayName(adapter); }
+  const LabAdapter& adapter(std::size_t adapter) const { return lab_.spec().adapters[adapter]; }
+  std::string logDirectory() const { return lab_.logDirectory(); }
+
+ private:
+  const Lab& lab_;
+};
+
+}  // namespace hlv::test
