@@ -102,8 +102,9 @@ std::string boardEntry(const std::string& id, uint16_t deviceId, uint16_t subsys
   char hwid[96];
   std::snprintf(hwid, sizeof hwid, R"(<hwid vid="1E9C" did="%04X" sdid="%04X" svid="%04X"/>)",
                 unsigned{deviceId}, unsigned{subsystemDeviceId}, unsigned{subsystemVendorId});
-  return "  <bdp id=\"" + id + "\">\n    <hwids>" + hwid + "</hwids>\n    <mac>" + std::string(kMacHex) +
-         "</mac>\n    <phy>" + kPhyHex + "</phy>\n    <image>" + image + "</image>\n  </bdp>\n";
+  return "  <bdp id=\"" + id + "\">\n    <hwids>" + hwid + "</hwids>\n    <mac>" +
+         std::string(kMacHex) + "</mac>\n    <phy>" + kPhyHex + "</phy>\n    <image>" + image +
+         "</image>\n  </bdp>\n";
 }
 
 std::string database(const std::string& entries) {
@@ -113,9 +114,9 @@ std::string database(const std::string& entries) {
 
 Lab::Lab(const TempDir& directory, const LabSpec& spec) : directory_(directory), spec_(spec) {
   const std::string lab = directory / "lab";
-  const ProcessResult init = runProcess(
-      builtProgram("hlvsim"),
-      {"lab", "init", lab, "--adapters", std::to_string(spec.adapters.size())});
+  const ProcessResult init =
+      runProcess(builtProgram("hlvsim"),
+                 {"lab", "init", lab, "--adapters", std::to_string(spec.adapters.size())});
   if (init.exitStatus != 0) throw std::runtime_error("hlvsim lab init: " + init.err);
   root_ = fs::canonical(lab).string();
 
@@ -135,8 +136,8 @@ Lab::Lab(const TempDir& directory, const LabSpec& spec) : directory_(directory),
     before_.push_back(image::buildImage(adapter.flash));
     writeBinaryFile(adapterDirectory + "/flash.bin", before_.back());
     // Time is not what these runs test: the command engine's words are kept short.
-    writeFile(adapterDirectory + "/adapter.conf", readFile(adapterDirectory + "/adapter.conf") +
-                                                      "engine_busy_us = 1\n" + adapter.conf);
+    writeFile(adapterDirectory + "/adapter.conf",
+              readFile(adapterDirectory + "/adapter.conf") + "engine_busy_us = 1\n" + adapter.conf);
   }
   writeFile(root_ + "/sys/devices/virtual/dmi/id/board_name", spec.boardName);
   for (const BundleImage& image : spec.images)
@@ -240,8 +241,8 @@ UpdateBlock Expect::block(std::size_t adapter) const {
   for (const BundleImage& image : lab_.spec().images) {
     if (image.file == a.image) block.newVersion = image.version();
   }
-  const bool typeTwo = a.deviceId == 0x21C3 || a.deviceId == 0x22C3 || a.deviceId == 0xA1C3 ||
-                       a.deviceId == 0xA2C3;
+  const bool typeTwo =
+      a.deviceId == 0x21C3 || a.deviceId == 0x22C3 || a.deviceId == 0xA1C3 || a.deviceId == 0xA2C3;
   block.reload = typeTwo ? UpdateBlock::Reload::kNotTried : UpdateBlock::Reload::kSucceeded;
   return block;
 }

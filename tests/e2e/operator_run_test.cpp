@@ -85,8 +85,7 @@ LabSpec failureLab() {
   BundleImage bad = bundleImage("fw_bad.bin", kNew);
   bad.spec.ncbs[0].romCrc.kind = image::CrcSpec::Kind::kBad;
   lab.images = {bundleImage("fw_20c3.bin", kNew), bad};
-  lab.database =
-      database(kTypeOneEntry + boardEntry("bad", 0x20C3, 0x1F72, 0x1028, "fw_bad.bin"));
+  lab.database = database(kTypeOneEntry + boardEntry("bad", 0x20C3, 0x1F72, 0x1028, "fw_bad.bin"));
   return lab;
 }
 
@@ -111,8 +110,8 @@ LabSpec unnamedLab() {
 LabSpec wideLab() {
   LabSpec lab;
   lab.adapters = {
-      offered(updatedAdapter("enp1s0-with-a-much-longer-name", kBeforeUpdate, kNew),
-              "fw_wide.bin", availableStatus({3, 10, 121})),
+      offered(updatedAdapter("enp1s0-with-a-much-longer-name", kBeforeUpdate, kNew), "fw_wide.bin",
+              availableStatus({3, 10, 121})),
       offered(withSubsystemDevice(typeTwoLayoutAdapter("enp2s0", kOld), 0x1F71), "",
               notAvailableStatus()),
   };
@@ -127,13 +126,13 @@ LabSpec aliasLab(const std::string& systemId, FirmwareVersion expected) {
   LabSpec lab;
   lab.adapters = {offered(typeTwoLayoutAdapter("enp1s0", kOld), "", availableStatus(expected))};
   lab.images = {bundleImage("fw_20c3.bin", kNew), bundleImage("fw_board.bin", {1, 7, 0})};
-  lab.database = database(
-      kTypeOneEntry + boardEntry("board", 0x20C3, 0xFFFF, 0x1028, "fw_board.bin") +
-      "  <alias id=\"on-board\">\n"
-      "    <hwids><hwid vid=\"1E9C\" did=\"20C3\" sdid=\"1F70\" svid=\"1028\"/></hwids>\n"
-      "    <bdpid>board</bdpid>\n"
-      "    <systemid>" +
-      systemId + "</systemid>\n  </alias>\n");
+  lab.database =
+      database(kTypeOneEntry + boardEntry("board", 0x20C3, 0xFFFF, 0x1028, "fw_board.bin") +
+               "  <alias id=\"on-board\">\n"
+               "    <hwids><hwid vid=\"1E9C\" did=\"20C3\" sdid=\"1F70\" svid=\"1028\"/></hwids>\n"
+               "    <bdpid>board</bdpid>\n"
+               "    <systemid>" +
+               systemId + "</systemid>\n  </alias>\n");
   return lab;
 }
 
@@ -147,6 +146,23 @@ LabSpec nothingToUpdateLab() {
   };
   lab.images = {bundleImage("fw_20c3.bin", kNew)};
   lab.database = database(kTypeOneEntry + boardEntry("t2", 0x21C3, 0x1F70, 0x1028, "fw_20c3.bin"));
+  return lab;
+}
+
+// A flash with no firmware on it, and a board of a kind the tool never updates (the maker's own
+// subsystem vendor with subsystem device 0x0001), though the bundle lists it.
+LabSpec unusableLab() {
+  LabSpec lab;
+  LabAdapter blank = typeTwoLayoutAdapter("enp1s0", {});
+  for (image::NcbSpec& ncb : blank.flash.ncbs)
+    ncb.erased = true;
+  LabAdapter legacy = typeTwoLayoutAdapter("enp2s0", kOld);
+  legacy.subsystemDeviceId = 0x0001;
+  legacy.subsystemVendorId = 0x1E9C;
+  lab.adapters = {offered(blank, "", notAvailableStatus()),
+                  offered(legacy, "", notAvailableStatus())};
+  lab.images = {bundleImage("fw_20c3.bin", kNew)};
+  lab.database = database(kTypeOneEntry + boardEntry("own", 0x20C3, 0x0001, 0x1E9C, "fw_20c3.bin"));
   return lab;
 }
 
@@ -173,7 +189,7 @@ struct Scenario {
   std::vector<Change> changes = {};  // per adapter; the ones not listed are left alone
   // Backups in the run's log directory: adapter, file name. No other backup may be there.
   std::vector<std::pair<std::size_t, std::string>> backups = {};
-  std::vector<std::size_t> restarted = {};  // adapters whose driver is rebound, in order
+  std::vector<std::size_t> restarted = {};   // adapters whose driver is rebound, in order
   std::vector<std::string> traceLines = {};  // texts the decoded trace holds
 };
 
@@ -305,12 +321,14 @@ const Scenario kScenarios[] = {
              "needed",
      .lab = wideLab,
      .run = {.args = {"-r"}, .input = "y\nq\n"},
-     .output =
-         [](const Expect& e) { return interactiveStart(e, true) + rollbackNumberPrompt(); },
+     .output = [](const Expect& e) { return interactiveStart(e, true) + rollbackNumberPrompt(); },
      .exitStatus = 41},
     {.what = "an alias whose board name ends with the line feed the kernel writes chooses its "
              "board entry",
-     .lab = [] { return aliasLab("EMULATED-BOARD\n", {1, 7, 0}); },
+     .lab =
+         [] {
+           return aliasLab("EMULATED-BOARD\n", {1, 7, 0});
+         },
      .run = {.input = "y\nq\n"},
      .output =
          [](const Expect& e) { return interactiveStart(e) + kUpdateNotice + updateNumberPrompt(); },
@@ -328,6 +346,15 @@ const Scenario kScenarios[] = {
      .run = {.input = "y\n"},
      .output =
          [](const Expect& e) { return interactiveStart(e) + kNothingToUpdate + kPressAnyKey; },
+     .exitStatus = 2},
+    {.what = "silent: an adapter whose firmware version cannot be read and one the tool may not "
+             "update are not available",
+     .lab = unusableLab,
+     .run = {.args = {"-s"}},
+     .output =
+         [](const Expect& e) {
+           return kBanner + kNotice + versionsUnreadable("enp1s0") + e.table() + kNothingToUpdate;
+         },
      .exitStatus = 2},
     {.what = "rollback: the chosen adapter is backed up and switched back; the firmware cannot "
              "be restarted without an update, so a power cycle is asked for",
@@ -418,8 +445,8 @@ TEST_P(OperatorRun, ShowsTheDialogueAndLeavesAdaptersBackupsDriversAndTraceAsExp
     const Change change = i < s.changes.size() ? s.changes[i] : Change::kNone;
     std::vector<uint8_t> expected = lab.flashBefore(i);
     if (change == Change::kUpdated) {
-      expected = referenceUpdate(expected, lab.imageBytes(lab.spec().adapters[i].image),
-                                 macBytes(), phyBytes());
+      expected = referenceUpdate(expected, lab.imageBytes(lab.spec().adapters[i].image), macBytes(),
+                                 phyBytes());
     } else if (change == Change::kRolledBack) {
       expected = referenceRollback(expected);
     }

@@ -51,13 +51,17 @@ std::string adapterTable(const std::vector<TableRow>& rows, bool rollbackMode) {
   text += rule + "\n";
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const TableRow& row = rows[i];
-    text += format("%-2u  %-*s  %u.%u.%-6u%-*s  %04X-%04X%04X  %-17s\n",
-                   static_cast<unsigned>(i + 1), name, row.name.c_str(), row.firmware.major,
-                   row.firmware.minor, row.firmware.build, status, row.status.text.c_str(),
-                   unsigned{row.deviceId}, unsigned{row.subsystemDeviceId},
-                   unsigned{row.subsystemVendorId}, row.mac.c_str());
+    text +=
+        format("%-2u  %-*s  %u.%u.%-6u%-*s  %04X-%04X%04X  %-17s\n", static_cast<unsigned>(i + 1),
+               name, row.name.c_str(), row.firmware.major, row.firmware.minor, row.firmware.build,
+               status, row.status.text.c_str(), unsigned{row.deviceId},
+               unsigned{row.subsystemDeviceId}, unsigned{row.subsystemVendorId}, row.mac.c_str());
   }
   return text + rule + "\n\n";
+}
+
+std::string versionsUnreadable(const std::string& name) {
+  return "Couldn't determine firmware version for device: '" + name + "' \n";
 }
 
 std::string silentSelected(const std::string& name) {
@@ -85,11 +89,11 @@ std::string rollbackNumberPrompt(unsigned invalidAnswers) {
 }
 
 std::string updateBlock(const UpdateBlock& b) {
-  std::string text = "=== \n+ Adapter: " + b.name + " \n" +
-                     format("|-- HWID:  VEN_%04X&DEV_%04X&SUBSYS_%04X%04X \n", unsigned{b.vendorId},
-                            unsigned{b.deviceId}, unsigned{b.subsystemDeviceId},
-                            unsigned{b.subsystemVendorId}) +
-                     "|-- Backing up... ";
+  std::string text =
+      "=== \n+ Adapter: " + b.name + " \n" +
+      format("|-- HWID:  VEN_%04X&DEV_%04X&SUBSYS_%04X%04X \n", unsigned{b.vendorId},
+             unsigned{b.deviceId}, unsigned{b.subsystemDeviceId}, unsigned{b.subsystemVendorId}) +
+      "|-- Backing up... ";
   if (b.backupResult != 0) {
     return text + "[FAILED] \n|-- Update stopped: firmware has not been updated\n===\n \n";
   }
@@ -101,7 +105,8 @@ std::string updateBlock(const UpdateBlock& b) {
     text += "[OK] \n|-- New firmware version: " + versionText(b.newVersion) + " \n";
     if (b.reload != UpdateBlock::Reload::kNotTried) {
       const bool reloaded = b.reload == UpdateBlock::Reload::kSucceeded;
-      text += std::string("|-- Trying to reload firmware... ") + (reloaded ? "[OK] \n" : "[FAILED] \n");
+      text +=
+          std::string("|-- Trying to reload firmware... ") + (reloaded ? "[OK] \n" : "[FAILED] \n");
       powerCycle = !reloaded;
     }
   }
@@ -127,8 +132,8 @@ std::string rollbackQuestion(FirmwareVersion current, FirmwareVersion previous) 
 }
 
 std::string rollbackOutcome(const std::string& name, uint32_t index, uint32_t result) {
-  std::string text = "Backing up... [OK] \nPerforming firmware rollback on adapter '" + name +
-                     "'... \n";
+  std::string text =
+      "Backing up... [OK] \nPerforming firmware rollback on adapter '" + name + "'... \n";
   text += result == 0 ? "/!\\ Rollback succeeded but firmware could not be restarted \n"
                       : format("[!] Rollback failed on adapter #%u \n", index);
   text += "Restarting device driver... [OK] \nFirmware rollback finished! \n";

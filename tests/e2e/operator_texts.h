@@ -37,6 +37,8 @@ inline const std::string kUpdateNotice =
     "*** Important notice *** \n"
     "The network connection may be dropped during the update process. \n"
     "Please complete all network activity before updating.\n \n";
+// Printed while the adapter list is built, for an adapter whose firmware version cannot be read.
+std::string versionsUnreadable(const std::string& name);
 inline const std::string kNothingToUpdate = "No adapters can be updated \n";
 inline const std::string kSilentAll = "Silent mode: all devices will be updated \n";
 std::string silentSelected(const std::string& name);
