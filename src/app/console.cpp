@@ -36,6 +36,11 @@ std::string readAnswer(const char* prompt, bool allowEmpty, std::FILE* input, st
   }
 }
 
+void showStep(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
 void pressAnyKey(bool silent) {
   trace::emit(tp::kPressAnyKey, silent);
   if (silent) return;

@@ -23,6 +23,10 @@ std::string readAnswer(const char* prompt, bool allowEmpty, std::FILE* input = s
 // True for "y" or "yes" in any letter case.
 bool isConfirmation(std::string answer);
 
+// Prints the start of a step's line, which its result word ends later, and shows it at once: the
+// step (a backup, an update, a firmware reload) may take seconds.
+void showStep(const char* text);
+
 // Prints "\nPress any key... " and a newline unless silent; it does not wait for a key.
 void pressAnyKey(bool silent);
 

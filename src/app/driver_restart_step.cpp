@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/console.h"
 #include "app/driver_restart_step_trace.h"
 #include "device/driver_control.h"
 
@@ -9,7 +10,7 @@ namespace hlv {
 namespace tp = trace_points::driver_restart_step;
 
 bool restartDriverStep(const AdapterEntry& entry, const char* line) {
-  std::printf("%s", line);
+  showStep(line);
   const AdapterInfo* adapter = entry.adapter.get();
   const uint32_t restart = adapter ? restartDriver(*adapter) : kStatusDriverRestartFailed;
   if (restart != kStatusDriverRestarted) {

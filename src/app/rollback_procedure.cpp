@@ -57,7 +57,7 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirect
   }
 
   // The previous firmware is switched on only when the whole flash is saved first.
-  std::printf("Backing up... ");
+  showStep("Backing up... ");
   uint32_t result = backupAdapterImage(entry, logDirectory, "_rollback");
   if (result != 0) {
     trace::emit(tp::kBackupFailed, result);

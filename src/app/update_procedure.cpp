@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/backup_file.h"
+#include "app/console.h"
 #include "app/driver_restart_step.h"
 #include "app/update_procedure_trace.h"
 #include "bundle/vo_image_file.h"
@@ -28,7 +29,7 @@ uint32_t updateAdapter(const AdapterEntry& entry, const std::string& logDirector
               adapter ? adapter->subsystemVendorId : 0u);
 
   // Nothing is written to the flash unless the whole of it is saved first.
-  std::printf("|-- Backing up... ");
+  showStep("|-- Backing up... ");
   uint32_t result = backupAdapterImage(entry, logDirectory, nullptr);
   if (result != 0) {
     trace::emit(tp::kBackupFailed, result);
@@ -38,7 +39,7 @@ uint32_t updateAdapter(const AdapterEntry& entry, const std::string& logDirector
   }
   std::puts("[OK] ");
 
-  std::printf("|-- Updating... ");
+  showStep("|-- Updating... ");
   const VoImageFile* image = entry.selectedImage.get();
   VoFlUpdateIface* updater = nullptr;
   if (image == nullptr || image->size() == 0) {
@@ -62,7 +63,7 @@ uint32_t updateAdapter(const AdapterEntry& entry, const std::string& logDirector
     std::printf("|-- New firmware version: %u.%u.%u \n", version.major, version.minor,
                 version.build);
     if (entry.imageType == kReloadableImageType) {
-      std::printf("|-- Trying to reload firmware... ");
+      showStep("|-- Trying to reload firmware... ");
       const uint32_t reload = updater->reloadFirmware(false);
       trace::emit(tp::kReloadResult, reload);
       needPowerCycle = reload != 0;
