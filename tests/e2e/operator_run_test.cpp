@@ -478,18 +478,23 @@ TEST_P(OperatorRun, ShowsTheDialogueAndLeavesAdaptersBackupsDriversAndTraceAsExp
   ASSERT_EQ(decoded.exitStatus, 0) << decoded.err;
   std::vector<std::string> restarted;
   std::map<std::string, int> loads;
+  int checks = 0, rejections = 0;
   for (const std::string& line : lines(decoded.out)) {
     const std::string bdf = quotedAfter(line, "driver_control.kDriverRestarted: adapter \"");
     if (!bdf.empty()) restarted.push_back(bdf);
     const std::string image = quotedAfter(line, "image_store.kImageLoaded: image \"");
     if (!image.empty()) ++loads[image];
+    if (line.find("direct_flash_update.kImageInspected:") != std::string::npos) ++checks;
+    if (line.find("image_store.kImageRejected:") != std::string::npos) ++rejections;
   }
   std::vector<std::string> expectedRestarts;
   for (std::size_t adapter : s.restarted)
     expectedRestarts.push_back(lab.bdf(adapter));
   EXPECT_EQ(restarted, expectedRestarts);
+  // Each image is loaded and checked once per run, however many adapters take it.
   for (const auto& [image, count] : loads)
-    EXPECT_EQ(count, 1) << image << " was loaded and checked more than once";
+    EXPECT_EQ(count, 1) << image << " was loaded more than once";
+  EXPECT_EQ(checks, static_cast<int>(loads.size()) + rejections) << "images checked again";
   for (const std::string& text : s.traceLines)
     EXPECT_NE(decoded.out.find(text), std::string::npos) << text;
 
