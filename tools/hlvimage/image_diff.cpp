@@ -131,9 +131,9 @@ class Collector {
     }
     if (differing == 0) return;
     add("region", region.name,
-        format("%s (0x%06" PRIX64 "..0x%06" PRIX64 "): %" PRIu64
-               " bytes differ, the first at 0x%06" PRIX64,
-               region.name, region.start, end - 1, differing, first),
+        format("%s (0x%06" PRIX64 "..0x%06" PRIX64 "): %" PRIu64 " %s, the first at 0x%06" PRIX64,
+               region.name, region.start, end - 1, differing,
+               differing == 1 ? "byte differs" : "bytes differ", first),
         format("\"start\": %" PRIu64 ", \"end\": %" PRIu64 ", \"differing_bytes\": %" PRIu64
                ", \"first_difference\": %" PRIu64,
                region.start, end, differing, first));
