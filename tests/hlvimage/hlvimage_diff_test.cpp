@@ -83,9 +83,9 @@ TEST(HlvimageDiff, NamesExactlyWhatDiffersBetweenTwoImages) {
     test::writeFile(dir / "a.desc", c.a);
     test::writeFile(dir / "b.desc", c.b);
     for (const char* side : {"a", "b"}) {
-      const auto built =
-          runProcess(builtProgram("hlvimage"),
-                     {"build", dir / (std::string(side) + ".desc"), dir / (std::string(side) + ".bin")});
+      const auto built = runProcess(
+          builtProgram("hlvimage"),
+          {"build", dir / (std::string(side) + ".desc"), dir / (std::string(side) + ".bin")});
       ASSERT_EQ(built.exitStatus, 0) << c.what << ": " << built.err;
     }
     const bool identical = c.expected.fields.empty() && c.expected.regions.empty();
@@ -148,10 +148,10 @@ TEST(HlvimageDiff, ShowsBothValuesOfAField) {
   }
   const auto text = runProcess(builtProgram("hlvimage"), {"diff", dir / "a.bin", dir / "b.bin"});
   EXPECT_EQ(text.exitStatus, 1);
-  for (const char* line : {"  active_ncb: NCB0 -> NCB1\n", "  version: 1.5.86 -> 1.0.0\n",
-                           "  components_ok: ok -> DAMAGED\n",
-                           "  ncb0.state: active -> deactivated\n",
-                           "  ncb1.state: erased -> active\n"}) {
+  for (const char* line :
+       {"  active_ncb: NCB0 -> NCB1\n", "  version: 1.5.86 -> 1.0.0\n",
+        "  components_ok: ok -> DAMAGED\n", "  ncb0.state: active -> deactivated\n",
+        "  ncb1.state: erased -> active\n"}) {
     EXPECT_NE(text.out.find(line), std::string::npos) << line << "in\n" << text.out;
   }
   const auto json =

@@ -282,8 +282,7 @@ class JsonParser {
       if (atEnd() || (next & 0xC0) != 0x80) return fail("malformed UTF-8");
       codePoint = (codePoint << 6) | (next & 0x3Fu);
     }
-    if (codePoint < minimum || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+    if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
       return fail("malformed UTF-8");
     out.append(text_.substr(start, at_ - start));
     return true;

@@ -254,8 +254,9 @@ TEST(HlvtraceProgram, JsonOutputIsOneObjectPerRecordAndErrorsStillFail) {
     std::vector<uint8_t> data = good;
     data.insert(data.end(), c.tail.begin(), c.tail.end());
     test::writeBinaryFile(dir / "run.etl", data);
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"--json", dir / "run.etl"},
-                                                 std::vector<std::string>{dir / "run.etl", "--json"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--json", dir / "run.etl"},
+          std::vector<std::string>{dir / "run.etl", "--json"}}) {
       const test::ProcessResult result = test::runProcess(test::builtProgram("hlvtrace"), args);
       EXPECT_EQ(result.exitStatus, c.exitStatus) << c.what << ": " << result.err;
       EXPECT_NE(result.err.find(c.stderrNames), std::string::npos) << c.what << ": " << result.err;

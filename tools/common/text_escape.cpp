@@ -101,9 +101,9 @@ std::string xmlText(std::string_view bytes) {
   uint32_t codePoint = 0;
   for (std::size_t at = 0; at < bytes.size();) {
     const std::size_t length = sequenceLength(bytes, at, codePoint);
-    const bool allowed = length != 0 && codePoint != 0xFFFE && codePoint != 0xFFFF &&
-                         (codePoint >= 0x20 || codePoint == '\t' || codePoint == '\n' ||
-                          codePoint == '\r');
+    const bool allowed =
+        length != 0 && codePoint != 0xFFFE && codePoint != 0xFFFF &&
+        (codePoint >= 0x20 || codePoint == '\t' || codePoint == '\n' || codePoint == '\r');
     if (!allowed) {
       out += "&#xFFFD;";
       at += length == 0 ? 1 : length;

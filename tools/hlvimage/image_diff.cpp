@@ -42,15 +42,9 @@ Value validityValue(const NcbReport& ncb) {
                  ncb.problem.empty() ? "null" : jsonText(ncb.problem).c_str())};
 }
 Value crcCheckValue(const ComponentCheck& check) {
-  std::string text = format("0x%04X ", check.recordedCrc);
-  if (!check.inFile)
-    text += "outside the file";
-  else if (check.ok())
-    text += "ok";
-  else
-    text += format("MISMATCH (bytes give 0x%04X)", *check.computedCrc);
-  return {text, format("{\"recorded\": %u, \"computed\": %s, \"ok\": %s}", check.recordedCrc,
-                       jsonNumber(check.computedCrc).c_str(), jsonBool(check.ok()))};
+  return {format("0x%04X ", check.recordedCrc) + crcCheckText(check),
+          format("{\"recorded\": %u, \"computed\": %s, \"ok\": %s}", check.recordedCrc,
+                 jsonNumber(check.computedCrc).c_str(), jsonBool(check.ok()))};
 }
 
 // A stretch of a file: the bytes of a component, of the free area or of an in-block area, which
@@ -60,16 +54,13 @@ struct Stretch {
   uint64_t offset = 0;
   uint64_t size = 0;
   uint64_t limit = UINT64_MAX;
-  bool inFile() const {
-    return offset + size <= std::min<uint64_t>(limit, file.size());
-  }
+  bool inFile() const { return offset + size <= std::min<uint64_t>(limit, file.size()); }
   std::span<const uint8_t> bytes() const { return file.subspan(offset, size); }
 };
 
 Value stretchValue(const Stretch& stretch) {
   if (!stretch.inFile()) {
-    return {stretch.limit < stretch.file.size() ? "outside its block" : "outside the file",
-            "null"};
+    return {stretch.limit < stretch.file.size() ? "outside its block" : "outside the file", "null"};
   }
   const std::span<const uint8_t> bytes = stretch.bytes();
   const uint16_t crc = crc16(bytes.data(), static_cast<uint32_t>(bytes.size()), 0);
@@ -100,8 +91,7 @@ constexpr Region kRegions[] = {
     {"beyond", kFlashLayoutSize, 0},
 };
 
-constexpr std::string_view kCategories[] = {"file", "image", "ncb", "component", "area",
-                                            "region"};
+constexpr std::string_view kCategories[] = {"file", "image", "ncb", "component", "area", "region"};
 
 class Collector {
  public:
@@ -119,8 +109,7 @@ class Collector {
         format("\"a\": %s, \"b\": %s", x.json.c_str(), y.json.c_str()));
   }
 
-  void compareRegion(const Region& region, std::span<const uint8_t> a,
-                     std::span<const uint8_t> b) {
+  void compareRegion(const Region& region, std::span<const uint8_t> a, std::span<const uint8_t> b) {
     const uint64_t longest = std::max(a.size(), b.size());
     const uint64_t end = region.end == 0 ? longest : std::min<uint64_t>(region.end, longest);
     uint64_t differing = 0, first = 0;
@@ -146,20 +135,18 @@ class Collector {
       return std::find(std::begin(kCategories), std::end(kCategories), d.category) -
              std::begin(kCategories);
     };
-    std::stable_sort(diff_.differences.begin(), diff_.differences.end(),
-                     [&](const ImageDifference& x, const ImageDifference& y) {
-                       return rank(x) < rank(y);
-                     });
+    std::stable_sort(
+        diff_.differences.begin(), diff_.differences.end(),
+        [&](const ImageDifference& x, const ImageDifference& y) { return rank(x) < rank(y); });
     return std::move(diff_);
   }
 
  private:
   void add(const char* category, const std::string& field, std::string text,
            const std::string& jsonMembers) {
-    diff_.differences.push_back(
-        {category, field, std::move(text),
-         format("{\"category\": \"%s\", \"field\": %s, %s}", category, jsonText(field).c_str(),
-                jsonMembers.c_str())});
+    diff_.differences.push_back({category, field, std::move(text),
+                                 format("{\"category\": \"%s\", \"field\": %s, %s}", category,
+                                        jsonText(field).c_str(), jsonMembers.c_str())});
   }
 
   ImageDiff diff_;
@@ -251,8 +238,7 @@ void compareNcb(Collector& out, uint32_t slot, const NcbReport& a, std::span<con
               hexValue(b.freeArea.offset, 6));
   out.compare("area", prefix + "freeArea.size", hexValue(a.freeArea.size, 6),
               hexValue(b.freeArea.size, 6));
-  out.compareBytes("area", prefix + "freeArea.bytes",
-                   {fileA, a.freeArea.offset, a.freeArea.size},
+  out.compareBytes("area", prefix + "freeArea.bytes", {fileA, a.freeArea.offset, a.freeArea.size},
                    {fileB, b.freeArea.offset, b.freeArea.size});
 }
 

@@ -36,7 +36,7 @@ struct Item {
   uint32_t slot = 0;
   std::string name;
   NcbRegion region;
-  const char* style = "";  // the CSS class of its box
+  const char* style = "";   // the CSS class of its box
   std::string state;        // "CRC ok", "CRC MISMATCH", "CRC unchecked", "not in file"; empty
                             // for a free area
   std::string description;  // "NCB0 macPart1 at 0x008000, 0x8000 bytes"
@@ -63,12 +63,14 @@ class Document {
   }
   int nextClipId() { return ++clips_; }
   std::string finish(int height) const {
-    return format("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
-                  "viewBox=\"0 0 %d %d\">\n",
-                  kWidth, height, kWidth, height) +
-           kStyle + format("<rect x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" class=\"page\"/>\n",
-                           kWidth, height) +
+    return format(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
+               "viewBox=\"0 0 %d %d\">\n",
+               kWidth, height, kWidth, height) +
+           kStyle +
+           format("<rect x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" class=\"page\"/>\n", kWidth,
+                  height) +
            body_ + "</svg>\n";
   }
 
@@ -110,10 +112,10 @@ std::vector<Item> itemsOf(const ImageReport& report) {
       item.region = ncb.components[static_cast<std::size_t>(component)];
       const bool inFile = item.end() <= report.fileSize;
       item.style = !check.inFile ? "outside" : check.ok() ? "ok" : "bad";
-      item.state = !inFile          ? "not in file"
-                   : !check.inFile  ? "CRC unchecked"
-                   : check.ok()     ? "CRC ok"
-                                    : "CRC MISMATCH";
+      item.state = !inFile         ? "not in file"
+                   : !check.inFile ? "CRC unchecked"
+                   : check.ok()    ? "CRC ok"
+                                   : "CRC MISMATCH";
       item.description = format("NCB%" PRIu32 " %s at 0x%06" PRIX32 ", 0x%" PRIX32 " bytes", slot,
                                 item.name.c_str(), item.region.offset, item.region.size);
       item.crcNote = format("%s CRC 0x%04X %s", check.name, check.recordedCrc,
@@ -128,8 +130,7 @@ std::vector<Item> itemsOf(const ImageReport& report) {
       item.name = "free area";
       item.region = ncb.freeArea;
       item.style = "free";
-      item.description = format("NCB%" PRIu32 " free area at 0x%06" PRIX32 ", 0x%" PRIX32
-                                " bytes",
+      item.description = format("NCB%" PRIu32 " free area at 0x%06" PRIX32 ", 0x%" PRIX32 " bytes",
                                 slot, ncb.freeArea.offset, ncb.freeArea.size);
       items.push_back(item);
     }
@@ -161,14 +162,17 @@ int drawBlocks(Document& doc, const ImageReport& report, int top) {
                    format(", layout type %d", ncb.type2Layout ? 2 : 1));
       doc.text(x + 8, y += kLineHeight,
                format("size 0x%04X, crc 0x%04X %s", ncb.size, ncb.storedCrc,
-                      !ncb.computedCrc ? "(no CRC range)" : ncb.crcOk ? "ok" : "MISMATCH"));
+                      !ncb.computedCrc ? "(no CRC range)"
+                      : ncb.crcOk      ? "ok"
+                                       : "MISMATCH"));
       doc.text(x + 8, y += kLineHeight,
                ncb.freeArea.size == 0 && ncb.freeArea.offset == 0
                    ? std::string("free area: none")
                    : format("free area: 0x%06" PRIX32 ", 0x%" PRIX32 " bytes", ncb.freeArea.offset,
                             ncb.freeArea.size));
     }
-    if (taken) doc.text(x + 8, top + kBoxHeight - 6, "ACTIVE: flash readers take this block", "mark");
+    if (taken)
+      doc.text(x + 8, top + kBoxHeight - 6, "ACTIVE: flash readers take this block", "mark");
   }
   return top + kBoxHeight;
 }
@@ -194,8 +198,9 @@ class BankScale {
       starts[i] = true;
     }
     const int64_t laneTenths = int64_t{kLaneWidth} * 10;
-    minimum_ = startCount == 0 ? 0 : std::min<int64_t>(kMinItemTenths, laneTenths * 3 / 4 /
-                                                                            int64_t(startCount));
+    minimum_ = startCount == 0
+                   ? 0
+                   : std::min<int64_t>(kMinItemTenths, laneTenths * 3 / 4 / int64_t(startCount));
     baseBefore_.assign(points_.size(), 0);
     for (std::size_t i = 1; i < points_.size(); ++i)
       baseBefore_[i] = baseBefore_[i - 1] + (starts[i - 1] ? minimum_ : 0);
@@ -231,13 +236,13 @@ void drawItem(Document& doc, const Item& item, const BankScale& scale, int top) 
   const int64_t left = scale.x(item.start());
   const int64_t width = std::max<int64_t>(scale.x(item.end()) - left, 10);
   const int clip = doc.nextClipId();
-  const std::string box = format("x=\"%s\" y=\"%d\" width=\"%s\" height=\"%d\"", tenths(left).c_str(),
-                                 top + 2, tenths(width).c_str(), kLaneHeight - 4);
+  const std::string box =
+      format("x=\"%s\" y=\"%d\" width=\"%s\" height=\"%d\"", tenths(left).c_str(), top + 2,
+             tenths(width).c_str(), kLaneHeight - 4);
   doc.add(format("<clipPath id=\"clip%d\"><rect %s/></clipPath>", clip, box.c_str()));
-  doc.add(format("<g clip-path=\"url(#clip%d)\"><title>%s</title>", clip,
-                 tool::xmlText(item.description +
-                               (item.crcNote.empty() ? "" : "; " + item.crcNote))
-                     .c_str()));
+  doc.add(format(
+      "<g clip-path=\"url(#clip%d)\"><title>%s</title>", clip,
+      tool::xmlText(item.description + (item.crcNote.empty() ? "" : "; " + item.crcNote)).c_str()));
   doc.add(format("<rect %s class=\"%s\"/>", box.c_str(), item.style));
   const int x = static_cast<int>(left / 10) + 4;
   int y = top + 2 + kLineHeight - 1;
@@ -273,10 +278,10 @@ int drawBank(Document& doc, const ImageReport& report, const Bank& bank,
     }
     if (!any) {
       const NcbReport& ncb = report.ncbs[slot];
-      doc.text(kLaneX + 8, top + kLaneHeight / 2 + 4,
-               drawable(ncb) ? "nothing of this block lies here"
-                             : "this block is " + blockState(ncb),
-               "note");
+      doc.text(
+          kLaneX + 8, top + kLaneHeight / 2 + 4,
+          drawable(ncb) ? "nothing of this block lies here" : "this block is " + blockState(ncb),
+          "note");
     }
     top += kLaneHeight + 6;
   }
@@ -315,8 +320,10 @@ int drawLegend(Document& doc, int top) {
     const char* style;
     const char* meaning;
   };
-  constexpr Key kKeys[] = {{"ok", "CRC matches"},      {"bad", "CRC mismatch"},
-                           {"outside", "outside the file"}, {"free", "free area"},
+  constexpr Key kKeys[] = {{"ok", "CRC matches"},
+                           {"bad", "CRC mismatch"},
+                           {"outside", "outside the file"},
+                           {"free", "free area"},
                            {"active", "block readers take"}};
   int x = kMargin;
   for (const Key& key : kKeys) {

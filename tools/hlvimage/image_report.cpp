@@ -151,13 +151,7 @@ std::string ncbText(const NcbReport& ncb) {
                    ncb.components[i].size);
   }
   for (const ComponentCheck& check : ncb.checks) {
-    text += format("  %s crc 0x%04X: ", check.name, check.recordedCrc);
-    if (!check.inFile)
-      text += "outside the file\n";
-    else if (check.ok())
-      text += "ok\n";
-    else
-      text += format("MISMATCH (bytes give 0x%04X)\n", *check.computedCrc);
+    text += format("  %s crc 0x%04X: ", check.name, check.recordedCrc) + crcCheckText(check) + "\n";
   }
   if (ncb.freeArea.offset == 0 && ncb.freeArea.size == 0) {
     text += "  free area: none\n";
@@ -209,6 +203,12 @@ ImageReport analyzeImage(std::span<const uint8_t> contents, uint64_t fileSize) {
   uint32_t type = 0;
   if (getImageType(contents, type)) report.type = type;
   return report;
+}
+
+std::string crcCheckText(const ComponentCheck& check) {
+  if (!check.inFile) return "outside the file";
+  if (check.ok()) return "ok";
+  return format("MISMATCH (bytes give 0x%04X)", *check.computedCrc);
 }
 
 const ComponentCheck& checkOf(const NcbReport& ncb, NcbComponent component) {

@@ -72,9 +72,8 @@ int diff(const std::string& pathA, const std::string& pathB, bool json) {
   if (!a || !b) return kExitDiffTrouble;
   const hlv::image::ImageDiff result =
       hlv::image::diffImages(a->contents, a->size, b->contents, b->size);
-  const std::string text =
-      json ? hlv::image::formatDiffJson(result, pathA, pathB, a->size, b->size)
-           : hlv::image::formatDiffText(result, pathA, pathB);
+  const std::string text = json ? hlv::image::formatDiffJson(result, pathA, pathB, a->size, b->size)
+                                : hlv::image::formatDiffText(result, pathA, pathB);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return result.identical() ? 0 : kExitDifferent;
 }

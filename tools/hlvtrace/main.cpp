@@ -39,8 +39,8 @@ int decode(const std::string& path, bool json) {
                                   std::istreambuf_iterator<char>());
   const hlv::trace::DecodeResult result = hlv::trace::decodeTrace(data);
   for (const hlv::trace::DecodedRecord& record : result.records) {
-    const std::string line = json ? hlv::trace::formatRecordJson(record)
-                                  : hlv::trace::formatRecordText(record);
+    const std::string line =
+        json ? hlv::trace::formatRecordJson(record) : hlv::trace::formatRecordText(record);
     std::printf("%s\n", line.c_str());
   }
   if (!result.ok) {

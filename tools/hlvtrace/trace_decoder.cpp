@@ -174,8 +174,8 @@ DecodeResult decodeTrace(std::span<const uint8_t> data) {
 
 std::string formatRecordText(const DecodedRecord& record) {
   return std::to_string(record.component) + ":" + std::to_string(record.file) + ":" +
-         std::to_string(record.point) + " " + record.table->name + "." + record.info->name +
-         ": " + record.message;
+         std::to_string(record.point) + " " + record.table->name + "." + record.info->name + ": " +
+         record.message;
 }
 
 const char* argKindName(ArgKind kind) {
