@@ -195,6 +195,15 @@ TEST(Hlvimage, UsageAndFileErrorsAreReportedWithTheirOwnStatus) {
        1,
        "line 2: unknown key 'width'"},
       {"missing description", {"build", dir / "none.desc", dir / "out.bin"}, 1, "cannot read"},
+      {"map without --svg", {"map", dir / "bad.desc", dir / "out.svg"}, 2, "usage: hlvimage"},
+      {"map of a missing file",
+       {"map", dir / "missing.bin", "--svg", dir / "out.svg"},
+       1,
+       "cannot read"},
+      {"map into a missing directory",
+       {"map", dir / "bad.desc", "--svg", dir / "no/such/dir/out.svg"},
+       1,
+       "cannot write"},
       {"unwritable output", {"build", dir / "bad.desc", dir / "no/such/dir/out.bin"}, 1, ""},
   };
   for (const Case& c : cases) {

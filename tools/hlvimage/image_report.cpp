@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdarg>
-#include <cstdio>
 #include <vector>
 
 #include "engine/ncb.h"
 #include "engine/ncb_layout.h"
 #include "shared/crc16.h"
 #include "tools/hlvimage/memory_flash.h"
+#include "tools/hlvimage/report_format.h"
 
 namespace hlv::image {
 
@@ -90,66 +89,6 @@ NcbReport analyzeNcb(std::span<const uint8_t> contents, uint32_t slot, MemoryFla
   return report;
 }
 
-// printf into a std::string.
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  va_list args;
-  va_start(args, pattern);
-  va_list copy;
-  va_copy(copy, args);
-  const int length = std::vsnprintf(nullptr, 0, pattern, copy);
-  va_end(copy);
-  std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, pattern, args);
-  va_end(args);
-  return text;
-}
-
-const char* stateName(NcbState state) {
-  switch (state) {
-    case NcbState::kDeactivated:
-      return "deactivated";
-    case NcbState::kActiveAlternate:
-      return "active (0b01)";
-    case NcbState::kActive:
-      return "active";
-    case NcbState::kNotActive:
-      return "not active";
-  }
-  return "?";
-}
-
-std::string versionText(const std::optional<FirmwareVersion>& version, FlashUpdateStatus status) {
-  if (version) return version->toString();
-  return format("unreadable (status %" PRIu32 ")", status);
-}
-
-// Texts here are the program's own (no quotes or control characters), so no escaping is needed.
-// Quoted by appending to one string: GCC at -O3 mistakes the chain of operator+ for an
-// overlapping copy.
-std::string jsonText(const std::string& text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted += '"';
-  quoted += text;
-  quoted += '"';
-  return quoted;
-}
-
-std::string jsonVersion(const std::optional<FirmwareVersion>& version) {
-  return version ? jsonText(version->toString()) : "null";
-}
-
-template <class T>
-std::string jsonNumber(const std::optional<T>& value) {
-  return value ? std::to_string(*value) : "null";
-}
-
-const char* jsonBool(bool value) {
-  return value ? "true" : "false";
-}
-
-
 std::string ncbJson(const NcbReport& ncb) {
   if (!ncb.inFile) return format("{\"address\": %" PRIu32 ", \"in_file\": false}", ncb.address);
   std::string areas;
@@ -195,7 +134,7 @@ std::string ncbText(const NcbReport& ncb) {
   std::string text =
       format("NCB%u at 0x%06" PRIX32 ": ", ncb.address == kNcb0Address ? 0 : 1, ncb.address);
   if (!ncb.inFile) return text + "not in the file\n";
-  text += format("%s, %s\n", ncb.erased ? "erased" : stateName(ncb.state),
+  text += format("%s, %s\n", ncb.erased ? "erased" : ncbStateName(ncb.state),
                  ncb.problem.empty() ? "valid" : ("invalid: " + ncb.problem).c_str());
   text += format("  size 0x%04X, crc 0x%04X", ncb.size, ncb.storedCrc);
   text += ncb.computedCrc ? format(" (computed 0x%04X)", *ncb.computedCrc) : " (no CRC range)";
@@ -212,13 +151,7 @@ std::string ncbText(const NcbReport& ncb) {
                    ncb.components[i].size);
   }
   for (const ComponentCheck& check : ncb.checks) {
-    text += format("  %s crc 0x%04X: ", check.name, check.recordedCrc);
-    if (!check.inFile)
-      text += "outside the file\n";
-    else if (check.ok())
-      text += "ok\n";
-    else
-      text += format("MISMATCH (bytes give 0x%04X)\n", *check.computedCrc);
+    text += format("  %s crc 0x%04X: ", check.name, check.recordedCrc) + crcCheckText(check) + "\n";
   }
   if (ncb.freeArea.offset == 0 && ncb.freeArea.size == 0) {
     text += "  free area: none\n";
@@ -270,6 +203,22 @@ ImageReport analyzeImage(std::span<const uint8_t> contents, uint64_t fileSize) {
   uint32_t type = 0;
   if (getImageType(contents, type)) report.type = type;
   return report;
+}
+
+std::string crcCheckText(const ComponentCheck& check) {
+  if (!check.inFile) return "outside the file";
+  if (check.ok()) return "ok";
+  return format("MISMATCH (bytes give 0x%04X)", *check.computedCrc);
+}
+
+const ComponentCheck& checkOf(const NcbReport& ncb, NcbComponent component) {
+  for (std::size_t i = 0; i < std::size(kCheckPlans); ++i) {
+    const CheckPlan& plan = kCheckPlans[i];
+    if (std::find(plan.parts.begin(), plan.parts.begin() + plan.partCount, component) !=
+        plan.parts.begin() + plan.partCount)
+      return ncb.checks[i];
+  }
+  return ncb.checks.back();  // every component is in a plan
 }
 
 std::string formatReportText(const ImageReport& report) {

@@ -73,6 +73,12 @@ inline constexpr uint64_t kMaxExamined = 0x2000000;
 // `contents` holds the file (or its first kMaxExamined bytes); `fileSize` is its length.
 ImageReport analyzeImage(std::span<const uint8_t> contents, uint64_t fileSize);
 
+// "ok", "MISMATCH (bytes give 0xNNNN)" or "outside the file".
+std::string crcCheckText(const ComponentCheck& check);
+
+// The CRC check that covers a component (MAC parts 1 and 2 share one, as do the PHY parts).
+const ComponentCheck& checkOf(const NcbReport& ncb, NcbComponent component);
+
 std::string formatReportText(const ImageReport& report);
 // One JSON object.
 std::string formatReportJson(const ImageReport& report);

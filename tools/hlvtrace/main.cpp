@@ -1,8 +1,9 @@
-// hlvtrace: decodes a trace file written by hlvflashupdate into one line per record.
+// hlvtrace: decodes a trace file written by hlvflashupdate into one line per record, or one
+// JSON object per line.
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "tools/hlvtrace/trace_catalog.h"
@@ -10,13 +11,13 @@
 
 namespace {
 
-int usage() {
-  std::fputs(
-      "usage: hlvtrace FILE        decode a trace file\n"
-      "       hlvtrace --points   list every trace point the program declares\n",
-      stderr);
-  return 2;
-}
+constexpr int kExitDecodeFailed = 1;
+constexpr int kExitUsage = 2;  // also: the file cannot be opened
+
+constexpr const char* kUsage =
+    "usage: hlvtrace [--json] FILE   decode a trace file (--json: one JSON object per record)\n"
+    "       hlvtrace --points        list every trace point the program declares\n"
+    "       hlvtrace -h | --help     show this text\n";
 
 int listPoints() {
   for (const hlv::trace::TableInfo* table : hlv::trace::traceCatalog()) {
@@ -28,26 +29,40 @@ int listPoints() {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) return usage();
-  if (std::strcmp(argv[1], "--points") == 0) return listPoints();
-
-  std::ifstream file(argv[1], std::ios::binary);
+int decode(const std::string& path, bool json) {
+  std::ifstream file(path, std::ios::binary);
   if (!file) {
-    std::fprintf(stderr, "hlvtrace: cannot open '%s'\n", argv[1]);
-    return 2;
+    std::fprintf(stderr, "hlvtrace: cannot open '%s'\n", path.c_str());
+    return kExitUsage;
   }
   const std::vector<uint8_t> data((std::istreambuf_iterator<char>(file)),
                                   std::istreambuf_iterator<char>());
   const hlv::trace::DecodeResult result = hlv::trace::decodeTrace(data);
-  for (const std::string& line : result.lines)
+  for (const hlv::trace::DecodedRecord& record : result.records) {
+    const std::string line =
+        json ? hlv::trace::formatRecordJson(record) : hlv::trace::formatRecordText(record);
     std::printf("%s\n", line.c_str());
+  }
   if (!result.ok) {
     std::fflush(stdout);
     std::fprintf(stderr, "hlvtrace: %s\n", result.error.c_str());
-    return 1;
+    return kExitDecodeFailed;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--points") return listPoints();
+  if (args.size() == 1 && args[0] != "--json") return decode(args[0], false);
+  if (args.size() == 2 && args[0] == "--json") return decode(args[1], true);
+  if (args.size() == 2 && args[1] == "--json") return decode(args[0], true);
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
 }

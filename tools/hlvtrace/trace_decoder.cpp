@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "tools/common/text_escape.h"
 #include "tools/hlvtrace/trace_catalog.h"
 
 namespace hlv::trace {
@@ -102,66 +103,138 @@ std::string renderMessage(const char* message, const std::vector<std::string>& d
 DecodeResult decodeTrace(std::span<const uint8_t> data) {
   DecodeResult result;
   Reader reader(data);
-  // Room for the longest message: three 64-bit numbers, an offset and an argument index take
-  // up to about 150 characters, and the table and point names are short identifiers.
-  char header[320];
+  // Room for the longest error: three 64-bit numbers, an offset and an argument index take up
+  // to about 150 characters.
+  char error[320];
   while (!reader.atEnd()) {
     const std::size_t start = reader.offset();
     uint64_t component = 0, file = 0, point = 0;
     if (!reader.take(4, component) || !reader.take(4, file) || !reader.take(4, point)) {
-      std::snprintf(header, sizeof header, "truncated record header at offset %zu", start);
+      std::snprintf(error, sizeof error, "truncated record header at offset %zu", start);
       result.ok = false;
-      result.error = header;
+      result.error = error;
       return result;
     }
     const FoundPoint found =
         findTracePoint(static_cast<uint32_t>(component), static_cast<uint32_t>(file),
                        static_cast<uint32_t>(point));
     if (found.point == nullptr) {
-      std::snprintf(header, sizeof header,
+      std::snprintf(error, sizeof error,
                     "unknown trace point %" PRIu64 ":%" PRIu64 ":%" PRIu64 " at offset %zu",
                     component, file, point, start);
       result.ok = false;
-      result.error = header;
+      result.error = error;
       return result;
     }
+    DecodedRecord record;
+    record.offset = start;
+    record.component = static_cast<uint32_t>(component);
+    record.file = static_cast<uint32_t>(file);
+    record.point = static_cast<uint32_t>(point);
+    record.table = found.table;
+    record.info = found.point;
     std::vector<std::string> decimal, hex;
     for (uint8_t i = 0; i < found.point->argCount; ++i) {
-      const ArgKind kind = found.point->kinds[i];
+      DecodedArg arg;
+      arg.kind = found.point->kinds[i];
       uint64_t size = 0;
       bool good = reader.take(4, size);
-      if (good && kind == ArgKind::kText) {
-        std::string text;
-        good = reader.takeBytes(size, text);
+      if (good && arg.kind == ArgKind::kText) {
+        good = reader.takeBytes(size, arg.text);
         if (good) {
-          decimal.push_back(quoteText(text));
+          decimal.push_back(quoteText(arg.text));
           hex.push_back(decimal.back());
         }
       } else if (good) {
-        uint64_t raw = 0;
-        good = size == argWidth(kind) && reader.take(size, raw);
+        good = size == argWidth(arg.kind) && reader.take(size, arg.raw);
         if (good) {
           decimal.emplace_back();
           hex.emplace_back();
-          formatValue(kind, raw, decimal.back(), hex.back());
+          formatValue(arg.kind, arg.raw, decimal.back(), hex.back());
         }
       }
       if (!good) {
-        std::snprintf(header, sizeof header,
+        std::snprintf(error, sizeof error,
                       "record %" PRIu64 ":%" PRIu64 ":%" PRIu64
                       " at offset %zu: argument %u "
                       "truncated or of the wrong size",
                       component, file, point, start, i + 1u);
         result.ok = false;
-        result.error = header;
+        result.error = error;
         return result;
       }
+      record.args.push_back(std::move(arg));
     }
-    std::snprintf(header, sizeof header, "%" PRIu64 ":%" PRIu64 ":%" PRIu64 " %s.%s: ", component,
-                  file, point, found.table->name, found.point->name);
-    result.lines.push_back(header + renderMessage(found.point->message, decimal, hex));
+    record.message = renderMessage(found.point->message, decimal, hex);
+    result.lines.push_back(formatRecordText(record));
+    result.records.push_back(std::move(record));
   }
   return result;
+}
+
+std::string formatRecordText(const DecodedRecord& record) {
+  return std::to_string(record.component) + ":" + std::to_string(record.file) + ":" +
+         std::to_string(record.point) + " " + record.table->name + "." + record.info->name + ": " +
+         record.message;
+}
+
+const char* argKindName(ArgKind kind) {
+  switch (kind) {
+    case ArgKind::kBool:
+      return "bool";
+    case ArgKind::kU8:
+      return "u8";
+    case ArgKind::kU16:
+      return "u16";
+    case ArgKind::kU32:
+      return "u32";
+    case ArgKind::kI32:
+      return "i32";
+    case ArgKind::kU64:
+      return "u64";
+    case ArgKind::kI64:
+      return "i64";
+    case ArgKind::kText:
+      return "text";
+  }
+  return "?";
+}
+
+std::string formatRecordJson(const DecodedRecord& record) {
+  std::string out = "{\"offset\": " + std::to_string(record.offset) +
+                    ", \"component\": " + std::to_string(record.component) +
+                    ", \"file\": " + std::to_string(record.file) +
+                    ", \"point\": " + std::to_string(record.point) +
+                    ", \"table\": " + tool::jsonString(record.table->name) +
+                    ", \"name\": " + tool::jsonString(record.info->name) + ", \"args\": [";
+  for (std::size_t i = 0; i < record.args.size(); ++i) {
+    const DecodedArg& arg = record.args[i];
+    if (i > 0) out += ", ";
+    out += "{\"type\": \"";
+    out += argKindName(arg.kind);
+    out += "\", \"value\": ";
+    switch (arg.kind) {
+      case ArgKind::kBool:
+        out += arg.raw != 0 ? "true" : "false";
+        break;
+      case ArgKind::kI32:
+        out += std::to_string(static_cast<int32_t>(arg.raw));
+        break;
+      case ArgKind::kI64:
+        out += std::to_string(static_cast<int64_t>(arg.raw));
+        break;
+      case ArgKind::kText:
+        out += tool::jsonString(arg.text);
+        if (!tool::isValidUtf8(arg.text))
+          out += ", \"bytes\": \"" + tool::hexBytes(arg.text) + "\"";
+        break;
+      default:
+        out += std::to_string(arg.raw);
+        break;
+    }
+    out += "}";
+  }
+  return out + "], \"message\": " + tool::jsonString(record.message) + "}";
 }
 
 }  // namespace hlv::trace

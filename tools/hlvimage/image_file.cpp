@@ -1,0 +1,30 @@
+#include "tools/hlvimage/image_file.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "tools/hlvimage/image_report.h"
+
+namespace hlv::image {
+
+std::optional<ImageFile> readImageFile(const std::string& path, std::string& error) {
+  std::error_code code;
+  ImageFile file;
+  file.size = std::filesystem::file_size(path, code);
+  if (code) {
+    error = "cannot read '" + path + "': " + code.message();
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  file.contents.resize(std::min<uint64_t>(file.size, kMaxExamined));
+  if (!in || !in.read(reinterpret_cast<char*>(file.contents.data()),
+                      static_cast<std::streamsize>(file.contents.size()))) {
+    error = "cannot read '" + path + "'";
+    return std::nullopt;
+  }
+  return file;
+}
+
+}  // namespace hlv::image
