@@ -26,7 +26,8 @@ inline constexpr unsigned kMaximumNameAttempts = 1000;
 // ".bin" (at its end when it has none).
 std::string candidateName(const std::string& path, unsigned attempt) {
   if (attempt == 1) return path;
-  const std::string number = "_" + std::to_string(attempt);
+  std::string number = "_";
+  number += std::to_string(attempt);
   constexpr std::string_view kExtension = ".bin";
   if (!path.ends_with(kExtension)) return path + number;
   return path.substr(0, path.size() - kExtension.size()) + number + std::string(kExtension);
