@@ -11,6 +11,21 @@ namespace {
 // Without a checker no image is accepted, as if its type were not recognised.
 inline constexpr uint32_t kImageNotChecked = 12;
 
+// A name the database gives must stay inside the bundle: an absolute name or one that climbs out
+// through ".." could make the tool flash a file somebody else put anywhere on the machine. Names
+// of files in the bundle's subfolders are fine.
+bool staysInBundle(const std::string& fileName) {
+  if (!fileName.empty() && fileName.front() == '/') return false;
+  size_t start = 0;
+  while (start <= fileName.size()) {
+    size_t end = fileName.find('/', start);
+    if (end == std::string::npos) end = fileName.size();
+    if (fileName.compare(start, end - start, "..") == 0) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 ImageStore::ImageStore(std::string bundlePath, std::unique_ptr<VoFlUpdateIface> checker)
@@ -34,6 +49,11 @@ std::shared_ptr<VoImageFile> ImageStore::getImage(const std::string& fileName) {
 }
 
 std::shared_ptr<VoImageFile> ImageStore::loadImage(const std::string& fileName) {
+  if (!staysInBundle(fileName)) {
+    std::printf("[!] Couldn't read file '%s' \n", fileName.c_str());
+    trace::emit(tp::kImageNotRead, fileName);
+    return nullptr;
+  }
   std::string path = bundlePath_;
   if (!path.empty() && path.back() != '/') path += '/';
   path += fileName;

@@ -150,6 +150,22 @@ TEST_F(ImageStoreTest, FilesWithTheSameNameInDifferentFoldersAreDifferentImages)
   EXPECT_EQ(checker_->calls.inspectImage, 2);
 }
 
+TEST_F(ImageStoreTest, ANameThatLeavesTheBundleIsNeverRead) {
+  test::TempDir outside;
+  test::writeBinaryFile(outside / "fw.bin", kTwoMegabytes);
+  test::writeBinaryFile(bundle_ / "fw.bin", kTwoMegabytes);
+  const std::string outsideName = std::filesystem::path(outside.path()).filename().string();
+  const std::vector<std::string> names = {outside / "fw.bin", "../" + outsideName + "/fw.bin",
+                                          "sub/../fw.bin", "..", "./../x"};
+  for (const std::string& name : names) {
+    std::string printed;
+    EXPECT_EQ(get(name, &printed), nullptr) << name;
+    EXPECT_EQ(printed, "[!] Couldn't read file '" + name + "' \n");
+  }
+  EXPECT_EQ(checker_->calls.inspectImage, 0);
+  EXPECT_NE(get("./fw.bin"), nullptr) << "a name that stays inside is read";
+}
+
 TEST(ImageStore, TheBundlePathMayEndWithOrWithoutASlash) {
   test::TempDir bundle;
   test::writeBinaryFile(bundle / "fw.bin", kTwoMegabytes);
