@@ -1,11 +1,14 @@
 #include "sim/adapter_conf.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "shared/hex_bytes.h"
 #include "sim/flash_part_model.h"
 
 namespace hlv::sim {
@@ -115,14 +118,9 @@ bool parseSemaphore(std::string_view value, bool& heldByFirmware) {
 
 // 64 hex digits, two per byte in memory order.
 bool parseDigest(std::string_view value, std::array<uint8_t, 32>& out) {
-  if (value.size() != 2 * out.size()) return false;
-  std::array<uint8_t, 32> bytes{};
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto [end, ec] =
-        std::from_chars(value.data() + 2 * i, value.data() + 2 * i + 2, bytes[i], 16);
-    if (ec != std::errc() || end != value.data() + 2 * i + 2) return false;
-  }
-  out = bytes;
+  const std::optional<std::vector<uint8_t>> bytes = parseHexBytes(value);
+  if (!bytes || bytes->size() != out.size()) return false;
+  std::copy(bytes->begin(), bytes->end(), out.begin());
   return true;
 }
 
@@ -221,7 +219,7 @@ const std::vector<Key>& keys() {
 
 }  // namespace
 
-bool parseAdapterConf(std::string_view text, AdapterConfig& config, std::string& error) {
+Result<> parseAdapterConf(std::string_view text, AdapterConfig& config) {
   unsigned lineNumber = 0;
   while (!text.empty()) {
     ++lineNumber;
@@ -234,9 +232,8 @@ bool parseAdapterConf(std::string_view text, AdapterConfig& config, std::string&
     if (line.empty()) continue;
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) {
-      error = "line " + std::to_string(lineNumber) + ": expected 'key = value', got '" +
-              std::string(line) + "'";
-      return false;
+      return fail("line " + std::to_string(lineNumber) + ": expected 'key = value', got '" +
+                  std::string(line) + "'");
     }
     const std::string_view name = trim(line.substr(0, equals));
     const std::string_view value = trim(line.substr(equals + 1));
@@ -245,31 +242,28 @@ bool parseAdapterConf(std::string_view text, AdapterConfig& config, std::string&
       if (candidate.name == name) key = &candidate;
     }
     if (key == nullptr) {
-      error = "line " + std::to_string(lineNumber) + ": unknown key '" + std::string(name) + "'";
-      return false;
+      return fail("line " + std::to_string(lineNumber) + ": unknown key '" + std::string(name) +
+                  "'");
     }
     if (!key->apply(value, config)) {
-      error = "line " + std::to_string(lineNumber) + ": bad value '" + std::string(value) +
-              "' for " + std::string(name) + " (expected " + std::string(key->expected) + ")";
-      return false;
+      return fail("line " + std::to_string(lineNumber) + ": bad value '" + std::string(value) +
+                  "' for " + std::string(name) + " (expected " + std::string(key->expected) + ")");
     }
   }
   if (config.capacity.has_value() && partModelFor(config).known &&
       partModelFor(config).capacity != *config.capacity) {
-    error = "capacity " + std::to_string(*config.capacity) + " does not fit the part " +
-            formatJedecId(config.jedecId) + ", whose capacity is fixed (" +
-            std::to_string(partModelFor(config).capacity) + " bytes)";
-    return false;
+    return fail("capacity " + std::to_string(*config.capacity) + " does not fit the part " +
+                formatJedecId(config.jedecId) + ", whose capacity is fixed (" +
+                std::to_string(partModelFor(config).capacity) + " bytes)");
   }
   if (config.protectedAtPowerOn && !partModelFor(config).usesWriteEnable()) {
     // Such a part has no status write: the program could never unlock it, and a lab built
     // with it could never be written.
-    error = "protected = yes on the part " + formatJedecId(config.jedecId) +
-            ", which reports ready in bit 7 of its status and has no status write: nothing "
-            "could ever unlock it";
-    return false;
+    return fail("protected = yes on the part " + formatJedecId(config.jedecId) +
+                ", which reports ready in bit 7 of its status and has no status write: nothing "
+                "could ever unlock it");
   }
-  return true;
+  return {};
 }
 
 std::string formatAdapterConf(const AdapterConfig& config) {

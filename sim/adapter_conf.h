@@ -29,13 +29,13 @@
 #include <string>
 #include <string_view>
 
+#include "shared/result.h"
 #include "sim/adapter_config.h"
 
 namespace hlv::sim {
 
-// Fills config from the text (keys not given keep their values). On failure returns false with
-// a message naming the line.
-bool parseAdapterConf(std::string_view text, AdapterConfig& config, std::string& error);
+// Fills config from the text (keys not given keep their values). A failure names the line.
+Result<> parseAdapterConf(std::string_view text, AdapterConfig& config);
 
 // The text that parseAdapterConf reads back as this configuration (keys with default values
 // left out, except flash).

@@ -1,15 +1,11 @@
 #include "sim/lab.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <limits.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -17,10 +13,6 @@
 
 namespace hlv::sim {
 namespace {
-
-std::string errnoText() {
-  return std::strerror(errno);
-}
 
 bool readTextFile(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
@@ -58,55 +50,8 @@ std::string absolutePath(const std::string& path) {
 
 }  // namespace
 
-std::span<uint8_t> mapFlashFile(const std::string& path, uint32_t size, std::string& error) {
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      // A new part comes erased.
-      const std::vector<uint8_t> erased(size, 0xFF);
-      if (write(fd, erased.data(), erased.size()) != static_cast<ssize_t>(erased.size())) {
-        error = path + ": cannot create: " + errnoText();
-        close(fd);
-        return {};
-      }
-    }
-  }
-  if (fd < 0) {
-    error = path + ": cannot open: " + errnoText();
-    return {};
-  }
-  struct stat info {};
-  if (fstat(fd, &info) != 0) {
-    error = path + ": cannot examine: " + errnoText();
-    close(fd);
-    return {};
-  }
-  if (static_cast<uint64_t>(info.st_size) != size) {
-    error = path + ": size " + std::to_string(info.st_size) +
-            " differs from the capacity of the configured part (" + std::to_string(size) +
-            " bytes)";
-    close(fd);
-    return {};
-  }
-  void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  if (mapping == MAP_FAILED) {
-    error = path + ": cannot map: " + errnoText();
-    return {};
-  }
-  return {static_cast<uint8_t*>(mapping), size};
-}
-
-void unmapFlashFile(std::span<uint8_t> mapping) {
-  if (mapping.data() != nullptr) munmap(mapping.data(), mapping.size());
-}
-
-std::unique_ptr<Lab> Lab::open(const std::string& root, std::string& error) {
-  if (!isDirectory(root)) {
-    error = root + ": no lab there (not a directory)";
-    return nullptr;
-  }
+Result<std::unique_ptr<Lab>> Lab::open(const std::string& root) {
+  if (!isDirectory(root)) return fail(root + ": no lab there (not a directory)");
   std::unique_ptr<Lab> lab(new Lab(absolutePath(root)));
   const std::string adaptersDirectory = lab->root_ + "/adapters";
   for (const std::string& bdf : listDirectories(adaptersDirectory)) {
@@ -116,14 +61,10 @@ std::unique_ptr<Lab> Lab::open(const std::string& root, std::string& error) {
     const std::string confPath = entry->directory + "/adapter.conf";
     std::string text;
     if (readTextFile(confPath, text)) {
-      std::string confError;
-      if (!parseAdapterConf(text, entry->config, confError)) {
-        error = confPath + ": " + confError;
-        return nullptr;
-      }
+      const Result<> parsed = parseAdapterConf(text, entry->config);
+      if (!parsed) return fail(confPath + ": " + parsed.error());
     } else if (access(confPath.c_str(), F_OK) == 0) {
-      error = confPath + ": cannot read";
-      return nullptr;
+      return fail(confPath + ": cannot read");
     }
     const std::string flashPath = entry->directory + "/flash.bin";
     struct stat flashInfo {};
@@ -134,20 +75,14 @@ std::unique_ptr<Lab> Lab::open(const std::string& root, std::string& error) {
       entry->config.capacity = static_cast<uint32_t>(flashInfo.st_size);
     }
     const uint32_t capacity = partCapacity(entry->config);
-    entry->flashFile = mapFlashFile(flashPath, capacity, error);
-    if (entry->flashFile.data() == nullptr) return nullptr;
+    Result<MappedFlashFile> flashFile = MappedFlashFile::map(flashPath, capacity);
+    if (!flashFile) return fail(flashFile.error());
+    entry->flashFile = std::move(*flashFile);
     entry->adapter =
-        std::make_unique<EmulatedAdapter>(entry->config, lab->clock_, entry->flashFile);
+        std::make_unique<EmulatedAdapter>(entry->config, lab->clock_, entry->flashFile.bytes());
     lab->adapters_.push_back(std::move(entry));
   }
   return lab;
-}
-
-Lab::~Lab() {
-  for (const std::unique_ptr<LabAdapter>& entry : adapters_) {
-    entry->adapter.reset();
-    unmapFlashFile(entry->flashFile);
-  }
 }
 
 LabAdapter* Lab::adapter(std::string_view bdf) const {
@@ -187,8 +122,8 @@ std::string formatStats(const AdapterStats& stats) {
   return text;
 }
 
-bool Lab::writeStats(std::string& error) const {
-  bool ok = true;
+Result<> Lab::writeStats() const {
+  Result<> result;
   for (const std::unique_ptr<LabAdapter>& entry : adapters_) {
     const std::string path = entry->directory + "/stats";
     const std::string temporary = path + ".new";
@@ -196,11 +131,10 @@ bool Lab::writeStats(std::string& error) const {
     out << formatStats(entry->adapter->stats());
     out.close();
     if (!out || std::rename(temporary.c_str(), path.c_str()) != 0) {
-      error = path + ": cannot write";
-      ok = false;
+      result = fail(path + ": cannot write");
     }
   }
-  return ok;
+  return result;
 }
 
 }  // namespace hlv::sim

@@ -19,8 +19,10 @@
 #include <string_view>
 #include <vector>
 
+#include "shared/result.h"
 #include "sim/adapter_stats.h"
 #include "sim/emulated_adapter.h"
+#include "sim/mapped_flash_file.h"
 #include "sim/virtual_clock.h"
 
 namespace hlv::sim {
@@ -29,16 +31,15 @@ struct LabAdapter {
   std::string bdf;
   std::string directory;  // LAB/adapters/<bdf>
   AdapterConfig config;
-  std::span<uint8_t> flashFile;  // the mapped flash.bin
-  std::unique_ptr<EmulatedAdapter> adapter;
+  MappedFlashFile flashFile;                 // flash.bin
+  std::unique_ptr<EmulatedAdapter> adapter;  // works on flashFile; destroyed before it
 };
 
 class Lab {
  public:
-  // Loads every adapter of the lab at root. Null with a message when the lab or one of its
+  // Loads every adapter of the lab at root. Fails, saying why, when the lab or one of its
   // adapters cannot be used.
-  static std::unique_ptr<Lab> open(const std::string& root, std::string& error);
-  ~Lab();
+  static Result<std::unique_ptr<Lab>> open(const std::string& root);
   Lab(const Lab&) = delete;
   Lab& operator=(const Lab&) = delete;
 
@@ -49,8 +50,8 @@ class Lab {
   // The adapter of this PCI address, or null.
   LabAdapter* adapter(std::string_view bdf) const;
 
-  // Writes every adapter's "stats" file; false with a message when one cannot be written.
-  bool writeStats(std::string& error) const;
+  // Writes every adapter's "stats" file; fails, naming the last, when one cannot be written.
+  Result<> writeStats() const;
 
  private:
   explicit Lab(std::string root) : root_(std::move(root)) {}
@@ -62,10 +63,5 @@ class Lab {
 
 // The stats file's text: `key = value` lines.
 std::string formatStats(const AdapterStats& stats);
-
-// Maps the flash file shared, creating it erased (0xFF) at size bytes when it does not exist.
-// An empty span with a message when it cannot be opened or mapped or has another size.
-std::span<uint8_t> mapFlashFile(const std::string& path, uint32_t size, std::string& error);
-void unmapFlashFile(std::span<uint8_t> mapping);
 
 }  // namespace hlv::sim

@@ -7,19 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "shared/result.h"
 #include "sim/adapter_config.h"
+#include "sim/machine_writer.h"
 
 namespace hlv::sim {
 
-struct LabFunction {
-  std::string bdf;  // "0000:01:00.0"
-  uint16_t vendorId = 0x1E9C;
-  uint16_t deviceId = 0x20C3;
-  uint16_t subsystemVendorId = 0x1E9C;
-  uint16_t subsystemDeviceId = 0x0001;
-  std::string interfaceName;  // "enp1s0"
-  std::string macAddress;     // "02:00:00:00:01:00"
-  std::string driver = "halvern";
+// A PCI function of the lab (region 0 of 4 MiB, "enp1s0", "02:00:00:00:01:00", bound to
+// "halvern") and the emulated adapter behind it.
+struct LabFunction : PciFunction {
   AdapterConfig config;
 };
 
@@ -33,10 +29,6 @@ struct LabDescription {
 LabDescription defaultLab(unsigned count, const AdapterConfig& config);
 
 // Writes the lab at root (created if missing; refused if it already holds a lab).
-bool writeLab(const std::string& root, const LabDescription& description, std::string& error);
-
-// Region 0 of every lab function: 4 MiB of memory.
-inline constexpr uint64_t kLabRegion0Start = 0xFB000000;
-inline constexpr uint64_t kLabRegion0Size = 0x400000;
+Result<> writeLab(const std::string& root, const LabDescription& description);
 
 }  // namespace hlv::sim

@@ -5,20 +5,15 @@
 #include <string>
 
 #include "app/adapter_entry.h"
+#include "app/exit_status.h"
 
 namespace hlv {
 
-// No update interface, not ready, a flash of size 0, or the flash read failed.
-inline constexpr uint32_t kBackupNoUpdateInterface = 4;
-inline constexpr uint32_t kBackupFileNotOpened = 6;
-inline constexpr uint32_t kBackupWriteFailed = 13;  // also when flushing or closing fails
-inline constexpr uint32_t kBackupReadShort = 15;    // fewer bytes than the flash size announced
-
 // Saves the flash to directory + "image_" + name (blanks as "_") + suffix + ".bin"; suffix may
-// be null. 0 only when the whole flash is in the file. When that file exists already (adapters
-// without a network interface are all named "unknown"; two runs in the same second share their
-// directory), the backup goes to the first free name of "..._2.bin", "..._3.bin", ...: an
-// earlier backup is never overwritten.
+// be null. 0 only when the whole flash is in the file, otherwise a kBackup... status. When that
+// file exists already (adapters without a network interface are all named "unknown"; two runs in
+// the same second share their directory), the backup goes to the first free name of "..._2.bin",
+// "..._3.bin", ...: an earlier backup is never overwritten.
 uint32_t backupAdapterImage(const AdapterEntry& entry, const std::string& directory,
                             const char* suffix);
 

@@ -1,4 +1,6 @@
-// The program's exit statuses and the session results that become them.
+// Every exit status of the program, and the results that become one: the session's, the update
+// and rollback procedures', and the backup's. A failed update or rollback ends the program with
+// its procedure's result, which is one of these or a status of the flash update engine.
 #pragma once
 
 #include <cstdint>
@@ -22,5 +24,19 @@ inline constexpr uint32_t kSessionNoAdapterFound = 42;
 
 // An interrupt after the confirmation ends the process with this status.
 inline constexpr int kExitInterrupted = 41;
+
+// Results of one adapter's update (otherwise a backup status or the engine's).
+inline constexpr uint32_t kUpdateNotPossible = 3;  // no image, or no usable update interface
+
+// Results of a rollback (otherwise a backup status or the engine's).
+inline constexpr uint32_t kRollbackNotPossible = 2;  // the adapter keeps no previous firmware
+inline constexpr uint32_t kRollbackAborted = 41;     // not confirmed, or quit at the prompt
+
+// Results of the backup before an update or a rollback; the flash is untouched after any.
+// No update interface, not ready, a flash of size 0, or the flash read failed.
+inline constexpr uint32_t kBackupNoUpdateInterface = 4;
+inline constexpr uint32_t kBackupFileNotOpened = 6;
+inline constexpr uint32_t kBackupWriteFailed = 13;  // also when flushing or closing fails
+inline constexpr uint32_t kBackupReadShort = 15;    // fewer bytes than the flash size announced
 
 }  // namespace hlv

@@ -34,8 +34,18 @@ namespace hlv {
 namespace tp = trace_points::interrupt_handler;
 namespace {
 
+// Interrupted reads and waits resume once the handler returns (the action runs later when it is
+// held back); SIGINT itself is blocked while the handler runs.
+void setInterruptDisposition(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
 void endOnInterrupt() {
-  signal(SIGINT, SIG_IGN);
+  setInterruptDisposition(SIG_IGN);
   trace::emit(tp::kInterrupted);
   std::exit(kExitInterrupted);
 }
@@ -49,7 +59,7 @@ void onInterrupt(int signalNumber) {
 
 void installInterruptHandler() {
   platform::setInterruptAction(&endOnInterrupt);
-  signal(SIGINT, &onInterrupt);
+  setInterruptDisposition(&onInterrupt);
 }
 
 }  // namespace hlv

@@ -6,15 +6,11 @@
 #include <string>
 
 #include "app/adapter_entry.h"
+#include "app/exit_status.h"
 
 namespace hlv {
 
 class UpdateSession;
-
-// The adapter keeps no previous firmware.
-inline constexpr uint32_t kRollbackNotPossible = 2;
-// The operator did not confirm, or quit at the prompt.
-inline constexpr uint32_t kRollbackAborted = 41;
 
 // The table in rollback mode, the choice of adapter (the -a name, or the prompt), then
 // rollbackAdapter. The operator's answers are read from input (standard input in the program).

@@ -5,11 +5,9 @@
 #include <string>
 
 #include "app/adapter_entry.h"
+#include "app/exit_status.h"
 
 namespace hlv {
-
-// The adapter has no image, or no usable update interface.
-inline constexpr uint32_t kUpdateNotPossible = 3;
 
 // Prints the adapter's block. 0 when the adapter was updated; otherwise kUpdateNotPossible or the
 // failing code of the backup (nothing written then) or of the update. A failed reload or driver

@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 
 #include "bundle/update_database_trace.h"
+#include "shared/hex_bytes.h"
 
 namespace hlv {
 namespace {
@@ -46,27 +48,14 @@ uint16_t parseIdentifier(const char* text) {
   return static_cast<uint16_t>(std::strtoul(text, nullptr, 16));
 }
 
-int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::vector<uint8_t> decodeHex(const std::string& text) {
   if (text.size() % 2 != 0)
     throw std::invalid_argument("Hex string length must be a multiple of 2");
-  std::vector<uint8_t> bytes;
-  bytes.reserve(text.size() / 2);
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = hexDigitValue(text[i]);
-    const int low = hexDigitValue(text[i + 1]);
-    if (high < 0 || low < 0) throw std::invalid_argument("Invalid HEX character provided!");
-    bytes.push_back(static_cast<uint8_t>(high << 4 | low));
-  }
-  return bytes;
+  std::optional<std::vector<uint8_t>> bytes = parseHexBytes(text);
+  if (!bytes) throw std::invalid_argument("Invalid HEX character provided!");
+  return std::move(*bytes);
 }
 
 std::vector<HwId> parseHwIds(const tinyxml2::XMLElement& hwids) {

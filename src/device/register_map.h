@@ -1,5 +1,6 @@
-// Every adapter register the program touches, by name. Sequences use these constants only;
-// no register number appears anywhere else.
+// Every adapter register the program touches, by name, with the fields of them that the program
+// or the emulated adapter decodes. Sequences use these constants only; no register number
+// appears anywhere else.
 #pragma once
 
 #include <cstdint>

@@ -38,11 +38,10 @@ struct FlashParams {
   uint16_t programContinueCommand = 0;
   uint16_t programLastCommand = 0;
   uint32_t flashSize = 0;
+  // From the part's row (an SFDP part has neither quirk).
+  bool noWriteEnable = false;        // no write enable and no status write
+  uint16_t splitFirstUnitPages = 0;  // the large unit at 0 is two units, the second this many
+                                     // pages in; 0 when it is one
 };
-
-// Parts of these types take no write enable and no status write.
-inline bool usesReadyBitProtocol(FlashPartType type) {
-  return type == 1 || type == 2 || type == 9;
-}
 
 }  // namespace hlv

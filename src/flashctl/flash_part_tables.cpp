@@ -27,23 +27,29 @@ constexpr EraseOpcode kNone{0, 0};
 constexpr EraseOpcode kSector4k{0x20, 16};
 constexpr EraseOpcode kBlock64k{0xD8, 256};
 
-// Timeout 10 unless stated; page 256 unless stated.
+// The ready-bit parts (1, 2, 9) poll bit 7 of their own status read, take no write enable and
+// split their first large unit after its first eight pages.
+constexpr bool kReadyBit = true;
+constexpr bool kNoWriteEnable = true;
+constexpr uint16_t kNotSplit = 0;
+constexpr uint16_t kSplitAfter8Pages = 8;
+
 constexpr PartParameters kParameters[] = {
-    {0, 128, false, kNone, kNone, 10, 64 * kKiB},
-    {1, 256, true, {0x50, 8}, {0x7C, 256}, 17, 512 * kKiB},
-    {2, 256, true, {0x50, 8}, {0x7C, 256}, 17, 512 * kKiB},
-    {3, 256, false, kNone, kNone, 10, 64 * kKiB},
-    {4, 256, false, kNone, kNone, 10, 256 * kKiB},
-    {5, 256, false, kSector4k, kBlock64k, 10, 512 * kKiB},
-    {6, 256, false, kNone, kBlock64k, 10, 512 * kKiB},
-    {7, 256, false, kSector4k, kBlock64k, 10, 512 * kKiB},
-    {8, 256, false, kSector4k, kBlock64k, 10, 512 * kKiB},
-    {9, 512, true, {0x50, 8}, {0x7C, 128}, 80, 4 * kMiB},
-    {10, 256, false, kSector4k, kBlock64k, 50, 4 * kMiB},
-    {11, 256, false, kSector4k, kBlock64k, 50, 4 * kMiB},
-    {12, 256, false, kSector4k, kBlock64k, 10, 2 * kMiB},
-    {13, 256, false, kSector4k, kBlock64k, 10, 512 * kKiB},
-    {14, 256, false, kSector4k, kBlock64k, 50, 4 * kMiB},
+    {0, 128, false, false, kNone, kNone, kNotSplit, 10, 64 * kKiB},
+    {1, 256, kReadyBit, kNoWriteEnable, {0x50, 8}, {0x7C, 256}, kSplitAfter8Pages, 17, 512 * kKiB},
+    {2, 256, kReadyBit, kNoWriteEnable, {0x50, 8}, {0x7C, 256}, kSplitAfter8Pages, 17, 512 * kKiB},
+    {3, 256, false, false, kNone, kNone, kNotSplit, 10, 64 * kKiB},
+    {4, 256, false, false, kNone, kNone, kNotSplit, 10, 256 * kKiB},
+    {5, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 512 * kKiB},
+    {6, 256, false, false, kNone, kBlock64k, kNotSplit, 10, 512 * kKiB},
+    {7, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 512 * kKiB},
+    {8, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 512 * kKiB},
+    {9, 512, kReadyBit, kNoWriteEnable, {0x50, 8}, {0x7C, 128}, kSplitAfter8Pages, 80, 4 * kMiB},
+    {10, 256, false, false, kSector4k, kBlock64k, kNotSplit, 50, 4 * kMiB},
+    {11, 256, false, false, kSector4k, kBlock64k, kNotSplit, 50, 4 * kMiB},
+    {12, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 2 * kMiB},
+    {13, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 512 * kKiB},
+    {14, 256, false, false, kSector4k, kBlock64k, kNotSplit, 50, 4 * kMiB},
 };
 
 bool ruleHolds(const PartIdentification& row, uint8_t third, uint8_t fourth) {

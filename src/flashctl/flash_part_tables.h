@@ -41,8 +41,12 @@ struct PartParameters {
   FlashPartType type;
   uint16_t pageSize;
   bool readyBitStatus;  // status read 0xD7, ready when bit 7 is set
+  bool noWriteEnable;   // takes neither a write enable nor a status write
   EraseOpcode smallErase;
   EraseOpcode largeErase;
+  // The large unit at address 0 is two units, the second starting this many pages in, and
+  // takes an erase of each; 0 when it is one.
+  uint16_t splitFirstUnitPages;
   uint16_t statusTimeout;
   uint32_t flashSize;
 };

@@ -54,7 +54,7 @@ uint32_t readDataWord(const FlashHwContext& context) {
 }
 
 void buildCommandWords(FlashParams& params) {
-  if (!usesReadyBitProtocol(params.type)) {
+  if (!params.noWriteEnable) {
     // Program and erase always need the write enable latch, which only opcode 0x06 sets; a part
     // whose status register is written after a different enable gets that one for the status
     // write alone.
@@ -323,6 +323,8 @@ FlashStatus loadParams(const FlashHwContext& context, FlashPartType type, FlashP
     params.largeErasePages = row->largeErase.pages;
     params.statusTimeout = row->statusTimeout;
     params.flashSize = row->flashSize;
+    params.noWriteEnable = row->noWriteEnable;
+    params.splitFirstUnitPages = row->splitFirstUnitPages;
   } else {
     trace::emit(tp::kNoParameters, type);
     return FLASH_NO_PARAMETERS;

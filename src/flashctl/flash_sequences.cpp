@@ -12,7 +12,6 @@ namespace {
 namespace tp = trace_points::flash_sequences;
 
 constexpr uint32_t kEraseFormat = 0x0003;  // three address bytes, no data
-constexpr uint32_t kSplitUnitPages = 8;
 
 void writeAddress(uint32_t device, uint32_t address) {
   writeReg(device, reg::kFlashAddressUpper, address >> 16 & 0xFF);
@@ -60,6 +59,20 @@ FlashStatus unprotectAndEnable(const FlashHwContext& context, const FlashParams&
   writeReg(device, reg::kFlashCommand, params.writeEnableCommand);
   const FlashStatus status = waitReady(context, params);
   return status == FLASH_READY ? FLASH_OK : status;
+}
+
+// One erase command, after the protection bits are cleared and the write enable latch set on a
+// part that has them.
+FlashStatus eraseUnit(const FlashHwContext& context, const FlashParams& params, uint16_t opcode,
+                      uint32_t address) {
+  if (!params.noWriteEnable) {
+    const FlashStatus unprotected = unprotectAndEnable(context, params);
+    if (unprotected != FLASH_OK) {
+      trace::emit(tp::kUnprotectFailed, unprotected);
+      return unprotected;
+    }
+  }
+  return eraseCommand(context, params, opcode, address);
 }
 
 }  // namespace
@@ -145,7 +158,7 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
       trace::emit(tp::kProgramNotReady, ready, address + done);
       return ready;
     }
-    if (!usesReadyBitProtocol(params.type)) {
+    if (!params.noWriteEnable) {
       writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
       writeReg(device, reg::kFlashCommand, params.writeEnableCommand);
       if (!engineWentIdle(context)) {
@@ -215,24 +228,15 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
 
 FlashStatus flashEraseSequence(const FlashHwContext& context, const FlashParams& params,
                                uint16_t opcode, uint32_t address) {
-  if (usesReadyBitProtocol(params.type)) {
-    // These parts split their first large unit in two (its first eight pages and the rest);
-    // erasing the unit at 0 takes an erase of each half.
-    if (opcode == params.largeEraseOpcode && address == 0) {
-      const FlashStatus first = eraseCommand(context, params, opcode, 0);
-      if (first != FLASH_OK) return first;
-      const uint32_t secondHalf = kSplitUnitPages * params.pageSize;
-      trace::emit(tp::kSplitUnitErase, opcode, secondHalf);
-      return eraseCommand(context, params, opcode, secondHalf);
-    }
-    return eraseCommand(context, params, opcode, address);
+  // A part whose first large unit is split in two takes an erase of each half for the unit at 0.
+  if (params.splitFirstUnitPages != 0 && opcode == params.largeEraseOpcode && address == 0) {
+    const FlashStatus first = eraseUnit(context, params, opcode, 0);
+    if (first != FLASH_OK) return first;
+    const uint32_t secondHalf = params.splitFirstUnitPages * uint32_t{params.pageSize};
+    trace::emit(tp::kSplitUnitErase, opcode, secondHalf);
+    return eraseUnit(context, params, opcode, secondHalf);
   }
-  const FlashStatus unprotected = unprotectAndEnable(context, params);
-  if (unprotected != FLASH_OK) {
-    trace::emit(tp::kUnprotectFailed, unprotected);
-    return unprotected;
-  }
-  return eraseCommand(context, params, opcode, address);
+  return eraseUnit(context, params, opcode, address);
 }
 
 }  // namespace hlv

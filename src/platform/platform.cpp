@@ -5,30 +5,37 @@
 namespace hlv::platform {
 namespace {
 
-Platform* gInstalled = nullptr;
+struct Platforms {
+  LinuxPlatform linuxPlatform;
+  std::unique_ptr<Platform> installed;
+  Platform* inUse = &linuxPlatform;
+};
 
-// Never destroyed: exit-time destructors (the session's teardown) may still need it.
-Platform& linuxPlatform() {
-  static LinuxPlatform* const instance = new LinuxPlatform;
-  return *instance;
+// Built on first use and destroyed at exit, after every object whose building completed after
+// it (see install).
+Platforms& platforms() {
+  static Platforms instance;
+  return instance;
 }
 
 }  // namespace
 
 Platform& current() {
-  return gInstalled != nullptr ? *gInstalled : linuxPlatform();
+  return *platforms().inUse;
 }
 
-void install(Platform* platform) {
-  gInstalled = platform;
+void install(std::unique_ptr<Platform> platform) {
+  Platforms& all = platforms();
+  all.installed = std::move(platform);
+  all.inUse = all.installed != nullptr ? all.installed.get() : &all.linuxPlatform;
 }
 
-ScopedPlatform::ScopedPlatform(Platform& platform) : previous_(gInstalled) {
-  install(&platform);
+ScopedPlatform::ScopedPlatform(Platform& platform) : previous_(&current()) {
+  platforms().inUse = &platform;
 }
 
 ScopedPlatform::~ScopedPlatform() {
-  install(previous_);
+  platforms().inUse = previous_;
 }
 
 }  // namespace hlv::platform

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -57,11 +58,14 @@ class Platform {
 // The platform in use; the Linux platform unless another one was installed.
 Platform& current();
 
-// Installs a platform for the rest of the process (or until the next install); null restores
-// the Linux platform. The caller keeps ownership and must keep it alive while it is installed.
-void install(Platform* platform);
+// Installs a platform for the rest of the process and keeps it until the process ends; null
+// restores the Linux platform. The platforms are kept by an object built the first time the
+// current platform is asked for, which the program's options do while they are built: so an
+// installed platform is destroyed among the exit-time destructors only after the options, whose
+// teardown of the session still releases the adapters' register windows through it.
+void install(std::unique_ptr<Platform> platform);
 
-// Installs a platform for one scope (tests).
+// Uses a platform for one scope (tests); the caller keeps it.
 class ScopedPlatform {
  public:
   explicit ScopedPlatform(Platform& platform);

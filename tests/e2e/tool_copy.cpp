@@ -1,18 +1,14 @@
 #include "tests/e2e/tool_copy.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 #include "tests/support/files.h"
 
@@ -39,15 +35,6 @@ key_t instanceKey(const std::string& workDirectory) {
 }
 
 }  // namespace
-
-bool waitUntil(const std::function<bool()>& condition, unsigned timeoutSeconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 ToolCopy::ToolCopy() {
   namespace fs = std::filesystem;
@@ -107,74 +94,6 @@ void ToolCopy::releaseTraceFiles() {
     if (reader >= 0) readers_.push_back(reader);
   }
   fifos_.clear();
-}
-
-BackgroundRun::BackgroundRun(const std::string& program, const std::vector<std::string>& args,
-                             const std::string& input, const std::string& workDir,
-                             bool keepInputOpen) {
-  const std::string inputFile = files_ / "input";
-  writeFile(inputFile, input);
-  int inputPipe[2] = {-1, -1};
-  if (keepInputOpen && pipe2(inputPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  const std::string outputFile = files_ / "output";
-  const std::string errorFile = files_ / "error";
-  writeFile(outputFile, "");  // readable from the start, before the run writes anything
-  writeFile(errorFile, "");
-
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
-    const int in = keepInputOpen ? inputPipe[0] : open(inputFile.c_str(), O_RDONLY);
-    const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    if (chdir(workDir.c_str()) != 0) _exit(126);
-    ::signal(SIGINT, SIG_DFL);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args)
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  if (keepInputOpen) {
-    close(inputPipe[0]);
-    inputWriter_ = inputPipe[1];
-  }
-}
-
-BackgroundRun::~BackgroundRun() {
-  if (!ended_) {
-    kill(pid_, SIGKILL);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  if (inputWriter_ >= 0) close(inputWriter_);
-}
-
-void BackgroundRun::reap(int status) {
-  ended_ = true;
-  if (WIFEXITED(status)) exitStatus_ = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) signal_ = WTERMSIG(status);
-}
-
-bool BackgroundRun::running() {
-  if (ended_) return false;
-  int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) == pid_) reap(status);
-  return !ended_;
-}
-
-bool BackgroundRun::wait(unsigned timeoutSeconds) {
-  return waitUntil([this] { return !running(); }, timeoutSeconds);
-}
-
-std::string BackgroundRun::output() const {
-  return readFile(files_ / "output");
 }
 
 }  // namespace hlv::test

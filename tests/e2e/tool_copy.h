@@ -6,9 +6,6 @@
 // is derived from that file and no other run on the machine shares it.
 #pragma once
 
-#include <sys/types.h>
-
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,38 +48,5 @@ class ToolCopy {
   std::vector<std::string> fifos_;
   std::vector<int> readers_;
 };
-
-// The tool running in the background, its standard output and error going to files.
-class BackgroundRun {
- public:
-  // With keepInputOpen the standard input stays open (and empty) until the run ends, so the
-  // tool waits at its first prompt.
-  BackgroundRun(const std::string& program, const std::vector<std::string>& args,
-                const std::string& input, const std::string& workDir, bool keepInputOpen = false);
-  ~BackgroundRun();  // kills the run if it is still going
-  BackgroundRun(const BackgroundRun&) = delete;
-  BackgroundRun& operator=(const BackgroundRun&) = delete;
-
-  pid_t pid() const { return pid_; }
-  bool running();
-  // Waits for the end; false on timeout.
-  bool wait(unsigned timeoutSeconds);
-  int exitStatus() const { return exitStatus_; }  // -1 when ended by a signal
-  int signal() const { return signal_; }
-  std::string output() const;
-
- private:
-  void reap(int status);
-
-  TempDir files_;
-  pid_t pid_ = -1;
-  int inputWriter_ = -1;
-  bool ended_ = false;
-  int exitStatus_ = -1;
-  int signal_ = 0;
-};
-
-// Polls the condition every 20 ms; false when it is still false after the timeout.
-bool waitUntil(const std::function<bool()>& condition, unsigned timeoutSeconds);
 
 }  // namespace hlv::test

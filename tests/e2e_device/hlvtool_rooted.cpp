@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -63,9 +64,8 @@ int main(int argc, char** argv) {
   std::atexit(removeProcessDirectory);
 
   // The session is torn down among the exit-time destructors, after main returns, and may still
-  // reach the platform then: the platform is never destroyed.
-  auto* machine = new RootedMachine(root.string());
-  hlv::platform::install(machine);
+  // reach the platform then: the platform layer keeps it until after that teardown.
+  hlv::platform::install(std::make_unique<RootedMachine>(root.string()));
 
   int first = 2;
   if (first < argc && std::strcmp(argv[first], "--") == 0) ++first;

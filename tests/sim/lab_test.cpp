@@ -88,10 +88,10 @@ class AdapterConf : public testing::TestWithParam<ConfCase> {};
 TEST_P(AdapterConf, ParsesOrSaysWhatIsWrong) {
   const ConfCase& c = GetParam();
   AdapterConfig config;
-  std::string error;
-  EXPECT_EQ(parseAdapterConf(c.text, config, error), c.ok) << error;
+  const Result<> parsed = parseAdapterConf(c.text, config);
+  EXPECT_EQ(parsed.ok(), c.ok) << parsed.error();
   if (!c.ok) {
-    EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+    EXPECT_NE(parsed.error().find(c.errorPart), std::string::npos) << parsed.error();
   }
 }
 
@@ -100,11 +100,10 @@ INSTANTIATE_TEST_SUITE_P(Texts, AdapterConf, testing::ValuesIn(kConfCases),
 
 TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   AdapterConfig config;
-  std::string error;
   ASSERT_TRUE(parseAdapterConf(
       "flash = 1F240001\nsfdp = 1.0\npower_cut_after = 7\npart_stuck = yes\n"
       "engine_busy_us = 12\nengine_jitter_us = 5\nengine_seed = 99\n",
-      config, error));
+      config));
   EXPECT_EQ(config.jedecId, 0x1F240001u);
   EXPECT_EQ(config.timings.engineTransferNs, 12000u);
   EXPECT_EQ(config.timings.engineJitterNs, 5000u);
@@ -117,19 +116,19 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   EXPECT_FALSE(config.engineStuck);
 
   AdapterConfig again;
-  ASSERT_TRUE(parseAdapterConf(formatAdapterConf(config), again, error)) << error;
+  const Result<> parsedAgain = parseAdapterConf(formatAdapterConf(config), again);
+  ASSERT_TRUE(parsedAgain) << parsedAgain.error();
   EXPECT_EQ(formatAdapterConf(again), formatAdapterConf(config));
 }
 
 TEST(AdapterConf, FirmwareValuesLandInTheConfigurationAndFormatBack) {
   AdapterConfig config;
-  std::string error;
-  ASSERT_TRUE(parseAdapterConf(
+  const Result<> parsed = parseAdapterConf(
       "firmware = 2\nphy_address = 7\nchip_revision = 0x10A\nfuse_status = 0x1000\n"
       "fuse_digest = 0102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f20\n"
       "fuse_semaphore = held\nphy_stuck = yes\n",
-      config, error))
-      << error;
+      config);
+  ASSERT_TRUE(parsed) << parsed.error();
   const FirmwareConfig& f = config.firmware;
   EXPECT_EQ(f.kind, FirmwareKind::kInterface2);
   EXPECT_EQ(f.phyAddress, 7);
@@ -144,7 +143,8 @@ TEST(AdapterConf, FirmwareValuesLandInTheConfigurationAndFormatBack) {
   EXPECT_FALSE(f.stuck);
 
   AdapterConfig again;
-  ASSERT_TRUE(parseAdapterConf(formatAdapterConf(config), again, error)) << error;
+  const Result<> parsedAgain = parseAdapterConf(formatAdapterConf(config), again);
+  ASSERT_TRUE(parsedAgain) << parsedAgain.error();
   EXPECT_EQ(formatAdapterConf(again), formatAdapterConf(config));
   EXPECT_EQ(again.firmware.fuseDigest, f.fuseDigest);
 
@@ -157,6 +157,16 @@ TEST(AdapterConf, FirmwareValuesLandInTheConfigurationAndFormatBack) {
   EXPECT_EQ(defaults.fuseDigest, (std::array<uint8_t, 32>{}));
 }
 
+// The lab at path; null, failing the test with the reason, when it cannot be opened.
+std::unique_ptr<Lab> openLab(const std::string& path) {
+  Result<std::unique_ptr<Lab>> lab = Lab::open(path);
+  if (!lab) {
+    ADD_FAILURE() << lab.error();
+    return nullptr;
+  }
+  return std::move(*lab);
+}
+
 void makeAdapterDirectory(const test::TempDir& lab, const std::string& bdf,
                           const std::string& conf) {
   test::writeFile(lab / ("adapters/" + bdf + "/adapter.conf"), conf);
@@ -166,9 +176,8 @@ TEST(LabOpen, CreatesAMissingFlashFileErasedAtThePartsCapacity) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "flash = C22016\n");
   test::writeFile(lab / "adapters/0000:04:00.0/.keep", "");  // no adapter.conf: defaults
-  std::string error;
-  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
-  ASSERT_NE(opened, nullptr) << error;
+  std::unique_ptr<Lab> opened = openLab(lab.path());
+  ASSERT_NE(opened, nullptr);
   ASSERT_EQ(opened->adapters().size(), 2u);
   const std::vector<uint8_t> first = test::readBinaryFile(lab / "adapters/0000:03:00.0/flash.bin");
   EXPECT_EQ(first, std::vector<uint8_t>(4 * 1024 * 1024, 0xFF));
@@ -182,9 +191,8 @@ TEST(LabOpen, APartOutsideTheTableTakesTheSizeOfItsFlashFile) {
   makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF4017\nsfdp = yes\n");
   test::writeBinaryFile(lab / "adapters/0000:03:00.0/flash.bin",
                         std::vector<uint8_t>(1024 * 1024, 0x00));
-  std::string error;
-  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
-  ASSERT_NE(opened, nullptr) << error;
+  std::unique_ptr<Lab> opened = openLab(lab.path());
+  ASSERT_NE(opened, nullptr);
   VoApiFlashControl flash(opened->adapter("0000:03:00.0")->adapter.get());
   ASSERT_TRUE(flash.init());
   EXPECT_EQ(flash.flashType(), 90u);
@@ -195,28 +203,30 @@ TEST(LabOpen, RefusesAFlashFileOfAnotherSize) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF6015\n");
   test::writeBinaryFile(lab / "adapters/0000:03:00.0/flash.bin", std::vector<uint8_t>(4096, 0));
-  std::string error;
-  EXPECT_EQ(Lab::open(lab.path(), error), nullptr);
-  EXPECT_NE(error.find("flash.bin: size 4096 differs"), std::string::npos) << error;
-  EXPECT_NE(error.find("2097152"), std::string::npos) << error;
+  const Result<std::unique_ptr<Lab>> opened = Lab::open(lab.path());
+  EXPECT_FALSE(opened);
+  EXPECT_NE(opened.error().find("flash.bin: size 4096 differs"), std::string::npos)
+      << opened.error();
+  EXPECT_NE(opened.error().find("2097152"), std::string::npos) << opened.error();
 }
 
 TEST(LabOpen, NamesTheFileAndLineOfABadConfiguration) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF6015\nspeed = fast\n");
-  std::string error;
-  EXPECT_EQ(Lab::open(lab.path(), error), nullptr);
-  EXPECT_NE(error.find("0000:03:00.0/adapter.conf: line 2: unknown key 'speed'"), std::string::npos)
-      << error;
+  const Result<std::unique_ptr<Lab>> opened = Lab::open(lab.path());
+  EXPECT_FALSE(opened);
+  EXPECT_NE(opened.error().find("0000:03:00.0/adapter.conf: line 2: unknown key 'speed'"),
+            std::string::npos)
+      << opened.error();
 }
 
 TEST(LabOpen, ADirectoryThatIsNoLabIsRefused) {
   test::TempDir lab;
-  std::string error;
-  EXPECT_EQ(Lab::open(lab / "missing", error), nullptr);
-  EXPECT_NE(error.find("no lab"), std::string::npos);
+  const Result<std::unique_ptr<Lab>> missing = Lab::open(lab / "missing");
+  EXPECT_FALSE(missing);
+  EXPECT_NE(missing.error().find("no lab"), std::string::npos);
   // An existing directory without adapters is a lab with none.
-  std::unique_ptr<Lab> empty = Lab::open(lab.path(), error);
+  std::unique_ptr<Lab> empty = openLab(lab.path());
   ASSERT_NE(empty, nullptr);
   EXPECT_TRUE(empty->adapters().empty());
 }
@@ -224,9 +234,8 @@ TEST(LabOpen, ADirectoryThatIsNoLabIsRefused) {
 TEST(LabOpen, FlashChangesReachTheFileAtOnce) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF6015\n");
-  std::string error;
-  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
-  ASSERT_NE(opened, nullptr) << error;
+  std::unique_ptr<Lab> opened = openLab(lab.path());
+  ASSERT_NE(opened, nullptr);
   EmulatedAdapter& adapter = *opened->adapter("0000:03:00.0")->adapter;
   {
     VoApiFlashControl flash(&adapter);
@@ -245,16 +254,18 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "flash = EF6015\n");
   makeAdapterDirectory(lab, "0000:04:00.0", "flash = EF6015\npower_cut_after = 1\n");
-  std::string error;
-  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
-  ASSERT_NE(opened, nullptr) << error;
+  std::unique_ptr<Lab> opened = openLab(lab.path());
+  ASSERT_NE(opened, nullptr);
   {
     VoApiFlashControl flash(opened->adapter("0000:04:00.0")->adapter.get());
     ASSERT_TRUE(flash.init());
     // The erase takes effect, then the power goes: the erase cannot report success.
     EXPECT_FALSE(flash.eraseSector(0));
   }
-  ASSERT_TRUE(opened->writeStats(error)) << error;
+  {
+    const Result<> written = opened->writeStats();
+    ASSERT_TRUE(written) << written.error();
+  }
   const std::string untouched = test::readFile(lab / "adapters/0000:03:00.0/stats");
   for (const char* line :
        {"reg_reads = 0\n", "reg_writes = 0\n", "bytes_read = 0\n", "bytes_programmed = 0\n",
@@ -279,7 +290,10 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   // A semaphore the program took and kept.
   opened->adapter("0000:03:00.0")->adapter->restorePower();
   opened->adapter("0000:03:00.0")->adapter->read32(0x3A4);
-  ASSERT_TRUE(opened->writeStats(error)) << error;
+  {
+    const Result<> written = opened->writeStats();
+    ASSERT_TRUE(written) << written.error();
+  }
   const std::string held = test::readFile(lab / "adapters/0000:03:00.0/stats");
   EXPECT_NE(held.find("semaphore_held_at_exit = yes\n"), std::string::npos) << held;
 }
@@ -287,9 +301,8 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
 TEST(LabPlatform, ResolvesSysAndProcUnderTheLabAndMapsOnlyItsAdapters) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "");
-  std::string error;
-  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
-  ASSERT_NE(opened, nullptr) << error;
+  std::unique_ptr<Lab> opened = openLab(lab.path());
+  ASSERT_NE(opened, nullptr);
   LabPlatform platform(*opened, 0);
   const std::string root = opened->root();
   EXPECT_EQ(platform.hostPath("/sys/bus/pci/devices"), root + "/sys/bus/pci/devices");
@@ -319,9 +332,8 @@ TEST(LabPlatform, ResolvesSysAndProcUnderTheLabAndMapsOnlyItsAdapters) {
 
 TEST(LabPlatform, ClockAndSleepsAreVirtual) {
   test::TempDir lab;
-  std::string error;
-  std::unique_ptr<Lab> opened = Lab::open(lab.path(), error);
-  ASSERT_NE(opened, nullptr) << error;
+  std::unique_ptr<Lab> opened = openLab(lab.path());
+  ASSERT_NE(opened, nullptr);
   LabPlatform platform(*opened, 0);
   const uint64_t before = platform.monotonicNanoseconds();
   platform.sleepMilliseconds(5000);
@@ -339,12 +351,12 @@ TEST(LabWriter, WritesALabTheDeviceLayerDiscoversAndTheFlashLayerReaches) {
   config.jedecId = 0xEF4016;
   LabDescription description = defaultLab(2, config);
   description.adapters[1].driver = "halvern-fwd";
-  std::string error;
-  ASSERT_TRUE(writeLab(root, description, error)) << error;
-  EXPECT_FALSE(writeLab(root, description, error)) << "a lab is not written over";
+  const Result<> written = writeLab(root, description);
+  ASSERT_TRUE(written) << written.error();
+  EXPECT_FALSE(writeLab(root, description)) << "a lab is not written over";
 
-  std::unique_ptr<Lab> lab = Lab::open(root, error);
-  ASSERT_NE(lab, nullptr) << error;
+  std::unique_ptr<Lab> lab = openLab(root);
+  ASSERT_NE(lab, nullptr);
   LabPlatform platform(*lab, 0);
   platform::ScopedPlatform installed(platform);
 

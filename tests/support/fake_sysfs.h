@@ -1,15 +1,6 @@
-// A fake sysfs tree under a test directory, laid out and written the way the kernel does it, for
-// running device code under a platform::RootedPlatform(root).
-//
-//   root/sys/bus/pci/devices/<bdf>/{vendor,device,subsystem_vendor,subsystem_device}  "0x1e9c\n"
-//   root/sys/bus/pci/devices/<bdf>/resource   13 lines "0x%016x 0x%016x 0x%016x\n" (start, end,
-//                                             flags); regions 0-5 first, unused lines all zero
-//   root/sys/bus/pci/devices/<bdf>/resource0  (optional) a regular file standing in for region 0
-//   root/sys/bus/pci/devices/<bdf>/net/<ifname>/address   "02:00:00:aa:bb:cc\n"
-//   root/sys/bus/pci/devices/<bdf>/driver -> ../../drivers/<name>        (when bound)
-//   root/sys/bus/pci/drivers/<name>/{bind,unbind}, <bdf> -> ../../devices/<bdf>, module ->
-//   root/sys/module/<name>/version           "2.4.1\n"
-//   root/sys/devices/virtual/dmi/id/board_name
+// A fake machine under a test directory, for running device code under a
+// platform::RootedPlatform(root): the emulator's machine writer (see sim/machine_writer.h for the
+// layout) with test defaults, failing the test when a file cannot be written.
 #pragma once
 
 #include <array>
@@ -18,17 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "sim/machine_writer.h"
+
 namespace hlv::test {
 
-// One region line of the "resource" file.
-struct FakePciRegion {
-  uint64_t start = 0;
-  uint64_t end = 0;
-  uint64_t flags = 0;
-};
-
-// A 4 MiB memory region 0, as the adapters have it.
-inline constexpr FakePciRegion kAdapterRegion0{0xFB000000, 0xFB3FFFFF, 0x00140204};
+using FakePciRegion = sim::PciRegion;
+using sim::kAdapterRegion0;
 
 // Everything about one PCI function; the defaults describe a bound, working adapter.
 struct FakePciFunction {
@@ -49,7 +35,7 @@ class FakeSysfs {
   // The tree lives under root ("root/sys/..."): install platform::RootedPlatform(root).
   explicit FakeSysfs(std::string root);
 
-  const std::string& root() const { return root_; }
+  const std::string& root() const { return machine_.root(); }
   // Where the absolute "/sys/..." path lies in the tree.
   std::string hostPath(std::string_view absolutePath) const;
   // The kernel's path of a function's directory, "/sys/bus/pci/devices/<bdf>".
@@ -77,7 +63,7 @@ class FakeSysfs {
   std::string driverFile(const std::string& driver, const std::string& name) const;
 
  private:
-  std::string root_;
+  sim::MachineWriter machine_;
 };
 
 }  // namespace hlv::test

@@ -9,7 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
+
+#include "tests/support/files.h"
 
 namespace hlv::test {
 namespace {
@@ -17,6 +21,55 @@ namespace {
 void closeIfOpen(int& fd) {
   if (fd >= 0) close(fd);
   fd = -1;
+}
+
+void setDisposition(int signalNumber, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(signalNumber, &action, nullptr);
+}
+
+// What the child's standard streams become.
+struct ChildStreams {
+  int in;
+  int out;
+  int err;
+};
+
+// Starts the program with the streams, the working directory and the limits of the options.
+// The child starts with the default action for SIGINT, as from a shell; it ends with 126 when it
+// cannot be set up and 127 when the program cannot be run.
+pid_t startChild(const std::string& program, const std::vector<std::string>& args,
+                 const ChildStreams& streams, const ProcessOptions& options) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid != 0) return pid;
+  if (dup2(streams.in, 0) < 0 || dup2(streams.out, 1) < 0 || dup2(streams.err, 2) < 0) _exit(126);
+  if (options.workDir && chdir(options.workDir->c_str()) != 0) _exit(126);
+  setDisposition(SIGINT, SIG_DFL);
+  if (options.fileSizeLimit) {
+    setDisposition(SIGXFSZ, SIG_IGN);
+    const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
+  if (options.userId) {
+    if (setgid(*options.userId) != 0 || setuid(*options.userId) != 0) _exit(126);
+  }
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+// The exit status and signal of a child that has ended.
+void decodeStatus(int status, int& exitStatus, int& signal) {
+  if (WIFEXITED(status)) exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) signal = WTERMSIG(status);
 }
 
 }  // namespace
@@ -32,37 +85,13 @@ std::string builtProgram(const std::string& name) {
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
                          const ProcessOptions& options) {
   // A child that ends before it has read all its input must not take the test with it.
-  signal(SIGPIPE, SIG_IGN);
+  setDisposition(SIGPIPE, SIG_IGN);
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
       pipe2(errPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    dup2(inPipe[0], 0);
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    if (options.workDir && chdir(options.workDir->c_str()) != 0) _exit(126);
-    // The child starts with the default action for SIGINT, as from a shell.
-    signal(SIGINT, SIG_DFL);
-    if (options.fileSizeLimit) {
-      signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-    }
-    if (options.userId) {
-      if (setgid(*options.userId) != 0 || setuid(*options.userId) != 0) _exit(126);
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args)
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  const pid_t pid = startChild(program, args, {inPipe[0], outPipe[1], errPipe[1]}, options);
   close(inPipe[0]);
   close(outPipe[1]);
   close(errPipe[1]);
@@ -126,9 +155,72 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 
   int status = 0;
   waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  decodeStatus(status, result.exitStatus, result.signal);
   return result;
+}
+
+BackgroundRun::BackgroundRun(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& input, const std::string& workDir,
+                             bool keepInputOpen) {
+  const std::string inputFile = files_ / "input";
+  writeFile(inputFile, input);
+  writeFile(files_ / "output", "");  // readable from the start, before the run writes anything
+  writeFile(files_ / "error", "");
+  int inputPipe[2] = {-1, -1};
+  if (keepInputOpen && pipe2(inputPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  int in = keepInputOpen ? inputPipe[0] : open(inputFile.c_str(), O_RDONLY | O_CLOEXEC);
+  int out = open((files_ / "output").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  int err = open((files_ / "error").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (in < 0 || out < 0 || err < 0) throw std::runtime_error("cannot open the run's files");
+  ProcessOptions options;
+  options.workDir = workDir;
+  pid_ = startChild(program, args, {in, out, err}, options);
+  closeIfOpen(in);
+  closeIfOpen(out);
+  closeIfOpen(err);
+  if (keepInputOpen) inputWriter_ = inputPipe[1];
+}
+
+BackgroundRun::~BackgroundRun() {
+  if (!ended_) {
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  if (inputWriter_ >= 0) close(inputWriter_);
+}
+
+void BackgroundRun::reap(int status) {
+  ended_ = true;
+  decodeStatus(status, exitStatus_, signal_);
+}
+
+bool BackgroundRun::running() {
+  if (ended_) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) reap(status);
+  return !ended_;
+}
+
+bool BackgroundRun::wait(unsigned timeoutSeconds) {
+  return waitUntil([this] { return !running(); }, timeoutSeconds);
+}
+
+std::string BackgroundRun::output() const {
+  return readFile(files_ / "output");
+}
+
+std::string BackgroundRun::errors() const {
+  return readFile(files_ / "error");
+}
+
+bool waitUntil(const std::function<bool()>& condition, unsigned timeoutSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 }  // namespace hlv::test

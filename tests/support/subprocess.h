@@ -1,9 +1,15 @@
-// Runs a program as a child process with scripted standard input and captured output.
+// Runs programs as child processes: to the end with scripted standard input and captured output,
+// or in the background with their output going to files.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace hlv::test {
 
@@ -32,5 +38,39 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 
 // Path of a program built by this project.
 std::string builtProgram(const std::string& name);
+
+// A program running in the background, its standard output and error going to files.
+class BackgroundRun {
+ public:
+  // With keepInputOpen the standard input stays open (and empty) until the run ends, so the
+  // program waits at its first read; otherwise it reads `input` and then the end.
+  BackgroundRun(const std::string& program, const std::vector<std::string>& args,
+                const std::string& input, const std::string& workDir, bool keepInputOpen = false);
+  ~BackgroundRun();  // kills the run if it is still going
+  BackgroundRun(const BackgroundRun&) = delete;
+  BackgroundRun& operator=(const BackgroundRun&) = delete;
+
+  pid_t pid() const { return pid_; }
+  bool running();
+  // Waits for the end; false on timeout.
+  bool wait(unsigned timeoutSeconds);
+  int exitStatus() const { return exitStatus_; }  // -1 when ended by a signal
+  int signal() const { return signal_; }
+  std::string output() const;  // standard output so far
+  std::string errors() const;  // standard error so far
+
+ private:
+  void reap(int status);
+
+  TempDir files_;
+  pid_t pid_ = -1;
+  int inputWriter_ = -1;
+  bool ended_ = false;
+  int exitStatus_ = -1;
+  int signal_ = 0;
+};
+
+// Polls the condition every 20 ms; false when it is still false after the timeout.
+bool waitUntil(const std::function<bool()>& condition, unsigned timeoutSeconds);
 
 }  // namespace hlv::test

@@ -42,11 +42,12 @@ class LabAdapter {
                       const std::function<void(sim::LabFunction&)>& change = {}) {
     sim::LabDescription description = sim::defaultLab(1, {});
     if (change) change(description.adapters[0]);
-    std::string error;
-    EXPECT_TRUE(sim::writeLab(dir_ / "lab", description, error)) << error;
-    lab_ = sim::Lab::open(dir_ / "lab", error);
-    EXPECT_NE(lab_, nullptr) << error;
-    std::span<uint8_t> file = lab_->adapter(kBdf)->flashFile;
+    const Result<> written = sim::writeLab(dir_ / "lab", description);
+    EXPECT_TRUE(written) << written.error();
+    Result<std::unique_ptr<sim::Lab>> opened = sim::Lab::open(dir_ / "lab");
+    EXPECT_TRUE(opened) << opened.error();
+    if (opened) lab_ = std::move(*opened);
+    std::span<uint8_t> file = lab_->adapter(kBdf)->flashFile.bytes();
     std::copy(flash.begin(), flash.begin() + std::min(flash.size(), file.size()), file.begin());
     platform_ = std::make_unique<sim::LabPlatform>(*lab_);
     scope_ = std::make_unique<platform::ScopedPlatform>(*platform_);
@@ -58,7 +59,7 @@ class LabAdapter {
 
   sim::EmulatedAdapter& adapter() { return *lab_->adapter(kBdf)->adapter; }
   std::vector<uint8_t> flash() {
-    std::span<uint8_t> file = lab_->adapter(kBdf)->flashFile;
+    std::span<uint8_t> file = lab_->adapter(kBdf)->flashFile.bytes();
     return {file.begin(), file.end()};
   }
   std::string file(const std::string& name, const std::vector<uint8_t>& bytes) const {

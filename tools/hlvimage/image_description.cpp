@@ -1,6 +1,5 @@
 #include "tools/hlvimage/image_description.h"
 
-#include <cctype>
 #include <charconv>
 #include <functional>
 #include <map>
@@ -8,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "shared/hex_bytes.h"
 #include "tools/hlvimage/image_builder.h"
 
 namespace hlv::image {
@@ -71,18 +71,13 @@ std::optional<FirmwareVersion> parseVersion(std::string_view text) {
   return FirmwareVersion{*major, *minor, *build};
 }
 
-std::optional<std::vector<uint8_t>> parseHexBytes(std::string_view text) {
+// Hex digits that blanks and commas may separate.
+std::optional<std::vector<uint8_t>> parseSeparatedHexBytes(std::string_view text) {
   std::string digits;
   for (char c : text) {
-    if (c == ' ' || c == '\t' || c == ',') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    digits.push_back(c);
+    if (c != ' ' && c != '\t' && c != ',') digits.push_back(c);
   }
-  if (digits.size() % 2 != 0) return std::nullopt;
-  std::vector<uint8_t> bytes;
-  for (std::size_t i = 0; i < digits.size(); i += 2)
-    bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-  return bytes;
+  return parseHexBytes(digits);
 }
 
 // "OFFSET HEXBYTES"
@@ -90,7 +85,7 @@ std::optional<Poke> parsePoke(std::string_view text) {
   const auto space = text.find_first_of(" \t");
   if (space == std::string_view::npos) return std::nullopt;
   const auto offset = parseU32(text.substr(0, space));
-  const auto bytes = parseHexBytes(trim(text.substr(space)));
+  const auto bytes = parseSeparatedHexBytes(trim(text.substr(space)));
   if (!offset || !bytes || bytes->empty()) return std::nullopt;
   return Poke{*offset, *bytes};
 }
@@ -127,7 +122,7 @@ std::optional<AreaSpec> parseArea(std::string_view text, AreaSpec area) {
     return area;
   }
   if (text.starts_with("bytes")) {
-    const auto bytes = parseHexBytes(trim(text.substr(5)));
+    const auto bytes = parseSeparatedHexBytes(trim(text.substr(5)));
     if (!bytes) return std::nullopt;
     area.kind = AreaSpec::Kind::kBytes;
     area.bytes = *bytes;
@@ -235,7 +230,7 @@ std::string applyNcbKey(NcbSpec& ncb, std::string_view key, std::string_view val
     return {};
   }
   if (key == "patch_bytes") {
-    const auto bytes = parseHexBytes(value);
+    const auto bytes = parseSeparatedHexBytes(value);
     if (!bytes) return bad;
     ncb.firmware.patchBytes = *bytes;
     return {};
@@ -341,7 +336,7 @@ std::string applyNcbKey(NcbSpec& ncb, std::string_view key, std::string_view val
 
 }  // namespace
 
-bool parseImageDescription(std::string_view text, ImageSpec& spec, std::string& error) {
+Result<> parseImageDescription(std::string_view text, ImageSpec& spec) {
   std::size_t lineNumber = 0;
   std::size_t at = 0;
   while (at <= text.size()) {
@@ -358,14 +353,12 @@ bool parseImageDescription(std::string_view text, ImageSpec& spec, std::string& 
     const auto equals = line.find('=');
     const std::string where = "line " + std::to_string(lineNumber) + ": ";
     if (equals == std::string_view::npos) {
-      error = where + "expected 'key = value'";
-      return false;
+      return fail(where + "expected 'key = value'");
     }
     const std::string_view key = trim(line.substr(0, equals));
     const std::string_view value = trim(line.substr(equals + 1));
     if (key.empty() || value.empty()) {
-      error = where + "expected 'key = value'";
-      return false;
+      return fail(where + "expected 'key = value'");
     }
 
     std::string problem;
@@ -396,11 +389,10 @@ bool parseImageDescription(std::string_view text, ImageSpec& spec, std::string& 
       if (problem.empty()) problem = applyNcbKey(spec.ncbs[1], key, value);
     }
     if (!problem.empty()) {
-      error = where + problem;
-      return false;
+      return fail(where + problem);
     }
   }
-  return true;
+  return {};
 }
 
 }  // namespace hlv::image

@@ -7,11 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "shared/result.h"
 #include "tools/hlvimage/image_spec.h"
 
 namespace hlv::image {
 
-// Applies the description to `spec`; false with a message naming the line on a bad line.
-bool parseImageDescription(std::string_view text, ImageSpec& spec, std::string& error);
+// Applies the description to `spec`; a failure names the first bad line.
+Result<> parseImageDescription(std::string_view text, ImageSpec& spec);
 
 }  // namespace hlv::image

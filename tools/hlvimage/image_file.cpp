@@ -9,20 +9,18 @@
 
 namespace hlv::image {
 
-std::optional<ImageFile> readImageFile(const std::string& path, std::string& error) {
+Result<ImageFile> readImageFile(const std::string& path) {
   std::error_code code;
   ImageFile file;
   file.size = std::filesystem::file_size(path, code);
   if (code) {
-    error = "cannot read '" + path + "': " + code.message();
-    return std::nullopt;
+    return fail("cannot read '" + path + "': " + code.message());
   }
   std::ifstream in(path, std::ios::binary);
   file.contents.resize(std::min<uint64_t>(file.size, kMaxExamined));
   if (!in || !in.read(reinterpret_cast<char*>(file.contents.data()),
                       static_cast<std::streamsize>(file.contents.size()))) {
-    error = "cannot read '" + path + "'";
-    return std::nullopt;
+    return fail("cannot read '" + path + "'");
   }
   return file;
 }

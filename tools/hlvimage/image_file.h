@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "shared/result.h"
+
 namespace hlv::image {
 
 struct ImageFile {
@@ -13,7 +15,7 @@ struct ImageFile {
   uint64_t size = 0;              // the file's length
 };
 
-// The file, or nothing with `error` saying why it cannot be read.
-std::optional<ImageFile> readImageFile(const std::string& path, std::string& error);
+// The file, or why it cannot be read.
+Result<ImageFile> readImageFile(const std::string& path);
 
 }  // namespace hlv::image

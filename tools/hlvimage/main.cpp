@@ -50,10 +50,12 @@ bool writeFile(const std::string& path, const void* data, std::size_t size) {
 }
 
 std::optional<hlv::image::ImageFile> readImage(const std::string& path) {
-  std::string error;
-  std::optional<hlv::image::ImageFile> file = hlv::image::readImageFile(path, error);
-  if (!file) std::fprintf(stderr, "hlvimage: %s\n", error.c_str());
-  return file;
+  hlv::Result<hlv::image::ImageFile> file = hlv::image::readImageFile(path);
+  if (!file) {
+    std::fprintf(stderr, "hlvimage: %s\n", file.error().c_str());
+    return std::nullopt;
+  }
+  return std::move(*file);
 }
 
 int info(const std::string& path, bool json) {
@@ -96,9 +98,9 @@ int build(const std::string& descriptionPath, const std::string& outPath) {
   std::stringstream text;
   text << description.rdbuf();
   hlv::image::ImageSpec spec;
-  std::string error;
-  if (!hlv::image::parseImageDescription(text.str(), spec, error)) {
-    std::fprintf(stderr, "hlvimage: %s: %s\n", descriptionPath.c_str(), error.c_str());
+  const hlv::Result<> parsed = hlv::image::parseImageDescription(text.str(), spec);
+  if (!parsed) {
+    std::fprintf(stderr, "hlvimage: %s: %s\n", descriptionPath.c_str(), parsed.error().c_str());
     return kExitFailure;
   }
   const std::vector<uint8_t> image = hlv::image::buildImage(spec);

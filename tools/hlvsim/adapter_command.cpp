@@ -11,8 +11,7 @@
 
 #include "app/interrupt_handler.h"
 #include "engine/firmware_key_check.h"
-#include "platform/platform.h"
-#include "tools/hlvsim/lab_session.h"
+#include "shared/hex_bytes.h"
 #include "update/direct_flash_update.h"
 #include "update/firmware_control.h"
 
@@ -20,13 +19,6 @@ namespace hlv::sim::tool {
 namespace {
 
 using Subcommand = int (*)(LabAdapter&, DirectFlashUpdate&, const Arguments&);
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The whole file, or none when it cannot be opened or read.
 std::optional<std::vector<uint8_t>> readImage(const std::string& path) {
@@ -73,10 +65,12 @@ int update(LabAdapter& entry, DirectFlashUpdate& updater, const Arguments& args)
       complain("update: unknown or incomplete option '" + option + "'");
       return kExitUsage;
     }
-    if (!decodeHexBytes(args[++i], option == "--mac" ? macData : phyData)) {
+    const std::optional<std::vector<uint8_t>> bytes = parseHexBytes(args[++i]);
+    if (!bytes) {
       complain("update: " + option + " takes hex digits, two per byte");
       return kExitUsage;
     }
+    (option == "--mac" ? macData : phyData) = *bytes;
   }
   const std::optional<std::vector<uint8_t>> image = readImage(args[0]);
   if (!image) return kExitFailed;
@@ -187,25 +181,12 @@ int runAdapterSubcommand(Lab& lab, LabAdapter& entry, std::string_view name,
     complain(entry.bdf + ": no PCI function of that address in " + lab.root() + "/sys");
     return kExitFailed;
   }
-  platform::install(&sessionPlatform(0));
   installInterruptHandler();
   DirectFlashUpdate updater(function);
   for (const Entry& subcommand : kSubcommands) {
     if (subcommand.name == name) return subcommand.run(entry, updater, args);
   }
   return kExitUsage;
-}
-
-bool decodeHexBytes(std::string_view text, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  if (text.size() % 2 != 0) return false;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = hexDigit(text[i]);
-    const int low = hexDigit(text[i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-  }
-  return true;
 }
 
 }  // namespace hlv::sim::tool

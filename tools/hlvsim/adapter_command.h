@@ -15,13 +15,10 @@ namespace hlv::sim::tool {
 // True for the subcommands this file runs.
 bool isAdapterSubcommand(std::string_view name);
 
-// Runs one of them on the adapter; prints what it says and returns the exit status. The lab's
-// platform is installed first, and the tool's interrupt handling (an interrupt ends the process
-// with 41 through exit, at the next point where no hardware semaphore or flash interface is held).
+// Runs one of them on the adapter of the session's lab (see lab_session.h); prints what it says
+// and returns the exit status. The tool's interrupt handling is installed first (an interrupt
+// ends the process with 41 through exit, at the next point where no hardware semaphore or flash
+// interface is held).
 int runAdapterSubcommand(Lab& lab, LabAdapter& entry, std::string_view name, const Arguments& args);
-
-// Bytes from hex digits, two per byte, upper or lower case ("" is no bytes). False for an odd
-// count or another character.
-bool decodeHexBytes(std::string_view text, std::vector<uint8_t>& bytes);
 
 }  // namespace hlv::sim::tool

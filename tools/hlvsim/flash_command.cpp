@@ -87,19 +87,19 @@ int flashCommand(const Arguments& args) {
     complain("unknown flash subcommand '" + args[2] + "'");
     return kExitUsage;
   }
-  std::string error;
-  Lab* lab = openSessionLab(args[0], error);
-  if (lab == nullptr) {
-    complain(error);
+  const Result<LabSession*> session = LabSession::open(args[0], 0);
+  if (!session) {
+    complain(session.error());
     return kExitFailed;
   }
-  LabAdapter* entry = lab->adapter(args[1]);
+  Lab& lab = (*session)->lab();
+  LabAdapter* entry = lab.adapter(args[1]);
   if (entry == nullptr) {
-    complain("no emulated adapter " + args[1] + " in " + lab->root());
+    complain("no emulated adapter " + args[1] + " in " + lab.root());
     return kExitFailed;
   }
   if (adapterLevel) {
-    return runAdapterSubcommand(*lab, *entry, args[2], Arguments(args.begin() + 3, args.end()));
+    return runAdapterSubcommand(lab, *entry, args[2], Arguments(args.begin() + 3, args.end()));
   }
   VoApiFlashControl flash(entry->adapter.get());
   if (!flash.init()) {

@@ -77,9 +77,8 @@ int labCommand(const Arguments& args) {
       return kExitUsage;
     }
   }
-  std::string error;
-  if (!parseAdapterConf(conf, config, error)) {
-    complain("bad option value: " + error);
+  if (const Result<> parsed = parseAdapterConf(conf, config); !parsed) {
+    complain("bad option value: " + parsed.error());
     return kExitUsage;
   }
   LabDescription description = defaultLab(count, config);
@@ -90,8 +89,8 @@ int labCommand(const Arguments& args) {
     if (driver) adapter.driver = *driver;
   }
   if (board) description.boardName = *board;
-  if (!writeLab(root, description, error)) {
-    complain(error);
+  if (const Result<> written = writeLab(root, description); !written) {
+    complain(written.error());
     return kExitFailed;
   }
   for (const LabFunction& adapter : description.adapters)

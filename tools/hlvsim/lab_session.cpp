@@ -7,69 +7,47 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace hlv::sim::tool {
-namespace {
 
-// Plain pointers only: objects with destructors of their own would be gone before the finisher
-// below runs.
-Lab* gLab = nullptr;
-LabPlatform* gPlatform = nullptr;
-struct ProcLink {
-  std::string directory;
-  std::string link;
-};
-ProcLink* gProcLink = nullptr;
-bool gFinished = false;
-
-// Built before, and so destroyed after, every static object of default priority: the tool's
-// options object (whose destruction tears the session down) among them.
-struct SessionFinisher {
-  ~SessionFinisher() { finishSession(); }
-};
-__attribute__((init_priority(101))) SessionFinisher gFinisher;
-
-}  // namespace
-
-Lab* openSessionLab(const std::string& root, std::string& error) {
-  if (gLab == nullptr) gLab = Lab::open(root, error).release();
-  return gLab;
+Result<LabSession*> LabSession::open(const std::string& root, uid_t userId) {
+  Result<std::unique_ptr<Lab>> lab = Lab::open(root);
+  if (!lab) return fail(lab.error());
+  std::unique_ptr<LabSession> session(new LabSession(std::move(*lab), userId));
+  LabSession* const opened = session.get();
+  platform::install(std::move(session));
+  return opened;
 }
 
-LabPlatform& sessionPlatform(uid_t userId) {
-  if (gPlatform == nullptr) gPlatform = new LabPlatform(*gLab, userId);
-  return *gPlatform;
+LabSession::LabSession(std::unique_ptr<Lab> lab, uid_t userId)
+    : LabPlatform(*lab, userId), lab_(std::move(lab)) {}
+
+LabSession::~LabSession() {
+  if (const Result<> written = lab_->writeStats(); !written) {
+    std::fprintf(stderr, "hlvsim: %s\n", written.error().c_str());
+  }
+  if (!procDirectory_.empty()) {
+    unlink((procDirectory_ + "/exe").c_str());
+    rmdir(procDirectory_.c_str());
+  }
 }
 
-bool linkToolExecutable(std::string& error) {
-  const std::string proc = gLab->root() + "/proc";
+Result<> LabSession::linkToolExecutable() {
+  const std::string proc = lab_->root() + "/proc";
   const std::string directory = proc + "/" + std::to_string(getpid());
   if ((mkdir(proc.c_str(), 0755) != 0 && errno != EEXIST) ||
       (mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST)) {
-    error = directory + ": cannot create: " + std::strerror(errno);
-    return false;
+    return fail(directory + ": cannot create: " + std::strerror(errno));
   }
   const std::string link = directory + "/exe";
   unlink(link.c_str());
-  const std::string target = gLab->root() + "/tool/hlvflashupdate";
+  const std::string target = lab_->root() + "/tool/hlvflashupdate";
   if (symlink(target.c_str(), link.c_str()) != 0) {
-    error = link + ": cannot link: " + std::strerror(errno);
-    return false;
+    return fail(link + ": cannot link: " + std::strerror(errno));
   }
-  gProcLink = new ProcLink{directory, link};
-  return true;
-}
-
-void finishSession() {
-  if (gFinished) return;
-  gFinished = true;
-  if (gLab != nullptr) {
-    std::string error;
-    if (!gLab->writeStats(error)) std::fprintf(stderr, "hlvsim: %s\n", error.c_str());
-  }
-  if (gProcLink != nullptr) {
-    unlink(gProcLink->link.c_str());
-    rmdir(gProcLink->directory.c_str());
-  }
+  procDirectory_ = directory;
+  return {};
 }
 
 }  // namespace hlv::sim::tool

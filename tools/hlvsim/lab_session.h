@@ -1,30 +1,40 @@
-// The lab a hlvsim command works on, kept for the whole process.
+// The lab a hlvsim command works on, which is also the platform of the process.
 //
 // The tool program tears its session down among the exit-time destructors, after its entry
 // function has returned or from exit() (the interrupt path), and that teardown may still unmap
-// register windows. So the lab and its platform are allocated once and never freed, and the
-// counters are written by an object built before every other static object of the program and
-// therefore destroyed after all of them.
+// register windows and reach the emulated adapters. The session is therefore installed as the
+// process's platform, which the platform layer keeps until after that teardown; when it is
+// destroyed at last, it writes the counters of every adapter and removes what it created.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 
+#include "shared/result.h"
 #include "sim/lab.h"
 #include "sim/lab_platform.h"
 
 namespace hlv::sim::tool {
 
-// Opens the lab for this process; null with a message on failure. At process exit the stats of
-// every adapter of the lab are written.
-Lab* openSessionLab(const std::string& root, std::string& error);
+class LabSession final : public LabPlatform {
+ public:
+  // Opens the lab at root and installs it as the platform for the rest of the process (userId is
+  // what the program sees as its user). The session stays the platform's; this is not an owner.
+  static Result<LabSession*> open(const std::string& root, uid_t userId);
+  ~LabSession() override;
 
-// The platform of the session's lab, built on first use.
-LabPlatform& sessionPlatform(uid_t userId);
+  Lab& lab() { return *lab_; }
 
-// Creates LAB/proc/<pid>/exe pointing at LAB/tool/hlvflashupdate; it is removed at exit.
-bool linkToolExecutable(std::string& error);
+  // Creates LAB/proc/<pid>/exe pointing at LAB/tool/hlvflashupdate; removed with the session.
+  Result<> linkToolExecutable();
 
-// Writes the stats and removes what the session created; runs once, at exit or when called.
-void finishSession();
+ private:
+  LabSession(std::unique_ptr<Lab> lab, uid_t userId);
+
+  std::unique_ptr<Lab> lab_;
+  std::string procDirectory_;  // LAB/proc/<pid> once the link exists
+};
 
 }  // namespace hlv::sim::tool

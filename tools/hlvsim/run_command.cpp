@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "app/program_entry.h"
-#include "platform/platform.h"
 #include "tools/hlvsim/commands.h"
 #include "tools/hlvsim/lab_session.h"
 
@@ -29,26 +28,24 @@ int runCommand(const Arguments& args) {
   }
   if (next < args.size() && args[next] == "--") ++next;
 
-  std::string error;
-  Lab* lab = openSessionLab(args[0], error);
-  if (lab == nullptr) {
-    complain(error);
+  const Result<LabSession*> session = LabSession::open(args[0], userId);
+  if (!session) {
+    complain(session.error());
     return kExitFailed;
   }
-  if (!linkToolExecutable(error)) {
-    complain(error);
+  if (const Result<> linked = (*session)->linkToolExecutable(); !linked) {
+    complain(linked.error());
     return kExitFailed;
   }
-  platform::install(&sessionPlatform(userId));
 
   std::vector<std::string> toolArgs;
-  toolArgs.push_back(lab->root() + "/tool/hlvflashupdate");
+  toolArgs.push_back((*session)->lab().root() + "/tool/hlvflashupdate");
   toolArgs.insert(toolArgs.end(), args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
   std::vector<char*> argv;
   for (std::string& arg : toolArgs)
     argv.push_back(arg.data());
   argv.push_back(nullptr);
-  // The platform stays installed after the entry returns: the tool's teardown still runs.
+  // The session stays installed after the entry returns: the tool's teardown still runs.
   return programMain(static_cast<int>(toolArgs.size()), argv.data());
 }
 

@@ -13,8 +13,8 @@ namespace {
 
 ImageSpec parse(const std::string& text) {
   ImageSpec spec;
-  std::string error;
-  EXPECT_TRUE(parseImageDescription(text, spec, error)) << error << "\n" << text;
+  const Result<> parsed = parseImageDescription(text, spec);
+  EXPECT_TRUE(parsed) << parsed.error() << "\n" << text;
   return spec;
 }
 
@@ -123,9 +123,9 @@ TEST(ImageDescription, BadLinesAreRefusedWithTheirLineNumber) {
   };
   for (const Case& c : cases) {
     ImageSpec spec;
-    std::string error;
-    EXPECT_FALSE(parseImageDescription(c.text, spec, error)) << c.text;
-    EXPECT_EQ(error.rfind(c.message, 0), 0u) << c.text << " gave: " << error;
+    const Result<> parsed = parseImageDescription(c.text, spec);
+    EXPECT_FALSE(parsed) << c.text;
+    EXPECT_EQ(parsed.error().rfind(c.message, 0), 0u) << c.text << " gave: " << parsed.error();
   }
 }
 

@@ -1,23 +1,19 @@
 // "hlvsim run": the whole tool program on a lab, and the stats it leaves on every way out.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <ctime>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "tests/sim/hlvsim_lab.h"
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
+#include "tests/tools/hlvsim/hlvsim_lab.h"
 
 namespace hlv::test {
 namespace {
@@ -96,39 +92,14 @@ TEST(HlvsimRun, StatsAreWrittenWhenAnInterruptEndsTheToolThroughExit) {
     writeFile(runDirectory + "/.keep", "");
     ASSERT_EQ(mkfifo((runDirectory + "/voflashupdatelog.etl").c_str(), 0600), 0);
   }
-  writeFile(directory / "input", "y\n");
-  const std::string program = builtProgram("hlvsim");
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    const int in = open((directory / "input").c_str(), O_RDONLY);
-    const int out = open((directory / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || chdir(directory.path().c_str()) != 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(out, 2);
-    signal(SIGINT, SIG_DFL);
-    execl(program.c_str(), program.c_str(), "run", lab.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  bool waiting = false;
-  for (int i = 0; i < kPatienceSeconds * 20 && !waiting; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    waiting = instanceSemaphoreExists();
-  }
-  if (waiting) kill(pid, SIGINT);
-  int status = 0;
-  for (int i = 0; i < kPatienceSeconds * 20; ++i) {
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    if (i == kPatienceSeconds * 20 - 1) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_TRUE(waiting) << readFile(directory / "output");
-  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 41) << readFile(directory / "output");
+  BackgroundRun run(builtProgram("hlvsim"), {"run", lab}, "y\n", directory.path());
+  const bool waiting = waitUntil(instanceSemaphoreExists, kPatienceSeconds);
+  if (waiting) kill(run.pid(), SIGINT);
+  const bool ended = run.wait(kPatienceSeconds);
+  ASSERT_TRUE(waiting) << run.output() << run.errors();
+  ASSERT_TRUE(ended) << run.output() << run.errors();
+  ASSERT_EQ(run.signal(), 0) << "signal " << run.signal();
+  EXPECT_EQ(run.exitStatus(), 41) << run.output() << run.errors();
   EXPECT_FALSE(instanceSemaphoreExists());
   for (const char* bdf : {"0000:01:00.0", "0000:02:00.0"}) {
     EXPECT_TRUE(fileExists(lab + "/adapters/" + bdf + "/stats")) << bdf;

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/sim/hlvsim_lab.h"
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
+#include "tests/tools/hlvsim/hlvsim_lab.h"
 
 namespace hlv::test {
 namespace {
