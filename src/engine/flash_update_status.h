@@ -9,36 +9,39 @@
 
 namespace hlv {
 
-enum class [[nodiscard]] FlashUpdateStatus : uint32_t{
-    kStatusSuccess = 0,
-    // The non-active block still describes a free area: it holds no complete earlier firmware.
-    kStatusRollbackImpossible = 2,
-    // A block not usable for an update (free-area start unprogrammed, or the magic word set);
-    // also: legacy configuration undecidable, or the image cannot be parsed.
-    kStatusNcbNotUsable = 3,
-    kStatusVersionUnreadable = 14,
-    kStatusFlashReadFailed = 15,
-    kStatusFlashWriteFailed = 16,  // also: read-back differs
-    kStatusFlashEraseFailed = 17,
-    // The new block cannot be built (an in-block area would pass the block's end); for a
-    // rollback: the flash sector is larger than a block.
-    kStatusNcbBuildFailed = 20,
-    kStatusFlashInitFailed = 21,
-    kStatusOutOfMemory = 22,
-    kStatusNcbInvalid = 24,  // CRC or structure
-    kStatusNoValidActiveNcb = 25,
-    kStatusComponentCrcMismatch = 26,
-    // Image smaller than the flash layout or without a valid block; no valid active block.
-    kStatusImageInvalid = 27,
-    kStatusRegionsOverlap = 28,
-    kStatusComponentOutsideBank = 29,
-    kStatusFreeAreaTooSmall = 30,
-    kStatusFreeAreaAcrossBanks = 31,
-    // The part's erase sector does not divide a block (or the part cannot hold the layout).
-    kStatusSectorSizeUnsuitable = 32,
-    // Adapter update interface: firmware restart asked for an adapter that was not updated.
-    kStatusAdapterNotUpdated = 39,
+// The formatter misreads an attribute on an enumeration.
+// clang-format off
+enum class [[nodiscard]] FlashUpdateStatus : uint32_t {
+  kStatusSuccess = 0,
+  // The non-active block still describes a free area: it holds no complete earlier firmware.
+  kStatusRollbackImpossible = 2,
+  // A block not usable for an update (free-area start unprogrammed, or the magic word set);
+  // also: legacy configuration undecidable, or the image cannot be parsed.
+  kStatusNcbNotUsable = 3,
+  kStatusVersionUnreadable = 14,
+  kStatusFlashReadFailed = 15,
+  kStatusFlashWriteFailed = 16,  // also: read-back differs
+  kStatusFlashEraseFailed = 17,
+  // The new block cannot be built (an in-block area would pass the block's end); for a
+  // rollback: the flash sector is larger than a block.
+  kStatusNcbBuildFailed = 20,
+  kStatusFlashInitFailed = 21,
+  kStatusOutOfMemory = 22,
+  kStatusNcbInvalid = 24,  // CRC or structure
+  kStatusNoValidActiveNcb = 25,
+  kStatusComponentCrcMismatch = 26,
+  // Image smaller than the flash layout or without a valid block; no valid active block.
+  kStatusImageInvalid = 27,
+  kStatusRegionsOverlap = 28,
+  kStatusComponentOutsideBank = 29,
+  kStatusFreeAreaTooSmall = 30,
+  kStatusFreeAreaAcrossBanks = 31,
+  // The part's erase sector does not divide a block (or the part cannot hold the layout).
+  kStatusSectorSizeUnsuitable = 32,
+  // Adapter update interface: firmware restart asked for an adapter that was not updated.
+  kStatusAdapterNotUpdated = 39,
 };
+// clang-format on
 using enum FlashUpdateStatus;
 
 constexpr uint32_t statusNumber(FlashUpdateStatus status) {

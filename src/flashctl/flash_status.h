@@ -6,16 +6,19 @@
 namespace hlv {
 
 // The numbers appear in trace records. A dropped status is refused by the build.
-enum class [[nodiscard]] FlashStatus : uint32_t{
-    FLASH_OK = 0,
-    FLASH_ENGINE_TIMEOUT = 203,  // busy bit set for 21 reads in a row
-    FLASH_STATUS_TIMEOUT = 204,  // part busy past its status timeout
-    FLASH_UNKNOWN_PART = 205,    // no known part and no SFDP area
-    FLASH_NO_PARAMETERS = 206,   // no parameters for the part type
-    // The request lies outside what the part can do: an address or length past its end, an erase
-    // address not at the start of its unit, or an erase the part has no command for.
-    FLASH_INVALID_REQUEST = 207,
+// The formatter misreads an attribute on an enumeration.
+// clang-format off
+enum class [[nodiscard]] FlashStatus : uint32_t {
+  FLASH_OK = 0,
+  FLASH_ENGINE_TIMEOUT = 203,  // busy bit set for 21 reads in a row
+  FLASH_STATUS_TIMEOUT = 204,  // part busy past its status timeout
+  FLASH_UNKNOWN_PART = 205,    // no known part and no SFDP area
+  FLASH_NO_PARAMETERS = 206,   // no parameters for the part type
+  // The request lies outside what the part can do: an address or length past its end, an erase
+  // address not at the start of its unit, or an erase the part has no command for.
+  FLASH_INVALID_REQUEST = 207,
 };
+// clang-format on
 using enum FlashStatus;
 
 using FlashPartType = uint32_t;
