@@ -116,7 +116,7 @@ FlashUpdateStatus placeComponentParts(std::string_view name, VoFlashControlInter
                                       std::span<const ComponentPart> parts) {
   const uint32_t page = flashCtrl.pageSize;
   std::array<uint64_t, 2> addresses{};
-  HLV_ASSERT(parts.size() <= addresses.size(), "parts.size() <= 2");
+  HLV_ASSERT(parts.size() <= addresses.size());
   trace::emit(tp::kPlacing, name, startAddress, static_cast<uint32_t>(parts.size()));
   uint64_t cursor = startAddress;
   for (std::size_t i = 0; i < parts.size(); ++i) {

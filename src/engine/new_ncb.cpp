@@ -64,8 +64,7 @@ const uint8_t* areaContent(ConstHalvernNcb ncb, NcbArea which) {
 
 bool buildNewNcb(ConstHalvernNcb activeNcb, HalvernNcb newNcb, uint32_t newNcbAddress,
                  const UpdateData& updateData) {
-  HLV_ASSERT(newNcbAddress == kNcb0Address || newNcbAddress == kNcb1Address,
-             "newNcbAddress == 0 || newNcbAddress == 0x4000");
+  HLV_ASSERT(newNcbAddress == kNcb0Address || newNcbAddress == kNcb1Address);
   trace::emit(tp::kBuild, newNcbAddress, updateData.areaDLength, updateData.areaELength);
   std::fill_n(newNcb.data(), kNcbBlockSize, uint8_t{0});
   AreaPacker packer(newNcb, newNcbAddress == kNcb1Address);

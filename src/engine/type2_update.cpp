@@ -67,7 +67,7 @@ FlashUpdateStatus type2PerformUpdate(VoFlashControlInterface& flashCtrl, Halvern
   trace::emit(tp::kStart, activeAddress, newAddress, bankStart);
   traceNcb(ncb0, kNcb0Address);
   traceNcb(ncb1, kNcb1Address);
-  HLV_ASSERT(ncb0.active() || ncb1.active(), "ncb0->active() || ncb1->active()");
+  HLV_ASSERT(ncb0.active() || ncb1.active());
 
   if (!buildNewNcb(activeNcb, newNcb, newAddress, updateData)) {
     trace::emit(tp::kBuildFailed);
