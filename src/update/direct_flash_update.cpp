@@ -157,14 +157,14 @@ uint32_t DirectFlashUpdate::inspectImage(VoImageFile& image) {
     trace::emit(tp::kImageTooSmall, image.size());
     return kStatusBufferTooSmall;
   }
-  const std::span<const uint8_t> bytes(image.data(), image.size());
-  uint32_t type = 0;
-  if (!getImageType(bytes, type)) {
+  const std::optional<UpdateImage> parsed = UpdateImage::parse({image.data(), image.size()});
+  if (!parsed) {
     trace::emit(tp::kImageTypeUnknown);
     return kStatusImageTypeUnknown;
   }
+  const uint32_t type = getImageType(*parsed);
   FirmwareVersion version;
-  const FlashUpdateStatus result = getImageVersion(bytes, version);
+  const FlashUpdateStatus result = getImageVersion(*parsed, version);
   if (result == kStatusSuccess) {
     image.setType(type);
     image.setVersion(version);
