@@ -49,7 +49,7 @@ void EmulatedAdapter::addFirmwareBlocks() {
 EmulatedAdapter::~EmulatedAdapter() = default;
 
 void EmulatedAdapter::addBlock(std::unique_ptr<RegisterBlock> block) {
-  HLV_ASSERT(block != nullptr, "block");
+  HLV_ASSERT(block != nullptr);
   blocks_.insert(blocks_.begin(), block.get());
   ownedBlocks_.push_back(std::move(block));
   dispatch_.fill({});

@@ -43,7 +43,7 @@ SpiFlashPart::SpiFlashPart(FlashPartModel model, const AdapterConfig& config, Vi
       stats_(stats),
       stuck_(config.partStuck),
       nonVolatileProtection_(config.protectedAtPowerOn ? kStatusLockBits : 0) {
-  HLV_ASSERT(storage_.size() == model_.capacity, "storage.size() == capacity");
+  HLV_ASSERT(storage_.size() == model_.capacity);
   if (model_.sfdp) sfdpArea_ = buildSfdpArea(model_);
   pageBuffer_.assign(model_.pageSize, 0xFF);
   powerOn();

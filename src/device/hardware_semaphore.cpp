@@ -30,7 +30,7 @@ void recordHeld(const VoRegControlInterface& registers, uint32_t offset) {
   const auto free = std::find_if(gHeld.begin(), gHeld.end(), [](const HeldSemaphore& held) {
     return held.registers == nullptr;
   });
-  HLV_ASSERT(free != gHeld.end(), "free semaphore record");
+  HLV_ASSERT(free != gHeld.end());
   *free = {&registers, offset};
 }
 

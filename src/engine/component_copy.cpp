@@ -18,20 +18,38 @@ namespace {
 
 enum class CrcField : uint8_t { kMac, kPhy, kRom };
 
+// One firmware component: its parts, its CRC field, and the names its copies carry in trace
+// records.
 struct CopyPlan {
-  std::string_view name;
+  std::string_view name;            // a copy within the flash
+  std::string_view nameFromUpdate;  // a copy from an update image
   uint32_t partCount;
   std::array<NcbComponent, 2> parts;
   CrcField crcField;
-  bool carriesImageFields;  // imageVersion and imageTag travel with the MAC firmware
+  // imageVersion and imageTag travel with the MAC firmware when it moves within the flash.
+  bool carriesImageFields;
 };
 
-constexpr CopyPlan kMacPlan{
-    "MAC", 2, {NcbComponent::kMacPart1, NcbComponent::kMacPart2}, CrcField::kMac, true};
-constexpr CopyPlan kPhyPlan{
-    "PHY", 2, {NcbComponent::kPhyPart1, NcbComponent::kPhyPart2}, CrcField::kPhy, false};
-constexpr CopyPlan kRomPlan{
-    "option ROM", 1, {NcbComponent::kRom, NcbComponent::kRom}, CrcField::kRom, false};
+constexpr CopyPlan kMacPlan{"MAC",
+                            "MAC from the update",
+                            2,
+                            {NcbComponent::kMacPart1, NcbComponent::kMacPart2},
+                            CrcField::kMac,
+                            true};
+constexpr CopyPlan kPhyPlan{"PHY",
+                            "PHY from the update",
+                            2,
+                            {NcbComponent::kPhyPart1, NcbComponent::kPhyPart2},
+                            CrcField::kPhy,
+                            false};
+constexpr CopyPlan kRomPlan{"option ROM",
+                            "option ROM from the update",
+                            1,
+                            {NcbComponent::kRom, NcbComponent::kRom},
+                            CrcField::kRom,
+                            false};
+// The order the components are written in, one behind the other.
+constexpr std::array<const CopyPlan*, 3> kAllPlans = {&kMacPlan, &kPhyPlan, &kRomPlan};
 
 uint16_t crcOf(ConstHalvernNcb ncb, CrcField field) {
   switch (field) {
@@ -109,6 +127,33 @@ FlashUpdateStatus copyComponent(const CopyPlan& plan, VoFlashControlInterface& f
   return kStatusSuccess;
 }
 
+FlashUpdateStatus copyFromUpdate(const CopyPlan& plan, VoFlashControlInterface& flashCtrl,
+                                 HalvernNcb nonactiveNcb, uint32_t& startAddress,
+                                 const UpdateImage& image) {
+  std::array<ComponentPart, 2> parts{};
+  for (uint32_t i = 0; i < plan.partCount; ++i) {
+    const std::optional<std::span<const uint8_t>> bytes = image.component(plan.parts[i]);
+    HLV_ASSERT(bytes.has_value());
+    parts[i] = {plan.parts[i], *bytes};
+  }
+  const FlashUpdateStatus status =
+      placeComponentParts(plan.nameFromUpdate, flashCtrl, nonactiveNcb, startAddress,
+                          std::span(parts).first(plan.partCount));
+  if (status == kStatusSuccess)
+    setCrcOf(nonactiveNcb, plan.crcField, crcOf(image.ncb(), plan.crcField));
+  return status;
+}
+
+// Copies every component, one behind the other, with `copy`; the first failing status.
+template <class Copy>
+FlashUpdateStatus copyEach(const Copy& copy) {
+  for (const CopyPlan* plan : kAllPlans) {
+    const FlashUpdateStatus status = copy(*plan);
+    if (status != kStatusSuccess) return status;
+  }
+  return kStatusSuccess;
+}
+
 }  // namespace
 
 FlashUpdateStatus placeComponentParts(std::string_view name, VoFlashControlInterface& flashCtrl,
@@ -116,7 +161,7 @@ FlashUpdateStatus placeComponentParts(std::string_view name, VoFlashControlInter
                                       std::span<const ComponentPart> parts) {
   const uint32_t page = flashCtrl.pageSize;
   std::array<uint64_t, 2> addresses{};
-  HLV_ASSERT(parts.size() <= addresses.size(), "parts.size() <= 2");
+  HLV_ASSERT(parts.size() <= addresses.size());
   trace::emit(tp::kPlacing, name, startAddress, static_cast<uint32_t>(parts.size()));
   uint64_t cursor = startAddress;
   for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -171,6 +216,35 @@ FlashUpdateStatus copyPhyFW(VoFlashControlInterface& flashCtrl, ConstHalvernNcb 
 FlashUpdateStatus copyPciRom(VoFlashControlInterface& flashCtrl, ConstHalvernNcb activeNcb,
                              HalvernNcb nonactiveNcb, uint32_t& startAddress) {
   return copyComponent(kRomPlan, flashCtrl, activeNcb, nonactiveNcb, startAddress);
+}
+
+FlashUpdateStatus copyAllFW(VoFlashControlInterface& flashCtrl, ConstHalvernNcb activeNcb,
+                            HalvernNcb nonactiveNcb, uint32_t& startAddress) {
+  return copyEach([&](const CopyPlan& plan) {
+    return copyComponent(plan, flashCtrl, activeNcb, nonactiveNcb, startAddress);
+  });
+}
+
+FlashUpdateStatus copyMacFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
+                                    uint32_t& startAddress, const UpdateImage& image) {
+  return copyFromUpdate(kMacPlan, flashCtrl, nonactiveNcb, startAddress, image);
+}
+
+FlashUpdateStatus copyPhyFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
+                                    uint32_t& startAddress, const UpdateImage& image) {
+  return copyFromUpdate(kPhyPlan, flashCtrl, nonactiveNcb, startAddress, image);
+}
+
+FlashUpdateStatus copyRomFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
+                                    uint32_t& startAddress, const UpdateImage& image) {
+  return copyFromUpdate(kRomPlan, flashCtrl, nonactiveNcb, startAddress, image);
+}
+
+FlashUpdateStatus copyAllFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
+                                    uint32_t& startAddress, const UpdateImage& image) {
+  return copyEach([&](const CopyPlan& plan) {
+    return copyFromUpdate(plan, flashCtrl, nonactiveNcb, startAddress, image);
+  });
 }
 
 }  // namespace hlv

@@ -1,7 +1,8 @@
-// Moving a firmware component that is already in the flash to a new place: read it from where
-// the active block records it, check it against the block's CRC, program it at a write cursor,
-// and record the new place in the non-active block. The type-1 transform uses these to move
-// the running firmware into the free area.
+// Writing a firmware component (the MAC firmware, the PHY firmware, the option ROM) into the
+// flash at a write cursor and recording its new place and CRC in the block that will describe
+// it. A component comes either from the flash itself (read from where the active block records
+// it and checked against that block's CRC: the type-1 transform moves the running firmware into
+// the free area this way) or from an update image (the type-2 update).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "engine/flash_update_status.h"
+#include "engine/update_image.h"
 #include "flashctl/voflashcontrolinterface.h"
 #include "shared/halvern_ncb.h"
 
@@ -50,5 +52,21 @@ FlashUpdateStatus copyPhyFW(VoFlashControlInterface& flashCtrl, ConstHalvernNcb 
 // The option ROM with romCrc.
 FlashUpdateStatus copyPciRom(VoFlashControlInterface& flashCtrl, ConstHalvernNcb activeNcb,
                              HalvernNcb nonactiveNcb, uint32_t& startAddress);
+// The three in that order; the status of the first that fails.
+FlashUpdateStatus copyAllFW(VoFlashControlInterface& flashCtrl, ConstHalvernNcb activeNcb,
+                            HalvernNcb nonactiveNcb, uint32_t& startAddress);
+
+// The same from an update image whose components all lie in it (parseUpdateData checked that):
+// the bytes are written as the image holds them, with the CRC its block records (checked before
+// the update starts), and nothing is read from the flash but the read-back. The image's
+// imageVersion and imageTag are not carried: the new block is built with them.
+FlashUpdateStatus copyMacFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
+                                    uint32_t& startAddress, const UpdateImage& image);
+FlashUpdateStatus copyPhyFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
+                                    uint32_t& startAddress, const UpdateImage& image);
+FlashUpdateStatus copyRomFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
+                                    uint32_t& startAddress, const UpdateImage& image);
+FlashUpdateStatus copyAllFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
+                                    uint32_t& startAddress, const UpdateImage& image);
 
 }  // namespace hlv

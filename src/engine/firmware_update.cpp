@@ -13,6 +13,7 @@
 #include "engine/type1_transform.h"
 #include "engine/type2_update.h"
 #include "engine/update_data.h"
+#include "engine/update_image.h"
 
 namespace hlv {
 namespace tp = trace_points::firmware_update;
@@ -74,8 +75,14 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
   }
   const bool activeIsNcb1 = *active == ncb1;
 
+  // The image is parsed here, once: every check and copy below takes this view of it.
+  const std::optional<UpdateImage> parsed = UpdateImage::parse(image);
+  if (!parsed) {
+    trace::emit(tp::kImageVersionFailed, kStatusImageInvalid);
+    return kStatusImageInvalid;
+  }
   FirmwareVersion imageVersion;
-  FlashUpdateStatus status = getImageVersion(image, imageVersion);
+  FlashUpdateStatus status = getImageVersion(*parsed, imageVersion);
   if (status != kStatusSuccess) {
     trace::emit(tp::kImageVersionFailed, status);
     return status;
@@ -106,12 +113,12 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
   }
   // The image's components are checked as closely as the flash's: nothing is written that
   // would not be taken as valid once written.
-  status = checkImageComponents(image, flashCtrl.pageSize);
+  status = checkImageComponents(*parsed, flashCtrl.pageSize);
   if (status != kStatusSuccess) {
     trace::emit(tp::kImageComponentsRefused, status);
     return status;
   }
-  if (!parseUpdateData(image, blobs, data)) {
+  if (!parseUpdateData(*parsed, blobs, data)) {
     trace::emit(tp::kImageNotParsed);
     return kStatusNcbNotUsable;
   }

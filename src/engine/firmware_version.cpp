@@ -213,49 +213,43 @@ FlashUpdateStatus readPreviousVersion(VoFlashControlInterface& flashCtrl,
   return readFirmwareVersion(flashCtrl, previous, version);
 }
 
-FlashUpdateStatus getImageVersion(std::span<const uint8_t> image, FirmwareVersion& version) {
-  const uint32_t imageSize = clampedSize(image);
+FlashUpdateStatus getImageVersion(const UpdateImage& image, FirmwareVersion& version) {
+  const uint32_t imageSize = clampedSize(image.bytes());
   trace::emit(tp::kGetImageVersion, imageSize);
-  if (image.size() < kFlashLayoutSize) {
-    trace::emit(tp::kImageTooSmall, imageSize);
-    return kStatusImageInvalid;
-  }
-  const std::optional<ConstHalvernNcb> active = findActiveImageNcb(image);
-  if (!active) {
-    trace::emit(tp::kImageNoActive);
-    return kStatusImageInvalid;
-  }
-  const uint32_t offset = active->macPart2Offset();
-  const uint32_t size = active->macPart2Size();
-  if (static_cast<uint64_t>(offset) + size > image.size()) {
-    trace::emit(tp::kImagePart2Outside, offset, size, imageSize);
+  const NcbRegion part2 = image.region(NcbComponent::kMacPart2);
+  const std::optional<std::span<const uint8_t>> bytes = image.component(NcbComponent::kMacPart2);
+  if (!bytes) {
+    trace::emit(tp::kImagePart2Outside, part2.offset, part2.size, imageSize);
     return kStatusVersionUnreadable;
   }
-  if (size < kMinMacPart2Size) {
-    trace::emit(tp::kImagePart2TooShort, size);
+  if (part2.size < kMinMacPart2Size) {
+    trace::emit(tp::kImagePart2TooShort, part2.size);
     return kStatusVersionUnreadable;
   }
-  return traceResult(parseFirmwareVersion(image.subspan(offset, size), version), version);
+  return traceResult(parseFirmwareVersion(*bytes, version), version);
+}
+
+FlashUpdateStatus getImageVersion(std::span<const uint8_t> image, FirmwareVersion& version) {
+  const std::optional<UpdateImage> parsed = UpdateImage::parse(image);
+  if (!parsed) return kStatusImageInvalid;
+  return getImageVersion(*parsed, version);
+}
+
+uint32_t getImageType(const UpdateImage& image) {
+  trace::emit(tp::kGetImageType, clampedSize(image.bytes()));
+  // The whole offset field, so that NCB1's slot bit makes it an absolute image address; the
+  // largest field value stays far inside an image of the layout's size.
+  const uint32_t at = image.ncb().areaB().offset + kAreaBDeviceIdOffset;
+  const uint16_t deviceId = loadLe16(image.bytes().data() + at);
+  const uint32_t type = isType2DeviceId(deviceId) ? 2 : 1;
+  trace::emit(tp::kImageType, deviceId, type);
+  return type;
 }
 
 bool getImageType(std::span<const uint8_t> image, uint32_t& type) {
-  const uint32_t imageSize = clampedSize(image);
-  trace::emit(tp::kGetImageType, imageSize);
-  if (image.size() < kFlashLayoutSize) {
-    trace::emit(tp::kImageTooSmall, imageSize);
-    return false;
-  }
-  const std::optional<ConstHalvernNcb> active = findActiveImageNcb(image);
-  if (!active) {
-    trace::emit(tp::kImageNoActive);
-    return false;
-  }
-  // The whole offset field, so that NCB1's slot bit makes it an absolute image address; the
-  // largest field value stays far inside an image of the layout's size.
-  const uint32_t at = active->areaB().offset + kAreaBDeviceIdOffset;
-  const uint16_t deviceId = loadLe16(image.data() + at);
-  type = isType2DeviceId(deviceId) ? 2 : 1;
-  trace::emit(tp::kImageType, deviceId, type);
+  const std::optional<UpdateImage> parsed = UpdateImage::parse(image);
+  if (!parsed) return false;
+  type = getImageType(*parsed);
   return true;
 }
 

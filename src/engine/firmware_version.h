@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/flash_update_status.h"
+#include "engine/update_image.h"
 #include "flashctl/voflashcontrolinterface.h"
 #include "shared/firmware_version.h"
 #include "shared/halvern_ncb.h"
@@ -50,12 +51,15 @@ FlashUpdateStatus readCurrentVersion(VoFlashControlInterface& flashCtrl, Firmwar
 // block is active, a validateNcb status (checked as if active), or a readFirmwareVersion status.
 FlashUpdateStatus readPreviousVersion(VoFlashControlInterface& flashCtrl, FirmwareVersion& version);
 
-// The version of the firmware an update image carries. kStatusImageInvalid for an image
-// smaller than the flash layout or without an active block; kStatusVersionUnreadable.
+// The version of the firmware an update image carries: kStatusVersionUnreadable when its MAC
+// part 2 lies past the image's end, is too short or holds no readable version.
+FlashUpdateStatus getImageVersion(const UpdateImage& image, FirmwareVersion& version);
+// The same on image bytes not parsed yet: kStatusImageInvalid when they do not parse.
 FlashUpdateStatus getImageVersion(std::span<const uint8_t> image, FirmwareVersion& version);
 
-// The image type (1 or 2) from the PCI device ID stored in the image's areaB; false for an
-// image smaller than the flash layout or without an active block.
+// The image type (1 or 2) from the PCI device ID stored in the image's areaB.
+uint32_t getImageType(const UpdateImage& image);
+// The same on image bytes not parsed yet; false when they do not parse.
 bool getImageType(std::span<const uint8_t> image, uint32_t& type);
 
 // Device IDs of the type-2 adapter family.

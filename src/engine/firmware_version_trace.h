@@ -31,8 +31,6 @@
   X(kPreviousReadFailed, 18, "readPreviousVersion: reading the blocks gave {}", U32)              \
   X(kPreviousNoneActive, 19, "readPreviousVersion: no block is active")                           \
   X(kPreviousInvalid, 20, "readPreviousVersion: block at {x} invalid, status {}", U32, U32)       \
-  X(kImageTooSmall, 21, "image of {x} bytes is smaller than the flash layout", U32)               \
-  X(kImageNoActive, 22, "image has no active block")                                              \
   X(kImagePart2Outside, 23, "image MAC part 2 at {x}, {x} bytes, passes the image of {x} bytes",  \
     U32, U32, U32)                                                                                \
   X(kImagePart2TooShort, 24, "image MAC part 2 of {x} bytes is too short", U32)                   \

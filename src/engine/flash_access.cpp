@@ -25,7 +25,7 @@ bool partHoldsLayout(const VoFlashControlInterface& flashCtrl) {
 
 FlashUpdateStatus readFlash(VoFlashControlInterface& flashCtrl, uint32_t address, uint8_t* buffer,
                             uint32_t length) {
-  HLV_ASSERT(buffer || length == 0, "buffer");
+  HLV_ASSERT(buffer || length == 0);
   trace::emit(tp::kRead, length, address);
   if (!insidePart(flashCtrl, address, length)) {
     trace::emit(tp::kReadOutsidePart, length, address, flashCtrl.flashSize);
@@ -42,7 +42,7 @@ FlashUpdateStatus readFlash(VoFlashControlInterface& flashCtrl, uint32_t address
 
 FlashUpdateStatus writeFlash(VoFlashControlInterface& flashCtrl, uint32_t address,
                              const uint8_t* buffer, uint32_t length) {
-  HLV_ASSERT(buffer || length == 0, "buffer");
+  HLV_ASSERT(buffer || length == 0);
   if (!insidePart(flashCtrl, address, length)) {
     trace::emit(tp::kWriteOutsidePart, length, address, flashCtrl.flashSize);
     return kStatusFlashWriteFailed;

@@ -23,7 +23,7 @@ inline constexpr uint32_t kKeyBlockSize = 384;
 struct AddressRange {
   constexpr AddressRange(uint32_t rangeStart, uint32_t length)
       : start(rangeStart), end(rangeStart + length) {
-    HLV_ASSERT(valid(), "valid()");
+    HLV_ASSERT(valid());
   }
   constexpr bool valid() const { return start < end; }
   bool contains(uint32_t address) const { return address >= start && address < end; }

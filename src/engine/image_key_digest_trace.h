@@ -5,8 +5,6 @@
 // clang-format off
 #define HLV_IMAGE_KEY_DIGEST_POINTS(X)                                                            \
   X(kStart, 220, "getImageKeyDigest: image of {x} bytes", U64)                                    \
-  X(kImageTooSmall, 221, "getImageKeyDigest: image of {x} bytes is too small", U64)               \
-  X(kNoActiveNcb, 222, "getImageKeyDigest: the image has no active block")                        \
   X(kNoKeyBlock, 223, "getImageKeyDigest: MAC part 2 at {x} size {x} holds no key block", U32,     \
     U32)                                                                                          \
   X(kKeyEmpty, 224, "getImageKeyDigest: the key block is all zero")                               \

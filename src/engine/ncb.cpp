@@ -176,8 +176,7 @@ FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb n
 
 FlashUpdateStatus writeNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                                 uint32_t ncbAddress, uint32_t length) {
-  HLV_ASSERT(ncbAddress == kNcb0Address || ncbAddress == kNcb1Address,
-             "ncbAddress == 0 || ncbAddress == 0x4000");
+  HLV_ASSERT(ncbAddress == kNcb0Address || ncbAddress == kNcb1Address);
   trace::emit(tp::kWriteNcb, ncbAddress, static_cast<uint8_t>(ncb.state()), ncb.crc(), ncb.size(),
               length);
   if (!partHoldsLayout(flashCtrl) || length > kNcbBlockSize || length <= kNcbCrcStart ||

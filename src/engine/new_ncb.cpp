@@ -64,8 +64,8 @@ const uint8_t* areaContent(ConstHalvernNcb ncb, NcbArea which) {
 
 bool buildNewNcb(ConstHalvernNcb activeNcb, HalvernNcb newNcb, uint32_t newNcbAddress,
                  const UpdateData& updateData) {
-  HLV_ASSERT(newNcbAddress == kNcb0Address || newNcbAddress == kNcb1Address,
-             "newNcbAddress == 0 || newNcbAddress == 0x4000");
+  HLV_ASSERT(newNcbAddress == kNcb0Address || newNcbAddress == kNcb1Address);
+  HLV_ASSERT(updateData.image.has_value());
   trace::emit(tp::kBuild, newNcbAddress, updateData.areaDLength, updateData.areaELength);
   std::fill_n(newNcb.data(), kNcbBlockSize, uint8_t{0});
   AreaPacker packer(newNcb, newNcbAddress == kNcb1Address);
@@ -95,8 +95,9 @@ bool buildNewNcb(ConstHalvernNcb activeNcb, HalvernNcb newNcb, uint32_t newNcbAd
 
   const NcbAreaDescriptor areaD = newNcb.areaD();
   newNcb.setSize(static_cast<uint16_t>(areaD.offset + areaD.length));
-  newNcb.setImageVersion(updateData.imageVersion & 0xFFFFFF);
-  newNcb.setImageTag(static_cast<uint16_t>(updateData.imageTag & 0x3FFF));
+  const ConstHalvernNcb imageNcb = updateData.image->ncb();
+  newNcb.setImageVersion(imageNcb.imageVersion() & 0xFFFFFF);
+  newNcb.setImageTag(static_cast<uint16_t>(imageNcb.imageTag() & 0x3FFF));
   newNcb.setFreeArea({0, 0});
   trace::emit(tp::kBuilt, newNcbAddress, newNcb.size());
   return true;

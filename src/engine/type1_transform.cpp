@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/block_handover.h"
 #include "engine/component_copy.h"
 #include "engine/flash_access.h"
 #include "engine/flash_layout.h"
@@ -213,60 +214,27 @@ FlashUpdateStatus type1TransformToType2(HalvernNcb ncb0, HalvernNcb ncb1,
     }
   }
 
-  bool relocated = false;
-  for (int attempt = 1; attempt <= kAttempts && !relocated; ++attempt) {
-    uint32_t cursor = 0;
-    uint32_t erased = 0;
-    status = eraseRange(flashCtrl, usable.start, usable.length, cursor, erased);
-    if (status != kStatusSuccess) {
-      trace::emit(tp::kAttemptFailed, static_cast<uint32_t>(attempt), status);
-      continue;
-    }
-    const uint32_t required = requiredBankSize(src, flashCtrl.pageSize);
-    if (required > erased) {
-      trace::emit(tp::kErasedTooLittle, erased, required);
-      return kStatusFreeAreaTooSmall;
-    }
-    status = copyMacFW(flashCtrl, src, dst, cursor);
-    if (status == kStatusSuccess) status = copyPhyFW(flashCtrl, src, dst, cursor);
-    if (status == kStatusSuccess) status = copyPciRom(flashCtrl, src, dst, cursor);
-    if (status != kStatusSuccess) {
-      trace::emit(tp::kAttemptFailed, static_cast<uint32_t>(attempt), status);
-      continue;
-    }
-    dst.setFreeArea({0, 0});
-    dst.setState(NcbState::kActive);
-    updateNcbCrc(dst);
-    bool cleared = false;
-    status = writeActivatingNcb(flashCtrl, dst, dstAddress, cleared);
-    if (status == kStatusSuccess) {
-      relocated = true;
-      break;
-    }
-    trace::emit(tp::kAttemptFailed, static_cast<uint32_t>(attempt), status);
-    if (!cleared) {
-      // The target may still read as active: what it describes must stay as it is.
-      trace::emit(tp::kTargetNotCleared, dstAddress);
-      return status;
-    }
-  }
-  if (!relocated) {
-    trace::emit(tp::kRelocationFailed, status);
-    return status;
-  }
-
-  // Both blocks are active now. The source is deactivated with a CRC that no longer matches,
-  // so that the block it was can never be taken again.
-  src.setState(NcbState::kDeactivated);
-  src.setFreeArea({0, 0});
-  src.setCrc(0);
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    status = writeNcb(flashCtrl, src, srcAddress);
-    if (status == kStatusSuccess) break;
-    trace::emit(tp::kDeactivateFailed, static_cast<uint32_t>(attempt), status);
-  }
-  if (status == kStatusSuccess) trace::emit(tp::kDone, dstAddress);
-  return status;
+  return handOverActiveBlock(
+      flashCtrl, {.newNcb = dst,
+                  .newAddress = dstAddress,
+                  .oldNcb = src,
+                  .oldAddress = srcAddress,
+                  .roomStart = usable.start,
+                  .roomLength = usable.length,
+                  .fill =
+                      [&](uint32_t& cursor, uint32_t erased) {
+                        const uint32_t required = requiredBankSize(src, flashCtrl.pageSize);
+                        if (required > erased) {
+                          trace::emit(tp::kErasedTooLittle, erased, required);
+                          return FillOutcome{kStatusFreeAreaTooSmall, true};
+                        }
+                        return FillOutcome{copyAllFW(flashCtrl, src, dst, cursor)};
+                      },
+                  // The source is deactivated with a CRC that no longer matches, so that the block
+                  // it was can never be taken again.
+                  .old = OldBlock::kSpoiled,
+                  .points = {tp::kAttemptFailed, tp::kTargetNotCleared, tp::kRelocationFailed,
+                             tp::kDeactivateFailed, tp::kDone}});
 }
 
 }  // namespace hlv

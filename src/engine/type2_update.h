@@ -13,23 +13,9 @@
 
 namespace hlv {
 
-// Each routine programs one component of the update from `startAddress` on, each part starting
-// on a program page, reads what it programmed back and compares it with the update's bytes,
-// and only then records the parts (at the addresses they were written to, absent parts
-// included) and the component's CRC in `nonactiveNcb`. On success `startAddress` moves past the
-// last part, rounded up to a page. On failure `nonactiveNcb` and `startAddress` are unchanged.
-// Statuses: 0, the write and read statuses, kStatusFlashWriteFailed for a read-back that
-// differs or a placement past the flash layout, kStatusOutOfMemory.
-FlashUpdateStatus copyMacFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
-                                    uint32_t& startAddress, const UpdateData& updateData);
-FlashUpdateStatus copyPhyFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
-                                    uint32_t& startAddress, const UpdateData& updateData);
-FlashUpdateStatus copyRomFromUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb nonactiveNcb,
-                                    uint32_t& startAddress, const UpdateData& updateData);
-
-// Writes the update into a flash in the type-2 layout. `ncb0` and `ncb1` are the in-memory
-// copies of the two blocks (at least one active; NCB0 is taken when both are) and are changed
-// in place; after success they equal the flash.
+// Writes the update (parseUpdateData filled it) into a flash in the type-2 layout. `ncb0` and
+// `ncb1` are the in-memory copies of the two blocks (at least one active; NCB0 is taken when
+// both are) and are changed in place; after success they equal the flash.
 //
 // The bank, the components and the new block are written in up to two attempts. A new block
 // whose write fails is erased again before the next attempt, so the bank is only ever erased

@@ -48,12 +48,14 @@ bool buildOwnedArea(std::span<const uint8_t> blob, std::span<const uint8_t> reco
   return true;
 }
 
-bool insideImage(std::span<const uint8_t> image, NcbRegion region) {
-  return static_cast<uint64_t>(region.offset) + region.size <= image.size();
-}
-
-std::span<const uint8_t> bytesOf(std::span<const uint8_t> image, NcbRegion region) {
-  return image.subspan(region.offset, region.size);
+// False (trace record) when the image places a component past its end.
+bool holdsAllComponents(const UpdateImage& image) {
+  const std::optional<NcbComponent> outside = image.componentOutside();
+  if (!outside) return true;
+  const NcbRegion region = image.region(*outside);
+  trace::emit(tp::kComponentOutsideImage, static_cast<uint8_t>(*outside), region.offset,
+              region.size);
+  return false;
 }
 
 }  // namespace
@@ -121,44 +123,15 @@ bool buildConfigAreas(const ConfigBlobs& blobs, UpdateData& data) {
   return true;
 }
 
-bool parseUpdateData(std::span<const uint8_t> image, const ConfigBlobs& blobs, UpdateData& data) {
-  if (image.size() < kFlashLayoutSize) {
-    trace::emit(tp::kImageTooSmall, static_cast<uint64_t>(image.size()));
-    return false;
-  }
-  image = image.first(kFlashLayoutSize);
-  const std::optional<ConstHalvernNcb> ncb = findActiveImageNcb(image);
-  if (!ncb) {
-    trace::emit(tp::kImageNoActiveNcb);
-    return false;
-  }
-  for (NcbComponent component : kAllNcbComponents) {
-    const NcbRegion region = ncb->component(component);
-    if (!insideImage(image, region)) {
-      trace::emit(tp::kComponentOutsideImage, static_cast<uint8_t>(component), region.offset,
-                  region.size);
-      return false;
-    }
-  }
-  auto place = [&](NcbComponent component, const uint8_t*& pointer, uint32_t& size) {
-    const NcbRegion region = ncb->component(component);
-    pointer = image.data() + region.offset;
-    size = region.size;
-  };
-  place(NcbComponent::kMacPart1, data.macPart1, data.macPart1Size);
-  place(NcbComponent::kMacPart2, data.macPart2, data.macPart2Size);
-  place(NcbComponent::kPhyPart1, data.phyPart1, data.phyPart1Size);
-  place(NcbComponent::kPhyPart2, data.phyPart2, data.phyPart2Size);
-  place(NcbComponent::kRom, data.rom, data.romSize);
-  data.macCrc = ncb->macCrc();
-  data.phyCrc = ncb->phyCrc();
-  data.romCrc = ncb->romCrc();
-  data.imageTag = ncb->imageTag();
-  data.imageVersion = ncb->imageVersion();
-  trace::emit(tp::kComponents, data.macPart1Size, data.macPart2Size, data.phyPart1Size,
-              data.phyPart2Size, data.romSize);
-  trace::emit(tp::kIdentity, data.imageTag, data.imageVersion, data.macCrc, data.phyCrc,
-              data.romCrc);
+bool parseUpdateData(const UpdateImage& image, const ConfigBlobs& blobs, UpdateData& data) {
+  data.image.reset();
+  if (!holdsAllComponents(image)) return false;
+  data.image = image;
+  const ConstHalvernNcb ncb = image.ncb();
+  trace::emit(tp::kComponents, ncb.macPart1Size(), ncb.macPart2Size(), ncb.phyPart1Size(),
+              ncb.phyPart2Size(), ncb.romSize());
+  trace::emit(tp::kIdentity, ncb.imageTag(), ncb.imageVersion(), ncb.macCrc(), ncb.phyCrc(),
+              ncb.romCrc());
 
   if (!buildConfigAreas(blobs, data)) {
     trace::emit(tp::kAreasFailed);
@@ -167,39 +140,23 @@ bool parseUpdateData(std::span<const uint8_t> image, const ConfigBlobs& blobs, U
   return true;
 }
 
-FlashUpdateStatus checkImageComponents(std::span<const uint8_t> image, uint32_t pageSize) {
-  if (image.size() < kFlashLayoutSize) {
-    trace::emit(tp::kImageTooSmall, static_cast<uint64_t>(image.size()));
-    return kStatusImageInvalid;
-  }
-  image = image.first(kFlashLayoutSize);
-  const std::optional<ConstHalvernNcb> ncb = findActiveImageNcb(image);
-  if (!ncb) {
-    trace::emit(tp::kImageNoActiveNcb);
-    return kStatusImageInvalid;
-  }
-  if (!checkNcbStructure(*ncb)) {
+FlashUpdateStatus checkImageComponents(const UpdateImage& image, uint32_t pageSize) {
+  const ConstHalvernNcb ncb = image.ncb();
+  if (!checkNcbStructure(ncb)) {
     trace::emit(tp::kImageNcbStructure);
     return kStatusNcbInvalid;
   }
-  for (NcbComponent component : kAllNcbComponents) {
-    const NcbRegion region = ncb->component(component);
-    if (!insideImage(image, region)) {
-      trace::emit(tp::kComponentOutsideImage, static_cast<uint8_t>(component), region.offset,
-                  region.size);
-      return kStatusNcbInvalid;
-    }
-  }
-  for (const NcbCrcCoverage& check : ncbCrcCoverage(*ncb)) {
-    uint16_t computed = crc16(bytesOf(image, ncb->component(check.first)));
-    if (check.twoParts()) computed = crc16(bytesOf(image, ncb->component(check.second)), computed);
+  if (!holdsAllComponents(image)) return kStatusNcbInvalid;
+  for (const NcbCrcCoverage& check : ncbCrcCoverage(ncb)) {
+    uint16_t computed = crc16(*image.component(check.first));
+    if (check.twoParts()) computed = crc16(*image.component(check.second), computed);
     if (computed != check.recorded) {
       trace::emit(tp::kImageCrcMismatch, static_cast<uint8_t>(check.first), computed,
                   check.recorded);
       return kStatusComponentCrcMismatch;
     }
   }
-  const uint32_t required = requiredBankSize(*ncb, pageSize);
+  const uint32_t required = requiredBankSize(ncb, pageSize);
   if (required > kBankLength) {
     trace::emit(tp::kImageTooLargeForBank, required, kBankLength);
     return kStatusFreeAreaTooSmall;

@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "engine/byte_buffer.h"
 #include "engine/flash_update_status.h"
-#include "shared/halvern_ncb.h"
+#include "engine/update_image.h"
 
 namespace hlv {
 
@@ -18,25 +19,12 @@ struct ConfigBlobs {
   std::span<const uint8_t> blobE;
 };
 
-// Filled by parseUpdateData and buildConfigAreas, read by type2PerformUpdate. The component
-// pointers point into the caller's image, which must outlive the record; the record owns only
-// the area contents it built itself (areasOwned), released with it.
+// Filled by parseUpdateData and buildConfigAreas, read by buildNewNcb and type2PerformUpdate.
+// The image's components (and its block's CRCs, tag and version) are read where they lie in
+// the caller's image, which must outlive the record; the record owns only the area contents it
+// built itself (areasOwned), released with it.
 struct UpdateData {
-  const uint8_t* macPart1 = nullptr;
-  const uint8_t* macPart2 = nullptr;
-  const uint8_t* phyPart1 = nullptr;
-  const uint8_t* phyPart2 = nullptr;
-  const uint8_t* rom = nullptr;
-  uint32_t macPart1Size = 0;
-  uint32_t macPart2Size = 0;
-  uint32_t phyPart1Size = 0;
-  uint32_t phyPart2Size = 0;
-  uint32_t romSize = 0;
-  uint32_t imageTag = 0;      // 14 bits
-  uint32_t imageVersion = 0;  // 24 bits
-  uint16_t macCrc = 0;
-  uint16_t phyCrc = 0;
-  uint16_t romCrc = 0;
+  std::optional<UpdateImage> image;  // set by parseUpdateData, every component inside it
   const uint8_t* areaDData = nullptr;
   const uint8_t* areaEData = nullptr;
   uint16_t areaDLength = 0;
@@ -75,17 +63,14 @@ FlashUpdateStatus checkConfigBlobs(const ConfigBlobs& blobs, bool areasOwned);
 // memory is short (the area fields are then empty).
 bool buildConfigAreas(const ConfigBlobs& blobs, UpdateData& data);
 
-// Fills the component, identity and area fields of `data` from the image's active block. False
-// for an image smaller than the flash layout, without an active block whose CRC holds, with a
-// component outside the image, or when buildConfigAreas fails. areasOwned and the flags must be
-// set before.
-bool parseUpdateData(std::span<const uint8_t> image, const ConfigBlobs& blobs, UpdateData& data);
+// Takes the image into `data` and builds its areas. False for an image with a component past
+// its end, or when buildConfigAreas fails. areasOwned and the flags must be set before.
+bool parseUpdateData(const UpdateImage& image, const ConfigBlobs& blobs, UpdateData& data);
 
-// The image's active block describes components that can be written: its structure holds and
-// every component lies inside the image (kStatusNcbInvalid), each component matches its CRC
+// The image's block describes components that can be written: its structure holds and every
+// component lies inside the image (kStatusNcbInvalid), each component matches its CRC
 // (kStatusComponentCrcMismatch), and together they fit a bank with every part starting on a
-// program page of `pageSize` (kStatusFreeAreaTooSmall). kStatusImageInvalid without an active
-// block.
-FlashUpdateStatus checkImageComponents(std::span<const uint8_t> image, uint32_t pageSize);
+// program page of `pageSize` (kStatusFreeAreaTooSmall).
+FlashUpdateStatus checkImageComponents(const UpdateImage& image, uint32_t pageSize);
 
 }  // namespace hlv

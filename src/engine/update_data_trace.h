@@ -14,8 +14,6 @@
   X(kAreasNoMemory, 204, "buildConfigAreas: no memory for blob D {x} and blob E {x}", U32, U32)   \
   X(kAreasBuilt, 205, "buildConfigAreas: D {x} bytes, E {x} bytes, flags D {} E {}", U16, U16,    \
     Bool, Bool)                                                                                   \
-  X(kImageTooSmall, 206, "update image of {x} bytes is smaller than the flash layout", U64)       \
-  X(kImageNoActiveNcb, 207, "update image has no usable active block")                            \
   X(kComponentOutsideImage, 208, "update image component {} at {x} size {x} outside the image",   \
     U8, U32, U32)                                                                                 \
   X(kComponents, 209, "parseUpdateData: sizes MAC {x} {x}, PHY {x} {x}, ROM {x}", U32, U32, U32,  \

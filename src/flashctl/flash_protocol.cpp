@@ -172,8 +172,8 @@ uint32_t pollEngine(const FlashHwContext& context) {
   return busyReads;
 }
 
-FlashStatus waitIdle(const FlashHwContext& context) {
-  return pollEngine(context) < kEnginePollLimit ? FLASH_IDLE : FLASH_ENGINE_TIMEOUT;
+bool waitIdle(const FlashHwContext& context) {
+  return pollEngine(context) < kEnginePollLimit;
 }
 
 FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params) {
@@ -193,7 +193,7 @@ FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params) 
     }
     const uint16_t status = lowerHalf(readReg(context.deviceIndex, reg::kFlashData));
     const bool masked = (status & params.busyMask) != 0;
-    if (params.readyWhenSet == 0 ? !masked : masked) return FLASH_READY;
+    if (params.readyWhenSet == 0 ? !masked : masked) return FLASH_OK;
     budget += 4 + busyReads;
     if (budget > kStatusTimeoutUnit) {
       // The unit counter ends the wait when it reaches or passes the timeout, so a timeout of 0
@@ -252,10 +252,10 @@ FlashStatus identifyPart(const FlashHwContext& context, FlashPartType& type,
     return FLASH_ENGINE_TIMEOUT;
   };
 
-  if (waitIdle(context) != FLASH_IDLE) return engineTimeout();
+  if (!waitIdle(context)) return engineTimeout();
   writeReg(device, reg::kFlashFormat, kShortIdFormat);
   writeReg(device, reg::kFlashCommand, kShortIdCommand);
-  if (waitIdle(context) != FLASH_IDLE) return engineTimeout();
+  if (!waitIdle(context)) return engineTimeout();
   identification = lowerHalf(readReg(device, reg::kFlashData));
   trace::emit(tp::kShortIdentification, identification);
   if (identification == kShortIdAnswer) {
@@ -264,10 +264,10 @@ FlashStatus identifyPart(const FlashHwContext& context, FlashPartType& type,
     return FLASH_OK;
   }
 
-  if (waitIdle(context) != FLASH_IDLE) return engineTimeout();
+  if (!waitIdle(context)) return engineTimeout();
   writeReg(device, reg::kFlashFormat, kJedecIdFormat);
   writeReg(device, reg::kFlashCommand, kJedecIdCommand);
-  if (waitIdle(context) != FLASH_IDLE) return engineTimeout();
+  if (!waitIdle(context)) return engineTimeout();
   identification = readDataWord(context);
   trace::emit(tp::kJedecIdentification, identification);
 

@@ -29,7 +29,10 @@ struct SavedFlashRegisters {
 // of busy reads (21 when the engine never went idle).
 uint32_t pollEngine(const FlashHwContext& context);
 
-FlashStatus waitIdle(const FlashHwContext& context);
+// One engine poll: true when the engine went idle before the poll gave up.
+bool waitIdle(const FlashHwContext& context);
+// Polls the part's status until it reports ready: FLASH_OK then, else FLASH_ENGINE_TIMEOUT or
+// FLASH_STATUS_TIMEOUT.
 FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params);
 
 void openInterface(const FlashHwContext& context, SavedFlashRegisters& saved, uint8_t clockSetting);

@@ -20,12 +20,12 @@ uint32_t gPendingUpperValue[kSplitHalvesDevices];
 }  // namespace
 
 uint32_t HW_API_Read32(uint32_t /*device*/, uint32_t reg) {
-  HLV_ASSERT(gVoApiFlashCtrlCtx.ctrl, "gVoApiFlashCtrlCtx.ctrl");
+  HLV_ASSERT(gVoApiFlashCtrlCtx.ctrl);
   return gVoApiFlashCtrlCtx.ctrl->registers()->read32(reg);
 }
 
 void HW_API_Write32(uint32_t /*device*/, uint32_t reg, uint32_t value) {
-  HLV_ASSERT(gVoApiFlashCtrlCtx.ctrl, "gVoApiFlashCtrlCtx.ctrl");
+  HLV_ASSERT(gVoApiFlashCtrlCtx.ctrl);
   gVoApiFlashCtrlCtx.ctrl->registers()->write32(reg, value);
 }
 

@@ -18,10 +18,6 @@ void writeAddress(uint32_t device, uint32_t address) {
   writeReg(device, reg::kFlashAddress, address & 0xFFFF);
 }
 
-bool engineWentIdle(const FlashHwContext& context) {
-  return pollEngine(context) < kEnginePollLimit;
-}
-
 FlashStatus eraseCommand(const FlashHwContext& context, const FlashParams& params, uint16_t opcode,
                          uint32_t address) {
   const uint32_t device = context.deviceIndex;
@@ -31,11 +27,8 @@ FlashStatus eraseCommand(const FlashHwContext& context, const FlashParams& param
   // Only a part that reported ready has finished the erase: an engine that never went idle is a
   // failure as much as a part that stayed busy.
   const FlashStatus status = waitReady(context, params);
-  if (status != FLASH_READY) {
-    trace::emit(tp::kEraseFailed, opcode, address, status);
-    return status;
-  }
-  return FLASH_OK;
+  if (status != FLASH_OK) trace::emit(tp::kEraseFailed, opcode, address, status);
+  return status;
 }
 
 // Clears the part's protection bits (write enable, status write of the status value, twice)
@@ -43,22 +36,21 @@ FlashStatus eraseCommand(const FlashHwContext& context, const FlashParams& param
 FlashStatus unprotectAndEnable(const FlashHwContext& context, const FlashParams& params) {
   const uint32_t device = context.deviceIndex;
   for (int round = 0; round < 2; ++round) {
-    if (!engineWentIdle(context)) return FLASH_ENGINE_TIMEOUT;
+    if (!waitIdle(context)) return FLASH_ENGINE_TIMEOUT;
     writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
     writeReg(device, reg::kFlashCommand, params.statusWriteEnableCommand);
     FlashStatus status = waitReady(context, params);
-    if (status != FLASH_READY) return status;
+    if (status != FLASH_OK) return status;
     writeReg(device, reg::kFlashFormat, params.writeStatusFormat);
     writeReg(device, reg::kFlashAddress, params.statusValue);
     writeReg(device, reg::kFlashCommand, params.writeStatusCommand);
     status = waitReady(context, params);
-    if (status != FLASH_READY) return status;
+    if (status != FLASH_OK) return status;
   }
-  if (waitIdle(context) != FLASH_IDLE) return FLASH_ENGINE_TIMEOUT;
+  if (!waitIdle(context)) return FLASH_ENGINE_TIMEOUT;
   writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
   writeReg(device, reg::kFlashCommand, params.writeEnableCommand);
-  const FlashStatus status = waitReady(context, params);
-  return status == FLASH_READY ? FLASH_OK : status;
+  return waitReady(context, params);
 }
 
 // One erase command, after the protection bits are cleared and the write enable latch set on a
@@ -85,7 +77,7 @@ FlashStatus flashReadSequence(const FlashHwContext& context, FlashPartType type,
   FlashParams params;
   if (loadParams(context, type, params) == FLASH_NO_PARAMETERS) return FLASH_NO_PARAMETERS;
   const FlashStatus ready = waitReady(context, params);
-  if (ready != FLASH_READY) return ready;
+  if (ready != FLASH_OK) return ready;
 
   writeReg(device, reg::kFlashFormat, params.readFormat);
   writeReg(device, reg::kFlashAddressUpper, address >> 16);
@@ -95,7 +87,7 @@ FlashStatus flashReadSequence(const FlashHwContext& context, FlashPartType type,
   for (uint32_t i = 0; i < words; ++i) {
     writeReg(device, reg::kFlashCommand, params.readContinueCommand);
     // Data taken while the engine is still shifting would be wrong: a stuck word ends the read.
-    if (!engineWentIdle(context)) {
+    if (!waitIdle(context)) {
       trace::emit(tp::kReadWordTimeout, 4 * i, length);
       bytesRead = 4 * i;
       return FLASH_ENGINE_TIMEOUT;
@@ -123,7 +115,7 @@ FlashStatus flashReadSequence(const FlashHwContext& context, FlashPartType type,
   if ((command & reg::kFlashCommandStart) == 0) {
     writeReg(device, reg::kFlashCommand, command | reg::kFlashCommandStart);
   }
-  if (!engineWentIdle(context)) {
+  if (!waitIdle(context)) {
     trace::emit(tp::kReadLastWordTimeout, lastAddress);
     return FLASH_ENGINE_TIMEOUT;
   }
@@ -143,8 +135,7 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
   const uint32_t device = context.deviceIndex;
   bytesWritten = 0;
   if (length == 0) {
-    const FlashStatus status = waitReady(context, params);
-    return status == FLASH_READY ? FLASH_OK : status;
+    return waitReady(context, params);
   }
   const uint32_t pageSize = params.pageSize;
   uint32_t done = 0;
@@ -154,14 +145,14 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
   };
   for (;;) {
     const FlashStatus ready = waitReady(context, params);
-    if (ready != FLASH_READY) {
+    if (ready != FLASH_OK) {
       trace::emit(tp::kProgramNotReady, ready, address + done);
       return ready;
     }
     if (!params.noWriteEnable) {
       writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
       writeReg(device, reg::kFlashCommand, params.writeEnableCommand);
-      if (!engineWentIdle(context)) {
+      if (!waitIdle(context)) {
         trace::emit(tp::kProgramWordTimeout, address + done);
         return FLASH_ENGINE_TIMEOUT;
       }
@@ -174,7 +165,7 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
       writeReg(device, reg::kFlashData, halfWord(done));
       writeReg(device, reg::kFlashCommand, params.programContinueCommand);
       // Loading the next word while the engine still shifts this one would corrupt both.
-      if (!engineWentIdle(context)) {
+      if (!waitIdle(context)) {
         trace::emit(tp::kProgramWordTimeout, address + done);
         return FLASH_ENGINE_TIMEOUT;
       }
@@ -212,7 +203,7 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
     if ((command & reg::kFlashCommandStart) == 0) {
       writeReg(device, reg::kFlashCommand, command | reg::kFlashCommandStart);
     }
-    if (!engineWentIdle(context)) {
+    if (!waitIdle(context)) {
       trace::emit(tp::kProgramWordTimeout, address + done);
       return FLASH_ENGINE_TIMEOUT;
     }
@@ -221,7 +212,7 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
     offset = 0;
   }
   const FlashStatus status = waitReady(context, params);
-  if (status != FLASH_READY) return status;
+  if (status != FLASH_OK) return status;
   bytesWritten = done;
   return FLASH_OK;
 }

@@ -19,7 +19,7 @@ VoApiFlashControl::VoApiFlashControl(VoRegControlInterface* regCtrl) : regCtrl_(
 
 VoApiFlashControl::~VoApiFlashControl() {
   if (registersSaved_) {
-    HLV_ASSERT(gVoApiFlashCtrlCtx.ctrl == this, "gVoApiFlashCtrlCtx.ctrl == this");
+    HLV_ASSERT(gVoApiFlashCtrlCtx.ctrl == this);
     closeInterface(context_, saved_);
   }
   if (gVoApiFlashCtrlCtx.ctrl == this) gVoApiFlashCtrlCtx.ctrl = nullptr;
@@ -80,7 +80,7 @@ bool VoApiFlashControl::read(uint32_t address, uint8_t* buffer, uint32_t length,
   bytesRead = 0;
   if (!usable()) return false;
   if (length != 0) {
-    HLV_ASSERT(buffer != nullptr, "buf && len != 0");
+    HLV_ASSERT(buffer != nullptr);
     if (!rangeInFlash(address, length)) return false;
   }
   const FlashStatus status =
@@ -97,7 +97,7 @@ bool VoApiFlashControl::write(uint32_t address, const uint8_t* buffer, uint32_t 
   bytesWritten = 0;
   if (!usable()) return false;
   if (length != 0) {
-    HLV_ASSERT(buffer != nullptr, "buf && len != 0");
+    HLV_ASSERT(buffer != nullptr);
     if (!rangeInFlash(address, length)) return false;
   }
   const FlashStatus status =
@@ -138,7 +138,7 @@ bool VoApiFlashControl::eraseBlock(uint32_t address) {
   if (!usable()) return false;
   if (!blockEraseSupported) {
     trace::emit(tp::kBlockEraseUnsupported, flashId);
-    HLV_ASSERT(false, "false");
+    HLV_ASSERT(false);
   }
   const FlashStatus status = erase(params_.largeEraseOpcode, blockSize, address);
   if (status != FLASH_OK) {

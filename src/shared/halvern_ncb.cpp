@@ -7,7 +7,7 @@ namespace hlv {
 
 namespace detail {
 void storeLe24Checked(uint8_t* field, uint32_t value) {
-  HLV_ASSERT((value & 0xff000000) == 0, "(val & 0xff000000) == 0");
+  HLV_ASSERT((value & 0xff000000) == 0);
   field[0] = static_cast<uint8_t>(value);
   field[1] = static_cast<uint8_t>(value >> 8);
   field[2] = static_cast<uint8_t>(value >> 16);

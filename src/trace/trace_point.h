@@ -20,6 +20,7 @@
 #include <span>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 #include "trace/trace_ids.h"
 #include "trace/trace_sink.h"
@@ -114,15 +115,29 @@ struct Point {
   uint32_t point;
 };
 
+// One argument of a record, converted to its declared kind. Whatever converts to the kind is
+// taken as it converts; a scoped enumeration (a status, say) is taken as its number.
+template <class T>
+struct Arg {
+  template <class U>
+  requires std::is_convertible_v<U, T> Arg(U&& given)  // NOLINT: implicit by design
+      : value(std::forward<U>(given)) {}
+  template <class E>
+  requires(std::is_enum_v<E> && !std::is_convertible_v<E, T>)
+      Arg(E given)  // NOLINT: implicit by design
+      : value(static_cast<T>(static_cast<std::underlying_type_t<E>>(given))) {}
+  T value;
+};
+
 // Writes one record when the trace file is open; costs only the is-open test otherwise.
 template <class... Args>
-void emit(const Point<Args...>& p, std::type_identity_t<Args>... args) {
+void emit(const Point<Args...>& p, std::type_identity_t<Arg<Args>>... args) {
   TraceSink& sink = traceSink();
   if (!sink.isOpen()) return;
   sink.writeWord(p.component);
   sink.writeWord(p.file);
   sink.writeWord(p.point);
-  (sink.writeArg(args), ...);
+  (sink.writeArg(args.value), ...);
 }
 
 }  // namespace hlv::trace

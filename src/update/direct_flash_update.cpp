@@ -70,23 +70,23 @@ uint32_t DirectFlashUpdate::update(const uint8_t* image, uint32_t imageLength,
   updated_ = false;
   if (!regCtrl_) {
     trace::emit(tp::kNoAdapter);
-    return kStatusFlashInitFailed;
+    return statusNumber(kStatusFlashInitFailed);
   }
   setReg404Bit0(*regCtrl_, true);
-  uint32_t result = 0;
+  FlashUpdateStatus result = kStatusSuccess;
   {
     VoApiFlashControl flash(regCtrl_.get());
     result = updateFirmware(flash, input);
   }
   trace::emit(tp::kUpdateResult, result);
   updated_ = result == kStatusSuccess;
-  return result;
+  return statusNumber(result);
 }
 
 uint32_t DirectFlashUpdate::reloadFirmware(bool flag) {
   if (!updated_ || !regCtrl_) {
     trace::emit(tp::kReloadRefused);
-    return kStatusAdapterNotUpdated;
+    return statusNumber(kStatusAdapterNotUpdated);
   }
   return reloadFirmwareSequence(*regCtrl_, flag);
 }
@@ -96,7 +96,7 @@ uint32_t DirectFlashUpdate::readFlashContents(uint8_t* buffer, uint32_t capacity
   trace::emit(tp::kReadContents, capacity);
   if (!regCtrl_) {
     trace::emit(tp::kNoAdapter);
-    return kStatusFlashInitFailed;
+    return statusNumber(kStatusFlashInitFailed);
   }
   VoApiFlashControl flash(regCtrl_.get());
   if (!flash.init()) trace::emit(tp::kReadInitFailed);
@@ -107,20 +107,20 @@ uint32_t DirectFlashUpdate::readFlashContents(uint8_t* buffer, uint32_t capacity
     required = flash.flashSize;
     return kStatusBufferTooSmall;
   }
-  const uint32_t result = readFlashImage(flash, buffer, flash.flashSize);
+  const FlashUpdateStatus result = readFlashImage(flash, buffer, flash.flashSize);
   if (result != kStatusSuccess) trace::emit(tp::kReadFailed, result);
   trace::emit(tp::kReadDone, result);
-  return result;
+  return statusNumber(result);
 }
 
 uint32_t DirectFlashUpdate::rollbackFirmware() {
   trace::emit(tp::kRollback);
   if (!regCtrl_) {
     trace::emit(tp::kNoAdapter);
-    return kStatusFlashReadFailed;
+    return statusNumber(kStatusFlashReadFailed);
   }
   VoApiFlashControl flash(regCtrl_.get());
-  return rollbackToPreviousImage(flash);
+  return statusNumber(rollbackToPreviousImage(flash));
 }
 
 bool DirectFlashUpdate::isEligible() {
@@ -136,20 +136,20 @@ uint32_t DirectFlashUpdate::getFirmwareVersions(FirmwareVersion& current,
                                                 FirmwareVersion* previous) {
   if (!regCtrl_) {
     trace::emit(tp::kNoAdapter);
-    return kStatusFlashInitFailed;
+    return statusNumber(kStatusFlashInitFailed);
   }
   VoApiFlashControl flash(regCtrl_.get());
   FirmwareVersion version;
-  const uint32_t result = readCurrentVersion(flash, version);
+  const FlashUpdateStatus result = readCurrentVersion(flash, version);
   if (result == kStatusSuccess) current = version;
   if (previous != nullptr) {
     FirmwareVersion earlier;
-    const uint32_t previousResult = readPreviousVersion(flash, earlier);
+    const FlashUpdateStatus previousResult = readPreviousVersion(flash, earlier);
     if (previousResult == kStatusSuccess) *previous = earlier;
     trace::emit(tp::kPreviousVersion, previousResult);
   }
   trace::emit(tp::kVersions, result);
-  return result;
+  return statusNumber(result);
 }
 
 uint32_t DirectFlashUpdate::inspectImage(VoImageFile& image) {
@@ -157,20 +157,20 @@ uint32_t DirectFlashUpdate::inspectImage(VoImageFile& image) {
     trace::emit(tp::kImageTooSmall, image.size());
     return kStatusBufferTooSmall;
   }
-  const std::span<const uint8_t> bytes(image.data(), image.size());
-  uint32_t type = 0;
-  if (!getImageType(bytes, type)) {
+  const std::optional<UpdateImage> parsed = UpdateImage::parse({image.data(), image.size()});
+  if (!parsed) {
     trace::emit(tp::kImageTypeUnknown);
     return kStatusImageTypeUnknown;
   }
+  const uint32_t type = getImageType(*parsed);
   FirmwareVersion version;
-  const uint32_t result = getImageVersion(bytes, version);
+  const FlashUpdateStatus result = getImageVersion(*parsed, version);
   if (result == kStatusSuccess) {
     image.setType(type);
     image.setVersion(version);
   }
   trace::emit(tp::kImageInspected, result, type);
-  return result;
+  return statusNumber(result);
 }
 
 uint32_t DirectFlashUpdate::checkImageKey(const VoImageFile& image) {
@@ -183,12 +183,12 @@ uint32_t DirectFlashUpdate::checkImageKey(const VoImageFile& image) {
     const bool accepted = checkFirmwareKey(*regCtrl_, {image.data(), image.size()});
     trace::emit(tp::kKeyChecked, accepted);
   }
-  return kStatusSuccess;
+  return statusNumber(kStatusSuccess);
 }
 
 uint32_t DirectFlashUpdate::getAdapterType(uint32_t& type) {
   if (pciDevice_) type = isType2DeviceId(pciDevice_->deviceId) ? 2 : 1;
-  return kStatusSuccess;
+  return statusNumber(kStatusSuccess);
 }
 
 }  // namespace hlv

@@ -278,7 +278,7 @@ const Scenario kScenarios[] = {
      .output =
          [](const Expect& e) {
            UpdateBlock refused = e.block(0);
-           refused.updateResult = kStatusComponentCrcMismatch;
+           refused.updateResult = statusNumber(kStatusComponentCrcMismatch);
            UpdateBlock stuck = e.block(1);
            stuck.reload = UpdateBlock::Reload::kFailed;
            return silentStart(e) + kSilentAll + kUpdatesStart + updateBlock(refused) +
@@ -394,7 +394,7 @@ const Scenario kScenarios[] = {
      .output =
          [](const Expect& e) {
            return interactiveStart(e, true) + rollbackQuestion(kNew, kBeforeUpdate) +
-                  rollbackOutcome("enp3s0", 2, kStatusNcbInvalid) + kPressAnyKey;
+                  rollbackOutcome("enp3s0", 2, statusNumber(kStatusNcbInvalid)) + kPressAnyKey;
          },
      .exitStatus = static_cast<int>(kStatusNcbInvalid),
      .backups = {{2, "image_enp3s0_rollback.bin"}},

@@ -58,9 +58,9 @@ TEST(LayoutHelpersDeathTest, EmptyOrWrappingRangesAndMissingBuffersAreProgrammin
   EXPECT_DEATH(AddressRange(5, 0), "valid\\(\\)");
   EXPECT_DEATH(AddressRange(0xFFFFFFFF, 2), "valid\\(\\)");
   uint8_t byte = 0;
-  EXPECT_DEATH(isEmpty(nullptr, 1), "buf && len != 0");
-  EXPECT_DEATH(isEmpty(&byte, 0), "buf && len != 0");
-  EXPECT_DEATH(alignUp(0xFFFFFFFF, 0x100), "alignUp");
+  EXPECT_DEATH(isEmpty(nullptr, 1), "buffer && length != 0");
+  EXPECT_DEATH(isEmpty(&byte, 0), "buffer && length != 0");
+  EXPECT_DEATH(alignUp(0xFFFFFFFF, 0x100), "aligned <= UINT32_MAX");
 }
 
 }  // namespace

@@ -43,7 +43,9 @@ struct Prepared {
 
 void prepare(Prepared& p, const test::UpdateCase& c) {
   p.ncbs.assign(c.flash.begin(), c.flash.begin() + 2 * kNcbBlockSize);
-  ASSERT_TRUE(parseUpdateData(c.image, {c.blobD, c.blobE}, p.data));
+  const std::optional<UpdateImage> image = UpdateImage::parse(c.image);
+  ASSERT_TRUE(image);
+  ASSERT_TRUE(parseUpdateData(*image, {c.blobD, c.blobE}, p.data));
 }
 
 TEST(Type2PerformUpdate, WritesTheOtherBankThenActivatesTheNewBlockThenDeactivatesTheOld) {

@@ -156,7 +156,7 @@ TEST(CheckConfigBlobs, RefusesBlobsThatCannotBecomeAreas) {
   }
 }
 
-TEST(ParseUpdateData, TakesTheComponentsAndIdentityOfTheImagesActiveBlock) {
+TEST(UpdateImage, TakesTheActiveBlockWhoseCrcHoldsAndFindsEachComponentInTheImage) {
   image::ImageSpec spec = test::smallUpdateImageSpec();
   // NCB0 of the image invalid, NCB1 the one to take.
   spec.ncbs[1] = spec.ncbs[0];
@@ -166,46 +166,56 @@ TEST(ParseUpdateData, TakesTheComponentsAndIdentityOfTheImagesActiveBlock) {
   const std::vector<uint8_t> image = image::buildImage(spec);
   const ConstHalvernNcb ncb1(image.data() + kNcb1Address);
 
-  UpdateData data;
-  ASSERT_TRUE(parseUpdateData(image, {}, data));
-  const std::pair<const uint8_t*, uint32_t> parts[] = {{data.macPart1, data.macPart1Size},
-                                                       {data.macPart2, data.macPart2Size},
-                                                       {data.phyPart1, data.phyPart1Size},
-                                                       {data.phyPart2, data.phyPart2Size},
-                                                       {data.rom, data.romSize}};
-  for (std::size_t i = 0; i < kAllNcbComponents.size(); ++i) {
-    const NcbRegion region = ncb1.component(kAllNcbComponents[i]);
-    EXPECT_EQ(parts[i].first, image.data() + region.offset) << i;
-    EXPECT_EQ(parts[i].second, region.size) << i;
+  const std::optional<UpdateImage> parsed = UpdateImage::parse(image);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->ncb().data(), ncb1.data());
+  for (NcbComponent component : kAllNcbComponents) {
+    const NcbRegion region = ncb1.component(component);
+    const std::optional<std::span<const uint8_t>> bytes = parsed->component(component);
+    ASSERT_TRUE(bytes) << ncbComponentName(component);
+    EXPECT_EQ(bytes->data(), image.data() + region.offset) << ncbComponentName(component);
+    EXPECT_EQ(bytes->size(), region.size) << ncbComponentName(component);
   }
-  EXPECT_EQ(data.macCrc, ncb1.macCrc());
-  EXPECT_EQ(data.phyCrc, ncb1.phyCrc());
-  EXPECT_EQ(data.romCrc, ncb1.romCrc());
-  EXPECT_EQ(data.imageTag, 0x2ABCu);
-  EXPECT_EQ(data.imageVersion, 0x0A0B0Cu);
+  EXPECT_FALSE(parsed->componentOutside());
+
+  UpdateData data;
+  ASSERT_TRUE(parseUpdateData(*parsed, {}, data));
+  ASSERT_TRUE(data.image);
+  EXPECT_EQ(data.image->ncb().imageTag(), 0x2ABCu);
+  EXPECT_EQ(data.image->ncb().imageVersion(), 0x0A0B0Cu);
 }
 
-TEST(ParseUpdateData, RefusesImagesItCannotTakeComponentsFrom) {
+TEST(UpdateImage, OnlyImagesWithTheLayoutAndAnActiveBlockParseAndOnlyWholeComponentsAreTaken) {
   struct Case {
     const char* what;
     std::function<void(image::ImageSpec&)> change;
     std::size_t size;
+    bool parses;
+    std::optional<NcbComponent> outside;
   };
   const auto none = [](image::ImageSpec&) {};
+  const auto romAtTheEnd = [](image::ImageSpec& s) { s.ncbs[0].offsets[4] = 0x1FFF00; };
   const Case cases[] = {
-      {"one byte short", none, kFlashLayoutSize - 1},
+      {"one byte short", none, kFlashLayoutSize - 1, false, std::nullopt},
       {"no active block", [](image::ImageSpec& s) { s.ncbs[0].state = NcbState::kDeactivated; },
-       kFlashLayoutSize},
-      {"a component past the image's end",
-       [](image::ImageSpec& s) { s.ncbs[0].offsets[4] = 0x1FFF00; }, kFlashLayoutSize},
+       kFlashLayoutSize, false, std::nullopt},
+      {"a component past the image's end", romAtTheEnd, kFlashLayoutSize, true, NcbComponent::kRom},
+      // Image files may be longer than the layout: a component is looked for in all of the file.
+      {"a component past the layout in a longer file", romAtTheEnd, kFlashLayoutSize + 0x10000,
+       true, std::nullopt},
   };
   for (const Case& c : cases) {
     image::ImageSpec spec = test::smallUpdateImageSpec();
     c.change(spec);
     std::vector<uint8_t> image = image::buildImage(spec);
     image.resize(c.size);
+    const std::optional<UpdateImage> parsed = UpdateImage::parse(image);
+    ASSERT_EQ(parsed.has_value(), c.parses) << c.what;
+    if (!parsed) continue;
+    EXPECT_EQ(parsed->componentOutside(), c.outside) << c.what;
+    EXPECT_EQ(parsed->component(NcbComponent::kRom).has_value(), !c.outside) << c.what;
     UpdateData data;
-    EXPECT_FALSE(parseUpdateData(image, {}, data)) << c.what;
+    EXPECT_EQ(parseUpdateData(*parsed, {}, data), !c.outside) << c.what;
   }
 }
 
@@ -253,7 +263,9 @@ TEST(CheckImageComponents, OnlyComponentsThatWillBeValidOnTheFlashPass) {
     image::ImageSpec spec = test::smallUpdateImageSpec();
     c.change(spec.ncbs[0]);
     const std::vector<uint8_t> image = image::buildImage(spec);
-    EXPECT_EQ(checkImageComponents(image, c.pageSize), c.status) << c.what;
+    const std::optional<UpdateImage> parsed = UpdateImage::parse(image);
+    ASSERT_TRUE(parsed) << c.what;
+    EXPECT_EQ(checkImageComponents(*parsed, c.pageSize), c.status) << c.what;
   }
 }
 

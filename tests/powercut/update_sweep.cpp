@@ -84,7 +84,7 @@ bool checkInterrupted(const FlashReading& reading, const UpdateCase& c, FailureL
 bool checkUpdated(FlashUpdateStatus status, const FlashReading& reading, FailureLog& log,
                   const std::string& step, const UpdateCase& c) {
   if (status != kStatusSuccess) {
-    log.fail(step + ": the update after it gave " + std::to_string(status));
+    log.fail(step + ": the update after it gave " + std::to_string(statusNumber(status)));
     return false;
   }
   if (!reading.usable || reading.version != c.newVersion) {
@@ -377,7 +377,7 @@ void checkRerun(UpdateBench& bench, FailureLog& log, const std::string& step) {
   } else if (status == kStatusNcbInvalid) {
     if (result != left) log.fail(step + ": the refused rerun changed the flash");
   } else {
-    log.fail(step + ": the rerun gave " + std::to_string(status));
+    log.fail(step + ": the rerun gave " + std::to_string(statusNumber(status)));
   }
 }
 

@@ -255,7 +255,7 @@ TEST(HalvernNcb, ComputedCrcCoversBytesFourToSize) {
 TEST(HalvernNcbDeathTest, ThreeByteFieldsRefuseValuesAbove24Bits) {
   std::vector<uint8_t> block(kNcbBlockSize, 0);
   EXPECT_DEATH(HalvernNcb::setByteArrayValue_(block.data() + 0x2C, 0x1000000),
-               "\\(val & 0xff000000\\) == 0");
+               "\\(value & 0xff000000\\) == 0");
   HalvernNcb::setByteArrayValue_(block.data() + 0x2C, 0xFFFFFF);
   EXPECT_EQ(HalvernNcb(block.data()).macPart1Offset(), 0xFFFFFFu);
 }

@@ -88,13 +88,14 @@ TEST(DirectFlashUpdate, ADeviceLessInstanceChecksImagesAndRefusesTheRest) {
   EXPECT_EQ(updater.inspectImage(image), 0u);
   EXPECT_EQ(image.version(), test::kNewVersion);
   EXPECT_EQ(updater.checkImageKey(image), 0u);
-  EXPECT_EQ(updater.update(image.data(), image.size(), "", ""), kStatusFlashInitFailed);
-  EXPECT_EQ(updater.reloadFirmware(false), kStatusAdapterNotUpdated);
+  EXPECT_EQ(updater.update(image.data(), image.size(), "", ""),
+            statusNumber(kStatusFlashInitFailed));
+  EXPECT_EQ(updater.reloadFirmware(false), statusNumber(kStatusAdapterNotUpdated));
   uint32_t required = 0;
-  EXPECT_EQ(updater.readFlashContents(nullptr, 0, required), kStatusFlashInitFailed);
-  EXPECT_EQ(updater.rollbackFirmware(), kStatusFlashReadFailed);
+  EXPECT_EQ(updater.readFlashContents(nullptr, 0, required), statusNumber(kStatusFlashInitFailed));
+  EXPECT_EQ(updater.rollbackFirmware(), statusNumber(kStatusFlashReadFailed));
   FirmwareVersion current{9, 9, 9};
-  EXPECT_EQ(updater.getFirmwareVersions(current, nullptr), kStatusFlashInitFailed);
+  EXPECT_EQ(updater.getFirmwareVersions(current, nullptr), statusNumber(kStatusFlashInitFailed));
   EXPECT_EQ(current, (FirmwareVersion{9, 9, 9}));
 }
 
@@ -105,12 +106,14 @@ TEST(DirectFlashUpdate, UpdatesTheFlashAndOnlyThenReloadsTheFirmware) {
     DirectFlashUpdate updater(kSysfsPath);
     ASSERT_TRUE(updater.isReady());
     EXPECT_EQ(lab.liveMappings(), 1);
-    EXPECT_EQ(updater.reloadFirmware(false), kStatusAdapterNotUpdated) << "before any update";
+    EXPECT_EQ(updater.reloadFirmware(false), statusNumber(kStatusAdapterNotUpdated))
+        << "before any update";
 
     std::vector<uint8_t> damaged = u.image;
     damaged[0] ^= 0xFF;  // the image's only active block fails its CRC
     EXPECT_NE(updater.update(damaged.data(), static_cast<uint32_t>(damaged.size()), "", ""), 0u);
-    EXPECT_EQ(updater.reloadFirmware(false), kStatusAdapterNotUpdated) << "after a failed update";
+    EXPECT_EQ(updater.reloadFirmware(false), statusNumber(kStatusAdapterNotUpdated))
+        << "after a failed update";
     EXPECT_TRUE(lab.flash() == u.flash);
 
     EXPECT_EQ(updater.update(u.image.data(), static_cast<uint32_t>(u.image.size()), text(u.blobD),
@@ -143,8 +146,8 @@ TEST(DirectFlashUpdate, UpdatesTheFlashAndOnlyThenReloadsTheFirmware) {
     EXPECT_TRUE(lab.flash() ==
                 test::referenceRollback(test::referenceUpdate(u.flash, u.image, areaD, areaE)));
     EXPECT_EQ(updater.update(damaged.data(), static_cast<uint32_t>(damaged.size()), "", ""),
-              kStatusImageInvalid);
-    EXPECT_EQ(updater.reloadFirmware(false), kStatusAdapterNotUpdated);
+              statusNumber(kStatusImageInvalid));
+    EXPECT_EQ(updater.reloadFirmware(false), statusNumber(kStatusAdapterNotUpdated));
   }
   EXPECT_EQ(lab.liveMappings(), 0) << "the window goes with the updater";
 }
@@ -154,7 +157,7 @@ TEST(DirectFlashUpdate, AReloadAfterARollbackIsRefused) {
   LabAdapter lab(test::sweepCase("type2_ncb0_active").flash);
   DirectFlashUpdate updater(kSysfsPath);
   EXPECT_EQ(updater.rollbackFirmware(), 0u);
-  EXPECT_EQ(updater.reloadFirmware(false), kStatusAdapterNotUpdated);
+  EXPECT_EQ(updater.reloadFirmware(false), statusNumber(kStatusAdapterNotUpdated));
   EXPECT_EQ(lab.adapter().stats().firmwareResets, 0u);
 }
 
@@ -163,8 +166,9 @@ TEST(DirectFlashUpdate, AnImageShorterThanItsLengthSaysIsNeverReadPastIt) {
   LabAdapter lab(u.flash);
   DirectFlashUpdate updater(kSysfsPath);
   // Only the bytes the caller vouches for are passed on.
-  EXPECT_EQ(updater.update(u.image.data(), kFlashLayoutSize - 1, "", ""), kStatusImageInvalid);
-  EXPECT_EQ(updater.update(nullptr, kFlashLayoutSize, "", ""), kStatusImageInvalid);
+  EXPECT_EQ(updater.update(u.image.data(), kFlashLayoutSize - 1, "", ""),
+            statusNumber(kStatusImageInvalid));
+  EXPECT_EQ(updater.update(nullptr, kFlashLayoutSize, "", ""), statusNumber(kStatusImageInvalid));
   EXPECT_TRUE(lab.flash() == u.flash);
 }
 
@@ -193,7 +197,7 @@ TEST(DirectFlashUpdate, ReadFlashContentsOfAPartThatCannotBeIdentifiedFails) {
   LabAdapter lab({}, [](sim::LabFunction& f) { f.config.partStuck = true; });
   DirectFlashUpdate updater(kSysfsPath);
   uint32_t required = 5;
-  EXPECT_EQ(updater.readFlashContents(nullptr, 0, required), kStatusFlashInitFailed);
+  EXPECT_EQ(updater.readFlashContents(nullptr, 0, required), statusNumber(kStatusFlashInitFailed));
   EXPECT_EQ(required, 5u);
 }
 
@@ -213,7 +217,7 @@ TEST(DirectFlashUpdate, VersionsOfTheRunningAndThePreviousFirmware) {
       {"updated flash", test::sweepCase("type2_ncb1_active").flash, 0, test::kOldVersion,
        FirmwareVersion{1, 4, 0}},
       {"no earlier firmware", image::buildImage(alone), 0, FirmwareVersion{2, 1, 7}, std::nullopt},
-      {"blank flash", image::buildImage(blank), kStatusNoValidActiveNcb, std::nullopt,
+      {"blank flash", image::buildImage(blank), statusNumber(kStatusNoValidActiveNcb), std::nullopt,
        std::nullopt},
   };
   for (const Case& c : cases) {
@@ -281,7 +285,8 @@ TEST(DirectFlashUpdate, InspectImageRecordsVersionAndTypeOnlyForAnImageItAccepts
       {"a type-2 image", image::buildImage(typeTwo), 0, 2},
       {"one byte short", shortImage, 8, 0},
       {"no active block", image::buildImage(inactive), 12, 0},
-      {"no readable version", image::buildImage(noVersion), kStatusVersionUnreadable, 0},
+      {"no readable version", image::buildImage(noVersion), statusNumber(kStatusVersionUnreadable),
+       0},
   };
   test::TempDir dir;
   DirectFlashUpdate updater;

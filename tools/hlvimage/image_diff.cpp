@@ -38,7 +38,7 @@ Value stateValue(const NcbReport& ncb) {
 Value validityValue(const NcbReport& ncb) {
   return {ncb.problem.empty() ? "valid" : "invalid: " + ncb.problem,
           format("{\"valid\": %s, \"status\": %" PRIu32 ", \"problem\": %s}",
-                 jsonBool(ncb.problem.empty()), ncb.validation,
+                 jsonBool(ncb.problem.empty()), statusNumber(ncb.validation),
                  ncb.problem.empty() ? "null" : jsonText(ncb.problem).c_str())};
 }
 Value crcCheckValue(const ComponentCheck& check) {
@@ -174,7 +174,8 @@ void compareSummary(Collector& out, const ImageReport& a, const ImageReport& b) 
   out.compare("image", "previous_version", versionValue(a.previousVersion, a.previousStatus),
               versionValue(b.previousVersion, b.previousStatus));
   out.compare("image", "components_ok", componentsOk(a), componentsOk(b));
-  out.compare("image", "image_status", numberValue(a.imageStatus), numberValue(b.imageStatus));
+  out.compare("image", "image_status", numberValue(statusNumber(a.imageStatus)),
+              numberValue(statusNumber(b.imageStatus)));
   out.compare("image", "image_version", versionValue(a.imageVersion, a.imageStatus),
               versionValue(b.imageVersion, b.imageStatus));
   out.compare("image", "type", type(a), type(b));

@@ -123,11 +123,11 @@ std::string ncbJson(const NcbReport& ncb) {
       "\"version\": %s, \"version_status\": %" PRIu32 "}",
       ncb.address, jsonBool(ncb.erased), static_cast<unsigned>(ncb.state), jsonBool(ncb.active),
       ncb.size, ncb.storedCrc, jsonNumber(ncb.computedCrc).c_str(), jsonBool(ncb.crcOk),
-      jsonBool(ncb.structureOk), jsonBool(ncb.validation == kStatusSuccess), ncb.validation,
-      ncb.problem.empty() ? "null" : jsonText(ncb.problem).c_str(), areas.c_str(),
-      components.c_str(), checks.c_str(), ncb.freeArea.offset, ncb.freeArea.size, ncb.imageTag,
-      ncb.imageVersion, jsonBool(ncb.magic), ncb.type2Layout ? 2 : 1,
-      jsonVersion(ncb.version).c_str(), ncb.versionStatus);
+      jsonBool(ncb.structureOk), jsonBool(ncb.validation == kStatusSuccess),
+      statusNumber(ncb.validation), ncb.problem.empty() ? "null" : jsonText(ncb.problem).c_str(),
+      areas.c_str(), components.c_str(), checks.c_str(), ncb.freeArea.offset, ncb.freeArea.size,
+      ncb.imageTag, ncb.imageVersion, jsonBool(ncb.magic), ncb.type2Layout ? 2 : 1,
+      jsonVersion(ncb.version).c_str(), statusNumber(ncb.versionStatus));
 }
 
 std::string ncbText(const NcbReport& ncb) {
@@ -235,7 +235,7 @@ std::string formatReportText(const ImageReport& report) {
     text += "flash reader takes no block: no valid active NCB\n";
   }
   text += "previous version: " + versionText(report.previousVersion, report.previousStatus) + "\n";
-  text += format("as an update image: status %" PRIu32, report.imageStatus);
+  text += format("as an update image: status %" PRIu32, statusNumber(report.imageStatus));
   if (report.imageVersion) text += ", version " + report.imageVersion->toString();
   text += report.type ? format(", type %" PRIu32 "\n", *report.type) : ", type unknown\n";
   return text;
@@ -250,11 +250,12 @@ std::string formatReportJson(const ImageReport& report) {
       "\"previous_status\": %" PRIu32 ", \"components_ok\": %s, \"image_status\": %" PRIu32
       ", \"image_version\": %s, \"type\": %s, \"ncbs\": [%s, %s]}\n",
       report.fileSize, jsonNumber(report.activeNcb).c_str(), jsonNumber(report.layout).c_str(),
-      jsonVersion(report.version).c_str(), report.versionStatus,
-      jsonVersion(report.previousVersion).c_str(), report.previousStatus,
-      report.componentsOk ? jsonBool(*report.componentsOk) : "null", report.imageStatus,
-      jsonVersion(report.imageVersion).c_str(), jsonNumber(report.type).c_str(),
-      ncbJson(report.ncbs[0]).c_str(), ncbJson(report.ncbs[1]).c_str());
+      jsonVersion(report.version).c_str(), statusNumber(report.versionStatus),
+      jsonVersion(report.previousVersion).c_str(), statusNumber(report.previousStatus),
+      report.componentsOk ? jsonBool(*report.componentsOk) : "null",
+      statusNumber(report.imageStatus), jsonVersion(report.imageVersion).c_str(),
+      jsonNumber(report.type).c_str(), ncbJson(report.ncbs[0]).c_str(),
+      ncbJson(report.ncbs[1]).c_str());
 }
 
 }  // namespace hlv::image

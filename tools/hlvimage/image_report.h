@@ -35,7 +35,7 @@ struct NcbReport {
   std::optional<uint16_t> computedCrc;  // none when `size` gives no CRC range
   bool crcOk = false;
   bool structureOk = false;
-  FlashUpdateStatus validation = 0;  // validateNcb, checked as if active
+  FlashUpdateStatus validation = kStatusSuccess;  // validateNcb, checked as if active
   std::string problem;               // why validation fails; empty when it passes
   std::array<NcbAreaDescriptor, 6> areas{};
   std::array<NcbRegion, 5> components{};
@@ -45,7 +45,7 @@ struct NcbReport {
   uint32_t imageVersion = 0;
   bool magic = false;
   bool type2Layout = false;
-  FlashUpdateStatus versionStatus = 0;  // of the firmware this block describes
+  FlashUpdateStatus versionStatus = kStatusSuccess;  // of the firmware this block describes
   std::optional<FirmwareVersion> version;
 };
 
@@ -55,13 +55,13 @@ struct ImageReport {
   // What a flash reader takes: the active block (NCB0 first) when it passes validation.
   std::optional<uint32_t> activeNcb;
   std::optional<uint32_t> layout;  // 2 for the type-2 layout, else 1
-  FlashUpdateStatus versionStatus = 0;
+  FlashUpdateStatus versionStatus = kStatusSuccess;
   std::optional<FirmwareVersion> version;
-  FlashUpdateStatus previousStatus = 0;
+  FlashUpdateStatus previousStatus = kStatusSuccess;
   std::optional<FirmwareVersion> previousVersion;
   std::optional<bool> componentsOk;
   // The update-image readout.
-  FlashUpdateStatus imageStatus = 0;
+  FlashUpdateStatus imageStatus = kStatusSuccess;
   std::optional<FirmwareVersion> imageVersion;
   std::optional<uint32_t> type;
 };

@@ -37,7 +37,7 @@ const char* ncbStateName(NcbState state) {
 
 std::string versionText(const std::optional<FirmwareVersion>& version, FlashUpdateStatus status) {
   if (version) return version->toString();
-  return format("unreadable (status %" PRIu32 ")", status);
+  return format("unreadable (status %" PRIu32 ")", statusNumber(status));
 }
 
 std::string jsonText(const std::string& text) {

@@ -96,7 +96,7 @@ TEST_F(HlvsimAdapter, UpdateWithReloadBringsTheNewFirmwareUp) {
   // A failed update is not followed by a reload.
   makeLab(u.flash, "", std::vector<uint8_t>(0x1000, 0));
   const ProcessResult refused = run({"update", imageFile(), "--reload"});
-  EXPECT_EQ(refused.out, "status " + std::to_string(kStatusImageInvalid) + "\n");
+  EXPECT_EQ(refused.out, "status " + std::to_string(statusNumber(kStatusImageInvalid)) + "\n");
   EXPECT_EQ(refused.exitStatus, 1);
   EXPECT_EQ(stat("firmware_resets"), 0);
 }
@@ -116,7 +116,7 @@ TEST_F(HlvsimAdapter, RollbackSwitchesToThePreviousFirmwareOrSaysWhyNot) {
   const std::vector<uint8_t> fresh = image::buildImage(image::ImageSpec{});
   makeLab(fresh);
   const ProcessResult refused = run({"rollback"});
-  EXPECT_EQ(refused.out, "status " + std::to_string(kStatusNcbInvalid) + "\n");
+  EXPECT_EQ(refused.out, "status " + std::to_string(statusNumber(kStatusNcbInvalid)) + "\n");
   EXPECT_EQ(refused.exitStatus, 1);
   EXPECT_TRUE(readBinaryFile(flashFile()) == fresh);
 }
@@ -157,7 +157,7 @@ TEST_F(HlvsimAdapter, BackupWritesTheWholeFlash) {
 
   makeLab(u.flash, "part_stuck = yes\n");
   const ProcessResult stuck = run({"backup", out + ".2"});
-  EXPECT_EQ(stuck.out, "status " + std::to_string(kStatusFlashInitFailed) + "\n");
+  EXPECT_EQ(stuck.out, "status " + std::to_string(statusNumber(kStatusFlashInitFailed)) + "\n");
   EXPECT_EQ(stuck.exitStatus, 1);
   EXPECT_FALSE(fileExists(out + ".2"));
 }
