@@ -164,6 +164,10 @@ const std::vector<Key>& keys() {
          c.powerCutAfter = n;
          return true;
        }},
+      {"power_cut_torn", "yes or no",
+       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.powerCutTorn); }},
+      {"seed", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.tornSeed); }},
       {"engine_stuck", "yes or no",
        [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.engineStuck); }},
       {"part_stuck", "yes or no",
@@ -279,6 +283,9 @@ std::string formatAdapterConf(const AdapterConfig& config) {
   if (config.protectedAtPowerOn) text += "protected = yes\n";
   if (config.powerCutAfter)
     text += "power_cut_after = " + std::to_string(*config.powerCutAfter) + "\n";
+  if (config.powerCutTorn) text += "power_cut_torn = yes\n";
+  if (config.tornSeed != AdapterConfig{}.tornSeed)
+    text += "seed = " + std::to_string(config.tornSeed) + "\n";
   if (config.engineStuck) text += "engine_stuck = yes\n";
   if (config.partStuck) text += "part_stuck = yes\n";
   const AdapterTimings defaultTimings;

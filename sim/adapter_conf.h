@@ -7,6 +7,8 @@
 //   sfdp_volatile_status   yes/no: status register written after opcode 0x50
 //   protected        yes/no: protection bits set at power-on
 //   power_cut_after  N: power lost after the N-th program or erase command of a run
+//   power_cut_torn   yes/no: the cut strikes during that command, which is left partly done
+//   seed             N: the seed the partial result is drawn from
 //   engine_stuck     yes/no: the command engine stays busy
 //   part_stuck       yes/no: the flash part stays busy
 //   engine_busy_us   N: microseconds a started word of the command engine stays busy

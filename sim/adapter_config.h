@@ -78,6 +78,10 @@ struct AdapterConfig {
   bool volatileStatusWriteEnable = false;
   bool protectedAtPowerOn = false;        // status register protection bits set at power-on
   std::optional<uint64_t> powerCutAfter;  // power lost after this many program/erase commands
+  // The cut strikes during the busy time of that command instead of after it: the program or
+  // erase is left partly done, as drawn from tornSeed (see SpiFlashPart).
+  bool powerCutTorn = false;
+  uint64_t tornSeed = 1;
   bool engineStuck = false;               // command engine busy forever
   bool partStuck = false;                 // flash part busy forever
   FirmwareConfig firmware;

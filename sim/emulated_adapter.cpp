@@ -17,13 +17,19 @@ EmulatedAdapter::EmulatedAdapter(const AdapterConfig& config, VirtualClock& cloc
       flash_(flash.data() == nullptr ? std::span<uint8_t>(ownedFlash_) : flash),
       part_(partModelFor(config), config, clock, flash_, stats_),
       engine_(part_, config, clock, stats_) {
-  part_.setModifyingCommandHook([this] { afterModifyingCommand(); });
+  part_.setModifyingCommandHook([this] { return beforeModifyingCommand(); });
   auto controlWord = std::make_unique<ControlWord>();
   controlWord_ = controlWord.get();
   blocks_.push_back(&engine_);
   addBlock(std::move(controlWord));
   addFirmwareBlocks();
-  if (config.powerCutAfter.has_value()) cutPowerAfter(*config.powerCutAfter);
+  if (config.powerCutAfter.has_value()) {
+    if (config.powerCutTorn && *config.powerCutAfter != 0) {
+      cutPowerDuring(*config.powerCutAfter, config.tornSeed);
+    } else {
+      cutPowerAfter(*config.powerCutAfter);
+    }
+  }
 }
 
 void EmulatedAdapter::addFirmwareBlocks() {
@@ -121,6 +127,13 @@ void EmulatedAdapter::cutPowerAfter(uint64_t commands) {
   }
   powerCutArmed_ = true;
   commandsBeforeCut_ = commands;
+  tearSeed_.reset();
+}
+
+void EmulatedAdapter::cutPowerDuring(uint64_t command, uint64_t seed) {
+  HLV_ASSERT(command != 0, "command != 0");
+  cutPowerAfter(command);
+  tearSeed_ = seed;
 }
 
 void EmulatedAdapter::restorePower() {
@@ -131,13 +144,14 @@ void EmulatedAdapter::restorePower() {
     block->powerOn();
 }
 
-void EmulatedAdapter::afterModifyingCommand() {
-  if (!powerCutArmed_) return;
-  if (--commandsBeforeCut_ == 0) {
-    powerCutArmed_ = false;
-    poweredOff_ = true;
-    stats_.powerCut = true;
-  }
+std::optional<uint64_t> EmulatedAdapter::beforeModifyingCommand() {
+  if (!powerCutArmed_ || --commandsBeforeCut_ != 0) return std::nullopt;
+  // The command still takes effect (whole, or torn) on the part, which holds its charge; from
+  // here the adapter answers nothing.
+  powerCutArmed_ = false;
+  poweredOff_ = true;
+  stats_.powerCut = true;
+  return tearSeed_;
 }
 
 }  // namespace hlv::sim

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -67,6 +68,9 @@ class EmulatedAdapter : public VoRegControlInterface {
   // Power is lost right after the n-th further program or erase command has taken effect; 0
   // cuts it now.
   void cutPowerAfter(uint64_t commands);
+  // Power is lost while the n-th further program or erase command runs (n at least 1): the
+  // part is left with that command partly done, as drawn from the seed.
+  void cutPowerDuring(uint64_t command, uint64_t seed);
   // Power comes back: every block starts from its power-on state; the flash keeps its contents.
   void restorePower();
   bool poweredOff() const { return poweredOff_; }
@@ -85,7 +89,7 @@ class EmulatedAdapter : public VoRegControlInterface {
  private:
   RegisterBlock* blockFor(uint32_t offset);
   void addFirmwareBlocks();
-  void afterModifyingCommand();
+  std::optional<uint64_t> beforeModifyingCommand();
 
   AdapterConfig config_;
   VirtualClock& clock_;
@@ -111,6 +115,7 @@ class EmulatedAdapter : public VoRegControlInterface {
   bool poweredOff_ = false;
   bool powerCutArmed_ = false;
   uint64_t commandsBeforeCut_ = 0;
+  std::optional<uint64_t> tearSeed_;  // the armed cut tears its command
 };
 
 }  // namespace hlv::sim

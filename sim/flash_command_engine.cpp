@@ -21,7 +21,7 @@ FlashCommandEngine::FlashCommandEngine(SpiFlashPart& part, const AdapterConfig& 
       stats_(stats),
       transferNs_(config.timings.engineTransferNs),
       jitterNs_(config.timings.engineJitterNs),
-      jitterState_(config.timings.engineJitterSeed),
+      jitter_(config.timings.engineJitterSeed),
       stuck_(config.engineStuck) {}
 
 bool FlashCommandEngine::claims(uint32_t offset) const {
@@ -54,13 +54,7 @@ bool FlashCommandEngine::interfaceEnabled() const {
 
 uint64_t FlashCommandEngine::wordTime() {
   if (jitterNs_ == 0) return transferNs_;
-  // splitmix64: a fixed sequence for each seed, so that a run can be repeated.
-  jitterState_ += 0x9E3779B97F4A7C15ull;
-  uint64_t z = jitterState_;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
-  return transferNs_ + z % (jitterNs_ + 1);
+  return transferNs_ + jitter_.below(jitterNs_ + 1);
 }
 
 uint32_t FlashCommandEngine::read(uint32_t offset) {

@@ -22,6 +22,7 @@
 #include "sim/adapter_config.h"
 #include "sim/adapter_stats.h"
 #include "sim/register_block.h"
+#include "sim/seeded_random.h"
 #include "sim/spi_flash_part.h"
 #include "sim/virtual_clock.h"
 
@@ -56,7 +57,7 @@ class FlashCommandEngine : public RegisterBlock {
   AdapterStats& stats_;
   uint64_t transferNs_;
   uint64_t jitterNs_;
-  uint64_t jitterState_;
+  SeededRandom jitter_;
   bool stuck_;
 
   uint32_t command_ = 0;

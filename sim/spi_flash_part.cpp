@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/hlv_assert.h"
+#include "sim/seeded_random.h"
 #include "sim/sfdp_table.h"
 
 namespace hlv::sim {
@@ -31,6 +32,32 @@ constexpr uint8_t kReadyBitBinaryPages = 0x01;
 
 constexpr uint32_t kAddressBytes = 3;
 constexpr uint32_t kFirstUnitSplitPages = 8;
+
+// A byte a program cut short was changing from `old` toward `target`: programmed, left as it
+// was, or with only some of the bits it was clearing cleared.
+uint8_t tornProgramByte(uint8_t old, uint8_t target, SeededRandom& random) {
+  switch (random.below(3)) {
+    case 0:
+      return target;
+    case 1:
+      return old;
+    default: {
+      const uint8_t clearing = static_cast<uint8_t>(old & ~target);
+      return static_cast<uint8_t>(old & ~(clearing & random.next()));
+    }
+  }
+}
+
+// An erase cut short: a leading run of the unit erased (none half the time), the rest as it
+// was or garbled, each byte erased or kept at random.
+void tearErase(std::span<uint8_t> unit, SeededRandom& random) {
+  const uint64_t erased = random.below(2) == 0 ? 0 : random.below(unit.size() + 1);
+  std::fill_n(unit.begin(), erased, 0xFF);
+  if (random.below(2) == 0) return;
+  for (std::size_t i = erased; i < unit.size(); ++i) {
+    if (random.below(2) == 0) unit[i] = 0xFF;
+  }
+}
 
 }  // namespace
 
@@ -331,6 +358,14 @@ bool SpiFlashPart::mayModify() {
   return true;
 }
 
+std::optional<uint64_t> SpiFlashPart::tearingSeed() {
+  if (!modifyingHook_) return std::nullopt;
+  const std::optional<uint64_t> seed = modifyingHook_();
+  // The command's number varies the tear from one cut point to the next under one seed.
+  if (seed) return *seed ^ (stats_.modifyingTransfers * 0xD1B54A32D192ED03ull);
+  return std::nullopt;
+}
+
 void SpiFlashPart::startBusy(uint64_t nanoseconds) {
   busyUntil_ = clock_.now() + nanoseconds;
 }
@@ -354,16 +389,20 @@ void SpiFlashPart::finishWriteStatus() {
 
 void SpiFlashPart::finishProgram() {
   ++stats_.modifyingTransfers;
+  const std::optional<uint64_t> tear = tearingSeed();
   if (mayModify()) {
     // A real part keeps only the page's buffer: data past the page end wrapped to its start.
     if (crossedPage_) stats_.record(Violation::kPageCrossing);
     const uint32_t pageStart = address_ % model_.capacity / model_.pageSize * model_.pageSize;
-    for (uint32_t i = 0; i < model_.pageSize; ++i)
-      storage_[pageStart + i] &= pageBuffer_[i];
+    SeededRandom random(tear.value_or(0));
+    for (uint32_t i = 0; i < model_.pageSize; ++i) {
+      uint8_t& cell = storage_[pageStart + i];
+      const uint8_t target = cell & pageBuffer_[i];
+      cell = tear && target != cell ? tornProgramByte(cell, target, random) : target;
+    }
     stats_.bytesProgrammed += dataBytes_;
     startBusy(timings_.pageProgramNs);
   }
-  if (modifyingHook_) modifyingHook_();
 }
 
 uint64_t SpiFlashPart::eraseTime(uint32_t size) const {
@@ -380,6 +419,7 @@ uint64_t SpiFlashPart::eraseTime(uint32_t size) const {
 void SpiFlashPart::finishErase() {
   // Chip select rose right after the third address byte (the framing saw to that).
   ++stats_.modifyingTransfers;
+  const std::optional<uint64_t> tear = tearingSeed();
   const EraseCommand& erase = *model_.eraseFor(opcode_);
   if (mayModify()) {
     const uint32_t address = address_ % model_.capacity;
@@ -394,7 +434,12 @@ void SpiFlashPart::finishErase() {
       size = address < split ? split : erase.size - split;
     }
     if (address != start) stats_.record(Violation::kUnalignedErase);
-    std::fill_n(storage_.begin() + start, size, 0xFF);
+    if (tear) {
+      SeededRandom random(*tear);
+      tearErase(storage_.subspan(start, size), random);
+    } else {
+      std::fill_n(storage_.begin() + start, size, 0xFF);
+    }
     switch (erase.size) {
       case 4096:
         ++stats_.erases4k;
@@ -411,7 +456,6 @@ void SpiFlashPart::finishErase() {
     }
     startBusy(eraseTime(size));
   }
-  if (modifyingHook_) modifyingHook_();
 }
 
 }  // namespace hlv::sim

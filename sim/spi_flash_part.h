@@ -11,6 +11,15 @@
 // command does not take them (an address where it has none, a data phase of the wrong
 // direction, a command ended before its address, dummy or data bytes).
 //
+// A power cut can strike while a program or erase runs (the modifying-command hook says so
+// before the command takes effect, with a seed); the part is then left as a real one is:
+//   - a page program cut short has done part of its work: each byte it would change is, at
+//     random, programmed, left as it was, or has only some of its bits cleared;
+//   - an erase cut short has erased a leading run of its unit (empty half the time, as when the
+//     cut comes before the cells start to rise), and left the rest unchanged or, at random,
+//     garbled: each byte of the rest erased or as it was.
+// The result is a function of the seed and the number of the command, so a run can be repeated.
+//
 // The protection bits of the status register are non-volatile when written after write enable
 // (0x06): they survive a power cut. Written after 0x50 (on parts that have it) they are
 // volatile: the non-volatile value comes back at power-on.
@@ -18,6 +27,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -38,8 +48,11 @@ class SpiFlashPart {
   SpiFlashPart(FlashPartModel model, const AdapterConfig& config, VirtualClock& clock,
                std::span<uint8_t> storage, AdapterStats& stats);
 
-  // Called after each program or erase command the part received (executed or not).
-  void setModifyingCommandHook(std::function<void()> hook) { modifyingHook_ = std::move(hook); }
+  // Called for each program or erase command the part received (executed or not), before it
+  // takes effect. A seed returned means the power fails during the command's busy time: the
+  // command is left partly done, drawn from the seed.
+  using ModifyingCommandHook = std::function<std::optional<uint64_t>()>;
+  void setModifyingCommandHook(ModifyingCommandHook hook) { modifyingHook_ = std::move(hook); }
 
   void select();
   // Shifts one byte in and returns the byte shifted out at the same time.
@@ -97,6 +110,7 @@ class SpiFlashPart {
   void finishErase();
   void finishWriteStatus();
   bool mayModify();
+  std::optional<uint64_t> tearingSeed();
   void startBusy(uint64_t nanoseconds);
   uint64_t eraseTime(uint32_t size) const;
 
@@ -106,7 +120,7 @@ class SpiFlashPart {
   std::span<uint8_t> storage_;
   AdapterStats& stats_;
   std::vector<uint8_t> sfdpArea_;
-  std::function<void()> modifyingHook_;
+  ModifyingCommandHook modifyingHook_;
 
   bool selected_ = false;
   bool stuck_ = false;

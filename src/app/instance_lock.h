@@ -23,8 +23,11 @@ struct InstanceLock {
   bool isFirst = false;
 };
 
-// Creates the semaphore exclusively (permission bits 0). Null only when the lock itself cannot
-// be allocated, with errno set; no semaphore is left behind then.
+// Creates the semaphore exclusively (permission bits 0) and holds its value at 1 with an
+// operation the kernel undoes when the process ends. A semaphore that already exists but whose
+// holder has gone (a run killed without its teardown) is taken over, and this lock removes it
+// at the end. Null only when the lock itself cannot be allocated, with errno set; no semaphore
+// is left behind then.
 std::unique_ptr<InstanceLock> acquireInstanceLock();
 
 // Removes the semaphore this lock created, if any. A semaphore that belongs to another instance

@@ -140,6 +140,11 @@ FlashUpdateStatus readFirmwareVersion(VoFlashControlInterface& flashCtrl, ConstH
                                       FirmwareVersion& version) {
   const uint32_t size = ncb.macPart2Size();
   trace::emit(tp::kReadVersion, ncb.macPart2Offset(), size);
+  // A size from a damaged block (up to 16 MiB) is refused before a buffer of that size is taken.
+  if (static_cast<uint64_t>(ncb.macPart2Offset()) + size > flashCtrl.flashSize) {
+    trace::emit(tp::kPart2ReadFailed, size, ncb.macPart2Offset(), kStatusFlashReadFailed);
+    return kStatusFlashReadFailed;
+  }
   const ByteBuffer part2 = ByteBuffer::allocate(size);
   if (!part2.ok()) {
     trace::emit(tp::kPart2ReadNoMemory, size);

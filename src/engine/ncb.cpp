@@ -1,6 +1,7 @@
 #include "engine/ncb.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "engine/byte_buffer.h"
@@ -174,6 +175,112 @@ FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb n
   return writeNcbStart(flashCtrl, ncb, ncbAddress, kNcbBlockSize);
 }
 
+namespace {
+
+constexpr uint8_t kStateBits = 0xC0;
+
+bool activeStateByte(uint8_t stateByte) {
+  const auto state = static_cast<NcbState>(stateByte >> 6);
+  return state == NcbState::kActive || state == NcbState::kActiveAlternate;
+}
+
+// Programs `length` bytes and reads them back into `readBack`; kStatusFlashWriteFailed when
+// they differ. `first` is the block offset of the bytes, for the trace.
+FlashUpdateStatus programAndVerify(VoFlashControlInterface& flashCtrl, uint32_t address,
+                                   const uint8_t* bytes, uint8_t* readBack, uint32_t length,
+                                   uint32_t first) {
+  FlashUpdateStatus status = writeFlash(flashCtrl, address, bytes, length);
+  if (status != kStatusSuccess) {
+    trace::emit(first < kNcbCrcStart ? tp::kWriteNcbHeadFailed : tp::kWriteNcbBodyFailed, status);
+    return status;
+  }
+  status = readFlash(flashCtrl, address, readBack, length);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kWriteNcbReadBackFailed, status);
+    return status;
+  }
+  if (const auto at = firstDifference(bytes, readBack, length)) {
+    if (first < kNcbCrcStart) {
+      trace::emit(tp::kWriteNcbHeadDiffers);
+    } else {
+      trace::emit(tp::kWriteNcbBodyDiffers, *at + first);
+    }
+    return kStatusFlashWriteFailed;
+  }
+  return kStatusSuccess;
+}
+
+// The first four bytes: the CRC and imageTag with the state bits still erased, then the state
+// byte alone. A cut in either program leaves the state erased or set over a whole CRC.
+FlashUpdateStatus writeHead(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                            uint32_t ncbAddress, uint8_t* readBack) {
+  std::array<uint8_t, kNcbCrcStart> head;
+  std::copy_n(ncb.data(), head.size(), head.begin());
+  head[ncb_field::kStateByte] |= kStateBits;
+  FlashUpdateStatus status =
+      programAndVerify(flashCtrl, ncbAddress, head.data(), readBack, kNcbCrcStart, 0);
+  if (status != kStatusSuccess || head[ncb_field::kStateByte] == ncb.data()[ncb_field::kStateByte])
+    return status;
+  return programAndVerify(flashCtrl, ncbAddress + ncb_field::kStateByte,
+                          ncb.data() + ncb_field::kStateByte, readBack, 1, ncb_field::kStateByte);
+}
+
+// Every byte of `wanted` can be reached from `current` by clearing bits.
+bool reachableByProgramming(const uint8_t* current, const uint8_t* wanted, uint32_t length) {
+  for (uint32_t i = 0; i < length; ++i) {
+    if ((current[i] & wanted[i]) != wanted[i]) return false;
+  }
+  return true;
+}
+
+// A whole block on the flash that is to be deactivated (or retired) with bits cleared only: the
+// state byte first, so that the block is no longer taken before anything else changes, then the
+// run of other bytes that differ.
+FlashUpdateStatus rewriteInPlace(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
+                                 uint32_t ncbAddress, uint8_t* current, uint32_t length) {
+  constexpr uint32_t kState = ncb_field::kStateByte;
+  FlashUpdateStatus status = kStatusSuccess;
+  if (current[kState] != ncb.data()[kState]) {
+    status = programAndVerify(flashCtrl, ncbAddress + kState, ncb.data() + kState, current + kState,
+                              1, kState);
+    if (status != kStatusSuccess) return status;
+  }
+  uint32_t first = length;
+  uint32_t last = 0;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (current[i] != ncb.data()[i]) {
+      first = std::min(first, i);
+      last = i;
+    }
+  }
+  if (first < length) {
+    trace::emit(tp::kWriteNcbInPlace, ncbAddress, first, last);
+    // Bytes in the run that do not change are programmed with what they hold: no bit moves.
+    status = programAndVerify(flashCtrl, ncbAddress + first, ncb.data() + first, current + first,
+                              last - first + 1, first);
+    if (status != kStatusSuccess) return status;
+  }
+  trace::emit(tp::kWriteNcbDone, ncbAddress);
+  return kStatusSuccess;
+}
+
+}  // namespace
+
+FlashUpdateStatus clearNcbStateInPlace(VoFlashControlInterface& flashCtrl, uint32_t ncbAddress) {
+  HLV_ASSERT(ncbAddress == kNcb0Address || ncbAddress == kNcb1Address,
+             "ncbAddress == 0 || ncbAddress == 0x4000");
+  const uint32_t address = ncbAddress + ncb_field::kStateByte;
+  uint8_t stateByte = 0;
+  FlashUpdateStatus status = readFlash(flashCtrl, address, &stateByte, 1);
+  if (status == kStatusSuccess && activeStateByte(stateByte)) {
+    const uint8_t cleared = static_cast<uint8_t>(stateByte & ~kStateBits);
+    status = programAndVerify(flashCtrl, address, &cleared, &stateByte, 1, ncb_field::kStateByte);
+    if (status == kStatusSuccess) trace::emit(tp::kStateCleared, ncbAddress);
+  }
+  if (status != kStatusSuccess) trace::emit(tp::kStateClearFailed, ncbAddress, status);
+  return status;
+}
+
 FlashUpdateStatus writeNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                                 uint32_t ncbAddress, uint32_t length) {
   HLV_ASSERT(ncbAddress == kNcb0Address || ncbAddress == kNcb1Address);
@@ -184,55 +291,44 @@ FlashUpdateStatus writeNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvern
     trace::emit(tp::kWriteNcbSectorUnsuitable, flashCtrl.sectorSize, flashCtrl.flashSize);
     return kStatusSectorSizeUnsuitable;
   }
-  // Taken before the block is erased, so that a shortage leaves the flash as it was.
+  // Taken before the block is touched, so that a shortage leaves the flash as it was.
   const ByteBuffer readBack = ByteBuffer::allocate(length);
   if (!readBack.ok()) {
     trace::emit(tp::kWriteNcbNoMemory);
     return kStatusOutOfMemory;
   }
+  FlashUpdateStatus status = readFlash(flashCtrl, ncbAddress, readBack.data(), length);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kWriteNcbReadBackFailed, status);
+    return status;
+  }
+  const uint8_t stateOnFlash = readBack.data()[ncb_field::kStateByte];
+  const bool wholeBlockOnFlash = (stateOnFlash & kStateBits) != kStateBits;
+  if (!ncb.active() && wholeBlockOnFlash &&
+      reachableByProgramming(readBack.data(), ncb.data(), length)) {
+    return rewriteInPlace(flashCtrl, ncb, ncbAddress, readBack.data(), length);
+  }
+  if (activeStateByte(stateOnFlash)) {
+    status = clearNcbStateInPlace(flashCtrl, ncbAddress);
+    if (status != kStatusSuccess) return status;
+  }
 
   uint32_t erasedFrom = 0;
   uint32_t erasedBytes = 0;
-  FlashUpdateStatus status = eraseRange(flashCtrl, ncbAddress, length, erasedFrom, erasedBytes);
+  status = eraseRange(flashCtrl, ncbAddress, length, erasedFrom, erasedBytes);
   if (status != kStatusSuccess || erasedFrom != ncbAddress || erasedBytes != length) {
     trace::emit(tp::kWriteNcbEraseFailed, status, erasedFrom, erasedBytes);
     return kStatusFlashEraseFailed;
   }
 
-  // The body first: while the first four bytes stay erased the block reads as not active,
-  // whatever happens to the body.
+  // The body first: while the state bits stay erased the block reads as not active, whatever
+  // happens to the body.
   constexpr uint32_t kBody = kNcbCrcStart;
-  status = writeFlash(flashCtrl, ncbAddress + kBody, ncb.data() + kBody, length - kBody);
-  if (status != kStatusSuccess) {
-    trace::emit(tp::kWriteNcbBodyFailed, status);
-    return status;
-  }
-  status = readFlash(flashCtrl, ncbAddress + kBody, readBack.data() + kBody, length - kBody);
-  if (status != kStatusSuccess) {
-    trace::emit(tp::kWriteNcbReadBackFailed, status);
-    return status;
-  }
-  if (const auto at =
-          firstDifference(ncb.data() + kBody, readBack.data() + kBody, length - kBody)) {
-    trace::emit(tp::kWriteNcbBodyDiffers, *at + kBody);
-    return kStatusFlashWriteFailed;
-  }
-
-  // Activation: the CRC, the tag and the state bits.
-  status = writeFlash(flashCtrl, ncbAddress, ncb.data(), kBody);
-  if (status != kStatusSuccess) {
-    trace::emit(tp::kWriteNcbHeadFailed, status);
-    return status;
-  }
-  status = readFlash(flashCtrl, ncbAddress, readBack.data(), kBody);
-  if (status != kStatusSuccess) {
-    trace::emit(tp::kWriteNcbReadBackFailed, status);
-    return status;
-  }
-  if (std::memcmp(ncb.data(), readBack.data(), kBody) != 0) {
-    trace::emit(tp::kWriteNcbHeadDiffers);
-    return kStatusFlashWriteFailed;
-  }
+  status = programAndVerify(flashCtrl, ncbAddress + kBody, ncb.data() + kBody,
+                            readBack.data() + kBody, length - kBody, kBody);
+  if (status != kStatusSuccess) return status;
+  status = writeHead(flashCtrl, ncb, ncbAddress, readBack.data());
+  if (status != kStatusSuccess) return status;
   trace::emit(tp::kWriteNcbDone, ncbAddress);
   return kStatusSuccess;
 }

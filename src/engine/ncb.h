@@ -43,12 +43,20 @@ std::optional<ConstHalvernNcb> findActiveImageNcb(ConstHalvernNcb ncb0, ConstHal
 // The same on an image buffer; none when the buffer does not hold both blocks.
 std::optional<ConstHalvernNcb> findActiveImageNcb(std::span<const uint8_t> image);
 
-// Writes a block to kNcb0Address or kNcb1Address so that it is never active half-written:
-// erase, program bytes 0x04.. and verify them, then program the first four bytes (CRC, tag and
-// state) and verify those. Until the last step the block reads as erased, i.e. not active.
-// kStatusSectorSizeUnsuitable when the part's sector does not divide a block or the part cannot
-// hold the layout; kStatusFlashEraseFailed; the write and read statuses;
-// kStatusFlashWriteFailed when the read-back differs; kStatusOutOfMemory.
+// Writes a block to kNcb0Address or kNcb1Address so that a reader never takes it half-written,
+// whatever a power cut leaves of the step it strikes (a program may clear only some of its bits,
+// an erase may leave any part of its unit unchanged):
+//   - a block that reads active is first deactivated in place (its state bits cleared), so that
+//     no erase ever runs under an active state;
+//   - a block that is to be deactivated, over one that holds a whole block whose bytes need only
+//     bits cleared (NOR programming only clears bits), is rewritten in place without an erase:
+//     its state byte first, then the other bytes that change (a retired block's CRC, say);
+//   - otherwise: erase, program bytes 0x04.. and verify them, program the first four bytes with
+//     the state bits left erased, then the state byte alone, and verify those.
+// So the state is only ever set over a CRC and a body already written, and cleared before
+// anything else of the block changes. kStatusSectorSizeUnsuitable when the part's sector does not
+// divide a block or the part cannot hold the layout; kStatusFlashEraseFailed; the write and read
+// statuses; kStatusFlashWriteFailed when the read-back differs; kStatusOutOfMemory.
 FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                            uint32_t ncbAddress);
 
@@ -59,6 +67,12 @@ FlashUpdateStatus writeNcb(VoFlashControlInterface& flashCtrl, ConstHalvernNcb n
 // that can hold the layout; otherwise the statuses of writeNcb.
 FlashUpdateStatus writeNcbStart(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                                 uint32_t ncbAddress, uint32_t length);
+
+// Deactivates the block at kNcb0Address or kNcb1Address in place when it reads active: its
+// state bits are programmed to 0b00, which only clears bits and leaves the CRC (which excludes
+// them) and every other byte as they are. 0, or the write or read status, or
+// kStatusFlashWriteFailed when the state reads back otherwise.
+FlashUpdateStatus clearNcbStateInPlace(VoFlashControlInterface& flashCtrl, uint32_t ncbAddress);
 
 // Records the block field by field in the trace log; `address` says which block it is.
 void traceNcb(ConstHalvernNcb ncb, uint32_t address);

@@ -18,10 +18,16 @@ FlashUpdateStatus eraseNcbStart(VoFlashControlInterface& flashCtrl, uint32_t ncb
     trace::emit(tp::kEraseRefused, flashCtrl.sectorSize);
     return kStatusFlashEraseFailed;
   }
+  // An erase cut short may keep the state over a half-erased body: the block is deactivated
+  // first.
+  FlashUpdateStatus status = clearNcbStateInPlace(flashCtrl, ncbAddress);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kEraseFailed, ncbAddress, status, 0u);
+    return kStatusFlashEraseFailed;
+  }
   uint32_t erasedFrom = 0;
   uint32_t erasedBytes = 0;
-  const FlashUpdateStatus status =
-      eraseRange(flashCtrl, ncbAddress, length, erasedFrom, erasedBytes);
+  status = eraseRange(flashCtrl, ncbAddress, length, erasedFrom, erasedBytes);
   if (status != kStatusSuccess || erasedFrom != ncbAddress || erasedBytes != length) {
     trace::emit(tp::kEraseFailed, ncbAddress, status, erasedBytes);
     return kStatusFlashEraseFailed;

@@ -41,7 +41,11 @@
   X(kDumpFreeArea, 30, "block at {x}: free area {x} size {x}", U32, U32, U32)                   \
   X(kValidate, 31, "validateNcb: state {}, force {}", U8, Bool)                                   \
   X(kReadActive, 32, "readActiveNcb: reading both blocks")                                        \
-  X(kImageNcbTaken, 33, "findActiveImageNcb: block {} taken", U8)
+  X(kImageNcbTaken, 33, "findActiveImageNcb: block {} taken", U8)                                 \
+  X(kStateCleared, 34, "clearNcbStateInPlace: block at {x} was active, now deactivated", U32)     \
+  X(kStateClearFailed, 35, "clearNcbStateInPlace: block at {x}: status {}", U32, U32)             \
+  X(kWriteNcbInPlace, 36, "writeNcb: block at {x} rewritten in place, bytes {x}..{x}", U32, U32,  \
+    U32)
 // clang-format on
 HLV_TRACE_TABLE(ncb, kComponentEngine, file::kEngine, HLV_NCB_POINTS)
 #undef HLV_NCB_POINTS

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +23,7 @@
 #include "device/pci_discovery.h"
 #include "platform/linux_platform.h"
 #include "platform/platform.h"
+#include "tests/device/trace_capture.h"
 #include "tests/support/fake_sysfs.h"
 #include "tests/support/fake_updater.h"
 #include "tests/support/files.h"
@@ -300,6 +305,52 @@ TEST_F(SessionTest, ASecondSessionIsRefusedAndLeavesTheFirstOnesSemaphore) {
 
   first.reset();
   EXPECT_EQ(semaphore(), -1) << "the teardown left the semaphore behind";
+}
+
+// Runs acquireInstanceLock in a child process, which then is killed (no teardown at all) or
+// ends reporting in its exit status whether it was the first instance (10) or not (11).
+int acquireInChild(bool killed) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const std::unique_ptr<InstanceLock> lock = acquireInstanceLock();
+    if (killed) raise(SIGKILL);
+    _exit(lock && lock->isFirst ? 10 : 11);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+TEST_F(SessionTest, AMarkerWhoseHolderWasKilledIsTakenOverAndALiveOneIsNot) {
+  ASSERT_EQ(acquireInChild(/*killed=*/true), -SIGKILL);
+  const int stale = semaphore();
+  ASSERT_NE(stale, -1) << "a killed run leaves its marker";
+
+  test::TraceCapture capture;
+  std::unique_ptr<InstanceLock> lock = acquireInstanceLock();
+  ASSERT_TRUE(lock);
+  EXPECT_TRUE(lock->isFirst);
+  EXPECT_EQ(lock->semaphoreId, stale) << "the marker and its key stay as they are";
+  const std::vector<std::string> lines = capture.lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("instance_lock.kStaleMarkerTakenOver") != std::string::npos;
+  })) << "the takeover is traced";
+  EXPECT_EQ(acquireInChild(/*killed=*/false), 11) << "the marker is held again: a live run";
+  EXPECT_EQ(semaphore(), stale);
+
+  lock.reset();
+  EXPECT_EQ(semaphore(), -1) << "the run that took the marker over removes it";
+}
+
+TEST_F(SessionTest, AMarkerNotYetHeldBelongsToARunThatIsStarting) {
+  // Created, but its creator has not raised it yet.
+  const int starting = semget(ftok(kInstanceKeyPath, 0), 1, IPC_CREAT | IPC_EXCL);
+  ASSERT_NE(starting, -1);
+  std::unique_ptr<InstanceLock> lock = acquireInstanceLock();
+  ASSERT_TRUE(lock);
+  EXPECT_FALSE(lock->isFirst);
+  lock.reset();
+  EXPECT_EQ(semaphore(), starting) << "another run's marker is never removed";
 }
 
 TEST_F(SessionTest, TeardownReleasesTheAdaptersBeforeTheSingleInstanceMarker) {

@@ -95,5 +95,29 @@ TEST(RunLifecycle, ASecondInstanceIsRefusedWithStatus1AndTheFirstGoesOnUndisturb
   EXPECT_FALSE(tool.semaphoreExists());
 }
 
+TEST(RunLifecycle, AMarkerLeftByAKilledRunIsTakenOverAndRemovedByTheNextRun) {
+  if (geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
+  ToolCopy tool;
+  tool.blockTraceFileOpens(kPatience);
+  {
+    BackgroundRun killed(tool.program(), {}, "y\n", tool.workDirectory());
+    ASSERT_TRUE(waitUntil([&] { return tool.semaphoreHeld(); }, kPatience));
+    kill(killed.pid(), SIGKILL);
+    ASSERT_TRUE(killed.wait(kPatience));
+    EXPECT_EQ(killed.signal(), SIGKILL);
+  }
+  tool.releaseTraceFiles();
+  ASSERT_TRUE(tool.semaphoreExists()) << "a killed run has no teardown: its marker stays";
+  EXPECT_FALSE(tool.semaphoreHeld()) << "but the kernel has undone its hold";
+
+  // Twice: the run that took the marker over removes it as its own.
+  for (int run = 0; run < 2; ++run) {
+    const ProcessResult next = tool.run({"-s"}, "");
+    EXPECT_EQ(next.out, kBanner + kNotice + kNoDatabase) << "run " << run;
+    EXPECT_EQ(next.exitStatus, 9) << "run " << run;
+    EXPECT_FALSE(tool.semaphoreExists()) << "run " << run;
+  }
+}
+
 }  // namespace
 }  // namespace hlv::test

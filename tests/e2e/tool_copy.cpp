@@ -64,6 +64,11 @@ bool ToolCopy::semaphoreExists() const {
   return semget(instanceKey(workDirectory()), 0, 0) != -1;
 }
 
+bool ToolCopy::semaphoreHeld() const {
+  const int id = semget(instanceKey(workDirectory()), 0, 0);
+  return id != -1 && semctl(id, 0, GETVAL) == 1;
+}
+
 void ToolCopy::removeSemaphore() const {
   const int id = semget(instanceKey(workDirectory()), 0, 0);
   if (id != -1) semctl(id, 0, IPC_RMID);

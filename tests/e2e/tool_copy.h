@@ -30,6 +30,8 @@ class ToolCopy {
 
   // The single-instance semaphore of runs in the working directory.
   bool semaphoreExists() const;
+  // It exists and a live run holds it (its value is 1 while the holder lives).
+  bool semaphoreHeld() const;
   void removeSemaphore() const;
 
   // Directories under the tool's "logs/".

@@ -100,7 +100,7 @@ std::vector<uint8_t> newNcb1() {
   return blockOf(image::buildImage(image::updatedFlashSpec({1, 0, 0}, {2, 0, 0})), kNcb1Address);
 }
 
-TEST(WriteNcb, WritesTheBodyFirstAndActivatesWithTheFirstFourBytes) {
+TEST(WriteNcb, WritesTheBodyFirstThenTheHeadAndSetsTheStateAloneLast) {
   EmulatedFlash emulated;
   const std::vector<uint8_t> before = image::buildImage(image::ImageSpec());
   emulated.load(before);
@@ -110,14 +110,17 @@ TEST(WriteNcb, WritesTheBodyFirstAndActivatesWithTheFirstFourBytes) {
   ASSERT_EQ(writeNcb(recorder, ConstHalvernNcb(block.data()), kNcb1Address), kStatusSuccess);
 
   const std::vector<FlashCall> expected = {
+      {Kind::kRead, 0x4000, 0x4000},  // what the block holds decides how it is written
       {Kind::kEraseSector, 0x4000, 0x1000},
       {Kind::kEraseSector, 0x5000, 0x1000},
       {Kind::kEraseSector, 0x6000, 0x1000},
       {Kind::kEraseSector, 0x7000, 0x1000},
       {Kind::kWrite, 0x4004, 0x3FFC},
       {Kind::kRead, 0x4004, 0x3FFC},
-      {Kind::kWrite, 0x4000, 4},
+      {Kind::kWrite, 0x4000, 4},  // CRC and imageTag, the state bits left erased
       {Kind::kRead, 0x4000, 4},
+      {Kind::kWrite, 0x4003, 1},  // the state
+      {Kind::kRead, 0x4003, 1},
   };
   EXPECT_EQ(recorder.calls, expected);
   const std::vector<uint8_t> after = emulated.contents();
@@ -197,13 +200,19 @@ TEST(WriteNcb, FailuresReportTheirStatusAndLeaveTheBlockInactiveUntilActivation)
        kStatusFlashWriteFailed, true},
       {"body reads back wrong", [](FlashDecorator& f) { f.corruptReadAt = 0x7FFF; },
        kStatusFlashWriteFailed, true},
-      {"body read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 1, 2); },
+      {"block cannot be read first", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 1, 2); },
+       kStatusFlashReadFailed, true},
+      {"body read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 2, 2); },
        kStatusFlashReadFailed, true},
       {"first bytes program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 2); },
        kStatusFlashWriteFailed, true},
       {"first bytes read back wrong", [](FlashDecorator& f) { f.corruptReadAt = 0x4000; },
-       kStatusFlashWriteFailed, false},
-      {"first bytes read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 2, 2); },
+       kStatusFlashWriteFailed, true},
+      {"first bytes read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 3, 2); },
+       kStatusFlashReadFailed, true},
+      {"state program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 3); },
+       kStatusFlashWriteFailed, true},
+      {"state read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 4, 2); },
        kStatusFlashReadFailed, false},
   };
   for (const Case& c : cases) {
@@ -219,6 +228,114 @@ TEST(WriteNcb, FailuresReportTheirStatusAndLeaveTheBlockInactiveUntilActivation)
     }
     EXPECT_EQ(emulated.violations(), 0u) << c.what;
   }
+}
+
+// The block writes the engine makes, each over what it replaces.
+struct BlockWrite {
+  const char* what;
+  image::ImageSpec before;
+  uint32_t address;
+  std::function<void(HalvernNcb)> change;  // the new block from the one on the flash
+};
+
+std::vector<BlockWrite> blockWrites() {
+  const image::ImageSpec bothActive = image::bothActiveFlashSpec({1, 0, 0}, {2, 0, 0});
+  image::ImageSpec withFreeArea = bothActive;
+  withFreeArea.ncbs[0].freeArea = NcbRegion{0x104000, 0x1000};
+  return {
+      {"NCB1 activated over an older deactivated block", image::updatedFlashSpec({1, 0, 0}, {0, 9, 0}),
+       kNcb1Address,
+       [](HalvernNcb ncb) {
+         ncb.setImageVersion(0x020000);
+         ncb.setState(NcbState::kActive);
+         updateNcbCrc(ncb);
+       }},
+      {"NCB0 deactivated, nothing else changing", bothActive, kNcb0Address,
+       [](HalvernNcb ncb) { ncb.setState(NcbState::kDeactivated); }},
+      {"NCB0 retired with CRC 0", withFreeArea, kNcb0Address,
+       [](HalvernNcb ncb) {
+         ncb.setState(NcbState::kDeactivated);
+         ncb.setFreeArea({0, 0});
+         ncb.setCrc(0);
+       }},
+      {"NCB0 deactivated with its free area dropped and a new CRC", withFreeArea, kNcb0Address,
+       [](HalvernNcb ncb) {
+         ncb.setState(NcbState::kDeactivated);
+         ncb.setFreeArea({0, 0});
+         updateNcbCrc(ncb);
+       }},
+  };
+}
+
+bool anActiveBlockFailsItsCrc(const std::vector<uint8_t>& flash) {
+  for (uint32_t address : {kNcb0Address, kNcb1Address}) {
+    const ConstHalvernNcb ncb(flash.data() + address);
+    if (ncb.active() && !checkNcbCrc(ncb)) return true;
+  }
+  return false;
+}
+
+TEST(WriteNcb, APowerCutInTheMiddleOfAnyProgramOrEraseNeverLeavesAnActiveBlockWithABadCrc) {
+  for (const BlockWrite& write : blockWrites()) {
+    const std::vector<uint8_t> before = image::buildImage(write.before);
+    std::vector<uint8_t> block = blockOf(before, write.address);
+    write.change(HalvernNcb(block.data()));
+    uint64_t transfers = 0;
+    {
+      EmulatedFlash emulated;
+      emulated.load(before);
+      ASSERT_EQ(writeNcb(*emulated.flash, ConstHalvernNcb(block.data()), write.address),
+                kStatusSuccess)
+          << write.what;
+      transfers = emulated.adapter.stats().modifyingTransfers;
+      EXPECT_EQ(blockOf(emulated.contents(), write.address), block) << write.what;
+    }
+    for (uint64_t cut = 1; cut <= transfers; ++cut) {
+      for (uint64_t seed = 1; seed <= 8; ++seed) {
+        EmulatedFlash emulated;
+        emulated.load(before);
+        emulated.adapter.cutPowerDuring(cut, seed);
+        writeNcb(*emulated.flash, ConstHalvernNcb(block.data()), write.address);
+        EXPECT_FALSE(anActiveBlockFailsItsCrc(emulated.contents()))
+            << write.what << ": cut during command " << cut << " of " << transfers << ", seed "
+            << seed;
+      }
+    }
+  }
+}
+
+TEST(WriteNcb, AWholeBlockIsDeactivatedOrRetiredInPlaceStateFirst) {
+  const std::vector<BlockWrite> writes = blockWrites();
+  for (const BlockWrite* write : {&writes[1], &writes[2]}) {
+    EmulatedFlash emulated;
+    const std::vector<uint8_t> before = image::buildImage(write->before);
+    emulated.load(before);
+    std::vector<uint8_t> block = blockOf(before, write->address);
+    write->change(HalvernNcb(block.data()));
+    FlashDecorator recorder(*emulated.flash);
+    ASSERT_EQ(writeNcb(recorder, ConstHalvernNcb(block.data()), write->address), kStatusSuccess);
+    EXPECT_EQ(blockOf(emulated.contents(), write->address), block) << write->what;
+    ASSERT_GE(recorder.calls.size(), 2u) << write->what;
+    EXPECT_EQ(recorder.calls[1], (FlashCall{Kind::kWrite, write->address + 3, 1}))
+        << write->what << ": the state is cleared before anything else";
+    for (const FlashCall& call : recorder.calls)
+      EXPECT_NE(call.kind, Kind::kEraseSector) << write->what << ": no erase";
+  }
+}
+
+TEST(WriteNcb, AnActiveBlockIsDeactivatedInPlaceBeforeItIsErased) {
+  const BlockWrite write = blockWrites()[3];
+  EmulatedFlash emulated;
+  const std::vector<uint8_t> before = image::buildImage(write.before);
+  emulated.load(before);
+  std::vector<uint8_t> block = blockOf(before, write.address);
+  write.change(HalvernNcb(block.data()));
+  FlashDecorator recorder(*emulated.flash);
+  ASSERT_EQ(writeNcb(recorder, ConstHalvernNcb(block.data()), write.address), kStatusSuccess);
+  EXPECT_EQ(blockOf(emulated.contents(), write.address), block);
+  ASSERT_GE(recorder.calls.size(), 5u);
+  EXPECT_EQ(recorder.calls[2], (FlashCall{Kind::kWrite, 3, 1}));
+  EXPECT_EQ(recorder.calls[4].kind, Kind::kEraseSector);
 }
 
 TEST(WriteNcb, RefusesPartsThatCannotHoldTheLayout) {

@@ -102,9 +102,8 @@ TEST(RollbackToPreviousImage, RewritesOnlyTheFirstSectorOfEachBlockActivatingBef
         {Kind::kEraseSector, c.previous, sector},
         {Kind::kWrite, c.previous + 4, sector - 4},
         {Kind::kWrite, c.previous, 4},
-        {Kind::kEraseSector, c.current, sector},
-        {Kind::kWrite, c.current + 4, sector - 4},
-        {Kind::kWrite, c.current, 4},
+        {Kind::kWrite, c.previous + 3, 1},  // its state, alone and last
+        {Kind::kWrite, c.current + 3, 1},   // the current block's state cleared in place
     };
     EXPECT_EQ(modifyingCalls(recorder), expected);
   }
@@ -232,30 +231,39 @@ TEST(RollbackToPreviousImage, AfterAnInterruptedUpdateIsRefusedAndChangesNothing
 
 // A program that fails or lands wrong while the previous block is written leaves it erased
 // again, so that readers keep taking the current block, even when the previous one is NCB0.
-// A failure while the current block is deactivated leaves both active.
+// A failure while the current block is deactivated leaves both active: readers take NCB0.
 TEST(RollbackToPreviousImage, AFailedWriteNeverLeavesABrokenBlockForReaders) {
+  enum class Taken : uint8_t { kCurrent, kNcb0 };
   struct Case {
     const char* what;
     std::function<void(FlashDecorator&, uint32_t previous, uint32_t current)> fault;
-    bool rolledBack;  // which firmware readers take afterwards
+    Taken taken;  // which block readers take afterwards
   };
   const Case cases[] = {
       {"previous block's body not programmed",
-       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 1); }, false},
+       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 1); },
+       Taken::kCurrent},
       {"previous block's first bytes not programmed",
-       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 2); }, false},
+       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 2); },
+       Taken::kCurrent},
       {"previous block's CRC programmed wrong",
        [](FlashDecorator& f, uint32_t previous, uint32_t) { f.corruptWriteAt = previous + 1; },
-       false},
+       Taken::kCurrent},
       {"previous block's body programmed wrong",
        [](FlashDecorator& f, uint32_t previous, uint32_t) { f.corruptWriteAt = previous + 0x40; },
-       false},
+       Taken::kCurrent},
       {"previous block's first sector not erased",
-       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kEraseSector, 1); }, false},
-      {"current block's body not programmed",
-       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 3); }, true},
-      {"current block's first bytes programmed wrong",
-       [](FlashDecorator& f, uint32_t, uint32_t current) { f.corruptWriteAt = current + 3; }, true},
+       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kEraseSector, 1); },
+       Taken::kCurrent},
+      {"previous block's state not programmed",
+       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 3); },
+       Taken::kCurrent},
+      {"current block's state not cleared",
+       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 4, 2); },
+       Taken::kNcb0},
+      {"current block's state programmed wrong",
+       [](FlashDecorator& f, uint32_t, uint32_t current) { f.corruptWriteAt = current + 3; },
+       Taken::kNcb0},
   };
   for (const char* name : kUpdatedFlashes) {
     const test::UpdateCase u = test::sweepCase(name);
@@ -271,11 +279,10 @@ TEST(RollbackToPreviousImage, AFailedWriteNeverLeavesABrokenBlockForReaders) {
       EXPECT_NE(rollbackToPreviousImage(recorder), kStatusSuccess);
       const test::FlashReading after = test::readAsReader(part.contents);
       ASSERT_TRUE(after.usable) << after.problem;
-      if (c.rolledBack) {
-        EXPECT_NE(after.version, before.version);
-      } else {
+      const uint32_t taken = c.taken == Taken::kCurrent ? current : kNcb0Address;
+      EXPECT_EQ(after.activeAddress, taken);
+      if (taken == current) {
         EXPECT_EQ(after.version, before.version);
-        EXPECT_EQ(after.activeAddress, current);
       }
     }
   }

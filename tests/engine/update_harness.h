@@ -41,6 +41,8 @@ class UpdateBench {
 
   // Power is lost right after the n-th further program or erase command.
   void cutPowerAfter(uint64_t commands) { adapter_->cutPowerAfter(commands); }
+  // Power is lost while the n-th further one runs, which is left partly done (from the seed).
+  void cutPowerDuring(uint64_t command, uint64_t seed) { adapter_->cutPowerDuring(command, seed); }
   // Power comes back: a new flash control is set up as a new run of the program would.
   void restart();
 

@@ -8,15 +8,6 @@
 namespace hlv::test {
 namespace {
 
-std::vector<SweepParam> everyParam() {
-  std::vector<SweepParam> params;
-  for (uint32_t jedecId : {0xEF6015u, 0xEF4016u, 0x1F2700u}) {
-    for (const UpdateCase& c : sweepCases())
-      params.push_back({c.name, jedecId});
-  }
-  return params;
-}
-
 class FullUpdateSweep : public ::testing::TestWithParam<SweepParam> {};
 
 TEST_P(FullUpdateSweep, EveryPowerCutPoint) {
@@ -27,16 +18,7 @@ TEST_P(FullUpdateSweep, EveryFaultyFlashAccess) {
   sweepFaults(sweepCase(GetParam().caseName), GetParam().jedecId, SweepDepth::kEvery);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FullUpdateSweep, ::testing::ValuesIn(everyParam()), sweepParamName);
-
-std::vector<SweepParam> everyRollbackParam() {
-  std::vector<SweepParam> params;
-  for (uint32_t jedecId : {0xEF6015u, 0xEF4016u, 0x1F2700u}) {
-    for (const char* name : {"type2_ncb0_active", "type2_ncb1_active"})
-      params.push_back({name, jedecId});
-  }
-  return params;
-}
+INSTANTIATE_TEST_SUITE_P(Cases, FullUpdateSweep, ::testing::ValuesIn(everyUpdateSweepParam()), sweepParamName);
 
 class FullRollbackSweep : public ::testing::TestWithParam<SweepParam> {};
 
@@ -49,7 +31,7 @@ TEST_P(FullRollbackSweep, EveryFaultyFlashAccess) {
   sweepRollbackFaults(sweepCase(GetParam().caseName).flash, GetParam().jedecId, SweepDepth::kEvery);
 }
 
-INSTANTIATE_TEST_SUITE_P(Flashes, FullRollbackSweep, ::testing::ValuesIn(everyRollbackParam()),
+INSTANTIATE_TEST_SUITE_P(Flashes, FullRollbackSweep, ::testing::ValuesIn(everyRollbackSweepParam()),
                          sweepParamName);
 
 }  // namespace

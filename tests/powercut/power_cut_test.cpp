@@ -6,6 +6,9 @@
 namespace hlv::test {
 namespace {
 
+// The seed of the sampled torn cuts; each cut point tears its command differently under it.
+constexpr uint64_t kSampledTornSeed = 1;
+
 std::vector<SweepParam> sampledParams() {
   std::vector<SweepParam> params;
   for (const UpdateCase& c : sweepCases())
@@ -22,6 +25,11 @@ class SampledUpdateSweep : public ::testing::TestWithParam<SweepParam> {};
 
 TEST_P(SampledUpdateSweep, APowerCutNeverLeavesTheFlashBrokenAndTheNextUpdateCompletes) {
   sweepPowerCuts(sweepCase(GetParam().caseName), GetParam().jedecId, SweepDepth::kSampled);
+}
+
+TEST_P(SampledUpdateSweep, APowerCutInTheMiddleOfAProgramOrEraseNeverLeavesTheFlashBroken) {
+  sweepPowerCuts(sweepCase(GetParam().caseName), GetParam().jedecId, SweepDepth::kSampled,
+                 {.torn = true, .seed = kSampledTornSeed});
 }
 
 TEST_P(SampledUpdateSweep, AFailedOrWrongFlashAccessNeverLeavesTheFlashBroken) {
@@ -48,6 +56,11 @@ class SampledRollbackCuts : public ::testing::TestWithParam<SweepParam> {};
 TEST_P(SampledRollbackCuts, APowerCutNeverLeavesTheFlashBrokenAndARerunCompletesOrRefuses) {
   sweepRollbackPowerCuts(sweepCase(GetParam().caseName).flash, GetParam().jedecId,
                          SweepDepth::kSampled);
+}
+
+TEST_P(SampledRollbackCuts, APowerCutInTheMiddleOfAProgramOrEraseNeverLeavesTheFlashBroken) {
+  sweepRollbackPowerCuts(sweepCase(GetParam().caseName).flash, GetParam().jedecId,
+                         SweepDepth::kSampled, {.torn = true, .seed = kSampledTornSeed});
 }
 
 class SampledRollbackFaults : public ::testing::TestWithParam<SweepParam> {};

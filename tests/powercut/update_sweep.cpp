@@ -249,18 +249,35 @@ std::string sweepName(const UpdateCase& c, uint32_t jedecId, const char* what) {
   return name.str();
 }
 
+const char* cutsName(PowerCut cut) {
+  return cut.torn ? "torn power cuts" : "power cuts";
+}
+
+std::string cutStep(PowerCut cut, uint64_t command, uint64_t commands) {
+  return std::string(cut.torn ? "cut during command " : "cut after command ") +
+         std::to_string(command) + " of " + std::to_string(commands) +
+         (cut.torn ? " (seed " + std::to_string(cut.seed) + ")" : "");
+}
+
+void cutPower(UpdateBench& bench, PowerCut cut, uint64_t command) {
+  if (cut.torn) {
+    bench.cutPowerDuring(command, cut.seed);
+  } else {
+    bench.cutPowerAfter(command);
+  }
+}
+
 }  // namespace
 
-void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth) {
+void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth, PowerCut how) {
   const Reference reference = runReference(c, jedecId);
   ASSERT_GT(reference.modifyingCommands, 0u);
-  FailureLog log(sweepName(c, jedecId, "power cuts"));
+  FailureLog log(sweepName(c, jedecId, cutsName(how)));
   for (uint64_t cut : chooseSteps(reference.modifyingCommands, depth, kCutSpread)) {
-    const std::string step = "cut after command " + std::to_string(cut) + " of " +
-                             std::to_string(reference.modifyingCommands);
+    const std::string step = cutStep(how, cut, reference.modifyingCommands);
     UpdateBench bench(jedecId);
     bench.load(c.flash);
-    bench.cutPowerAfter(cut);
+    cutPower(bench, how, cut);
     const FlashUpdateStatus interrupted = updateFirmware(bench.flash(), c.input());
     if (cut < reference.modifyingCommands && interrupted == kStatusSuccess)
       log.fail(step + ": reported success");
@@ -383,16 +400,16 @@ void checkRerun(UpdateBench& bench, FailureLog& log, const std::string& step) {
 
 }  // namespace
 
-void sweepRollbackPowerCuts(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth) {
+void sweepRollbackPowerCuts(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth,
+                            PowerCut how) {
   const RollbackReference reference = runRollbackReference(flash, jedecId);
   ASSERT_GT(reference.modifyingCommands, 0u);
-  FailureLog log(rollbackName(flash, jedecId, "power cuts"));
+  FailureLog log(rollbackName(flash, jedecId, cutsName(how)));
   for (uint64_t cut : chooseSteps(reference.modifyingCommands, depth, kCutSpread)) {
-    const std::string step = "cut after command " + std::to_string(cut) + " of " +
-                             std::to_string(reference.modifyingCommands);
+    const std::string step = cutStep(how, cut, reference.modifyingCommands);
     UpdateBench bench(jedecId);
     bench.load(flash);
-    bench.cutPowerAfter(cut);
+    cutPower(bench, how, cut);
     const FlashUpdateStatus interrupted = rollbackToPreviousImage(bench.flash());
     if (cut < reference.modifyingCommands && interrupted == kStatusSuccess)
       log.fail(step + ": reported success");
@@ -422,6 +439,28 @@ void sweepRollbackFaults(const std::vector<uint8_t>& flash, uint32_t jedecId, Sw
                  bench.restart();
                  checkRerun(bench, log, step);
                });
+}
+
+namespace {
+constexpr uint32_t kEverySweepPart[] = {0xEF6015u, 0xEF4016u, 0x1F2700u};
+}  // namespace
+
+std::vector<SweepParam> everyUpdateSweepParam() {
+  std::vector<SweepParam> params;
+  for (uint32_t jedecId : kEverySweepPart) {
+    for (const UpdateCase& c : sweepCases())
+      params.push_back({c.name, jedecId});
+  }
+  return params;
+}
+
+std::vector<SweepParam> everyRollbackSweepParam() {
+  std::vector<SweepParam> params;
+  for (uint32_t jedecId : kEverySweepPart) {
+    for (const char* name : {"type2_ncb0_active", "type2_ncb1_active"})
+      params.push_back({name, jedecId});
+  }
+  return params;
 }
 
 void PrintTo(const SweepParam& param, std::ostream* out) {

@@ -19,12 +19,21 @@ enum class SweepDepth : uint8_t {
   kEvery,    // every step
 };
 
+// Where a power cut strikes: right after a program or erase command has taken effect, or while
+// it runs, leaving it partly done (a page with only some of its bits programmed, a unit partly
+// erased and the rest kept or garbled), drawn from a seed.
+struct PowerCut {
+  bool torn = false;
+  uint64_t seed = 1;
+};
+
 // Runs the case once uninterrupted (its result must be usable with the new version), then once
 // per chosen N with the power cut right after the N-th program or erase command: the flash left
 // behind must be usable with the old or the new version, and after power comes back the update
 // must complete. When the flash left behind still runs the old firmware from the block the
 // uninterrupted run started from, the final flash must equal the uninterrupted run's.
-void sweepPowerCuts(const UpdateCase& updateCase, uint32_t jedecId, SweepDepth depth);
+void sweepPowerCuts(const UpdateCase& updateCase, uint32_t jedecId, SweepDepth depth,
+                    PowerCut cut = {});
 
 // Runs the case once per chosen call with that call failing (once, and from then on), or
 // programming or reading a wrong byte: the status may be anything, but the flash left behind
@@ -37,7 +46,8 @@ void sweepFaults(const UpdateCase& updateCase, uint32_t jedecId, SweepDepth dept
 // back; a rollback run again afterwards either completes (the firmware readers take switches,
 // exactly as the layout's rules say) or refuses (24) without changing anything. The
 // uninterrupted rollback must leave what those rules say.
-void sweepRollbackPowerCuts(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth);
+void sweepRollbackPowerCuts(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth,
+                            PowerCut cut = {});
 void sweepRollbackFaults(const std::vector<uint8_t>& flash, uint32_t jedecId, SweepDepth depth);
 
 // One sweep: a starting layout (by its case name) on a flash part.
@@ -45,6 +55,11 @@ struct SweepParam {
   std::string caseName;
   uint32_t jedecId;
 };
+
+// Every starting layout of the update, and both blocks a rollback starts from, on a 2 MiB part,
+// a 4 MiB part and a part with 512-byte pages and a split first erase unit.
+std::vector<SweepParam> everyUpdateSweepParam();
+std::vector<SweepParam> everyRollbackSweepParam();
 
 void PrintTo(const SweepParam& param, std::ostream* out);
 std::string sweepParamName(const ::testing::TestParamInfo<SweepParam>& info);

@@ -626,6 +626,92 @@ TEST(EmulatedAdapterPower, CutAfterTheNthModifyingCommandAndRestore) {
   EXPECT_EQ(rig.adapter.violations(), 0u);
 }
 
+// A cut during a command leaves a partial result that a real part could show, and the same
+// seed gives the same one. Over many seeds every kind of partial result turns up.
+struct TornOutcome {
+  bool whole = false, untouched = false, partial = false;
+};
+
+TEST(EmulatedAdapterPower, AProgramCutShortClearsOnlySomeOfItsBits) {
+  TornOutcome seen;
+  std::vector<uint8_t> first;
+  for (uint64_t seed = 1; seed <= 40; ++seed) {
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      Rig rig(quick());
+      rig.adapter.cutPowerDuring(1, seed);
+      rig.raw.writeEnable();
+      rig.raw.program(0x1000, 0x00F00F30);  // bytes 30 0F F0 00 over 5A
+      const std::vector<uint8_t> word(rig.adapter.flash().begin() + 0x1000,
+                                      rig.adapter.flash().begin() + 0x1004);
+      EXPECT_TRUE(rig.adapter.poweredOff());
+      EXPECT_EQ(rig.adapter.stats().modifyingTransfers, 1u);
+      if (repeat == 0) first = word;
+      EXPECT_EQ(word, first) << "seed " << seed << " gives one result";
+      const uint8_t data[] = {0x30, 0x0F, 0xF0, 0x00};
+      for (int i = 0; i < 4; ++i) {
+        const uint8_t target = 0x5A & data[i];
+        EXPECT_EQ(word[i] & ~0x5A, 0) << "a program never sets a bit";
+        EXPECT_EQ(word[i] & target, target) << "nor clears one it was not asked to";
+        seen.whole |= word[i] == target && target != 0x5A;
+        seen.untouched |= word[i] == 0x5A && target != 0x5A;
+        seen.partial |= word[i] != 0x5A && word[i] != target;
+      }
+      EXPECT_EQ(rig.at(0x0FFF), 0x5A);
+      EXPECT_EQ(rig.at(0x1004), 0x5A);
+    }
+  }
+  EXPECT_TRUE(seen.whole && seen.untouched && seen.partial);
+}
+
+TEST(EmulatedAdapterPower, AnEraseCutShortErasesALeadingRunAndKeepsOrGarblesTheRest) {
+  TornOutcome seen;
+  bool headKeptOverErasedBytes = false;
+  for (uint64_t seed = 1; seed <= 40; ++seed) {
+    std::vector<uint8_t> first;
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      Rig rig(quick());
+      rig.adapter.cutPowerDuring(1, seed);
+      rig.raw.writeEnable();
+      rig.raw.erase(0x20, 0x2000);  // 4 KiB
+      const std::span<const uint8_t> unit = rig.adapter.flash().subspan(0x2000, 0x1000);
+      const std::vector<uint8_t> bytes(unit.begin(), unit.end());
+      if (repeat == 0) first = bytes;
+      EXPECT_EQ(bytes, first) << "seed " << seed << " gives one result";
+      EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(),
+                              [](uint8_t b) { return b == 0xFF || b == 0x5A; }));
+      EXPECT_EQ(rig.at(0x1FFF), 0x5A);
+      EXPECT_EQ(rig.at(0x3000), 0x5A);
+      const auto erased = std::count(bytes.begin(), bytes.end(), 0xFF);
+      seen.whole |= erased == 0x1000;
+      seen.untouched |= erased == 0;
+      seen.partial |= erased != 0 && erased != 0x1000;
+      headKeptOverErasedBytes |= bytes[3] == 0x5A && bytes[0] == 0xFF;
+    }
+  }
+  EXPECT_TRUE(seen.untouched && seen.partial);
+  EXPECT_TRUE(headKeptOverErasedBytes) << "a garbled unit may keep a byte past erased ones";
+}
+
+TEST(EmulatedAdapterPower, ConfiguredTornCutStrikesTheNthCommand) {
+  AdapterConfig config = quick();
+  config.powerCutAfter = 2;
+  config.powerCutTorn = true;
+  bool sawPartial = false;
+  for (uint64_t seed = 1; seed <= 20 && !sawPartial; ++seed) {
+    config.tornSeed = seed;
+    Rig rig(config);
+    rig.raw.writeEnable();
+    rig.raw.program(0x000, 0);
+    rig.raw.waitPart();
+    rig.raw.writeEnable();
+    rig.raw.program(0x100, 0);
+    EXPECT_EQ(rig.at(0x000), 0x00) << "the first command is whole";
+    EXPECT_TRUE(rig.adapter.poweredOff());
+    sawPartial |= rig.at(0x100) != 0x00;
+  }
+  EXPECT_TRUE(sawPartial);
+}
+
 TEST(EmulatedAdapterPower, ConfiguredCutOfZeroStartsWithoutPower) {
   AdapterConfig config;
   config.powerCutAfter = 0;

@@ -42,7 +42,7 @@ const ConfCase kConfCases[] = {
     {"EveryKey",
      "flash=C22016\nsfdp = yes\nsfdp_revision = 1.0\nsfdp_volatile_status = yes\nprotected = yes\n"
      "power_cut_after = 12\nengine_stuck = no\npart_stuck = no\nengine_busy_us = 20\n"
-     "engine_jitter_us = 0\nengine_seed = 5\n",
+     "engine_jitter_us = 0\nengine_seed = 5\npower_cut_torn = yes\nseed = 9\n",
      true, ""},
     {"ShortIdPart", "flash = 651F\n", true, ""},
     {"FourByteIdentification", "flash = 1F240001\n", true, ""},
@@ -67,6 +67,8 @@ const ConfCase kConfCases[] = {
     {"EngineBusyTimeOfZero", "engine_busy_us = 0\n", false, "for engine_busy_us"},
     {"EngineJitterTooLong", "engine_jitter_us = 1000001\n", false, "for engine_jitter_us"},
     {"EngineSeedNotANumber", "engine_seed = x\n", false, "for engine_seed"},
+    {"TornCutMisspelt", "power_cut_torn = 1\n", false, "for power_cut_torn"},
+    {"SeedNegative", "seed = -3\n", false, "for seed"},
     {"FirmwareKeys",
      "firmware = none\nfirmware_stuck = yes\nphy = no\nphy_address = 31\nphy_stuck = yes\n"
      "chip_revision = 0x10A\nfuse_status = 4096\nfuse_digest = "
@@ -102,8 +104,11 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   AdapterConfig config;
   ASSERT_TRUE(parseAdapterConf(
       "flash = 1F240001\nsfdp = 1.0\npower_cut_after = 7\npart_stuck = yes\n"
-      "engine_busy_us = 12\nengine_jitter_us = 5\nengine_seed = 99\n",
+      "engine_busy_us = 12\nengine_jitter_us = 5\nengine_seed = 99\npower_cut_torn = yes\n"
+      "seed = 1234\n",
       config));
+  EXPECT_TRUE(config.powerCutTorn);
+  EXPECT_EQ(config.tornSeed, 1234u);
   EXPECT_EQ(config.jedecId, 0x1F240001u);
   EXPECT_EQ(config.timings.engineTransferNs, 12000u);
   EXPECT_EQ(config.timings.engineJitterNs, 5000u);

@@ -1,0 +1,18 @@
+// The hlvimage description language: the input as a description, and the image it describes
+// built.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tools/hlvimage/image_builder.h"
+#include "tools/hlvimage/image_description.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  hlv::image::ImageSpec spec;
+  std::string error;
+  if (hlv::image::parseImageDescription(
+          std::string_view(reinterpret_cast<const char*>(data), size), spec, error)) {
+    hlv::image::buildImage(spec);
+  }
+  return 0;
+}
