@@ -131,7 +131,7 @@ void EmulatedAdapter::cutPowerAfter(uint64_t commands) {
 }
 
 void EmulatedAdapter::cutPowerDuring(uint64_t command, uint64_t seed) {
-  HLV_ASSERT(command != 0, "command != 0");
+  HLV_ASSERT(command != 0);
   cutPowerAfter(command);
   tearSeed_ = seed;
 }

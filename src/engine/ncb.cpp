@@ -267,8 +267,7 @@ FlashUpdateStatus rewriteInPlace(VoFlashControlInterface& flashCtrl, ConstHalver
 }  // namespace
 
 FlashUpdateStatus clearNcbStateInPlace(VoFlashControlInterface& flashCtrl, uint32_t ncbAddress) {
-  HLV_ASSERT(ncbAddress == kNcb0Address || ncbAddress == kNcb1Address,
-             "ncbAddress == 0 || ncbAddress == 0x4000");
+  HLV_ASSERT(ncbAddress == kNcb0Address || ncbAddress == kNcb1Address);
   const uint32_t address = ncbAddress + ncb_field::kStateByte;
   uint8_t stateByte = 0;
   FlashUpdateStatus status = readFlash(flashCtrl, address, &stateByte, 1);

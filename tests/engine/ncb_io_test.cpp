@@ -295,7 +295,7 @@ TEST(WriteNcb, APowerCutInTheMiddleOfAnyProgramOrEraseNeverLeavesAnActiveBlockWi
         EmulatedFlash emulated;
         emulated.load(before);
         emulated.adapter.cutPowerDuring(cut, seed);
-        writeNcb(*emulated.flash, ConstHalvernNcb(block.data()), write.address);
+        (void)writeNcb(*emulated.flash, ConstHalvernNcb(block.data()), write.address);
         EXPECT_FALSE(anActiveBlockFailsItsCrc(emulated.contents()))
             << write.what << ": cut during command " << cut << " of " << transfers << ", seed "
             << seed;

@@ -351,7 +351,7 @@ std::string renderFlashMapSvg(const ImageReport& report, const std::string& titl
   doc.text(kMargin, 50, reader);
   std::string image =
       "previous firmware: " + versionText(report.previousVersion, report.previousStatus) +
-      format("; as an update image: status %" PRIu32, report.imageStatus);
+      format("; as an update image: status %" PRIu32, statusNumber(report.imageStatus));
   if (report.imageVersion) image += ", version " + report.imageVersion->toString();
   image += report.type ? format(", type %" PRIu32, *report.type) : ", type unknown";
   doc.text(kMargin, 50 + kLineHeight, image);
