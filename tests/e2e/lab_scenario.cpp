@@ -185,6 +185,7 @@ ProcessResult Lab::run(const RunOptions& options) {
   process.input = options.input;
   process.workDir = work;
   process.fileSizeLimit = options.fileSizeLimit;
+  process.errorOnTerminal = options.errorOnTerminal;
   process.timeoutSeconds = 300;
   const ProcessResult result = runProcess(builtProgram("hlvsim"), args, process);
   removeInstanceSemaphore(work + "/" + kInstanceKeyFile);

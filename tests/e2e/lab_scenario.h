@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "shared/firmware_version.h"
@@ -71,6 +72,8 @@ struct RunOptions {
   // Files an earlier run left in the log directory this run will use (it started in the same
   // second); each holds kEarlierFile.
   std::vector<std::string> earlierFiles = {};
+  // Standard error is a terminal (its text in the result's err).
+  bool errorOnTerminal = false;
 };
 inline const std::string kEarlierFile = "an earlier run's file\n";
 

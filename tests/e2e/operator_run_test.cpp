@@ -191,6 +191,9 @@ struct Scenario {
   std::vector<std::pair<std::size_t, std::string>> backups = {};
   std::vector<std::size_t> restarted = {};   // adapters whose driver is rebound, in order
   std::vector<std::string> traceLines = {};  // texts the decoded trace holds
+  // Texts standard error holds, each once; without any it stays empty (it is not a terminal, so
+  // no progress is drawn there either).
+  std::vector<std::string> errors = {};
 };
 
 void PrintTo(const Scenario& s, std::ostream* os) {
@@ -437,6 +440,16 @@ TEST_P(OperatorRun, ShowsTheDialogueAndLeavesAdaptersBackupsDriversAndTraceAsExp
   const Expect expect(lab);
   EXPECT_EQ(result.out, s.output(expect));
   EXPECT_EQ(result.exitStatus, s.exitStatus) << result.err;
+  if (s.errors.empty()) {
+    EXPECT_EQ(result.err, "");
+  }
+  for (const std::string& text : s.errors) {
+    const std::size_t first = result.err.find(text);
+    EXPECT_NE(first, std::string::npos) << text << "\nnot in\n" << result.err;
+    if (first != std::string::npos) {
+      EXPECT_EQ(result.err.find(text, first + 1), std::string::npos) << text << " told twice";
+    }
+  }
   const std::string logDirectory = lab.logDirectory();
   ASSERT_FALSE(logDirectory.empty()) << "no trace file under the tool's logs";
 
@@ -505,6 +518,47 @@ TEST_P(OperatorRun, ShowsTheDialogueAndLeavesAdaptersBackupsDriversAndTraceAsExp
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, OperatorRun, ::testing::ValuesIn(kScenarios));
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t found = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++found;
+  return found;
+}
+
+// An operator at a terminal sees each adapter's backup read, erase, program and verify move on
+// standard error; standard output, and what is written to the adapters, are exactly those of a
+// run whose standard error is no terminal, which draws nothing.
+TEST(OperatorTerminal, DrawsProgressOnStandardErrorAndLeavesStandardOutputAsItIs) {
+  TempDir plainDirectory, terminalDirectory;
+  Lab plain(plainDirectory, mixedLab());
+  Lab terminal(terminalDirectory, mixedLab());
+  const ProcessResult withoutTerminal = plain.run({.args = {"-s"}});
+  const ProcessResult onTerminal = terminal.run({.args = {"-s"}, .errorOnTerminal = true});
+  EXPECT_EQ(withoutTerminal.err, "");
+  EXPECT_EQ(onTerminal.exitStatus, 0) << onTerminal.out;
+  EXPECT_EQ(onTerminal.out, withoutTerminal.out);
+  for (std::size_t i = 0; i < plain.spec().adapters.size(); ++i)
+    EXPECT_TRUE(terminal.flashAfter(i) == plain.flashAfter(i)) << "adapter " << i;
+
+  const std::string& drawn = onTerminal.err;
+  // Nothing of the console's text, only the drawings, each saving the cursor before it and
+  // restoring it after, so that the step's result word lands where it always did.
+  EXPECT_EQ(drawn.find("[OK]"), std::string::npos) << drawn;
+  EXPECT_EQ(occurrences(drawn, "\0337"), occurrences(drawn, "\033[K\0338")) << drawn;
+  // The two adapters that are updated, each phase through to its end, in order.
+  EXPECT_EQ(occurrences(drawn, "backup read 100% (2097152 of 2097152 bytes)"), 2u) << drawn;
+  std::size_t at = 0;
+  for (int adapter = 0; adapter < 2; ++adapter) {
+    for (const char* phase : {"backup read 100%", "erase 100%", "program 100%", "verify 100%"}) {
+      const std::size_t next = drawn.find(phase, at);
+      ASSERT_NE(next, std::string::npos) << phase << " of adapter " << adapter << " in\n" << drawn;
+      at = next;
+    }
+  }
+  // Wiped at the end of the last step.
+  EXPECT_TRUE(drawn.ends_with("\033[K")) << drawn;
+}
 
 }  // namespace
 }  // namespace hlv::test

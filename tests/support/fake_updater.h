@@ -81,6 +81,7 @@ class FakeUpdater : public VoFlUpdateIface {
     if (ready && adapterTypeResult == 0) type = adapterType;
     return adapterTypeResult;
   }
+  void setProgressObserver(FlashProgressObserver* observer) override { progress = observer; }
 
   // Answers.
   bool ready = true;
@@ -114,6 +115,7 @@ class FakeUpdater : public VoFlUpdateIface {
   uint32_t lastImageLength = 0;
   std::string lastMacData, lastPhyData;
   bool lastReloadFlag = false;
+  FlashProgressObserver* progress = nullptr;  // who is told of flash bytes, as last set
 };
 
 }  // namespace hlv::test

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -34,8 +35,16 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   // A child that ends before it has read all its input must not take the test with it.
   signal(SIGPIPE, SIG_IGN);
   int inPipe[2], outPipe[2], errPipe[2];
-  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
-      pipe2(errPipe, O_CLOEXEC) != 0) {
+  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (options.errorOnTerminal) {
+    // The terminal's side the program writes to, and the side this process reads.
+    if (openpty(&errPipe[0], &errPipe[1], nullptr, nullptr, nullptr) != 0)
+      throw std::runtime_error("openpty failed");
+    fcntl(errPipe[0], F_SETFD, FD_CLOEXEC);
+    fcntl(errPipe[1], F_SETFD, FD_CLOEXEC);
+  } else if (pipe2(errPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
   const pid_t pid = fork();
@@ -104,6 +113,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       }
       char buffer[4096];
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      // A terminal whose program side is closed reads as an error (EIO), not as the end.
       if (n <= 0) {
         if (fds[i].fd == outFd)
           closeIfOpen(outFd);
