@@ -1,9 +1,12 @@
 #include "sim/adapter_conf.h"
 
+#include <cerrno>
+
 #include <charconv>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/flash_part_model.h"
@@ -114,6 +117,20 @@ bool parseSemaphore(std::string_view value, bool& heldByFirmware) {
 }
 
 // 64 hex digits, two per byte in memory order.
+// The errno the kernel refuses the mapping with: EPERM as a locked-down kernel, EACCES as for a
+// missing permission.
+bool parseMappingRefusal(std::string_view value, int& error) {
+  constexpr std::pair<std::string_view, int> kRefusals[] = {
+      {"no", 0}, {"eperm", EPERM}, {"eacces", EACCES}};
+  for (const auto& [name, code] : kRefusals) {
+    if (value == name) {
+      error = code;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool parseDigest(std::string_view value, std::array<uint8_t, 32>& out) {
   if (value.size() != 2 * out.size()) return false;
   std::array<uint8_t, 32> bytes{};
@@ -214,6 +231,10 @@ const std::vector<Key>& keys() {
       {"interrupt_at_grant", "a decimal count",
        [](std::string_view v, AdapterConfig& c) {
          return parseCount(v, c.firmware.interruptAtGrant);
+       }},
+      {"map_refused", "no, eperm or eacces",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseMappingRefusal(v, c.mappingRefusal);
        }},
   };
   return table;
@@ -329,6 +350,8 @@ std::string formatAdapterConf(const AdapterConfig& config) {
   if (firmware.fuseSemaphoreHeld) text += "fuse_semaphore = held\n";
   if (firmware.interruptAtGrant != 0)
     text += "interrupt_at_grant = " + std::to_string(firmware.interruptAtGrant) + "\n";
+  if (config.mappingRefusal == EPERM) text += "map_refused = eperm\n";
+  if (config.mappingRefusal == EACCES) text += "map_refused = eacces\n";
   return text;
 }
 

@@ -37,6 +37,7 @@ class DirectFlashUpdate : public VoFlUpdateIface {
   uint32_t checkImageKey(const VoImageFile& image) override;
   uint32_t getAdapterType(uint32_t& type) override;
   void setProgressObserver(FlashProgressObserver* observer) override { progress_ = observer; }
+  int registerMappingError() const override { return pciDevice_ ? pciDevice_->mapError : 0; }
 
   // The adapter's register access, null without an adapter (for the firmware control sequences
   // and the key check run on their own, as the emulator's tools do).

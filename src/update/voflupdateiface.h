@@ -47,6 +47,9 @@ class VoFlUpdateIface {
   // Who is told of the flash bytes the backup read, the update and the rollback go through
   // (null: nobody); not owned, and kept until changed. Updaters that reach no flash ignore it.
   virtual void setProgressObserver(FlashProgressObserver* observer) { (void)observer; }
+  // Why the adapter's registers could not be mapped (an errno), 0 when they were or when the
+  // instance reaches no registers.
+  virtual int registerMappingError() const { return 0; }
 };
 
 }  // namespace hlv

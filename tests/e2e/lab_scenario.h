@@ -50,6 +50,8 @@ struct LabSpec {
   std::vector<BundleImage> images;
   std::string database;  // "updatedata.xml"
   std::string boardName = "EMULATED-BOARD\n";
+  // Other files of the machine, by their path under the lab ("sys/kernel/security/lockdown").
+  std::vector<std::pair<std::string, std::string>> machineFiles = {};
 };
 
 // The configuration bytes every board entry of the tests' databases carries, as hex text and as

@@ -166,6 +166,22 @@ LabSpec unusableLab() {
   return lab;
 }
 
+// A machine whose kernel is locked down because it started under Secure Boot: it refuses to map
+// the registers of two adapters, which cannot be examined, beside a board the tool never updates.
+LabSpec lockedDownLab() {
+  LabSpec lab = unusableLab();
+  LabAdapter refused = typeTwoLayoutAdapter("enp1s0", {});
+  refused.conf = "map_refused = eperm\n";
+  LabAdapter second = refused;
+  second.name = "enp3s0";
+  lab.adapters = {offered(refused, "", notAvailableStatus()), lab.adapters[1],
+                  offered(second, "", notAvailableStatus())};
+  lab.machineFiles = {{"sys/kernel/security/lockdown", "none [integrity] confidentiality\n"},
+                      {"sys/firmware/efi/efivars/SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c",
+                       std::string("\x06\x00\x00\x00\x01", 5)}};
+  return lab;
+}
+
 // Updated once; never updated; updated once but the previous firmware's option ROM is damaged.
 LabSpec rollbackLab() {
   LabSpec lab = singleAdapterLab();
@@ -359,6 +375,21 @@ const Scenario kScenarios[] = {
            return kBanner + kNotice + versionsUnreadable("enp1s0") + e.table() + kNothingToUpdate;
          },
      .exitStatus = 2},
+    {.what = "silent: adapters whose registers a locked-down kernel refuses to map are not "
+             "available, and standard error says once why and what to do",
+     .lab = lockedDownLab,
+     .run = {.args = {"-s"}},
+     .output =
+         [](const Expect& e) {
+           return kBanner + kNotice + versionsUnreadable("enp1s0") + versionsUnreadable("enp3s0") +
+                  e.table() + kNothingToUpdate;
+         },
+     .exitStatus = 2,
+     .traceLines = {"mapping_refusal_notice.kAdapterRefused: adapter 2: its registers could not "
+                    "be mapped (errno 1)"},
+     .errors = {"[!] The kernel is locked down (integrity mode) and refuses to map the registers "
+                "of enp1s0 (0000:01:00.0), enp3s0 (0000:03:00.0).\n",
+                "Secure Boot is on", "turn Secure Boot off"}},
     {.what = "rollback: the chosen adapter is backed up and switched back; the firmware cannot "
              "be restarted without an update, so a power cycle is asked for",
      .lab = rollbackLab,

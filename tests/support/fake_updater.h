@@ -82,6 +82,7 @@ class FakeUpdater : public VoFlUpdateIface {
     return adapterTypeResult;
   }
   void setProgressObserver(FlashProgressObserver* observer) override { progress = observer; }
+  int registerMappingError() const override { return mappingError; }
 
   // Answers.
   bool ready = true;
@@ -103,6 +104,7 @@ class FakeUpdater : public VoFlUpdateIface {
   // What a successful read leaves as the length; unchanged when none.
   std::optional<uint32_t> lengthAfterRead;
   std::function<void()> onDestroy;
+  int mappingError = 0;  // why the registers could not be mapped (an errno)
 
   // What was asked.
   struct Calls {
