@@ -173,13 +173,6 @@ std::string explained(const std::vector<AdapterEntry>& entries) {
   return text;
 }
 
-std::size_t occurrences(const std::string& text, const std::string& part) {
-  std::size_t found = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++found;
-  return found;
-}
-
 TEST(MappingRefusalNotice, EachCauseIsExplainedOnceWithEveryAdapterItConcerns) {
   test::TempDir dir;
   test::writeFile(dir / "sys/kernel/security/lockdown", "none [integrity] confidentiality\n");
@@ -192,9 +185,9 @@ TEST(MappingRefusalNotice, EachCauseIsExplainedOnceWithEveryAdapterItConcerns) {
   entries.push_back(entryRefusedWith(3, "enp4s0", EPERM));
 
   const std::string text = explained(entries);
-  EXPECT_EQ(occurrences(text, "locked down"), 1u) << text;
+  EXPECT_EQ(test::occurrences(text, "locked down"), 1u) << text;
   EXPECT_NE(text.find("enp1s0 (0000:01:00.0), enp4s0 (0000:04:00.0)"), std::string::npos) << text;
-  EXPECT_EQ(occurrences(text, "no memory region"), 1u) << text;
+  EXPECT_EQ(test::occurrences(text, "no memory region"), 1u) << text;
   EXPECT_NE(text.find("enp3s0 (0000:03:00.0)"), std::string::npos) << text;
   EXPECT_EQ(text.find("enp2s0"), std::string::npos) << text;
 }

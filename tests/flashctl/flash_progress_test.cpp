@@ -98,22 +98,34 @@ const ProgressCase kCases[] = {
      {}},
 };
 
+// An initialised flash control on an emulated adapter, its reports recorded.
+struct ObservedFlash {
+  explicit ObservedFlash(uint32_t jedecId) : adapter(configFor(jedecId), clock), flash(&adapter) {
+    initialised = flash.init();
+    flash.setProgressObserver(&recorder);
+  }
+  static sim::AdapterConfig configFor(uint32_t jedecId) {
+    sim::AdapterConfig config;
+    config.jedecId = jedecId;
+    config.timings = sim::quickTimings();
+    return config;
+  }
+  sim::VirtualClock clock;
+  sim::EmulatedAdapter adapter;
+  VoApiFlashControl flash;
+  Recorder recorder;
+  bool initialised = false;
+};
+
 class FlashProgress : public testing::TestWithParam<ProgressCase> {};
 
 TEST_P(FlashProgress, ReportsTheBytesDone) {
   const ProgressCase& c = GetParam();
-  sim::VirtualClock clock;
-  sim::AdapterConfig config;
-  config.jedecId = c.jedecId;
-  config.timings = sim::quickTimings();
-  sim::EmulatedAdapter adapter(config, clock);
-  VoApiFlashControl flash(&adapter);
-  ASSERT_TRUE(flash.init());
-  Recorder recorder;
-  flash.setProgressObserver(&recorder);
-  EXPECT_TRUE(c.request(flash));
-  EXPECT_EQ(recorder.reports, c.expected);
-  EXPECT_EQ(adapter.violations(), 0u);
+  ObservedFlash observed(c.jedecId);
+  ASSERT_TRUE(observed.initialised);
+  EXPECT_TRUE(c.request(observed.flash));
+  EXPECT_EQ(observed.recorder.reports, c.expected);
+  EXPECT_EQ(observed.adapter.violations(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, FlashProgress, testing::ValuesIn(kCases));
@@ -121,22 +133,16 @@ INSTANTIATE_TEST_SUITE_P(Requests, FlashProgress, testing::ValuesIn(kCases));
 TEST(FlashProgressFailure, WorkThatFailsIsNotReported) {
   for (const bool engineStuck : {true, false}) {
     SCOPED_TRACE(engineStuck ? "the command engine stays busy" : "the part stays busy");
-    sim::VirtualClock clock;
-    sim::AdapterConfig config;
-    config.timings = sim::quickTimings();
-    sim::EmulatedAdapter adapter(config, clock);
-    VoApiFlashControl flash(&adapter);
-    ASSERT_TRUE(flash.init());
-    Recorder recorder;
-    flash.setProgressObserver(&recorder);
+    ObservedFlash observed(0xEF6015);
+    ASSERT_TRUE(observed.initialised);
     if (engineStuck)
-      adapter.setEngineStuck(true);
+      observed.adapter.setEngineStuck(true);
     else
-      adapter.setPartStuck(true);
-    EXPECT_FALSE(readBytes(flash, 0, 0x10000));
-    EXPECT_FALSE(programBytes(flash, 0x1000, 0x100));
-    EXPECT_FALSE(flash.eraseSector(0x1000));
-    EXPECT_EQ(recorder.reports, std::vector<Report>{});
+      observed.adapter.setPartStuck(true);
+    EXPECT_FALSE(readBytes(observed.flash, 0, 0x10000));
+    EXPECT_FALSE(programBytes(observed.flash, 0x1000, 0x100));
+    EXPECT_FALSE(observed.flash.eraseSector(0x1000));
+    EXPECT_EQ(observed.recorder.reports, std::vector<Report>{});
   }
 }
 
