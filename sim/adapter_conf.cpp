@@ -1,11 +1,13 @@
 #include "sim/adapter_conf.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "shared/hex_bytes.h"
@@ -117,6 +119,20 @@ bool parseSemaphore(std::string_view value, bool& heldByFirmware) {
 }
 
 // 64 hex digits, two per byte in memory order.
+// The errno the kernel refuses the mapping with: EPERM as a locked-down kernel, EACCES as for a
+// missing permission.
+bool parseMappingRefusal(std::string_view value, int& error) {
+  constexpr std::pair<std::string_view, int> kRefusals[] = {
+      {"no", 0}, {"eperm", EPERM}, {"eacces", EACCES}};
+  for (const auto& [name, code] : kRefusals) {
+    if (value == name) {
+      error = code;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool parseDigest(std::string_view value, std::array<uint8_t, 32>& out) {
   const std::optional<std::vector<uint8_t>> bytes = parseHexBytes(value);
   if (!bytes || bytes->size() != out.size()) return false;
@@ -216,6 +232,10 @@ const std::vector<Key>& keys() {
       {"interrupt_at_grant", "a decimal count",
        [](std::string_view v, AdapterConfig& c) {
          return parseCount(v, c.firmware.interruptAtGrant);
+       }},
+      {"map_refused", "no, eperm or eacces",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseMappingRefusal(v, c.mappingRefusal);
        }},
   };
   return table;
@@ -330,6 +350,8 @@ std::string formatAdapterConf(const AdapterConfig& config) {
   if (firmware.fuseSemaphoreHeld) text += "fuse_semaphore = held\n";
   if (firmware.interruptAtGrant != 0)
     text += "interrupt_at_grant = " + std::to_string(firmware.interruptAtGrant) + "\n";
+  if (config.mappingRefusal == EPERM) text += "map_refused = eperm\n";
+  if (config.mappingRefusal == EACCES) text += "map_refused = eacces\n";
   return text;
 }
 

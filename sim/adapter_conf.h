@@ -25,6 +25,7 @@
 //   fuse_digest      64 hex digits: the key digest fuses, the 32 bytes in memory order
 //   mdio_semaphore, fuse_semaphore   free/held: held means the firmware takes it back at once
 //   interrupt_at_grant   N: SIGINT raised right after the N-th semaphore grant to the program
+//   map_refused      no, eperm or eacces: the kernel refuses to map the function's registers
 // Unknown keys and bad values are errors.
 #pragma once
 

@@ -84,6 +84,9 @@ struct AdapterConfig {
   uint64_t tornSeed = 1;
   bool engineStuck = false;               // command engine busy forever
   bool partStuck = false;                 // flash part busy forever
+  // Not the adapter's doing but the machine's: the kernel refuses to map the function's
+  // registers with this errno (0: it maps them), as a locked-down kernel does with EPERM.
+  int mappingRefusal = 0;
   FirmwareConfig firmware;
   AdapterTimings timings;
 };

@@ -1,5 +1,7 @@
 #include "sim/lab_platform.h"
 
+#include <cerrno>
+
 namespace hlv::sim {
 namespace {
 
@@ -46,7 +48,15 @@ platform::RegisterWindow LabPlatform::mapRegisterWindow(const std::string& resou
       path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
   if (bdf.find('/') != std::string_view::npos) return window;
   LabAdapter* entry = lab_.adapter(bdf);
-  if (entry == nullptr) return window;
+  // A function the lab carries no adapter for has no resource file to open.
+  if (entry == nullptr) {
+    window.error = ENOENT;
+    return window;
+  }
+  if (entry->config.mappingRefusal != 0) {
+    window.error = entry->config.mappingRefusal;
+    return window;
+  }
   // The adapter's address serves as the token: unique, and never memory anyone reads.
   window.mapping = entry->adapter.get();
   LiveWindow& live =

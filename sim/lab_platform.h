@@ -24,7 +24,8 @@ class LabPlatform : public platform::Platform {
   void sleepMicroseconds(uint64_t microseconds) override;
   void yieldProcessor() override;
   // Gives a token standing for the emulated window (no descriptor) when the lab has an adapter
-  // for the function; fails like an unopenable file otherwise.
+  // for the function; fails like a missing file otherwise (ENOENT), and with the adapter's
+  // configured refusal (map_refused) as a kernel that refuses the mapping.
   platform::RegisterWindow mapRegisterWindow(const std::string& resourcePath,
                                              uint64_t length) override;
   void unmapRegisterWindow(const platform::RegisterWindow& window, uint64_t length) override;

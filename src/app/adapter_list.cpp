@@ -6,6 +6,7 @@
 #include "app/adapter_list_trace.h"
 #include "app/exit_status.h"
 #include "app/image_selection.h"
+#include "app/mapping_refusal_notice.h"
 #include "app/update_session.h"
 #include "bundle/bdp_lookup.h"
 #include "bundle/image_store.h"
@@ -139,6 +140,9 @@ uint32_t UpdateSession::loadAdapters() {
     }
     evaluateAdapter(entry);
   }
+  // An adapter whose registers the kernel would not map is only "Not available" in the table;
+  // why, and what the operator can do, goes to standard error.
+  explainMappingRefusals(adapters_);
   trace::emit(tp::kAdapterListBuilt, static_cast<uint64_t>(adapters_.size()));
   return kSessionSucceeded;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/backup_file_trace.h"
+#include "app/progress_line.h"
 #include "update/voflupdateiface.h"
 
 namespace hlv {
@@ -102,7 +103,12 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path) {
     return kBackupNoUpdateInterface;
   }
   const uint32_t capacity = length;
-  const uint32_t read = updater->readFlashContents(buffer.get(), capacity, length);
+  uint32_t read = 0;
+  {
+    ProgressLine progress(*updater, progressTerminal());
+    progress.expectBackup(capacity);
+    read = updater->readFlashContents(buffer.get(), capacity, length);
+  }
   if (read != 0) {
     trace::emit(tp::kReadFailed, read);
     return kBackupNoUpdateInterface;

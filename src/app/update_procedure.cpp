@@ -5,9 +5,11 @@
 #include "app/backup_file.h"
 #include "app/console.h"
 #include "app/driver_restart_step.h"
+#include "app/progress_line.h"
 #include "app/update_procedure_trace.h"
 #include "bundle/vo_image_file.h"
 #include "device/pci_discovery.h"
+#include "shared/halvern_ncb.h"
 #include "update/voflupdateiface.h"
 
 namespace hlv {
@@ -49,6 +51,10 @@ uint32_t updateAdapter(const AdapterEntry& entry, const std::string& logDirector
     trace::emit(tp::kNoUpdateInterface, entry.index);
     result = kUpdateNotPossible;
   } else {
+    // The update erases the bank the running firmware does not use and writes the image's
+    // components into it.
+    ProgressLine progress(*updater, progressTerminal());
+    progress.expectUpdate(kBankLength, firmwareBytes({image->data(), image->size()}));
     result = updater->update(image->data(), image->size(), entry.macData, entry.phyData);
   }
 

@@ -52,7 +52,8 @@ PciDevice::PciDevice(PciDevice&& other) noexcept
       resources(other.resources),
       fd(std::exchange(other.fd, -1)),
       mapping(std::exchange(other.mapping, nullptr)),
-      mappedLength(std::exchange(other.mappedLength, 0)) {}
+      mappedLength(std::exchange(other.mappedLength, 0)),
+      mapError(other.mapError) {}
 
 PciDevice& PciDevice::operator=(PciDevice&& other) noexcept {
   if (this != &other) {
@@ -70,6 +71,7 @@ PciDevice& PciDevice::operator=(PciDevice&& other) noexcept {
     fd = std::exchange(other.fd, -1);
     mapping = std::exchange(other.mapping, nullptr);
     mappedLength = std::exchange(other.mappedLength, 0);
+    mapError = other.mapError;
   }
   return *this;
 }
@@ -86,6 +88,7 @@ bool initPciDevice(PciDevice& device, const std::string& sysfsPath) {
   device.subsystemVendorId = 0;
   device.path = sysfsPath;
   device.resources = {};
+  device.mapError = 0;
   readPciIds(device);
   return readPciResources(device);
 }

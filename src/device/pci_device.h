@@ -39,6 +39,7 @@ struct PciDevice {
   int fd = -1;                // descriptor of the mapped register file, -1 while none is open
   void* mapping = nullptr;    // the mapped register window, null while none
   uint64_t mappedLength = 0;  // length the window was mapped with; it is unmapped with the same
+  int mapError = 0;           // why the last mapping failed (an errno), 0 when it did not
 
   PciDevice() = default;
   ~PciDevice();

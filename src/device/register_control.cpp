@@ -1,5 +1,7 @@
 #include "device/register_control.h"
 
+#include <cerrno>
+
 #include "platform/platform.h"
 
 namespace hlv {
@@ -44,7 +46,10 @@ void VoRegControl::write32(uint32_t offset, uint32_t value) {
 void* mapBar0(PciDevice& device) {
   if (device.mapping != nullptr) return device.mapping;
   const PciResource& region = device.resources[0];
-  if (region.start == 0 || region.size == 0) return nullptr;
+  if (region.start == 0 || region.size == 0) {
+    device.mapError = ENXIO;  // the kernel gave the function no memory region to map
+    return nullptr;
+  }
 
   const platform::RegisterWindow window = platform::current().mapRegisterWindow(
       platform::current().hostPath(device.path + "/resource0"), region.size);
@@ -52,8 +57,10 @@ void* mapBar0(PciDevice& device) {
     // The platform closes what it opened when the mapping fails.
     device.fd = -1;
     device.mapping = nullptr;
+    device.mapError = window.error != 0 ? window.error : EIO;
     return nullptr;
   }
+  device.mapError = 0;
   device.fd = window.fd;
   device.mapping = window.mapping;
   device.mappedLength = region.size;

@@ -5,15 +5,18 @@
 
 #include <cstdint>
 
+#include "flashctl/flash_progress.h"
+
 namespace hlv {
 
 class VoApiFlashControl;
 
-// Handed to every sequence: the interface kind (always 10) and the device index into the
-// split-halves tables (always 0).
+// Handed to every sequence: the interface kind (always 10), the device index into the
+// split-halves tables (always 0), and who is told of the bytes done (nobody when null).
 struct FlashHwContext {
   uint32_t interfaceKind = 10;
   uint32_t deviceIndex = 0;
+  FlashProgressObserver* progress = nullptr;
 };
 
 // Names the flash control object that owns the flash interface, or null.

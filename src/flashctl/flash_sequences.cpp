@@ -12,6 +12,8 @@ namespace {
 namespace tp = trace_points::flash_sequences;
 
 constexpr uint32_t kEraseFormat = 0x0003;  // three address bytes, no data
+// A long read tells its observer of every 4 KiB: a whole flash takes seconds.
+constexpr uint32_t kReadWordsPerReport = 1024;
 
 void writeAddress(uint32_t device, uint32_t address) {
   writeReg(device, reg::kFlashAddressUpper, address >> 16 & 0xFF);
@@ -98,6 +100,8 @@ FlashStatus flashReadSequence(const FlashHwContext& context, FlashPartType type,
     buffer[4 * i + 1] = static_cast<uint8_t>(lower >> 8);
     buffer[4 * i + 2] = static_cast<uint8_t>(upper >> 16);
     buffer[4 * i + 3] = static_cast<uint8_t>(upper >> 24);
+    if ((i + 1) % kReadWordsPerReport == 0)
+      reportFlashBytes(context.progress, FlashOperation::kRead, 4 * kReadWordsPerReport);
   }
   if (words > 0) {
     bytesRead = 4 * words;
@@ -126,6 +130,8 @@ FlashStatus flashReadSequence(const FlashHwContext& context, FlashPartType type,
                            static_cast<uint8_t>(upper >> 16), static_cast<uint8_t>(upper >> 24)};
   std::copy_n(last, remaining, buffer + 4 * words);
   bytesRead = length;
+  reportFlashBytes(context.progress, FlashOperation::kRead,
+                   4 * (words % kReadWordsPerReport) + remaining);
   return FLASH_OK;
 }
 
@@ -159,6 +165,7 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
     }
     writeReg(device, reg::kFlashFormat, params.programFormat);
     writeAddress(device, address + done);
+    const uint32_t pageStart = done;
 
     while (offset + 4 < pageSize && done + 4 < length) {
       writeReg(device, reg::kFlashDataUpper, halfWord(done + 2));
@@ -208,6 +215,7 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
       return FLASH_ENGINE_TIMEOUT;
     }
     done += last;
+    reportFlashBytes(context.progress, FlashOperation::kProgram, done - pageStart);
     if (done >= length) break;
     offset = 0;
   }

@@ -116,7 +116,9 @@ FlashStatus VoApiFlashControl::erase(uint16_t opcode, uint32_t unitSize, uint32_
     trace::emit(tp::kUnalignedErase, address, unitSize);
     return FLASH_INVALID_REQUEST;
   }
-  return flashEraseSequence(context_, params_, opcode, address);
+  const FlashStatus status = flashEraseSequence(context_, params_, opcode, address);
+  if (status == FLASH_OK) reportFlashBytes(context_.progress, FlashOperation::kErase, unitSize);
+  return status;
 }
 
 bool VoApiFlashControl::eraseSector(uint32_t address) {

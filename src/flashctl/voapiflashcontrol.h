@@ -36,6 +36,9 @@ class VoApiFlashControl : public VoFlashControlInterface {
 
   // Each operation needs a successful init first; without one it fails and touches nothing.
 
+  // Told of the bytes read, programmed and erased from now on (null: nobody). Not owned.
+  void setProgressObserver(FlashProgressObserver* observer) { context_.progress = observer; }
+
   VoRegControlInterface* registers() const { return regCtrl_; }
   FlashPartType flashType() const { return flashType_; }
   const FlashParams& params() const { return params_; }

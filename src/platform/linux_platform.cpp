@@ -6,6 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace hlv::platform {
 
 std::string LinuxPlatform::hostPath(std::string_view absolutePath) const {
@@ -39,11 +41,14 @@ RegisterWindow LinuxPlatform::mapRegisterWindow(const std::string& resourcePath,
   RegisterWindow window;
   window.fd = open(resourcePath.c_str(), O_RDWR | O_CLOEXEC);
   if (window.fd < 0) {
+    window.error = errno;
     window.fd = -1;
     return window;
   }
+  // A kernel in lockdown opens the file but refuses the mapping (EPERM).
   void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, window.fd, 0);
   if (mapping == MAP_FAILED) {
+    window.error = errno;
     close(window.fd);
     window.fd = -1;
     return window;

@@ -19,6 +19,7 @@ namespace platform {
 struct RegisterWindow {
   int fd = -1;
   void* mapping = nullptr;
+  int error = 0;  // on failure, the errno of the open or the mapping the kernel refused
 };
 
 class Platform {
@@ -43,7 +44,8 @@ class Platform {
   virtual void yieldProcessor() = 0;
 
   // Opens the resource file read-write and close-on-exec and maps `length` bytes of it shared.
-  // On failure fd is -1 and mapping null; a descriptor is never left open on failure.
+  // On failure fd is -1, mapping null and error says why; a descriptor is never left open on
+  // failure.
   virtual RegisterWindow mapRegisterWindow(const std::string& resourcePath, uint64_t length) = 0;
   virtual void unmapRegisterWindow(const RegisterWindow& window, uint64_t length) = 0;
 

@@ -76,6 +76,7 @@ uint32_t DirectFlashUpdate::update(const uint8_t* image, uint32_t imageLength,
   FlashUpdateStatus result = kStatusSuccess;
   {
     VoApiFlashControl flash(regCtrl_.get());
+    flash.setProgressObserver(progress_);
     result = updateFirmware(flash, input);
   }
   trace::emit(tp::kUpdateResult, result);
@@ -99,6 +100,7 @@ uint32_t DirectFlashUpdate::readFlashContents(uint8_t* buffer, uint32_t capacity
     return statusNumber(kStatusFlashInitFailed);
   }
   VoApiFlashControl flash(regCtrl_.get());
+  flash.setProgressObserver(progress_);
   if (!flash.init()) trace::emit(tp::kReadInitFailed);
   // Without a buffer nothing can be read, whatever capacity is claimed.
   const uint32_t usable = buffer != nullptr ? capacity : 0;
@@ -120,6 +122,7 @@ uint32_t DirectFlashUpdate::rollbackFirmware() {
     return statusNumber(kStatusFlashReadFailed);
   }
   VoApiFlashControl flash(regCtrl_.get());
+  flash.setProgressObserver(progress_);
   return statusNumber(rollbackToPreviousImage(flash));
 }
 

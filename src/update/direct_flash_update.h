@@ -7,6 +7,7 @@
 
 #include "device/pci_device.h"
 #include "device/voregcontrolinterface.h"
+#include "flashctl/flash_progress.h"
 #include "update/voflupdateiface.h"
 
 namespace hlv {
@@ -35,6 +36,8 @@ class DirectFlashUpdate : public VoFlUpdateIface {
   uint32_t inspectImage(VoImageFile& image) override;
   uint32_t checkImageKey(const VoImageFile& image) override;
   uint32_t getAdapterType(uint32_t& type) override;
+  void setProgressObserver(FlashProgressObserver* observer) override { progress_ = observer; }
+  int registerMappingError() const override { return pciDevice_ ? pciDevice_->mapError : 0; }
 
   // The adapter's register access, null without an adapter (for the firmware control sequences
   // and the key check run on their own, as the emulator's tools do).
@@ -44,6 +47,7 @@ class DirectFlashUpdate : public VoFlUpdateIface {
   std::unique_ptr<PciDevice> pciDevice_;            // null without an adapter
   std::unique_ptr<VoRegControlInterface> regCtrl_;  // null without an adapter
   bool updated_ = false;                            // the last update returned 0
+  FlashProgressObserver* progress_ = nullptr;       // not owned
 };
 
 // Gives the adapter a new update interface (replacing any earlier one) and answers whether it is

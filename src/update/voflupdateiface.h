@@ -13,7 +13,8 @@
 
 namespace hlv {
 
-class VoImageFile;  // bundle/vo_image_file.h
+class VoImageFile;            // bundle/vo_image_file.h
+class FlashProgressObserver;  // flashctl/flash_progress.h
 
 class VoFlUpdateIface {
  public:
@@ -43,6 +44,12 @@ class VoFlUpdateIface {
   virtual uint32_t checkImageKey(const VoImageFile& image) = 0;
   // 1 or 2 from the adapter's PCI device ID; type unchanged without an adapter.
   virtual uint32_t getAdapterType(uint32_t& type) = 0;
+  // Who is told of the flash bytes the backup read, the update and the rollback go through
+  // (null: nobody); not owned, and kept until changed. Updaters that reach no flash ignore it.
+  virtual void setProgressObserver(FlashProgressObserver* observer) { (void)observer; }
+  // Why the adapter's registers could not be mapped (an errno), 0 when they were or when the
+  // instance reaches no registers.
+  virtual int registerMappingError() const { return 0; }
 };
 
 }  // namespace hlv

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <array>
 #include <filesystem>
 #include <functional>
@@ -167,6 +169,7 @@ struct UnmappableCase {
   const char* name;
   test::FakePciRegion region;
   std::function<void(const std::string& registerFile)> alter;
+  int error;  // why, as the device records it for the operator's explanation
 };
 
 void PrintTo(const UnmappableCase& c, std::ostream* os) {
@@ -185,6 +188,7 @@ TEST_P(UnmappableWindow, GivesNoMappingAndLeavesNoDescriptorOpen) {
   EXPECT_EQ(mapBar0(device), nullptr);
   EXPECT_EQ(device.fd, -1);
   EXPECT_EQ(device.mapping, nullptr);
+  EXPECT_EQ(device.mapError, c.error);
   EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 
   const std::unique_ptr<VoRegControlInterface> control = openRegisterControl(device);
@@ -197,18 +201,20 @@ TEST_P(UnmappableWindow, GivesNoMappingAndLeavesNoDescriptorOpen) {
 INSTANTIATE_TEST_SUITE_P(
     Regions, UnmappableWindow,
     ::testing::Values(
-        UnmappableCase{"RegionStartsAtZero", {0, 0xFFF, 0x140204}, nullptr},
-        UnmappableCase{"RegionHasSizeZero", {0xFB000000, 0xFB000000, 0x140204}, nullptr},
+        UnmappableCase{"RegionStartsAtZero", {0, 0xFFF, 0x140204}, nullptr, ENXIO},
+        UnmappableCase{"RegionHasSizeZero", {0xFB000000, 0xFB000000, 0x140204}, nullptr, ENXIO},
         UnmappableCase{"NoRegisterFile",
                        {0xFB000000, 0xFB000FFF, 0x140204},
-                       [](const std::string& file) { std::filesystem::remove(file); }},
+                       [](const std::string& file) { std::filesystem::remove(file); },
+                       ENOENT},
         // Opens read-write, but cannot be mapped: the descriptor must be closed again.
         UnmappableCase{"RegisterFileCannotBeMapped",
                        {0xFB000000, 0xFB000FFF, 0x140204},
                        [](const std::string& file) {
                          std::filesystem::remove(file);
                          ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
-                       }}),
+                       },
+                       ENODEV}),
     [](const ::testing::TestParamInfo<UnmappableCase>& info) { return info.param.name; });
 
 // Registers as a model keeps them, recording every access that reaches it.

@@ -140,6 +140,8 @@ Lab::Lab(const TempDir& directory, const LabSpec& spec) : directory_(directory),
               readFile(adapterDirectory + "/adapter.conf") + "engine_busy_us = 1\n" + adapter.conf);
   }
   writeFile(root_ + "/sys/devices/virtual/dmi/id/board_name", spec.boardName);
+  for (const auto& [path, contents] : spec.machineFiles)
+    writeFile(root_ + "/" + path, contents);
   for (const BundleImage& image : spec.images)
     writeBinaryFile(root_ + "/tool/" + image.file, image::buildImage(image.spec));
   writeFile(root_ + "/tool/updatedata.xml", spec.database);
@@ -185,6 +187,7 @@ ProcessResult Lab::run(const RunOptions& options) {
   process.input = options.input;
   process.workDir = work;
   process.fileSizeLimit = options.fileSizeLimit;
+  process.errorOnTerminal = options.errorOnTerminal;
   process.timeoutSeconds = 300;
   const ProcessResult result = runProcess(builtProgram("hlvsim"), args, process);
   removeInstanceSemaphore(work + "/" + kInstanceKeyFile);

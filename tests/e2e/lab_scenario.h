@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "shared/firmware_version.h"
@@ -49,6 +50,8 @@ struct LabSpec {
   std::vector<BundleImage> images;
   std::string database;  // "updatedata.xml"
   std::string boardName = "EMULATED-BOARD\n";
+  // Other files of the machine, by their path under the lab ("sys/kernel/security/lockdown").
+  std::vector<std::pair<std::string, std::string>> machineFiles = {};
 };
 
 // The configuration bytes every board entry of the tests' databases carries, as hex text and as
@@ -71,6 +74,8 @@ struct RunOptions {
   // Files an earlier run left in the log directory this run will use (it started in the same
   // second); each holds kEarlierFile.
   std::vector<std::string> earlierFiles = {};
+  // Standard error is a terminal (its text in the result's err).
+  bool errorOnTerminal = false;
 };
 inline const std::string kEarlierFile = "an earlier run's file\n";
 

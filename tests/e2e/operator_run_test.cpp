@@ -166,6 +166,22 @@ LabSpec unusableLab() {
   return lab;
 }
 
+// A machine whose kernel is locked down because it started under Secure Boot: it refuses to map
+// the registers of two adapters, which cannot be examined, beside a board the tool never updates.
+LabSpec lockedDownLab() {
+  LabSpec lab = unusableLab();
+  LabAdapter refused = typeTwoLayoutAdapter("enp1s0", {});
+  refused.conf = "map_refused = eperm\n";
+  LabAdapter second = refused;
+  second.name = "enp3s0";
+  lab.adapters = {offered(refused, "", notAvailableStatus()), lab.adapters[1],
+                  offered(second, "", notAvailableStatus())};
+  lab.machineFiles = {{"sys/kernel/security/lockdown", "none [integrity] confidentiality\n"},
+                      {"sys/firmware/efi/efivars/SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c",
+                       std::string("\x06\x00\x00\x00\x01", 5)}};
+  return lab;
+}
+
 // Updated once; never updated; updated once but the previous firmware's option ROM is damaged.
 LabSpec rollbackLab() {
   LabSpec lab = singleAdapterLab();
@@ -191,6 +207,9 @@ struct Scenario {
   std::vector<std::pair<std::size_t, std::string>> backups = {};
   std::vector<std::size_t> restarted = {};   // adapters whose driver is rebound, in order
   std::vector<std::string> traceLines = {};  // texts the decoded trace holds
+  // Texts standard error holds, each once; without any it stays empty (it is not a terminal, so
+  // no progress is drawn there either).
+  std::vector<std::string> errors = {};
 };
 
 void PrintTo(const Scenario& s, std::ostream* os) {
@@ -356,6 +375,21 @@ const Scenario kScenarios[] = {
            return kBanner + kNotice + versionsUnreadable("enp1s0") + e.table() + kNothingToUpdate;
          },
      .exitStatus = 2},
+    {.what = "silent: adapters whose registers a locked-down kernel refuses to map are not "
+             "available, and standard error says once why and what to do",
+     .lab = lockedDownLab,
+     .run = {.args = {"-s"}},
+     .output =
+         [](const Expect& e) {
+           return kBanner + kNotice + versionsUnreadable("enp1s0") + versionsUnreadable("enp3s0") +
+                  e.table() + kNothingToUpdate;
+         },
+     .exitStatus = 2,
+     .traceLines = {"mapping_refusal_notice.kAdapterRefused: adapter 2: its registers could not "
+                    "be mapped (errno 1)"},
+     .errors = {"[!] The kernel is locked down (integrity mode) and refuses to map the registers "
+                "of enp1s0 (0000:01:00.0), enp3s0 (0000:03:00.0).\n",
+                "Secure Boot is on", "turn Secure Boot off"}},
     {.what = "rollback: the chosen adapter is backed up and switched back; the firmware cannot "
              "be restarted without an update, so a power cycle is asked for",
      .lab = rollbackLab,
@@ -437,6 +471,11 @@ TEST_P(OperatorRun, ShowsTheDialogueAndLeavesAdaptersBackupsDriversAndTraceAsExp
   const Expect expect(lab);
   EXPECT_EQ(result.out, s.output(expect));
   EXPECT_EQ(result.exitStatus, s.exitStatus) << result.err;
+  if (s.errors.empty()) {
+    EXPECT_EQ(result.err, "");
+  }
+  for (const std::string& text : s.errors)
+    EXPECT_EQ(occurrences(result.err, text), 1u) << text << "\nin\n" << result.err;
   const std::string logDirectory = lab.logDirectory();
   ASSERT_FALSE(logDirectory.empty()) << "no trace file under the tool's logs";
 
@@ -505,6 +544,40 @@ TEST_P(OperatorRun, ShowsTheDialogueAndLeavesAdaptersBackupsDriversAndTraceAsExp
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, OperatorRun, ::testing::ValuesIn(kScenarios));
+
+// An operator at a terminal sees each adapter's backup read, erase, program and verify move on
+// standard error; standard output, and what is written to the adapters, are exactly those of a
+// run whose standard error is no terminal, which draws nothing.
+TEST(OperatorTerminal, DrawsProgressOnStandardErrorAndLeavesStandardOutputAsItIs) {
+  TempDir plainDirectory, terminalDirectory;
+  Lab plain(plainDirectory, mixedLab());
+  Lab terminal(terminalDirectory, mixedLab());
+  const ProcessResult withoutTerminal = plain.run({.args = {"-s"}});
+  const ProcessResult onTerminal = terminal.run({.args = {"-s"}, .errorOnTerminal = true});
+  EXPECT_EQ(withoutTerminal.err, "");
+  EXPECT_EQ(onTerminal.exitStatus, 0) << onTerminal.out;
+  EXPECT_EQ(onTerminal.out, withoutTerminal.out);
+  for (std::size_t i = 0; i < plain.spec().adapters.size(); ++i)
+    EXPECT_TRUE(terminal.flashAfter(i) == plain.flashAfter(i)) << "adapter " << i;
+
+  const std::string& drawn = onTerminal.err;
+  // Nothing of the console's text, only the drawings, each saving the cursor before it and
+  // restoring it after, so that the step's result word lands where it always did.
+  EXPECT_EQ(drawn.find("[OK]"), std::string::npos) << drawn;
+  EXPECT_EQ(occurrences(drawn, "\0337"), occurrences(drawn, "\033[K\0338")) << drawn;
+  // The two adapters that are updated, each phase through to its end, in order.
+  EXPECT_EQ(occurrences(drawn, "backup read 100% (2097152 of 2097152 bytes)"), 2u) << drawn;
+  std::size_t at = 0;
+  for (int adapter = 0; adapter < 2; ++adapter) {
+    for (const char* phase : {"backup read 100%", "erase 100%", "program 100%", "verify 100%"}) {
+      const std::size_t next = drawn.find(phase, at);
+      ASSERT_NE(next, std::string::npos) << phase << " of adapter " << adapter << " in\n" << drawn;
+      at = next;
+    }
+  }
+  // Wiped at the end of the last step.
+  EXPECT_TRUE(drawn.ends_with("\033[K")) << drawn;
+}
 
 }  // namespace
 }  // namespace hlv::test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <cerrno>
 #include <ostream>
 
 #include <string>
@@ -83,6 +84,7 @@ const ConfCase kConfCases[] = {
      "for fuse_digest"},
     {"SemaphoreTaken", "mdio_semaphore = taken\n", false, "expected free or held"},
     {"RevisionTooLarge", "chip_revision = 0x100000000\n", false, "for chip_revision"},
+    {"MappingRefusalUnknown", "map_refused = yes\n", false, "expected no, eperm or eacces"},
 };
 
 class AdapterConf : public testing::TestWithParam<ConfCase> {};
@@ -105,10 +107,11 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   ASSERT_TRUE(parseAdapterConf(
       "flash = 1F240001\nsfdp = 1.0\npower_cut_after = 7\npart_stuck = yes\n"
       "engine_busy_us = 12\nengine_jitter_us = 5\nengine_seed = 99\npower_cut_torn = yes\n"
-      "seed = 1234\n",
+      "seed = 1234\nmap_refused = eperm\n",
       config));
   EXPECT_TRUE(config.powerCutTorn);
   EXPECT_EQ(config.tornSeed, 1234u);
+  EXPECT_EQ(config.mappingRefusal, EPERM);
   EXPECT_EQ(config.jedecId, 0x1F240001u);
   EXPECT_EQ(config.timings.engineTransferNs, 12000u);
   EXPECT_EQ(config.timings.engineJitterNs, 5000u);

@@ -81,6 +81,8 @@ class FakeUpdater : public VoFlUpdateIface {
     if (ready && adapterTypeResult == 0) type = adapterType;
     return adapterTypeResult;
   }
+  void setProgressObserver(FlashProgressObserver* observer) override { progress = observer; }
+  int registerMappingError() const override { return mappingError; }
 
   // Answers.
   bool ready = true;
@@ -102,6 +104,7 @@ class FakeUpdater : public VoFlUpdateIface {
   // What a successful read leaves as the length; unchanged when none.
   std::optional<uint32_t> lengthAfterRead;
   std::function<void()> onDestroy;
+  int mappingError = 0;  // why the registers could not be mapped (an errno)
 
   // What was asked.
   struct Calls {
@@ -114,6 +117,7 @@ class FakeUpdater : public VoFlUpdateIface {
   uint32_t lastImageLength = 0;
   std::string lastMacData, lastPhyData;
   bool lastReloadFlag = false;
+  FlashProgressObserver* progress = nullptr;  // who is told of flash bytes, as last set
 };
 
 }  // namespace hlv::test

@@ -34,4 +34,11 @@ bool fileExists(const std::string& path) {
   return std::filesystem::exists(path);
 }
 
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t found = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++found;
+  return found;
+}
+
 }  // namespace hlv::test

@@ -1,4 +1,4 @@
-// Small file helpers for tests.
+// Small file and text helpers for tests.
 #pragma once
 
 #include <cstdint>
@@ -13,5 +13,8 @@ void writeBinaryFile(const std::string& path, const std::vector<uint8_t>& conten
 std::string readFile(const std::string& path);
 std::vector<uint8_t> readBinaryFile(const std::string& path);
 bool fileExists(const std::string& path);
+
+// How many times `part` stands in `text` (overlapping places counted too).
+std::size_t occurrences(const std::string& text, const std::string& part);
 
 }  // namespace hlv::test

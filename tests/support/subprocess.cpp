@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -87,8 +88,16 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   // A child that ends before it has read all its input must not take the test with it.
   setDisposition(SIGPIPE, SIG_IGN);
   int inPipe[2], outPipe[2], errPipe[2];
-  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
-      pipe2(errPipe, O_CLOEXEC) != 0) {
+  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (options.errorOnTerminal) {
+    // The terminal's side the program writes to, and the side this process reads.
+    if (openpty(&errPipe[0], &errPipe[1], nullptr, nullptr, nullptr) != 0)
+      throw std::runtime_error("openpty failed");
+    fcntl(errPipe[0], F_SETFD, FD_CLOEXEC);
+    fcntl(errPipe[1], F_SETFD, FD_CLOEXEC);
+  } else if (pipe2(errPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
   const pid_t pid = startChild(program, args, {inPipe[0], outPipe[1], errPipe[1]}, options);
@@ -133,6 +142,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       }
       char buffer[4096];
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      // A terminal whose program side is closed reads as an error (EIO), not as the end.
       if (n <= 0) {
         if (fds[i].fd == outFd)
           closeIfOpen(outFd);

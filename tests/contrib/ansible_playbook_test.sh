@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The fleet playbook (contrib/ansible) run by ansible-playbook against this machine, each
+# inventory host a lab of one emulated adapter reached through `hlvsim run`: the bundle copied,
+# the tool run silently (with -a where a host names its adapter), each host's result kept, its
+# run's trace and backups fetched, and the rollout stopped at the failure count.
+#   ansible_playbook_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source=$(cd "$2" && pwd)
+if ! command -v ansible-playbook >/dev/null; then
+  echo "SKIP: ansible-playbook is not installed (scripts/setup installs Debian's ansible-core)"
+  exit 77
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+hlvsim=$build/bin/hlvsim
+hlvimage=$build/bin/hlvimage
+hlvtrace=$build/bin/hlvtrace
+
+# The bundle: firmware 1.6.2 for the board of every lab (few files: each costs the playbook a
+# copy per machine).
+mkdir "$work/bundle"
+printf 'version = 1.6.2\nseed = 7\n' >"$work/update.desc"
+"$hlvimage" build "$work/update.desc" "$work/bundle/fw.bin" >/dev/null
+cat >"$work/bundle/updatedata.xml" <<'DATABASE'
+<?xml version="1.0" encoding="UTF-8"?>
+<bdpDatabase><version>fleet test</version>
+  <bdp id="board"><hwids><hwid vid="1E9C" did="20C3" sdid="0002" svid="1E9C"/></hwids>
+    <mac>00000000</mac><image>fw.bin</image></bdp>
+</bdpDatabase>
+DATABASE
+
+# One lab per host: the firmware its flash runs, and adapter.conf lines of its own.
+lab() {
+  local host=$1 version=$2 conf=${3:-}
+  "$hlvsim" lab init "$work/$host" --subsystem-device 0x0002 >/dev/null
+  printf 'version = %s\n' "$version" >"$work/$host.desc"
+  "$hlvimage" build "$work/$host.desc" "$work/$host.before" >/dev/null
+  cp "$work/$host.before" "$work/$host/adapters/0000:01:00.0/flash.bin"
+  [ -z "$conf" ] || echo "$conf" >>"$work/$host/adapters/0000:01:00.0/adapter.conf"
+}
+lab alpha 1.5.86   # updated, its adapter named with -a
+lab bravo 1.6.2    # up to date: nothing to update is no failure
+# The adapter loses power in the middle of the erase: the update fails (17), the first failure,
+# where the rollout stops; the firmware it ran stays intact.
+lab charlie 1.5.86 "power_cut_after = 3"
+lab delta 1.5.86   # never reached
+
+cat >"$work/inventory.yml" <<INVENTORY
+hlv_fleet:
+  hosts:
+    alpha: {hlv_lab: "$work/alpha", hlv_adapter: enp1s0}
+    bravo: {hlv_lab: "$work/bravo"}
+    charlie: {hlv_lab: "$work/charlie"}
+    delta: {hlv_lab: "$work/delta"}
+  vars:
+    ansible_connection: local
+    ansible_python_interpreter: /usr/bin/python3
+    hlv_remote_dir: "{{ hlv_lab }}/tool"
+    hlv_command: ["$hlvsim", "run", "{{ hlv_lab }}", "--"]
+INVENTORY
+
+export ANSIBLE_LOCAL_TEMP=$work/ansible-local ANSIBLE_REMOTE_TEMP=$work/ansible-remote
+export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_HOME=$work/ansible-home
+export ANSIBLE_STDOUT_CALLBACK=default ANSIBLE_LOAD_CALLBACK_PLUGINS=0 ANSIBLE_PIPELINING=1
+status=0
+ansible-playbook -i "$work/inventory.yml" "$source/contrib/ansible/update-firmware.yml" \
+  -e "hlv_bundle=$work/bundle" -e "hlv_results=$work/results" -e hlv_become=false \
+  -e hlv_max_failures=1 >"$work/play.out" 2>&1 || status=$?
+[ "$status" -ne 0 ] || fail "the stopped rollout ended with status 0:
+$(cat "$work/play.out")"
+grep -qF "Machines failed: charlie. Not run, the rollout having stopped: delta." "$work/play.out" ||
+  fail "no stop message:
+$(cat "$work/play.out")"
+
+results=$work/results/results.json
+[ -f "$results" ] || fail "no results.json
+$(cat "$work/play.out")"
+result() { # HOST KEY: the value of KEY in the host's result, or the result itself
+  /usr/bin/python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))[sys.argv[2]]
+print(r[sys.argv[3]] if sys.argv[3:] else r)' "$results" "$@"
+}
+expect_result() { # HOST STATUS FAILED
+  [ "$(result "$1" status)" = "$2" ] || fail "$1: status $(result "$1" status), expected $2"
+  [ "$(result "$1" failed)" = "$3" ] || fail "$1: failed $(result "$1" failed), expected $3"
+}
+expect_result alpha 0 False
+expect_result bravo 2 False
+expect_result charlie 17 True
+[ "$(result delta)" = "not run" ] || fail "delta: $(result delta), expected not run"
+[ ! -e "$work/results/delta" ] || fail "delta was reached after the rollout stopped"
+output=$(result alpha output)
+[[ "$output" == *"Silent mode: selected device 'enp1s0'"* ]] ||
+  fail "alpha was not updated with -a enp1s0: $output"
+
+# The fetched log directories: each holds the run's trace, which decodes; the updated and the
+# failed host their backup, the flash as it was before the run.
+for host in alpha bravo charlie; do
+  logs=("$work/results/$host"/logs/*/)
+  [ -d "${logs[0]}" ] || fail "$host: no log directory fetched"
+  [ "$(basename "${logs[0]}")" = "$(basename "$(result "$host" log_directory)")" ] ||
+    fail "$host: fetched ${logs[0]}, the run's is $(result "$host" log_directory)"
+  "$hlvtrace" "${logs[0]}voflashupdatelog.etl" >/dev/null || fail "$host: the trace does not decode"
+done
+for host in alpha charlie; do
+  cmp -s "$work/results/$host"/logs/*/image_enp1s0.bin "$work/$host.before" ||
+    fail "$host: the fetched backup is not the flash before the run"
+done
+backups=("$work/results/bravo"/logs/*/image_*)
+[ ! -e "${backups[0]}" ] || fail "bravo: a backup without an update"
+
+# What the adapters are left with.
+takes() { # HOST VERSION: the flash's readers take that version, every component intact
+  "$hlvimage" info "$work/$1/adapters/0000:01:00.0/flash.bin" >"$work/info"
+  grep -qF "flash reader takes NCB$2, components ok" "$work/info" ||
+    fail "$1: not NCB$2: $(cat "$work/info")"
+}
+takes alpha "1: layout type 2, version 1.6.2"
+takes charlie "0: layout type 2, version 1.5.86"
+for host in bravo delta; do
+  cmp -s "$work/$host/adapters/0000:01:00.0/flash.bin" "$work/$host.before" ||
+    fail "$host: its flash changed"
+done
+echo "fleet playbook: alpha updated, bravo up to date, charlie failed, delta left alone"
