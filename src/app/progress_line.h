@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "flashctl/flash_progress.h"
+#include "shared/flash_progress.h"
 
 namespace hlv {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "flashctl/flash_progress.h"
+#include "shared/flash_progress.h"
 
 namespace hlv {
 

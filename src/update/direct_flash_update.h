@@ -7,7 +7,7 @@
 
 #include "device/pci_device.h"
 #include "device/voregcontrolinterface.h"
-#include "flashctl/flash_progress.h"
+#include "shared/flash_progress.h"
 #include "update/voflupdateiface.h"
 
 namespace hlv {

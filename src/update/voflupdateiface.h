@@ -14,7 +14,7 @@
 namespace hlv {
 
 class VoImageFile;            // bundle/vo_image_file.h
-class FlashProgressObserver;  // flashctl/flash_progress.h
+class FlashProgressObserver;  // shared/flash_progress.h
 
 class VoFlUpdateIface {
  public:

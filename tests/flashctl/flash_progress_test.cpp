@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "flashctl/flash_progress.h"
+#include "shared/flash_progress.h"
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
 
