@@ -9,13 +9,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hlv::sim::AdapterConfig config;
-  std::string error;
   if (!hlv::sim::parseAdapterConf(std::string_view(reinterpret_cast<const char*>(data), size),
-                                  config, error))
+                                  config))
     return 0;
   const std::string text = hlv::sim::formatAdapterConf(config);
   hlv::sim::AdapterConfig again;
-  if (!hlv::sim::parseAdapterConf(text, again, error) || hlv::sim::formatAdapterConf(again) != text)
+  if (!hlv::sim::parseAdapterConf(text, again) || hlv::sim::formatAdapterConf(again) != text)
     std::abort();
   return 0;
 }

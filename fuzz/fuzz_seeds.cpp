@@ -90,9 +90,10 @@ int main(int argc, char** argv) {
     const std::string name = "preset" + std::to_string(index++);
     writeText(descriptions + name, text);
     hlv::image::ImageSpec spec;
-    std::string error;
-    if (!hlv::image::parseImageDescription(text, spec, error)) {
-      std::fprintf(stderr, "hlv_fuzz_seeds: preset %s: %s\n", name.c_str(), error.c_str());
+    const hlv::Result<> parsed = hlv::image::parseImageDescription(text, spec);
+    if (!parsed) {
+      std::fprintf(stderr, "hlv_fuzz_seeds: preset %s: %s\n", name.c_str(),
+                   parsed.error().c_str());
       return 1;
     }
     std::vector<uint8_t> image = hlv::image::buildImage(spec);

@@ -9,9 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hlv::image::ImageSpec spec;
-  std::string error;
   if (hlv::image::parseImageDescription(
-          std::string_view(reinterpret_cast<const char*>(data), size), spec, error)) {
+          std::string_view(reinterpret_cast<const char*>(data), size), spec)) {
     hlv::image::buildImage(spec);
   }
   return 0;
