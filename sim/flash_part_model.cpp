@@ -137,6 +137,30 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
   return model;
 }
 
+std::vector<uint32_t> knownPartsOfCapacity(uint32_t capacity) {
+  std::vector<uint32_t> ids;
+  if (capacity == 64 * kKiB) ids.push_back(kShortIdPart);
+  for (const KnownPart& part : knownParts()) {
+    if (part.capacity != capacity) continue;
+    const uint32_t prefix = (uint32_t{part.manufacturer} << 16) | (uint32_t{part.device} << 8);
+    switch (part.match) {
+      case Match::kAnyThird:
+        ids.push_back(prefix);
+        break;
+      case Match::kThirdEquals:
+        ids.push_back(prefix | part.third);
+        break;
+      case Match::kFourthZero:
+        ids.push_back(prefix);
+        break;
+      case Match::kFourthNonZero:
+        ids.push_back((prefix << 8) | 0x01);
+        break;
+    }
+  }
+  return ids;
+}
+
 uint32_t partCapacity(const AdapterConfig& config) {
   return partModelFor(config).capacity;
 }

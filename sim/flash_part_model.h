@@ -47,6 +47,11 @@ struct FlashPartModel {
 // byte is out of range).
 FlashPartModel partModelFor(const AdapterConfig& config);
 
+// The identifications of the known parts (the short-ID part included) that hold exactly this
+// many bytes, in the table's order; one identification for each row (a row that takes any third
+// byte is given 00, the four-byte rows their fourth byte 00 or 01).
+std::vector<uint32_t> knownPartsOfCapacity(uint32_t capacity);
+
 // Capacity of the part an adapter with this configuration carries.
 uint32_t partCapacity(const AdapterConfig& config);
 

@@ -28,11 +28,20 @@ LabDescription defaultLab(unsigned count, const AdapterConfig& config) {
   return description;
 }
 
-Result<> writeLab(const std::string& root, const LabDescription& description) {
+namespace {
+
+Result<> refuseExistingLab(const std::string& root) {
   struct stat info {};
   if (stat((root + "/sys").c_str(), &info) == 0 || stat((root + "/adapters").c_str(), &info) == 0) {
     return fail(root + ": a lab already exists there");
   }
+  return {};
+}
+
+}  // namespace
+
+Result<> writeLab(const std::string& root, const LabDescription& description) {
+  if (Result<> fresh = refuseExistingLab(root); !fresh) return fresh;
   MachineWriter machine(root);
   if (Result<> made = machine.makeDirectory("/sys/bus/pci/devices"); !made) return made;
   if (Result<> made = machine.makeDirectory("/tool"); !made) return made;
@@ -49,6 +58,22 @@ Result<> writeLab(const std::string& root, const LabDescription& description) {
     const Result<MappedFlashFile> flash = MappedFlashFile::map(
         machine.hostPath(directory + "/flash.bin"), partCapacity(adapter.config));
     if (!flash) return fail(flash.error());
+  }
+  return {};
+}
+
+Result<> writeCapturedLab(const std::string& root, const CapturedMachine& captured) {
+  if (Result<> fresh = refuseExistingLab(root); !fresh) return fresh;
+  MachineWriter machine(root);
+  if (Result<> made = machine.makeDirectory("/sys/bus/pci/devices"); !made) return made;
+  if (Result<> made = machine.makeDirectory("/tool"); !made) return made;
+  if (!captured.boardName.empty()) {
+    if (Result<> written = machine.setBoardName(captured.boardName); !written) return written;
+  }
+  for (const CapturedFunction& function : captured.functions) {
+    if (Result<> written = machine.addFunction(function, function.driverVersion); !written) {
+      return written;
+    }
   }
   return {};
 }

@@ -31,4 +31,18 @@ LabDescription defaultLab(unsigned count, const AdapterConfig& config);
 // Writes the lab at root (created if missing; refused if it already holds a lab).
 Result<> writeLab(const std::string& root, const LabDescription& description);
 
+// A machine as its own sysfs describes it: what `hlvsim lab capture` reads.
+struct CapturedFunction : PciFunction {
+  std::string driverVersion;  // the bound driver's version file, as read
+};
+struct CapturedMachine {
+  std::vector<CapturedFunction> functions;
+  std::string boardName;  // as read, line feed included; no board name file when empty
+};
+
+// Writes a lab of the machine at root (refused if it already holds a lab): its sysfs and an
+// empty tool directory, but no adapter directories: each adapter's flash is added afterwards,
+// and until then the tool finds its function and cannot map it.
+Result<> writeCapturedLab(const std::string& root, const CapturedMachine& machine);
+
 }  // namespace hlv::sim

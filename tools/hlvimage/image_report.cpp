@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <vector>
 
+#include "engine/flash_layout.h"
 #include "engine/ncb.h"
 #include "engine/ncb_layout.h"
 #include "shared/crc16.h"
@@ -239,6 +240,44 @@ std::string formatReportText(const ImageReport& report) {
   if (report.imageVersion) text += ", version " + report.imageVersion->toString();
   text += report.type ? format(", type %" PRIu32 "\n", *report.type) : ", type unknown\n";
   return text;
+}
+
+namespace {
+
+// The bank the active block's first component lies in, if it lies in one.
+std::optional<char> activeBank(const ImageReport& report) {
+  if (!report.activeNcb) return std::nullopt;
+  const uint32_t first = report.ncbs[*report.activeNcb].components[0].offset;
+  if (kBankA.contains(first)) return 'A';
+  if (kBankB.contains(first)) return 'B';
+  return std::nullopt;
+}
+
+std::string previousText(const ImageReport& report) {
+  return report.previousVersion ? report.previousVersion->toString() : "none";
+}
+
+}  // namespace
+
+std::string formatReportSummary(const ImageReport& report) {
+  if (!report.activeNcb) return "no valid active NCB, previous " + previousText(report);
+  const std::optional<char> bank = activeBank(report);
+  return format("NCB%" PRIu32 " active, layout type %" PRIu32 ", firmware %s%s, previous %s, "
+                "components %s",
+                *report.activeNcb, *report.layout,
+                versionText(report.version, report.versionStatus).c_str(),
+                bank ? format(" in bank %c", *bank).c_str() : "", previousText(report).c_str(),
+                *report.componentsOk ? "ok" : "DAMAGED");
+}
+
+std::string formatReportSummaryJson(const ImageReport& report) {
+  const std::optional<char> bank = activeBank(report);
+  return format("{\"active_ncb\": %s, \"layout\": %s, \"bank\": %s, \"version\": %s, "
+                "\"previous_version\": %s, \"components_ok\": %s}",
+                jsonNumber(report.activeNcb).c_str(), jsonNumber(report.layout).c_str(),
+                bank ? format("\"%c\"", *bank).c_str() : "null",
+                jsonVersion(report.version).c_str(), jsonVersion(report.previousVersion).c_str(),
+                report.componentsOk ? jsonBool(*report.componentsOk) : "null");
 }
 
 std::string formatReportJson(const ImageReport& report) {

@@ -80,6 +80,14 @@ std::string crcCheckText(const ComponentCheck& check);
 const ComponentCheck& checkOf(const NcbReport& ncb, NcbComponent component);
 
 std::string formatReportText(const ImageReport& report);
+
+// The flash map in one line: the block a flash reader takes, its layout, the bank its firmware
+// lies in, the versions and the components' state, e.g. "NCB1 active, layout type 2, firmware
+// 1.6.2 in bank B, previous 1.5.86, components ok"; or "no valid active NCB, previous none".
+std::string formatReportSummary(const ImageReport& report);
+// The same as a JSON object: active_ncb, layout, bank ("A", "B" or null), version,
+// previous_version, components_ok.
+std::string formatReportSummaryJson(const ImageReport& report);
 // One JSON object.
 std::string formatReportJson(const ImageReport& report);
 

@@ -14,9 +14,13 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-int labCommand(const Arguments& args);    // lab init LAB [options]
+int labCommand(const Arguments& args);         // lab init | capture | flash ...
+int labInitCommand(const Arguments& args);     // LAB [options]
+int labCaptureCommand(const Arguments& args);  // LAB [--sys DIR]
+int labFlashCommand(const Arguments& args);    // LAB BDF FILE [--part ID]
 int flashCommand(const Arguments& args);  // flash LAB BDF identify | read OUT | update ... | ...
 int runCommand(const Arguments& args);    // run LAB [--uid N] [--] [ARGS...]
+int rehearseCommand(const Arguments& args);  // rehearse LAB BUNDLE [--json] [--adapter NAME]
 
 // Prints "hlvsim: " and the message on standard error.
 void complain(const std::string& message);

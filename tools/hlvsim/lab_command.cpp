@@ -1,4 +1,4 @@
-// hlvsim lab init LAB [options]: writes a new lab.
+// hlvsim lab init LAB [options]: writes a new lab; and the dispatch of the other lab commands.
 #include <charconv>
 #include <cstdio>
 #include <optional>
@@ -29,17 +29,26 @@ bool parseId16(const std::string& text, uint16_t& value) {
 }  // namespace
 
 int labCommand(const Arguments& args) {
-  if (args.size() < 2 || args[0] != "init") {
+  const Arguments rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+  if (!args.empty() && args[0] == "init") return labInitCommand(rest);
+  if (!args.empty() && args[0] == "capture") return labCaptureCommand(rest);
+  if (!args.empty() && args[0] == "flash") return labFlashCommand(rest);
+  complain("usage: hlvsim lab init | capture | flash ...");
+  return kExitUsage;
+}
+
+int labInitCommand(const Arguments& args) {
+  if (args.empty()) {
     complain("usage: hlvsim lab init LAB [options]");
     return kExitUsage;
   }
-  const std::string root = args[1];
+  const std::string root = args[0];
   unsigned count = 1;
   AdapterConfig config;
   std::string conf;  // adapter.conf lines from the options, checked by the conf parser
   std::optional<uint16_t> deviceId, subsystemVendorId, subsystemDeviceId;
   std::optional<std::string> driver, board;
-  for (std::size_t i = 2; i < args.size(); ++i) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& option = args[i];
     const bool hasValue = i + 1 < args.size();
     const std::string value = hasValue ? args[i + 1] : std::string();

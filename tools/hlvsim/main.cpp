@@ -11,11 +11,14 @@ constexpr const char* kUsage =
     "  hlvsim lab init LAB [--adapters N] [--flash ID] [--sfdp yes|no|1.0|1.6] [--protected]\n"
     "                      [--device ID] [--subsystem-vendor ID] [--subsystem-device ID]\n"
     "                      [--driver NAME] [--board NAME]\n"
+    "  hlvsim lab capture LAB [--sys DIR]\n"
+    "  hlvsim lab flash LAB BDF FILE [--part ID]\n"
     "  hlvsim flash LAB BDF identify\n"
     "  hlvsim flash LAB BDF read OUT\n"
     "  hlvsim flash LAB BDF update IMAGE [--mac HEX] [--phy HEX] [--reload]\n"
     "  hlvsim flash LAB BDF rollback | versions | backup OUT | reload | keycheck IMAGE\n"
-    "  hlvsim run LAB [--uid N] [--] [ARGS...]\n";
+    "  hlvsim run LAB [--uid N] [--] [ARGS...]\n"
+    "  hlvsim rehearse LAB BUNDLE [--json] [--adapter NAME] [--keep]\n";
 
 struct Command {
   std::string_view name;
@@ -26,6 +29,7 @@ constexpr Command kCommands[] = {
     {"lab", hlv::sim::tool::labCommand},
     {"flash", hlv::sim::tool::flashCommand},
     {"run", hlv::sim::tool::runCommand},
+    {"rehearse", hlv::sim::tool::rehearseCommand},
 };
 
 }  // namespace

@@ -1,0 +1,475 @@
+#include "tools/hlvsim/rehearsal.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <map>
+#include <string_view>
+
+#include "app/adapter_list_trace.h"
+#include "app/driver_restart_step_trace.h"
+#include "app/image_selection_trace.h"
+#include "app/update_procedure_trace.h"
+#include "bundle/image_store_trace.h"
+#include "device/pci_discovery_trace.h"
+#include "engine/firmware_update_trace.h"
+#include "tools/common/text_escape.h"
+
+namespace hlv::sim::tool {
+namespace {
+
+namespace adapter_list = trace_points::adapter_list;
+namespace image_selection = trace_points::image_selection;
+namespace image_store = trace_points::image_store;
+namespace discovery = trace_points::pci_discovery;
+namespace procedure = trace_points::update_procedure;
+namespace driver_restart = trace_points::driver_restart_step;
+namespace engine_update = trace_points::firmware_update;
+
+template <class... Args>
+bool is(const trace::DecodedRecord& record, const trace::Point<Args...>& point) {
+  return record.component == point.component && record.file == point.file &&
+         record.point == point.point;
+}
+
+uint32_t number(const trace::DecodedRecord& record, std::size_t argument) {
+  return argument < record.args.size() ? static_cast<uint32_t>(record.args[argument].raw) : 0;
+}
+
+std::string text(const trace::DecodedRecord& record, std::size_t argument) {
+  return argument < record.args.size() ? record.args[argument].text : std::string();
+}
+
+FirmwareVersion versionAt(const trace::DecodedRecord& record, std::size_t first) {
+  return {number(record, first), number(record, first + 1), number(record, first + 2)};
+}
+
+std::string format(const char* pattern, auto... values) {
+  char line[256];
+  std::snprintf(line, sizeof line, pattern, values...);
+  return line;
+}
+
+// The engine's statuses (also those of a version readout and of the image check).
+constexpr std::pair<uint32_t, const char*> kEngineMeanings[] = {
+    {0, "success"},
+    {2, "the other bank holds no complete earlier firmware"},
+    {3, "a control block is not usable for an update, or the image cannot be parsed"},
+    {14, "a firmware version cannot be read"},
+    {15, "the flash could not be read"},
+    {16, "the flash could not be written, or read back other than written"},
+    {17, "the flash could not be erased"},
+    {20, "the new control block cannot be built"},
+    {21, "the flash interface could not be opened (part not identified)"},
+    {22, "out of memory"},
+    {24, "a control block fails its CRC or its structure"},
+    {25, "the flash holds no valid active control block"},
+    {26, "an image component does not match its CRC"},
+    {27, "the image is smaller than the flash layout or holds no valid control block"},
+    {28, "regions of the layout overlap"},
+    {29, "a component lies outside its bank"},
+    {30, "the free area is too small"},
+    {31, "the free area lies across both banks"},
+    {32, "the part's erase sector or size does not suit the layout"},
+    {39, "the adapter was not updated"},
+};
+
+// The backup's statuses.
+constexpr std::pair<uint32_t, const char*> kBackupMeanings[] = {
+    {3, "the flash cannot be read or reports a size of 0"},
+    {4, "the flash cannot be read or reports a size of 0"},
+    {6, "the backup file could not be opened"},
+    {13, "the backup file could not be written in full"},
+    {15, "the flash read short"},
+};
+
+// The firmware reload's statuses.
+constexpr std::pair<uint32_t, const char*> kReloadMeanings[] = {
+    {35, "the firmware did not come up"},
+    {36, "the PHY did not come up"},
+    {39, "no firmware interface answered"},
+};
+
+template <std::size_t N>
+std::string meaning(const std::pair<uint32_t, const char*> (&table)[N], uint32_t status) {
+  for (const auto& [code, words] : table) {
+    if (code == status) return words;
+  }
+  return "status " + std::to_string(status);
+}
+
+std::string statusWords(uint32_t status) {
+  return format("status %" PRIu32 ": ", status) + meaning(kEngineMeanings, status);
+}
+
+std::string versionText(const std::optional<FirmwareVersion>& version) {
+  return version ? version->toString() : "none";
+}
+
+// Why an image file of the bundle could not be had, as the image store recorded it.
+struct ImageTrouble {
+  bool unreadable = false;
+  std::optional<uint32_t> refused;
+};
+
+class RunReader {
+ public:
+  explicit RunReader(Rehearsal& rehearsal) : rehearsal_(rehearsal) {}
+
+  void read(const trace::DecodedRecord& record) {
+    if (is(record, discovery::kAdapterFound)) {
+      AdapterRehearsal adapter;
+      adapter.index = static_cast<uint32_t>(rehearsal_.adapters.size());
+      adapter.bdf = text(record, 0);
+      adapter.name = text(record, 1);
+      adapter.mac = text(record, 2);
+      rehearsal_.adapters.push_back(adapter);
+    } else if (is(record, discovery::kFunctionFound)) {
+      // The identifiers of every function, by path; an adapter's come before its own record.
+      functionIds_[text(record, 0)] = {number(record, 1), number(record, 2), number(record, 3),
+                                       number(record, 4)};
+    } else if (is(record, image_store::kCacheMiss) || is(record, image_store::kCacheHit)) {
+      // The store's other records of this fetch name the file by its path: they are about
+      // this name.
+      fetching_ = text(record, 0);
+      if (AdapterRehearsal* adapter = entry(selecting_)) adapter->image = fetching_;
+    } else if (is(record, image_store::kImageLoaded)) {
+      images_[fetching_] = {versionAt(record, 1), number(record, 4)};
+    } else if (is(record, image_store::kImageNotRead)) {
+      troubles_[fetching_].unreadable = true;
+    } else if (is(record, image_store::kImageRejected)) {
+      troubles_[fetching_].refused = number(record, 1);
+    } else if (is(record, image_selection::kBoardEntryChosen)) {
+      selecting_ = number(record, 0);
+      if (AdapterRehearsal* adapter = entry(selecting_)) adapter->board = text(record, 1);
+    } else {
+      readVerdict(record);
+      readUpdate(record);
+    }
+  }
+
+  void finish() {
+    for (AdapterRehearsal& adapter : rehearsal_.adapters) {
+      for (const auto& [path, ids] : functionIds_) {
+        if (path.size() >= adapter.bdf.size() &&
+            path.compare(path.size() - adapter.bdf.size(), adapter.bdf.size(), adapter.bdf) == 0) {
+          adapter.vendorId = static_cast<uint16_t>(ids[0]);
+          adapter.deviceId = static_cast<uint16_t>(ids[1]);
+          adapter.subsystemDeviceId = static_cast<uint16_t>(ids[2]);
+          adapter.subsystemVendorId = static_cast<uint16_t>(ids[3]);
+        }
+      }
+      if (const auto image = images_.find(adapter.image); image != images_.end()) {
+        adapter.imageVersion = image->second.first;
+        adapter.imageType = image->second.second;
+      }
+    }
+  }
+
+ private:
+  AdapterRehearsal* entry(std::optional<uint32_t> index) {
+    if (!index || *index >= rehearsal_.adapters.size()) return nullptr;
+    return &rehearsal_.adapters[*index];
+  }
+
+  void readVerdict(const trace::DecodedRecord& record) {
+    AdapterRehearsal* adapter = entry(number(record, 0));
+    if (adapter == nullptr) return;
+    const std::string image = "image '" + adapter->image + "'";
+    if (is(record, adapter_list::kUpdaterNotOpened)) {
+      adapter->reason = "its registers could not be mapped or its flash interface opened";
+    } else if (is(record, adapter_list::kVersionsUnreadable)) {
+      adapter->reason = "its firmware versions cannot be read from the flash (" +
+                        statusWords(number(record, 1)) + ")";
+    } else if (is(record, adapter_list::kTypeUnreadable)) {
+      adapter->reason = "its image type cannot be read (" + statusWords(number(record, 1)) + ")";
+    } else if (is(record, adapter_list::kAdapterExamined)) {
+      adapter->current = versionAt(record, 1);
+      const FirmwareVersion previous = versionAt(record, 4);
+      if (!previous.isZero()) adapter->previous = previous;
+      adapter->takesImageType = number(record, 7);
+    } else if (is(record, image_selection::kNoBoardEntry)) {
+      adapter->reason = format(
+          "updatedata.xml has no board entry for VEN_%04" PRIX32 "&DEV_%04" PRIX32
+          "&SUBSYS_%04" PRIX32 "%04" PRIX32,
+          number(record, 1), number(record, 2), number(record, 3), number(record, 4));
+    } else if (is(record, image_selection::kNoImage)) {
+      const ImageTrouble trouble = troubles_[text(record, 1)];
+      adapter->image = text(record, 1);
+      if (trouble.refused) {
+        adapter->reason = "image '" + adapter->image + "' is refused by the image check (" +
+                          statusWords(*trouble.refused) + ")";
+      } else if (trouble.unreadable) {
+        adapter->reason = "image file '" + adapter->image + "' cannot be read";
+      } else {
+        adapter->reason = "image '" + adapter->image + "' is not available";
+      }
+    } else if (is(record, adapter_list::kNoImageSelected)) {
+      adapter->reason = "no image was chosen for it";
+    } else if (is(record, adapter_list::kImageTypeMismatch)) {
+      adapter->reason = format("it takes images of type %" PRIu32 ", ", number(record, 1)) +
+                        image + format(" is of type %" PRIu32, number(record, 2));
+    } else if (is(record, adapter_list::kUpdaterNotReady)) {
+      adapter->reason = "its update interface is not ready";
+    } else if (is(record, adapter_list::kNotEligible)) {
+      adapter->reason = "a board the tool does not update";
+    } else if (is(record, adapter_list::kImageKeyRejected)) {
+      adapter->reason = image + " is signed with another key than the one fused into the chip";
+    } else if (is(record, adapter_list::kNotRequired)) {
+      adapter->status = "Not required";
+      adapter->reason = image + " holds " + versionAt(record, 1).toString() +
+                        ", not newer than the running " + versionAt(record, 4).toString();
+    } else if (is(record, adapter_list::kAvailable)) {
+      adapter->status = "Available";
+      adapter->reason = image + " holds " + versionText(imageVersionOf(adapter->image)) +
+                        ", newer than the running " + versionText(adapter->current);
+    }
+  }
+
+  std::optional<FirmwareVersion> imageVersionOf(const std::string& name) const {
+    const auto image = images_.find(name);
+    if (image == images_.end()) return std::nullopt;
+    return image->second.first;
+  }
+
+  void readUpdate(const trace::DecodedRecord& record) {
+    if (is(record, procedure::kUpdateStarted)) {
+      updating_ = number(record, 0);
+      if (AdapterRehearsal* adapter = entry(updating_)) adapter->attempted = true;
+      return;
+    }
+    AdapterRehearsal* adapter = entry(updating_);
+    if (adapter == nullptr) return;
+    if (is(record, procedure::kNoImage) || is(record, procedure::kNoUpdateInterface)) {
+      adapter->notPossible = true;
+    } else if (is(record, procedure::kBackupFailed)) {
+      adapter->backupFailed = true;
+      adapter->result = number(record, 0);
+    } else if (is(record, engine_update::kTransforming)) {
+      adapter->transformed = true;
+    } else if (is(record, procedure::kReloadResult)) {
+      adapter->reload = number(record, 0);
+    } else if (is(record, driver_restart::kRestartFailed)) {
+      adapter->driverRestartFailed = true;
+    } else if (is(record, procedure::kUpdateFinished)) {
+      adapter->result = number(record, 1);
+      adapter->powerCycle = number(record, 2) != 0;
+      updating_.reset();
+    }
+  }
+
+  Rehearsal& rehearsal_;
+  std::optional<uint32_t> selecting_;  // the entry whose image is being fetched
+  std::optional<uint32_t> updating_;   // the entry whose update is under way
+  std::string fetching_;               // the image file the store is fetching
+  std::map<std::string, std::array<uint32_t, 4>> functionIds_;
+  std::map<std::string, std::pair<FirmwareVersion, uint32_t>> images_;
+  std::map<std::string, ImageTrouble> troubles_;
+};
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    result.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return result;
+}
+
+// The table's rows (between its second and third rule, one per entry in order) and the
+// update blocks (in the order the updates ran).
+void readConsole(const std::string& console, Rehearsal& rehearsal) {
+  const std::vector<std::string> all = lines(console);
+  int rules = 0;
+  std::size_t row = 0;
+  std::vector<std::vector<std::string>> blocks;
+  bool inBlock = false;
+  for (const std::string& line : all) {
+    if (line.rfind("_____", 0) == 0) {
+      ++rules;
+      continue;
+    }
+    if (rules == 2 && row < rehearsal.adapters.size()) rehearsal.adapters[row++].tableRow = line;
+    if (line == "=== ") {
+      blocks.emplace_back();
+      inBlock = true;
+    }
+    if (inBlock) blocks.back().push_back(line);
+    if (line == "===") inBlock = false;
+  }
+  std::size_t next = 0;
+  for (AdapterRehearsal& adapter : rehearsal.adapters) {
+    // Entries are updated in their order.
+    if (adapter.attempted && next < blocks.size()) adapter.console = blocks[next++];
+  }
+}
+
+std::string jsonOptionalVersion(const std::optional<FirmwareVersion>& version) {
+  return version ? hlv::tool::jsonString(version->toString()) : "null";
+}
+
+template <class T>
+std::string jsonOptional(const std::optional<T>& value) {
+  return value ? std::to_string(*value) : "null";
+}
+
+const char* jsonBool(bool value) {
+  return value ? "true" : "false";
+}
+
+}  // namespace
+
+std::string AdapterRehearsal::outcome() const {
+  if (!attempted) return status == "Available" ? "not reached" : "not updated";
+  if (!result) return "the update did not finish";
+  if (backupFailed) {
+    return "the backup failed (" + meaning(kBackupMeanings, *result) +
+           "): the flash was not touched";
+  }
+  if (*result == 0) {
+    std::string words = "updated to " + versionText(imageVersion);
+    if (reload) {
+      words += *reload == 0 ? ", firmware reloaded"
+                            : ", firmware reload failed (" + meaning(kReloadMeanings, *reload) + ")";
+    }
+    return words;
+  }
+  if (notPossible) return "the update was not possible (status 3: no image or no update interface)";
+  return "the update failed (" + statusWords(*result) + "); the firmware it ran stays intact";
+}
+
+bool Rehearsal::succeeds() const {
+  if (toolStatus != 0 && toolStatus != 2 && toolStatus != 42) return false;
+  for (const AdapterRehearsal& adapter : adapters) {
+    if (adapter.attempted && adapter.result != 0u) return false;
+  }
+  return true;
+}
+
+std::string Rehearsal::toolOutcome() const {
+  switch (toolStatus) {
+    case 0:
+      return "every update would succeed";
+    case 1:
+      return "the run could not start (another instance, or no log directory)";
+    case 2:
+      return "no adapter would be updated";
+    case 9:
+      return "updatedata.xml is missing or cannot be read";
+    case 41:
+      return "interrupted";
+    case 42:
+      return "no adapter of the maker found";
+    case 255:
+      return "the tool refused to run";
+    case -1:
+      return "the tool ended by a signal";
+    default:
+      return "an update would fail (the last with status " + std::to_string(toolStatus) + ")";
+  }
+}
+
+void readRun(const std::vector<trace::DecodedRecord>& records, const std::string& console,
+             Rehearsal& rehearsal) {
+  RunReader reader(rehearsal);
+  for (const trace::DecodedRecord& record : records)
+    reader.read(record);
+  reader.finish();
+  readConsole(console, rehearsal);
+}
+
+std::string formatRehearsalText(const Rehearsal& rehearsal) {
+  std::string out;
+  for (const AdapterRehearsal& a : rehearsal.adapters) {
+    out += "adapter " + a.bdf + " " + a.name +
+           format(" (VEN_%04X&DEV_%04X&SUBSYS_%04X%04X)\n", unsigned{a.vendorId},
+                  unsigned{a.deviceId}, unsigned{a.subsystemDeviceId},
+                  unsigned{a.subsystemVendorId});
+    out += "  status: " + a.status + (a.reason.empty() ? "" : ": " + a.reason) + "\n";
+    if (a.current) {
+      out += "  firmware: " + a.current->toString() + ", previous " + versionText(a.previous) +
+             format(", takes image type %" PRIu32 "\n", a.takesImageType.value_or(0));
+    }
+    if (!a.image.empty()) {
+      out += "  image: " + a.image + (a.board.empty() ? "" : " (board entry " + a.board + ")");
+      if (a.imageVersion) {
+        out += ", version " + a.imageVersion->toString() +
+               format(", type %" PRIu32, a.imageType.value_or(0));
+      }
+      out += "\n";
+    }
+    out += "  update: " + a.outcome() + "\n";
+    if (a.attempted) {
+      out += std::string("  transformed from the type-1 layout: ") +
+             (a.transformed ? "yes" : "no") + "\n";
+      out += std::string("  afterwards: ") +
+             (a.powerCycle ? "a power cycle" : "none (the new firmware runs)") +
+             (a.driverRestartFailed ? "; the driver restart failed" : "") + "\n";
+    }
+    if (!a.hasFlash) {
+      out += "  flash: none in the lab (hlvsim lab flash LAB " + a.bdf + " FILE)\n";
+    } else {
+      out += "  flash before: " + a.flashBefore + "\n";
+      out += "  flash after:  " + (a.flashChanged ? a.flashAfter : "unchanged") + "\n";
+    }
+    for (const std::string& line : a.console)
+      out += "  | " + line + "\n";
+  }
+  out += "tool: exit status " + std::to_string(rehearsal.toolStatus) + ", " +
+         rehearsal.toolOutcome() + "\n";
+  if (!rehearsal.traceComplete) out += "trace: " + rehearsal.traceProblem + "\n";
+  out += std::string("verdict: ") +
+         (rehearsal.succeeds() ? "every adapter that would be updated would succeed"
+                               : "NOT every adapter that would be updated would succeed") +
+         "\n";
+  return out;
+}
+
+std::string formatRehearsalJson(const Rehearsal& rehearsal) {
+  using hlv::tool::jsonString;
+  std::string out = "{\"adapters\": [";
+  for (std::size_t i = 0; i < rehearsal.adapters.size(); ++i) {
+    const AdapterRehearsal& a = rehearsal.adapters[i];
+    std::string console;
+    for (const std::string& line : a.console)
+      console += (console.empty() ? "" : ", ") + jsonString(line);
+    out += (i == 0 ? "" : ", ");
+    out += "{\"bdf\": " + jsonString(a.bdf) + ", \"name\": " + jsonString(a.name) +
+           ", \"mac\": " + jsonString(a.mac) +
+           format(", \"hwid\": \"VEN_%04X&DEV_%04X&SUBSYS_%04X%04X\"", unsigned{a.vendorId},
+                  unsigned{a.deviceId}, unsigned{a.subsystemDeviceId},
+                  unsigned{a.subsystemVendorId}) +
+           ", \"has_flash\": " + jsonBool(a.hasFlash) + ", \"status\": " + jsonString(a.status) +
+           ", \"offered\": " + jsonBool(a.status == "Available") +
+           ", \"reason\": " + jsonString(a.reason) +
+           ", \"current_version\": " + jsonOptionalVersion(a.current) +
+           ", \"previous_version\": " + jsonOptionalVersion(a.previous) +
+           ", \"takes_image_type\": " + jsonOptional(a.takesImageType) +
+           ", \"board\": " + jsonString(a.board) + ", \"image\": " + jsonString(a.image) +
+           ", \"image_version\": " + jsonOptionalVersion(a.imageVersion) +
+           ", \"image_type\": " + jsonOptional(a.imageType) +
+           ", \"attempted\": " + jsonBool(a.attempted) +
+           ", \"backup_failed\": " + jsonBool(a.backupFailed) +
+           ", \"result\": " + jsonOptional(a.result) +
+           ", \"outcome\": " + jsonString(a.outcome()) +
+           ", \"transformed\": " + jsonBool(a.transformed) +
+           ", \"reload\": " + jsonOptional(a.reload) +
+           ", \"driver_restart_failed\": " + jsonBool(a.driverRestartFailed) +
+           ", \"power_cycle\": " + jsonBool(a.powerCycle) +
+           ", \"table_row\": " + jsonString(a.tableRow) + ", \"console\": [" + console + "]" +
+           ", \"flash_before\": " + (a.hasFlash ? a.flashBeforeJson : "null") +
+           ", \"flash_after\": " + (a.hasFlash ? a.flashAfterJson : "null") +
+           ", \"flash_changed\": " + jsonBool(a.flashChanged) +
+           ", \"flash_after_sha256\": " + jsonString(a.flashAfterSha256) + "}";
+  }
+  out += "], \"tool_status\": " + std::to_string(rehearsal.toolStatus) +
+         ", \"tool_outcome\": " + jsonString(rehearsal.toolOutcome()) +
+         ", \"trace_complete\": " + jsonBool(rehearsal.traceComplete) +
+         ", \"errors\": " + jsonString(rehearsal.errors) +
+         ", \"succeeds\": " + jsonBool(rehearsal.succeeds()) + "}\n";
+  return out;
+}
+
+}  // namespace hlv::sim::tool
