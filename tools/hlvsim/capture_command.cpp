@@ -84,12 +84,20 @@ bool isDirectory(const std::string& path) {
 }  // namespace
 
 int labCaptureCommand(const Arguments& args) {
-  if (args.empty() || (args.size() != 1 && !(args.size() == 3 && args[1] == "--sys"))) {
+  Arguments positional;
+  std::string sysRoot = "/sys";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--sys" && i + 1 < args.size()) {
+      sysRoot = args[++i];
+    } else {
+      positional.push_back(args[i]);
+    }
+  }
+  if (positional.size() != 1 || positional[0].rfind("--", 0) == 0) {
     complain("usage: hlvsim lab capture LAB [--sys DIR]");
     return kExitUsage;
   }
-  const std::string& root = args[0];
-  const std::string sysRoot = args.size() == 3 ? args[2] : "/sys";
+  const std::string& root = positional[0];
   if (!isDirectory(sysRoot)) {
     complain(sysRoot + ": not a directory");
     return kExitFailed;
@@ -134,8 +142,11 @@ int labCaptureCommand(const Arguments& args) {
   if (captured.functions.empty()) {
     complain("note: no adapter of the maker under " + machine.hostPath(kDevicesDirectory));
   }
-  for (const CapturedFunction& function : captured.functions)
-    std::printf("%s\n", function.bdf.c_str());
+  // Each adapter with the name the tool gives it, which its backup files carry.
+  for (const CapturedFunction& function : captured.functions) {
+    std::printf("%s %s\n", function.bdf.c_str(),
+                function.interfaceName.empty() ? "unknown" : function.interfaceName.c_str());
+  }
   return kExitOk;
 }
 

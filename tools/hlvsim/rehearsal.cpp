@@ -344,6 +344,8 @@ bool Rehearsal::succeeds() const {
   if (toolStatus != 0 && toolStatus != 2 && toolStatus != 42) return false;
   for (const AdapterRehearsal& adapter : adapters) {
     if (adapter.attempted && adapter.result != 0u) return false;
+    const bool mightBeUpdated = adapterName.empty() || adapter.name == adapterName;
+    if (!adapter.hasFlash && mightBeUpdated) return false;
   }
   return true;
 }
@@ -420,6 +422,9 @@ std::string formatRehearsalText(const Rehearsal& rehearsal) {
   out += "tool: exit status " + std::to_string(rehearsal.toolStatus) + ", " +
          rehearsal.toolOutcome() + "\n";
   if (!rehearsal.traceComplete) out += "trace: " + rehearsal.traceProblem + "\n";
+  for (const AdapterRehearsal& a : rehearsal.adapters) {
+    if (!a.hasFlash) out += "unknown: what the tool would do to " + a.bdf + " (no flash)\n";
+  }
   out += std::string("verdict: ") +
          (rehearsal.succeeds() ? "every adapter that would be updated would succeed"
                                : "NOT every adapter that would be updated would succeed") +

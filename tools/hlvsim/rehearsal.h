@@ -63,8 +63,11 @@ struct Rehearsal {
   std::string traceProblem;  // why the trace could not be read whole
   std::string errors;        // the tool's standard error
 
+  std::string adapterName;  // the one adapter the run was asked to update (-a), if any
+
   // True when every adapter the tool would update would be updated: the run ended with 0, with
-  // nothing to update (2), or without an adapter of the maker (42).
+  // nothing to update (2), or without an adapter of the maker (42), and no adapter it might
+  // update lacks a flash in the lab (what the tool would do to it is not known).
   bool succeeds() const;
   // The tool's exit status in words.
   std::string toolOutcome() const;

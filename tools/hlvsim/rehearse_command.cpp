@@ -193,6 +193,7 @@ int rehearse(const Options& options, const fs::path& scratch) {
     before.emplace_back(entry.path().filename().string(), summarizeFlash(entry.path() / "flash.bin"));
 
   Rehearsal rehearsal;
+  rehearsal.adapterName = options.adapterName;
   const std::string consolePath = (scratch / "console.txt").string();
   const std::string errorsPath = (scratch / "errors.txt").string();
   rehearsal.toolStatus = runTool(lab.string(), options, consolePath, errorsPath);
@@ -219,7 +220,7 @@ int rehearse(const Options& options, const fs::path& scratch) {
     const fs::path directory = lab / "adapters" / adapter.bdf;
     adapter.hasFlash = fs::is_directory(directory, error);
     if (!adapter.hasFlash) {
-      adapter.reason = "the lab holds no flash for it, so the tool cannot reach it (" +
+      adapter.reason = "the lab holds no flash for it: what the tool would do is unknown (" +
                        adapter.reason + ")";
       continue;
     }
