@@ -62,6 +62,10 @@ hlv_fleet:
     ansible_python_interpreter: /usr/bin/python3
     hlv_remote_dir: "{{ hlv_lab }}/tool"
     hlv_command: ["$hlvsim", "run", "{{ hlv_lab }}", "--"]
+rehearsed:
+  hosts:
+    alpha:
+    bravo:
 INVENTORY
 
 export ANSIBLE_LOCAL_TEMP=$work/ansible-local ANSIBLE_REMOTE_TEMP=$work/ansible-remote
@@ -125,4 +129,42 @@ for host in bravo delta; do
   cmp -s "$work/$host/adapters/0000:01:00.0/flash.bin" "$work/$host.before" ||
     fail "$host: its flash changed"
 done
-echo "fleet playbook: alpha updated, bravo up to date, charlie failed, delta left alone"
+
+# Rehearsal mode, with a newer bundle, on the two first machines: each is captured, its last
+# backups fetched and the update rehearsed on the controller. alpha's backup (its flash before
+# the first run) rehearses well and alpha is updated; bravo was never updated, so no backup
+# holds its flash: its rehearsal cannot pass, and bravo is not touched.
+mkdir "$work/bundle2"
+printf 'version = 1.7.0\nseed = 9\n' >"$work/newer.desc"
+"$hlvimage" build "$work/newer.desc" "$work/bundle2/fw.bin" >/dev/null
+cp "$work/bundle/updatedata.xml" "$work/bundle2/"
+status=0
+ansible-playbook -i "$work/inventory.yml" "$source/contrib/ansible/update-firmware.yml" \
+  -e hlv_hosts=rehearsed -e hlv_rehearse=true -e "hlv_bundle=$work/bundle2" \
+  -e "hlv_results=$work/results2" -e hlv_become=false -e "hlv_hlvsim=$hlvsim" \
+  -e "{\"hlv_capture_command\": [\"$hlvsim\", \"lab\", \"capture\", \"--sys\", \"{{ hlv_lab }}/sys\"]}" \
+  >"$work/play2.out" 2>&1 || status=$?
+[ "$status" -ne 0 ] || fail "a failed rehearsal did not fail the run:
+$(cat "$work/play2.out")"
+grep -qF "Machines failed: bravo." "$work/play2.out" || fail "no failure for bravo:
+$(cat "$work/play2.out")"
+results=$work/results2/results.json
+[ -f "$results" ] || fail "no results.json after the rehearsal
+$(cat "$work/play2.out")"
+expect_result alpha 0 False
+expect_result bravo None True
+[[ "$(result bravo meaning)" == *"rehearsal failed"* ]] || fail "bravo: $(result bravo meaning)"
+rehearsal() { # HOST KEY: the first adapter's value in the host's rehearsal
+  /usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["adapters"][0][sys.argv[2]])' \
+    "$work/results2/$1/rehearsal/rehearsal.json" "$2"
+}
+[ "$(rehearsal alpha status)" = "Available" ] || fail "alpha rehearsed: $(rehearsal alpha status)"
+[ "$(rehearsal alpha outcome)" = "updated to 1.7.0, firmware reloaded" ] ||
+  fail "alpha rehearsed: $(rehearsal alpha outcome)"
+[ "$(rehearsal bravo has_flash)" = "False" ] || fail "bravo rehearsed with a flash"
+grep -qF "no flash" "$work/results2/bravo/rehearsal/rehearsal.txt" ||
+  fail "bravo's report: $(cat "$work/results2/bravo/rehearsal/rehearsal.txt")"
+takes alpha "0: layout type 2, version 1.7.0"
+cmp -s "$work/bravo/adapters/0000:01:00.0/flash.bin" "$work/bravo.before" || fail "bravo was touched"
+echo "fleet playbook: alpha updated, bravo up to date, charlie failed, delta left alone;"
+echo "rehearsed: alpha passed and was updated, bravo (no backup) failed and was left alone"

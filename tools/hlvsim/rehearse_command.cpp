@@ -4,6 +4,8 @@
 // silent mode as `hlvsim run` runs it, and its trace, console and flashes are read back into a
 // verdict per adapter.
 #include <openssl/evp.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,10 +124,18 @@ FlashSummary summarizeFlash(const fs::path& path) {
   return summary;
 }
 
+// The tool's single-instance key is derived from a file of this name in its working directory
+// (where there is none, every run on the machine shares one key).
+constexpr const char* kInstanceKeyFile = "5F3A9C12-7B44-4E0D-A1C6-93D2E8B047F1";
+
 // Runs this program's `run` command on the lab in a child process, standard input empty and
-// the output in files; the exit status, or -1 when the child ended otherwise.
-int runTool(const std::string& lab, const Options& options, const std::string& consolePath,
-            const std::string& errorsPath) {
+// the output in files; the exit status, or -1 when the child ended otherwise. The child works
+// in the scratch directory, beside a key file of its own: rehearsals do not wait for each
+// other or for the tool, nor make a real run wait.
+int runTool(const std::string& lab, const Options& options, const fs::path& scratch,
+            const std::string& consolePath, const std::string& errorsPath) {
+  const std::string keyFile = (scratch / kInstanceKeyFile).string();
+  std::ofstream(keyFile).close();
   std::vector<std::string> args = {"hlvsim", "run", lab, "--", "-s"};
   if (!options.adapterName.empty()) {
     args.push_back("-a");
@@ -139,7 +149,8 @@ int runTool(const std::string& lab, const Options& options, const std::string& c
     for (std::string& arg : args)
       argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const bool redirected = std::freopen("/dev/null", "r", stdin) != nullptr &&
+    const bool redirected = chdir(scratch.c_str()) == 0 &&
+                            std::freopen("/dev/null", "r", stdin) != nullptr &&
                             std::freopen(consolePath.c_str(), "w", stdout) != nullptr &&
                             std::freopen(errorsPath.c_str(), "w", stderr) != nullptr;
     if (redirected) execv("/proc/self/exe", argv.data());
@@ -148,6 +159,10 @@ int runTool(const std::string& lab, const Options& options, const std::string& c
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) return -1;
+  }
+  // A run that ended without its teardown leaves its semaphore behind; nobody else uses its key.
+  if (const int semaphore = semget(ftok(keyFile.c_str(), 0), 0, 0); semaphore != -1) {
+    semctl(semaphore, 0, IPC_RMID);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -196,7 +211,7 @@ int rehearse(const Options& options, const fs::path& scratch) {
   rehearsal.adapterName = options.adapterName;
   const std::string consolePath = (scratch / "console.txt").string();
   const std::string errorsPath = (scratch / "errors.txt").string();
-  rehearsal.toolStatus = runTool(lab.string(), options, consolePath, errorsPath);
+  rehearsal.toolStatus = runTool(lab.string(), options, scratch, consolePath, errorsPath);
   std::string console;
   readWhole(consolePath, console);
   readWhole(errorsPath, rehearsal.errors);
