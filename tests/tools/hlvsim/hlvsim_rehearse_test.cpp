@@ -288,6 +288,10 @@ TEST_P(HlvsimRehearseRefused, IsReportedWithItsReasonAndLeavesTheLabAsItWas) {
   EXPECT_EQ(text.exitStatus, json.exitStatus);
   EXPECT_NE(text.out.find(std::string("  status: ") + refused.status + ": "), std::string::npos)
       << text.out;
+  EXPECT_NE(text.out.find("  flash before: NCB0 active, layout type 2, firmware 1.5.90 in bank A, "
+                          "previous none, components ok\n  flash after:  unchanged\n"),
+            std::string::npos)
+      << text.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
