@@ -440,6 +440,9 @@ struct FlashCase {
   const char* flashLine;
   bool identifies = true;  // the program's flash layer knows the part
 };
+void PrintTo(const FlashCase& flashCase, std::ostream* out) {
+  *out << flashCase.name;
+}
 
 class HlvsimLabFlash : public ::testing::TestWithParam<FlashCase> {};
 
