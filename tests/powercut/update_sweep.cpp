@@ -18,9 +18,6 @@ namespace hlv::test {
 
 namespace {
 
-// Failures reported per sweep before the rest are only counted.
-constexpr int kReportedFailures = 8;
-
 std::string versionText(const FirmwareVersion& version) {
   return version.toString();
 }
@@ -49,23 +46,6 @@ std::vector<uint64_t> chooseSteps(uint64_t count, SweepDepth depth, uint64_t spr
 // Spreads of the sampled sweeps: power cuts fall anywhere, faults hit calls of one kind.
 constexpr uint64_t kCutSpread = 16;
 constexpr uint64_t kFaultSpread = 6;
-
-class FailureLog {
- public:
-  explicit FailureLog(std::string sweep) : sweep_(std::move(sweep)) {}
-  ~FailureLog() {
-    if (count_ > kReportedFailures)
-      ADD_FAILURE() << sweep_ << ": " << count_ - kReportedFailures << " more failures";
-  }
-  void fail(const std::string& what) {
-    if (++count_ <= kReportedFailures) ADD_FAILURE() << sweep_ << ": " << what;
-  }
-  int count() const { return count_; }
-
- private:
-  std::string sweep_;
-  int count_ = 0;
-};
 
 // The flash after an interruption: usable, with the old or the new firmware.
 bool checkInterrupted(const FlashReading& reading, const UpdateCase& c, FailureLog& log,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/engine/update_harness.h"
@@ -17,6 +18,27 @@ namespace hlv::test {
 enum class SweepDepth : uint8_t {
   kSampled,  // a spread of the steps, for every build
   kEvery,    // every step
+};
+
+// Failures reported per sweep before the rest are only counted.
+inline constexpr int kReportedFailures = 8;
+
+// Collects a sweep's failures: the first few are reported in full, the rest counted.
+class FailureLog {
+ public:
+  explicit FailureLog(std::string sweep) : sweep_(std::move(sweep)) {}
+  ~FailureLog() {
+    if (count_ > kReportedFailures)
+      ADD_FAILURE() << sweep_ << ": " << count_ - kReportedFailures << " more failures";
+  }
+  void fail(const std::string& what) {
+    if (++count_ <= kReportedFailures) ADD_FAILURE() << sweep_ << ": " << what;
+  }
+  int count() const { return count_; }
+
+ private:
+  std::string sweep_;
+  int count_ = 0;
 };
 
 // Where a power cut strikes: right after a program or erase command has taken effect, or while
