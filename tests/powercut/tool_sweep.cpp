@@ -123,6 +123,9 @@ Reference runReference(const ToolRun& run) {
   const std::string stats = lab.stats(0);
   reference.modifyingCommands = static_cast<uint64_t>(statValue(stats, "modifying_transfers"));
   reference.virtualUs = static_cast<uint64_t>(statValue(stats, "virtual_us"));
+  // The sweep's extent, in the test report.
+  ::testing::Test::RecordProperty("modifying_commands", std::to_string(reference.modifyingCommands));
+  ::testing::Test::RecordProperty("virtual_us", std::to_string(reference.virtualUs));
   return reference;
 }
 
