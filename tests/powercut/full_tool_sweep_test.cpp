@@ -3,19 +3,10 @@
 // at a fine spread of points of its run.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "tests/powercut/tool_sweep.h"
 
 namespace hlv::test {
 namespace {
-
-uint64_t seedCount() {
-  const char* text = std::getenv("HLV_TORN_SEEDS");
-  if (text == nullptr) return 2;
-  const uint64_t count = std::strtoull(text, nullptr, 10);
-  return count == 0 ? 1 : count;
-}
 
 class FullToolSweep : public ::testing::TestWithParam<ToolRun> {};
 
@@ -24,7 +15,7 @@ TEST_P(FullToolSweep, APowerCutAfterEveryCommand) {
 }
 
 TEST_P(FullToolSweep, EveryCommandTornUnderEverySeed) {
-  for (uint64_t seed = 1; seed <= seedCount(); ++seed)
+  for (uint64_t seed = 1; seed <= tornSeedCount(2); ++seed)
     sweepToolPowerCuts(GetParam(), SweepDepth::kEvery, {.torn = true, .seed = seed});
 }
 

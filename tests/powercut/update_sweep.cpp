@@ -1,6 +1,7 @@
 #include "tests/powercut/update_sweep.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -248,6 +249,13 @@ void cutPower(UpdateBench& bench, PowerCut cut, uint64_t command) {
 }
 
 }  // namespace
+
+uint64_t tornSeedCount(uint64_t byDefault) {
+  const char* text = std::getenv("HLV_TORN_SEEDS");
+  if (text == nullptr) return byDefault;
+  const uint64_t count = std::strtoull(text, nullptr, 10);
+  return count == 0 ? 1 : count;
+}
 
 void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth, PowerCut how) {
   const Reference reference = runReference(c, jedecId);

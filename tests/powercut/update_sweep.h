@@ -41,6 +41,9 @@ class FailureLog {
   int count_ = 0;
 };
 
+// How many seeds a full torn sweep tries per cut point: HLV_TORN_SEEDS, or `byDefault`.
+uint64_t tornSeedCount(uint64_t byDefault);
+
 // Where a power cut strikes: right after a program or erase command has taken effect, or while
 // it runs, leaving it partly done (a page with only some of its bits programmed, a unit partly
 // erased and the rest kept or garbled), drawn from a seed.
