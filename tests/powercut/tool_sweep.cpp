@@ -173,7 +173,10 @@ void judgeAndRerun(Lab& lab, const ToolRun& run, const Reference& reference,
     return;
   }
   if (!killed) checkStats(lab, log, step);
-  if (lab.instanceMarker().held) log.fail(step + ": no live run, yet the marker is held");
+  const Lab::InstanceMarker marker = lab.instanceMarker();
+  if (marker.held) log.fail(step + ": no live run, yet the marker is held");
+  // The marker is taken before the run's clock starts: a killed run leaves it for the next.
+  if (killed && !marker.exists) log.fail(step + ": the killed run left no marker to take over");
 
   const bool done = reading.version == reference.to;
   if (done && !sameButForOtherBlockState(left, reference.result, reading.activeAddress))
