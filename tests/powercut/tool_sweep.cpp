@@ -20,12 +20,7 @@ constexpr FirmwareVersion kOld{1, 5, 90};
 constexpr FirmwareVersion kNew{1, 6, 2};
 constexpr FirmwareVersion kBeforeUpdate{1, 5, 86};
 
-// A sampled sweep: the last commands (where the run hands over to the new block) and a few drawn
-// at random from a fixed seed, for power cuts and torn cuts; a few kill points drawn from the
-// run's virtual time. A full sweep: every command, and kill points evenly spread.
-constexpr uint64_t kSampledLastCuts = 2;
-constexpr uint64_t kSampledDrawnCuts = 2;
-constexpr uint64_t kSampledKills = 3;
+// The seed kill points are drawn from, and the kill points of a full sweep.
 constexpr uint64_t kKillDrawSeed = 11;
 constexpr uint64_t kEveryKill = 300;
 
@@ -68,15 +63,16 @@ std::set<uint64_t> drawPoints(uint64_t count, uint64_t points, uint64_t seed) {
   return drawn;
 }
 
-std::set<uint64_t> cutPoints(uint64_t commands, SweepDepth depth, PowerCut cut) {
+std::set<uint64_t> cutPoints(uint64_t commands, SweepDepth depth, PowerCut cut,
+                             ToolSample sample) {
   std::set<uint64_t> points;
   if (depth == SweepDepth::kEvery) {
     for (uint64_t n = 1; n <= commands; ++n)
       points.insert(n);
     return points;
   }
-  points = drawPoints(commands, kSampledDrawnCuts, cut.seed + (cut.torn ? 1 : 0));
-  for (uint64_t n = commands; n > 0 && n + kSampledLastCuts > commands; --n)
+  points = drawPoints(commands, sample.drawnCuts, cut.seed + (cut.torn ? 1 : 0));
+  for (uint64_t n = commands; n > 0 && n + sample.lastCuts > commands; --n)
     points.insert(n);
   return points;
 }
@@ -251,11 +247,11 @@ void PrintTo(const ToolRun& run, std::ostream* out) {
   *out << run.name;
 }
 
-void sweepToolPowerCuts(const ToolRun& run, SweepDepth depth, PowerCut cut) {
+void sweepToolPowerCuts(const ToolRun& run, SweepDepth depth, PowerCut cut, ToolSample sample) {
   const Reference reference = runReference(run);
   ASSERT_GT(reference.modifyingCommands, 0u);
   FailureLog log(run.name + (cut.torn ? ", torn power cuts" : ", power cuts"));
-  for (uint64_t n : cutPoints(reference.modifyingCommands, depth, cut)) {
+  for (uint64_t n : cutPoints(reference.modifyingCommands, depth, cut, sample)) {
     const std::string step = std::string(cut.torn ? "cut during command " : "cut after command ") +
                              std::to_string(n) + " of " +
                              std::to_string(reference.modifyingCommands) +
@@ -275,7 +271,7 @@ void sweepToolPowerCuts(const ToolRun& run, SweepDepth depth, PowerCut cut) {
   }
 }
 
-void sweepToolKills(const ToolRun& run, SweepDepth depth) {
+void sweepToolKills(const ToolRun& run, SweepDepth depth, ToolSample sample) {
   const Reference reference = runReference(run);
   ASSERT_GT(reference.virtualUs, 0u);
   FailureLog log(run.name + ", kills");
@@ -285,7 +281,7 @@ void sweepToolKills(const ToolRun& run, SweepDepth depth) {
     for (uint64_t k = 1; k <= kEveryKill; ++k)
       points.insert(reference.virtualUs * k / (kEveryKill + 1) + 1);
   } else {
-    points = drawPoints(reference.virtualUs, kSampledKills, kKillDrawSeed);
+    points = drawPoints(reference.virtualUs, sample.kills, kKillDrawSeed);
   }
   for (uint64_t at : points) {
     const std::string step = "killed at " + std::to_string(at) + " us of " +

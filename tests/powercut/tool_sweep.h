@@ -29,14 +29,24 @@ ToolRun toolRun(const std::string& name);
 
 void PrintTo(const ToolRun& run, std::ostream* out);
 
+// The points a sampled sweep tries: the last commands of the run (where it hands over to the
+// new block) and a few drawn at random from a fixed seed, per kind of cut; kill points drawn from
+// the run's virtual time. A full sweep tries every command and a fine, even spread of kills.
+struct ToolSample {
+  uint64_t lastCuts = 2;
+  uint64_t drawnCuts = 2;
+  uint64_t kills = 3;
+};
+
 // Runs the tool once uninterrupted (it must succeed and leave what the layout's rules say),
 // counting the program and erase commands the adapter received; then once per chosen N with the
 // power cut after (or, torn, during) the N-th of them, and again with power back.
-void sweepToolPowerCuts(const ToolRun& run, SweepDepth depth, PowerCut cut = {});
+void sweepToolPowerCuts(const ToolRun& run, SweepDepth depth, PowerCut cut = {},
+                        ToolSample sample = {});
 
 // Runs the tool once uninterrupted to learn how long its run lasts on the lab's virtual clock;
 // then once per chosen point of that time with the tool killed there (SIGKILL: no teardown, the
 // single-instance marker stays behind), and again as a second run that must not be blocked.
-void sweepToolKills(const ToolRun& run, SweepDepth depth);
+void sweepToolKills(const ToolRun& run, SweepDepth depth, ToolSample sample = {});
 
 }  // namespace hlv::test
