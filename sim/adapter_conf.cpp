@@ -184,6 +184,8 @@ const std::vector<Key>& keys() {
        [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.powerCutTorn); }},
       {"seed", "a decimal count",
        [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.tornSeed); }},
+      {"kill_at_us", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.killAtUs); }},
       {"engine_stuck", "yes or no",
        [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.engineStuck); }},
       {"part_stuck", "yes or no",
@@ -306,6 +308,7 @@ std::string formatAdapterConf(const AdapterConfig& config) {
   if (config.powerCutTorn) text += "power_cut_torn = yes\n";
   if (config.tornSeed != AdapterConfig{}.tornSeed)
     text += "seed = " + std::to_string(config.tornSeed) + "\n";
+  if (config.killAtUs != 0) text += "kill_at_us = " + std::to_string(config.killAtUs) + "\n";
   if (config.engineStuck) text += "engine_stuck = yes\n";
   if (config.partStuck) text += "part_stuck = yes\n";
   const AdapterTimings defaultTimings;

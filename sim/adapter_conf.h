@@ -9,6 +9,7 @@
 //   power_cut_after  N: power lost after the N-th program or erase command of a run
 //   power_cut_torn   yes/no: the cut strikes during that command, which is left partly done
 //   seed             N: the seed the partial result is drawn from
+//   kill_at_us       N: the process is killed (SIGKILL) when the run's virtual clock reaches N
 //   engine_stuck     yes/no: the command engine stays busy
 //   part_stuck       yes/no: the flash part stays busy
 //   engine_busy_us   N: microseconds a started word of the command engine stays busy

@@ -82,6 +82,10 @@ struct AdapterConfig {
   // erase is left partly done, as drawn from tornSeed (see SpiFlashPart).
   bool powerCutTorn = false;
   uint64_t tornSeed = 1;
+  // Test hook: the process is killed (SIGKILL) once the run's virtual clock reaches this many
+  // microseconds (0: never), as when the tool is killed at that point of its run: the part
+  // completes what it was given and keeps its power, and nothing of the tool's teardown runs.
+  uint64_t killAtUs = 0;
   bool engineStuck = false;               // command engine busy forever
   bool partStuck = false;                 // flash part busy forever
   // Not the adapter's doing but the machine's: the kernel refuses to map the function's

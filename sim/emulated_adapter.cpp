@@ -1,6 +1,8 @@
 #include "sim/emulated_adapter.h"
 
+#include <algorithm>
 #include <csignal>
+#include <limits>
 
 #include "platform/hlv_assert.h"
 
@@ -29,6 +31,11 @@ EmulatedAdapter::EmulatedAdapter(const AdapterConfig& config, VirtualClock& cloc
     } else {
       cutPowerAfter(*config.powerCutAfter);
     }
+  }
+  if (config.killAtUs != 0) {
+    // A time beyond the clock's range never comes.
+    constexpr uint64_t kLatest = std::numeric_limits<uint64_t>::max() / 1000;
+    clock.setAlarm(std::min(config.killAtUs, kLatest) * 1000, [] { raise(SIGKILL); });
   }
 }
 

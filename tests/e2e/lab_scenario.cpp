@@ -37,8 +37,12 @@ std::vector<uint8_t> bytesOfHex(const std::string& text) {
   return bytes;
 }
 
+int instanceSemaphore(const std::string& keyFile) {
+  return semget(ftok(keyFile.c_str(), 0), 0, 0);
+}
+
 void removeInstanceSemaphore(const std::string& keyFile) {
-  const int id = semget(ftok(keyFile.c_str(), 0), 0, 0);
+  const int id = instanceSemaphore(keyFile);
   if (id != -1) semctl(id, 0, IPC_RMID);
 }
 
@@ -97,6 +101,16 @@ FirmwareVersion BundleImage::version() const {
   return spec.ncbs[0].firmware.version;
 }
 
+BundleImage bundleImage(const std::string& file, FirmwareVersion version, uint16_t deviceId) {
+  BundleImage image{file, {}};
+  for (image::NcbSpec& ncb : image.spec.ncbs) {
+    ncb.firmware.version = version;
+    ncb.deviceId = deviceId;
+  }
+  image.spec.ncbs[0].seed = 7;
+  return image;
+}
+
 std::string boardEntry(const std::string& id, uint16_t deviceId, uint16_t subsystemDeviceId,
                        uint16_t subsystemVendorId, const std::string& image) {
   char hwid[96];
@@ -136,8 +150,9 @@ Lab::Lab(const TempDir& directory, const LabSpec& spec) : directory_(directory),
     before_.push_back(image::buildImage(adapter.flash));
     writeBinaryFile(adapterDirectory + "/flash.bin", before_.back());
     // Time is not what these runs test: the command engine's words are kept short.
-    writeFile(adapterDirectory + "/adapter.conf",
-              readFile(adapterDirectory + "/adapter.conf") + "engine_busy_us = 1\n" + adapter.conf);
+    conf_.push_back(readFile(adapterDirectory + "/adapter.conf") + "engine_busy_us = 1\n" +
+                    adapter.conf);
+    writeFile(adapterDirectory + "/adapter.conf", conf_.back());
   }
   writeFile(root_ + "/sys/devices/virtual/dmi/id/board_name", spec.boardName);
   for (const auto& [path, contents] : spec.machineFiles)
@@ -145,6 +160,10 @@ Lab::Lab(const TempDir& directory, const LabSpec& spec) : directory_(directory),
   for (const BundleImage& image : spec.images)
     writeBinaryFile(root_ + "/tool/" + image.file, image::buildImage(image.spec));
   writeFile(root_ + "/tool/updatedata.xml", spec.database);
+}
+
+Lab::~Lab() {
+  if (fileExists(instanceKeyFile())) removeInstanceSemaphore(instanceKeyFile());
 }
 
 std::string Lab::bdf(std::size_t adapter) const {
@@ -171,8 +190,8 @@ std::vector<uint8_t> Lab::imageBytes(const std::string& file) const {
 
 ProcessResult Lab::run(const RunOptions& options) {
   const std::string work = directory_ / "work";
-  writeFile(work + "/" + kInstanceKeyFile, "");
-  removeInstanceSemaphore(work + "/" + kInstanceKeyFile);
+  writeFile(instanceKeyFile(), "");
+  if (!options.keepInstanceMarker) removeInstanceSemaphore(instanceKeyFile());
   if (!options.earlierFiles.empty()) {
     const time_t now = time(nullptr);
     for (int second = -1; second <= kPreparedSeconds; ++second) {
@@ -190,8 +209,23 @@ ProcessResult Lab::run(const RunOptions& options) {
   process.errorOnTerminal = options.errorOnTerminal;
   process.timeoutSeconds = 300;
   const ProcessResult result = runProcess(builtProgram("hlvsim"), args, process);
-  removeInstanceSemaphore(work + "/" + kInstanceKeyFile);
+  if (!options.keepInstanceMarker) removeInstanceSemaphore(instanceKeyFile());
   return result;
+}
+
+void Lab::setAddedConf(std::size_t adapter, const std::string& lines) {
+  writeFile(root_ + "/adapters/" + bdf(adapter) + "/adapter.conf", conf_[adapter] + lines);
+}
+
+std::string Lab::instanceKeyFile() const {
+  return directory_ / ("work/" + std::string(kInstanceKeyFile));
+}
+
+Lab::InstanceMarker Lab::instanceMarker() const {
+  if (!fileExists(instanceKeyFile())) return {};
+  const int id = instanceSemaphore(instanceKeyFile());
+  if (id == -1) return {};
+  return {.exists = true, .held = semctl(id, 0, GETVAL) == 1};
 }
 
 std::vector<uint8_t> Lab::flashAfter(std::size_t adapter) const {

@@ -45,6 +45,10 @@ struct BundleImage {
   FirmwareVersion version() const;
 };
 
+// An image of that version for that PCI device, with other firmware bytes than the flashes hold.
+BundleImage bundleImage(const std::string& file, FirmwareVersion version,
+                        uint16_t deviceId = 0x20C3);
+
 struct LabSpec {
   std::vector<LabAdapter> adapters;
   std::vector<BundleImage> images;
@@ -76,12 +80,19 @@ struct RunOptions {
   std::vector<std::string> earlierFiles = {};
   // Standard error is a terminal (its text in the result's err).
   bool errorOnTerminal = false;
+  // The single-instance marker is left as it is: one an earlier run of this lab left stays for
+  // this run to find, and the one this run leaves stays after it (otherwise it is removed
+  // before and after the run; the lab removes it in the end).
+  bool keepInstanceMarker = false;
 };
 inline const std::string kEarlierFile = "an earlier run's file\n";
 
 class Lab {
  public:
   Lab(const TempDir& directory, const LabSpec& spec);
+  ~Lab();
+  Lab(const Lab&) = delete;
+  Lab& operator=(const Lab&) = delete;
 
   const LabSpec& spec() const { return spec_; }
   std::string root() const { return root_; }
@@ -92,6 +103,18 @@ class Lab {
 
   ProcessResult run(const RunOptions& options);
 
+  // Replaces the adapter.conf lines added since the lab was built (power cuts, kills) with
+  // `lines`; the adapter's own lines from its description stay.
+  void setAddedConf(std::size_t adapter, const std::string& lines);
+
+  // The single-instance marker of this lab's runs: whether one is there, and whether a live
+  // process holds it.
+  struct InstanceMarker {
+    bool exists = false;
+    bool held = false;
+  };
+  InstanceMarker instanceMarker() const;
+
   // After the run.
   const std::vector<uint8_t>& flashBefore(std::size_t adapter) const { return before_[adapter]; }
   std::vector<uint8_t> flashAfter(std::size_t adapter) const;
@@ -101,11 +124,13 @@ class Lab {
 
  private:
   std::string sysDevice(std::size_t adapter) const;
+  std::string instanceKeyFile() const;
 
   const TempDir& directory_;
   LabSpec spec_;
   std::string root_;
   std::vector<std::vector<uint8_t>> before_;
+  std::vector<std::string> conf_;  // each adapter's adapter.conf as the lab was built
 };
 
 // What the run's console is meant to show, from the lab's description.

@@ -29,17 +29,6 @@ constexpr FirmwareVersion kOld{1, 5, 90};
 constexpr FirmwareVersion kNew{1, 6, 2};
 constexpr FirmwareVersion kBeforeUpdate{1, 5, 86};
 
-BundleImage bundleImage(const std::string& file, FirmwareVersion version,
-                        uint16_t deviceId = 0x20C3) {
-  BundleImage image{file, {}};
-  for (image::NcbSpec& ncb : image.spec.ncbs) {
-    ncb.firmware.version = version;
-    ncb.deviceId = deviceId;
-  }
-  image.spec.ncbs[0].seed = 7;  // other firmware bytes than the flashes hold
-  return image;
-}
-
 LabAdapter offered(LabAdapter adapter, const std::string& image, StatusText status) {
   adapter.image = image;
   adapter.status = std::move(status);

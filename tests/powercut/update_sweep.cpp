@@ -1,6 +1,7 @@
 #include "tests/powercut/update_sweep.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,6 @@
 namespace hlv::test {
 
 namespace {
-
-// Failures reported per sweep before the rest are only counted.
-constexpr int kReportedFailures = 8;
 
 std::string versionText(const FirmwareVersion& version) {
   return version.toString();
@@ -49,23 +47,6 @@ std::vector<uint64_t> chooseSteps(uint64_t count, SweepDepth depth, uint64_t spr
 // Spreads of the sampled sweeps: power cuts fall anywhere, faults hit calls of one kind.
 constexpr uint64_t kCutSpread = 16;
 constexpr uint64_t kFaultSpread = 6;
-
-class FailureLog {
- public:
-  explicit FailureLog(std::string sweep) : sweep_(std::move(sweep)) {}
-  ~FailureLog() {
-    if (count_ > kReportedFailures)
-      ADD_FAILURE() << sweep_ << ": " << count_ - kReportedFailures << " more failures";
-  }
-  void fail(const std::string& what) {
-    if (++count_ <= kReportedFailures) ADD_FAILURE() << sweep_ << ": " << what;
-  }
-  int count() const { return count_; }
-
- private:
-  std::string sweep_;
-  int count_ = 0;
-};
 
 // The flash after an interruption: usable, with the old or the new firmware.
 bool checkInterrupted(const FlashReading& reading, const UpdateCase& c, FailureLog& log,
@@ -268,6 +249,13 @@ void cutPower(UpdateBench& bench, PowerCut cut, uint64_t command) {
 }
 
 }  // namespace
+
+uint64_t tornSeedCount(uint64_t byDefault) {
+  const char* text = std::getenv("HLV_TORN_SEEDS");
+  if (text == nullptr) return byDefault;
+  const uint64_t count = std::strtoull(text, nullptr, 10);
+  return count == 0 ? 1 : count;
+}
 
 void sweepPowerCuts(const UpdateCase& c, uint32_t jedecId, SweepDepth depth, PowerCut how) {
   const Reference reference = runReference(c, jedecId);

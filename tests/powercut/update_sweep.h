@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/engine/update_harness.h"
@@ -18,6 +19,30 @@ enum class SweepDepth : uint8_t {
   kSampled,  // a spread of the steps, for every build
   kEvery,    // every step
 };
+
+// Failures reported per sweep before the rest are only counted.
+inline constexpr int kReportedFailures = 8;
+
+// Collects a sweep's failures: the first few are reported in full, the rest counted.
+class FailureLog {
+ public:
+  explicit FailureLog(std::string sweep) : sweep_(std::move(sweep)) {}
+  ~FailureLog() {
+    if (count_ > kReportedFailures)
+      ADD_FAILURE() << sweep_ << ": " << count_ - kReportedFailures << " more failures";
+  }
+  void fail(const std::string& what) {
+    if (++count_ <= kReportedFailures) ADD_FAILURE() << sweep_ << ": " << what;
+  }
+  int count() const { return count_; }
+
+ private:
+  std::string sweep_;
+  int count_ = 0;
+};
+
+// How many seeds a full torn sweep tries per cut point: HLV_TORN_SEEDS, or `byDefault`.
+uint64_t tornSeedCount(uint64_t byDefault);
 
 // Where a power cut strikes: right after a program or erase command has taken effect, or while
 // it runs, leaving it partly done (a page with only some of its bits programmed, a unit partly

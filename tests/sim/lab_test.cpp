@@ -43,7 +43,7 @@ const ConfCase kConfCases[] = {
     {"EveryKey",
      "flash=C22016\nsfdp = yes\nsfdp_revision = 1.0\nsfdp_volatile_status = yes\nprotected = yes\n"
      "power_cut_after = 12\nengine_stuck = no\npart_stuck = no\nengine_busy_us = 20\n"
-     "engine_jitter_us = 0\nengine_seed = 5\npower_cut_torn = yes\nseed = 9\n",
+     "engine_jitter_us = 0\nengine_seed = 5\npower_cut_torn = yes\nseed = 9\nkill_at_us = 250\n",
      true, ""},
     {"ShortIdPart", "flash = 651F\n", true, ""},
     {"FourByteIdentification", "flash = 1F240001\n", true, ""},
@@ -70,6 +70,7 @@ const ConfCase kConfCases[] = {
     {"EngineSeedNotANumber", "engine_seed = x\n", false, "for engine_seed"},
     {"TornCutMisspelt", "power_cut_torn = 1\n", false, "for power_cut_torn"},
     {"SeedNegative", "seed = -3\n", false, "for seed"},
+    {"KillTimeNotANumber", "kill_at_us = soon\n", false, "for kill_at_us"},
     {"FirmwareKeys",
      "firmware = none\nfirmware_stuck = yes\nphy = no\nphy_address = 31\nphy_stuck = yes\n"
      "chip_revision = 0x10A\nfuse_status = 4096\nfuse_digest = "
@@ -107,8 +108,9 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   ASSERT_TRUE(parseAdapterConf(
       "flash = 1F240001\nsfdp = 1.0\npower_cut_after = 7\npart_stuck = yes\n"
       "engine_busy_us = 12\nengine_jitter_us = 5\nengine_seed = 99\npower_cut_torn = yes\n"
-      "seed = 1234\nmap_refused = eperm\n",
+      "seed = 1234\nmap_refused = eperm\nkill_at_us = 4000\n",
       config));
+  EXPECT_EQ(config.killAtUs, 4000u);
   EXPECT_TRUE(config.powerCutTorn);
   EXPECT_EQ(config.tornSeed, 1234u);
   EXPECT_EQ(config.mappingRefusal, EPERM);

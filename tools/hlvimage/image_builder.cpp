@@ -255,13 +255,18 @@ void placeNcb(std::vector<uint8_t>& image, unsigned slot, const NcbSpec& spec) {
 }
 
 std::vector<uint8_t> buildImage(const ImageSpec& spec) {
-  std::vector<uint8_t> image(std::max(spec.imageSize, kFlashLayoutSize), spec.fill);
+  std::vector<uint8_t> image;
+  buildImage(spec, image);
+  return image;
+}
+
+void buildImage(const ImageSpec& spec, std::vector<uint8_t>& image) {
+  image.assign(std::max(spec.imageSize, kFlashLayoutSize), spec.fill);
   placeNcb(image, 0, spec.ncbs[0]);
   placeNcb(image, 1, spec.ncbs[1]);
   for (const Poke& poke : spec.pokes)
     putBytes(image, poke.offset, poke.bytes);
   image.resize(spec.imageSize);
-  return image;
 }
 
 }  // namespace hlv::image

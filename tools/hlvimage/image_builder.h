@@ -10,6 +10,9 @@ namespace hlv::image {
 
 // The whole image: imageSize bytes (a smaller size truncates, a larger one pads with `fill`).
 std::vector<uint8_t> buildImage(const ImageSpec& spec);
+// The same into `image`, whose memory is reused: many images built one after the other cost no
+// fresh memory each.
+void buildImage(const ImageSpec& spec, std::vector<uint8_t>& image);
 
 // Writes one control block (slot 0 or 1) and its components into a buffer of at least the
 // layout's size; parts that would pass the buffer are cut off.
