@@ -5,10 +5,11 @@
 namespace hlv::platform {
 namespace {
 
-// Plain lock-free objects shared with the signal handler.
-volatile sig_atomic_t gHoldDepth = 0;
+// The one object the signal handler touches: a plain lock-free flag.
 volatile sig_atomic_t gPending = 0;
-InterruptAction volatile gAction = nullptr;
+// Used by the main flow only.
+int gHoldDepth = 0;
+InterruptAction gAction = nullptr;
 
 }  // namespace
 
@@ -17,25 +18,22 @@ void setInterruptAction(InterruptAction action) {
 }
 
 void deliverInterrupt() {
-  if (gHoldDepth > 0) {
-    gPending = 1;
-    return;
-  }
-  InterruptAction action = gAction;
-  if (action != nullptr) action();
+  gPending = 1;
+}
+
+void interruptCheckpoint() {
+  if (gPending == 0 || gHoldDepth > 0) return;
+  gPending = 0;
+  if (gAction != nullptr) gAction();
 }
 
 void holdInterrupts() {
-  gHoldDepth = gHoldDepth + 1;
+  ++gHoldDepth;
 }
 
 void releaseInterrupts() {
-  if (gHoldDepth > 0) gHoldDepth = gHoldDepth - 1;
-  if (gHoldDepth == 0 && gPending != 0) {
-    gPending = 0;
-    InterruptAction action = gAction;
-    if (action != nullptr) action();
-  }
+  if (gHoldDepth > 0) --gHoldDepth;
+  interruptCheckpoint();
 }
 
 bool interruptPending() {
