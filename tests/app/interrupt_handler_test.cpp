@@ -104,7 +104,9 @@ TEST_F(CountingInterrupts, ASleepLastsItsWholeTimeAndActsOnAnInterruptOnlyWhenNo
       EXPECT_EQ(gActions, held ? 0 : 1) << "held " << held;
     }
     EXPECT_EQ(gActions, 1) << "held " << held;
-    if (!held) EXPECT_LT(gActionTime - start, kSleep) << "the action waited for the sleep's end";
+    if (!held) {
+      EXPECT_LT(gActionTime - start, kSleep) << "the action waited for the sleep's end";
+    }
   }
 }
 
