@@ -16,7 +16,9 @@ using InterruptAction = void (*)();
 // Sets what a checkpoint does for an interrupt that has arrived. Null clears it.
 void setInterruptAction(InterruptAction action);
 
-// Called from the signal handler: records the interrupt. Async-signal-safe.
+// Called from the signal handler: records the interrupt and, while nothing is held, has SIGINT
+// delivered again shortly, so that a wait begun after the interrupt arrived gives way to it as
+// well; the checkpoint that acts on the interrupt stops that. Async-signal-safe.
 void deliverInterrupt();
 
 // A checkpoint of the main flow: when an interrupt has arrived and no hold is active, clears it

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -35,8 +36,8 @@ class CountingInterrupts : public ::testing::Test {
     gActions = 0;
   }
   void TearDown() override {
-    signal(SIGINT, SIG_DFL);
     platform::setInterruptAction(nullptr);
+    signal(SIGINT, SIG_DFL);
   }
 };
 
@@ -150,6 +151,23 @@ TEST(InterruptAction, EndsARunWaitingForTheOperatorsAnswer) {
         LateInterrupt interrupt(milliseconds(50));
         readAnswer("Choice: ", false, answers, std::fopen("/dev/null", "w"));
         _exit(2);
+      },
+      ::testing::ExitedWithCode(41), "");
+}
+
+// An interrupt that arrived before the program began to wait (here a read of a pipe that never
+// delivers) still breaks the wait off, so that the next checkpoint is reached.
+TEST(InterruptAction, AWaitBegunAfterTheInterruptArrivedGivesWayToIt) {
+  EXPECT_EXIT(
+      {
+        int input[2];
+        if (pipe(input) != 0) _exit(1);
+        installInterruptHandler();
+        raise(SIGINT);
+        char byte = 0;
+        if (read(input[0], &byte, 1) != -1 || errno != EINTR) _exit(2);
+        platform::interruptCheckpoint();
+        _exit(3);
       },
       ::testing::ExitedWithCode(41), "");
 }
