@@ -1,14 +1,32 @@
 #include "app/console.h"
 
+#include <cerrno>
+
 #include "app/console_trace.h"
+#include "platform/interrupt_hold.h"
 
 namespace hlv {
 namespace tp = trace_points::console;
 
+namespace {
+
+// The next character; a read that an interrupt broke off is a checkpoint and is then repeated.
+int nextCharacter(std::FILE* input) {
+  for (;;) {
+    platform::interruptCheckpoint();
+    errno = 0;
+    const int c = std::getc(input);
+    if (c != EOF || !std::ferror(input) || errno != EINTR) return c;
+    std::clearerr(input);
+  }
+}
+
+}  // namespace
+
 std::optional<std::string> readLine(std::FILE* input) {
   std::string line;
   int c;
-  while ((c = std::getc(input)) != EOF && c != '\n')
+  while ((c = nextCharacter(input)) != EOF && c != '\n')
     line.push_back(static_cast<char>(c));
   if (std::feof(input) || std::ferror(input)) {
     trace::emit(tp::kInputEnded, std::ferror(input) != 0);
@@ -19,6 +37,8 @@ std::optional<std::string> readLine(std::FILE* input) {
 
 std::string readAnswer(const char* prompt, bool allowEmpty, std::FILE* input, std::FILE* output) {
   for (;;) {
+    // An interrupt that arrived before the prompt ends the run without showing it.
+    platform::interruptCheckpoint();
     if (prompt != nullptr) {
       std::fprintf(output, "%s", prompt);
       // The prompt must be on the screen before the program waits for the answer.

@@ -7,19 +7,17 @@
 // records the interrupt in the trace and calls exit(41); exit() runs those destructors, exactly
 // as a normal return from main does.
 //
-// The one place where ending the process at once would do harm is while a flash control object
-// owns the adapter's flash interface: its registers would stay in the state the flash sequence
-// left them in. That object holds interrupts (platform::InterruptHold) for as long as it owns
-// the interface. The handler does not call the action itself; it calls
-// platform::deliverInterrupt(), which runs the action only when no hold is active and otherwise
-// marks it pending. Releasing the last hold, after the interface has been restored, runs the
-// pending action, now outside the signal handler.
+// exit() and the trace writer may not run inside a signal handler: the signal may have landed
+// inside the allocator or a stream, whose locks the exit-time code then waits for forever. The
+// handler therefore only records the interrupt (platform::deliverInterrupt), and the main flow
+// runs the action at its next checkpoint (platform/interrupt_hold.h): at once where it waits for
+// the operator or sleeps, after each step of the session, and, while a flash control object owns
+// the flash interface or a hardware semaphore is held, when the last hold is released.
 //
-// Calling exit() from a signal handler is not async-signal-safe in general. The program is
-// single-threaded and, outside the held stretches, waits in blocking reads of standard input,
-// in file operations and in register polls, where the risk is small; it is the price of having
-// the whole teardown run. A second interrupt while the first is ending the process is ignored,
-// so exit() is never entered twice.
+// The handler is installed without SA_RESTART: a read of operator input or an open that waits
+// gives way to the interrupt (EINTR) instead of resuming, so that the waiting code reaches its
+// checkpoint. A second interrupt while the first is ending the process is ignored, so exit() is
+// never entered twice.
 #include "app/interrupt_handler.h"
 
 #include <signal.h>
@@ -34,13 +32,12 @@ namespace hlv {
 namespace tp = trace_points::interrupt_handler;
 namespace {
 
-// Interrupted reads and waits resume once the handler returns (the action runs later when it is
-// held back); SIGINT itself is blocked while the handler runs.
+// SIGINT itself is blocked while the handler runs.
 void setInterruptDisposition(void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
 }
 

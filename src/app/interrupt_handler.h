@@ -7,8 +7,8 @@ namespace hlv {
 // exit path) and installs onInterrupt for SIGINT.
 void installInterruptHandler();
 
-// The SIGINT handler: hands the interrupt to the platform's hold mechanism, which runs the
-// action now or, while the flash interface is owned, when the owner lets go of it.
+// The SIGINT handler: only records the interrupt; the main flow runs the action at its next
+// checkpoint where no hold is active (platform/interrupt_hold.h).
 void onInterrupt(int signalNumber);
 
 }  // namespace hlv

@@ -10,6 +10,7 @@
 #include "app/rollback_procedure.h"
 #include "app/update_procedure.h"
 #include "app/update_session_trace.h"
+#include "platform/interrupt_hold.h"
 #include "trace/log_directory.h"
 #include "update/direct_flash_update.h"
 
@@ -95,11 +96,16 @@ bool UpdateSession::initialize() {
 }
 
 uint32_t UpdateSession::run() {
-  if (!initialize()) {
+  const bool initialized = initialize();
+  // The steps of the session are checkpoints for the operator's interrupt; this first one also
+  // ends a run whose trace file's open gave way to it.
+  platform::interruptCheckpoint();
+  if (!initialized) {
     trace::emit(tp::kInitializeFailed);
     return kSessionInitializeFailed;
   }
   const uint32_t loaded = steps_.loadAdapters(*this);
+  platform::interruptCheckpoint();
   if (loaded != 0) {
     trace::emit(tp::kAdapterListFailed, loaded);
     return loaded;
@@ -154,6 +160,7 @@ uint32_t UpdateSession::run() {
   uint32_t lastFailure = 0;
   bool problems = false;
   for (std::size_t i = chosen; i < adapters_.size(); ++i) {
+    platform::interruptCheckpoint();
     const AdapterEntry& entry = adapters_[i];
     if (entry.status != AdapterStatus::Available) {
       trace::emit(tp::kEntrySkipped, entry.index, static_cast<uint32_t>(entry.status));
@@ -171,6 +178,7 @@ uint32_t UpdateSession::run() {
   // A failure followed by a success must not end the run with 0: the exit status reports the
   // last failure whenever the summary reports problems.
   if (problems) result = lastFailure;
+  platform::interruptCheckpoint();
   trace::emit(tp::kSummary, problems, result);
   if (problems) {
     std::puts("\n!!! There were some problems updating one or more adapters. ");

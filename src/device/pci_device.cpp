@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 
 #include "device/pci_device_trace.h"
 #include "device/sysfs_directory.h"
@@ -34,47 +33,6 @@ ssize_t readLeavingTerminator(int fd, char* buffer, std::size_t capacity) {
 }
 
 }  // namespace
-
-PciDevice::~PciDevice() {
-  releasePciDevice(*this);
-}
-
-PciDevice::PciDevice(PciDevice&& other) noexcept
-    : domain(other.domain),
-      bus(other.bus),
-      device(other.device),
-      function(other.function),
-      vendorId(other.vendorId),
-      deviceId(other.deviceId),
-      subsystemDeviceId(other.subsystemDeviceId),
-      subsystemVendorId(other.subsystemVendorId),
-      path(std::move(other.path)),
-      resources(other.resources),
-      fd(std::exchange(other.fd, -1)),
-      mapping(std::exchange(other.mapping, nullptr)),
-      mappedLength(std::exchange(other.mappedLength, 0)),
-      mapError(other.mapError) {}
-
-PciDevice& PciDevice::operator=(PciDevice&& other) noexcept {
-  if (this != &other) {
-    releasePciDevice(*this);
-    domain = other.domain;
-    bus = other.bus;
-    device = other.device;
-    function = other.function;
-    vendorId = other.vendorId;
-    deviceId = other.deviceId;
-    subsystemDeviceId = other.subsystemDeviceId;
-    subsystemVendorId = other.subsystemVendorId;
-    path = std::move(other.path);
-    resources = other.resources;
-    fd = std::exchange(other.fd, -1);
-    mapping = std::exchange(other.mapping, nullptr);
-    mappedLength = std::exchange(other.mappedLength, 0);
-    mapError = other.mapError;
-  }
-  return *this;
-}
 
 bool initPciDevice(PciDevice& device, const std::string& sysfsPath) {
   releasePciDevice(device);
@@ -183,13 +141,7 @@ std::string readDriverVersion(const PciDevice& device) {
 }
 
 void releasePciDevice(PciDevice& device) {
-  if (device.mapping != nullptr || device.fd != -1) {
-    platform::current().unmapRegisterWindow({device.fd, device.mapping}, device.mappedLength);
-    trace::emit(tp::kWindowReleased, device.path, device.mappedLength);
-  }
-  device.mapping = nullptr;
-  device.fd = -1;
-  device.mappedLength = 0;
+  device.window.reset();
   device.path.clear();
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "device/register_window.h"
+
 namespace hlv {
 
 // One region of a PCI function, as listed in the function's "resource" file.
@@ -22,9 +24,9 @@ struct PciResource {
 // Regions 0 to 5: the six base address registers.
 inline constexpr std::size_t kPciResourceCount = 6;
 
-// One PCI function. It owns the descriptor and the mapping of its register window once
-// mapBar0 has mapped it; releasePciDevice (also run by the destructor) gives both back. Moving
-// hands the window over; copying is not allowed, so a window is never released twice.
+// One PCI function. Once mapBar0 has mapped its register window, the record holds the window
+// and its descriptor; releasePciDevice, destroying the record or moving another one in gives
+// them back. Moving hands the window over; copying is not allowed.
 struct PciDevice {
   uint16_t domain = 0;
   uint8_t bus = 0;
@@ -36,17 +38,13 @@ struct PciDevice {
   uint16_t subsystemVendorId = 0;
   std::string path;  // the function's sysfs directory, e.g. /sys/bus/pci/devices/0000:03:00.0
   std::array<PciResource, kPciResourceCount> resources{};
-  int fd = -1;                // descriptor of the mapped register file, -1 while none is open
-  void* mapping = nullptr;    // the mapped register window, null while none
-  uint64_t mappedLength = 0;  // length the window was mapped with; it is unmapped with the same
-  int mapError = 0;           // why the last mapping failed (an errno), 0 when it did not
+  RegisterWindowMapping window;  // region 0 as mapBar0 mapped it; nothing held before
+  int mapError = 0;              // why the last mapping failed (an errno), 0 when it did not
 
-  PciDevice() = default;
-  ~PciDevice();
-  PciDevice(PciDevice&& other) noexcept;
-  PciDevice& operator=(PciDevice&& other) noexcept;
-  PciDevice(const PciDevice&) = delete;
-  PciDevice& operator=(const PciDevice&) = delete;
+  // The descriptor of the mapped register file, -1 while none is open.
+  int fd() const { return window.fd(); }
+  // The mapped register window, null while none.
+  void* mapping() const { return window.mapping(); }
 };
 
 // Resets the record to the function at sysfsPath (no address, identifiers 0, no window; a window
@@ -73,7 +71,7 @@ std::string readInterfaceName(const PciDevice& device);
 // The first line of the bound driver's version file, line feed included, or "unknown".
 std::string readDriverVersion(const PciDevice& device);
 
-// Unmaps the register window and closes its descriptor when they are held, and clears the path.
+// Gives back the register window and its descriptor when they are held, and clears the path.
 // Safe to call more than once.
 void releasePciDevice(PciDevice& device);
 

@@ -2,13 +2,12 @@
 
 #include "trace/trace_point.h"
 
-// Shares its file number with driver control and discovery; points 0 to 39 belong to them and
-// to the adapter update interface.
+// Shares its file number with driver control, discovery, the adapter update interface (points 0
+// to 39) and the register window (point 44).
 #define HLV_PCI_DEVICE_POINTS(X)                                                        \
   X(kAttributeUnreadable, 40, "sysfs attribute {} cannot be read: errno {}", Text, I32) \
   X(kResourceUnreadable, 41, "resource table {} cannot be read: errno {}", Text, I32)   \
   X(kNoNetworkInterface, 42, "no network interface under {}", Text)                     \
-  X(kNoDriverVersion, 43, "no driver version under {}", Text)                           \
-  X(kWindowReleased, 44, "register window of {} released, length {x}", Text, U64)
+  X(kNoDriverVersion, 43, "no driver version under {}", Text)
 HLV_TRACE_TABLE(pci_device, kComponentApp, file::kDeviceAccess, HLV_PCI_DEVICE_POINTS)
 #undef HLV_PCI_DEVICE_POINTS

@@ -44,7 +44,7 @@ void VoRegControl::write32(uint32_t offset, uint32_t value) {
 }
 
 void* mapBar0(PciDevice& device) {
-  if (device.mapping != nullptr) return device.mapping;
+  if (device.mapping() != nullptr) return device.mapping();
   const PciResource& region = device.resources[0];
   if (region.start == 0 || region.size == 0) {
     device.mapError = ENXIO;  // the kernel gave the function no memory region to map
@@ -54,26 +54,23 @@ void* mapBar0(PciDevice& device) {
   const platform::RegisterWindow window = platform::current().mapRegisterWindow(
       platform::current().hostPath(device.path + "/resource0"), region.size);
   if (window.mapping == nullptr) {
-    // The platform closes what it opened when the mapping fails.
-    device.fd = -1;
-    device.mapping = nullptr;
+    // The platform closes what it opened when the mapping fails: nothing is held.
     device.mapError = window.error != 0 ? window.error : EIO;
     return nullptr;
   }
   device.mapError = 0;
-  device.fd = window.fd;
-  device.mapping = window.mapping;
-  device.mappedLength = region.size;
-  return device.mapping;
+  device.window = RegisterWindowMapping(window.fd, window.mapping, region.size, device.path);
+  return device.mapping();
 }
 
 std::unique_ptr<VoRegControlInterface> openRegisterControl(PciDevice& device) {
   void* base = mapBar0(device);
+  const uint64_t length = device.window.length();
   if (base != nullptr) {
     if (VoRegControlInterface* emulated = platform::current().emulatedRegisters(base))
-      return std::make_unique<EmulatedRegisterControl>(*emulated, device.mappedLength);
+      return std::make_unique<EmulatedRegisterControl>(*emulated, length);
   }
-  return std::make_unique<VoRegControl>(base, base != nullptr ? device.mappedLength : 0);
+  return std::make_unique<VoRegControl>(base, length);
 }
 
 }  // namespace hlv

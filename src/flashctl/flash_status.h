@@ -25,7 +25,6 @@ using FlashPartType = uint32_t;
 
 // Types 0 to 14 are the parts of the identification table.
 inline constexpr FlashPartType kFlashPartShortId = 0;
-inline constexpr FlashPartType kFlashPartLastFixed = 14;
 inline constexpr FlashPartType kFlashPartSfdp = 90;  // described by its SFDP area
 inline constexpr FlashPartType kFlashPartNoInterface = 100;
 inline constexpr FlashPartType kFlashPartUnknown = 101;

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+#include "platform/interrupt_hold.h"
+
 namespace hlv::platform {
 
 std::string LinuxPlatform::hostPath(std::string_view absolutePath) const {
@@ -25,12 +27,14 @@ uint64_t LinuxPlatform::monotonicNanoseconds() {
 }
 
 void LinuxPlatform::sleepMicroseconds(uint64_t microseconds) {
-  // usleep takes at most a second's worth reliably; longer waits are split.
-  while (microseconds > 0) {
-    const uint64_t step = microseconds > 999999 ? 999999 : microseconds;
-    usleep(static_cast<useconds_t>(step));
-    microseconds -= step;
-  }
+  // The whole time passes even when a signal breaks the sleep off: a settle time or a reset
+  // pulse must not be cut short by an interrupt that is held meanwhile. A sleep is a checkpoint
+  // for the operator's interrupt, before it starts and each time one breaks it off.
+  interruptCheckpoint();
+  timespec remaining{static_cast<time_t>(microseconds / 1000000),
+                     static_cast<long>(microseconds % 1000000 * 1000)};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR)
+    interruptCheckpoint();
 }
 
 void LinuxPlatform::yieldProcessor() {

@@ -1,5 +1,5 @@
 // The platform of a real Linux machine: the kernel's own /sys and /proc, getuid,
-// CLOCK_MONOTONIC, usleep, and mmap of the PCI resource files.
+// CLOCK_MONOTONIC, nanosleep, and mmap of the PCI resource files.
 #pragma once
 
 #include "platform/platform.h"

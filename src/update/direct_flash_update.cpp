@@ -39,13 +39,13 @@ DirectFlashUpdate::DirectFlashUpdate(const std::string& sysfsPath)
     : pciDevice_(std::make_unique<PciDevice>()) {
   initPciDevice(*pciDevice_, sysfsPath);
   regCtrl_ = openRegisterControl(*pciDevice_);
-  trace::emit(tp::kOpened, sysfsPath, pciDevice_->mapping != nullptr);
+  trace::emit(tp::kOpened, sysfsPath, pciDevice_->mapping() != nullptr);
 }
 
-// The register access goes first: it works on the device's window, which the device releases.
+// The register access goes first: it works on the device's window, which the device gives back
+// when it is destroyed.
 DirectFlashUpdate::~DirectFlashUpdate() {
   regCtrl_.reset();
-  if (pciDevice_) releasePciDevice(*pciDevice_);
 }
 
 bool DirectFlashUpdate::isReady() {

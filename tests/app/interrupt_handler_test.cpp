@@ -1,12 +1,20 @@
 #include "app/interrupt_handler.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <optional>
+#include <thread>
 #include <vector>
 
+#include "app/console.h"
 #include "platform/interrupt_hold.h"
+#include "platform/linux_platform.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 #include "trace/trace_sink.h"
@@ -28,8 +36,8 @@ class CountingInterrupts : public ::testing::Test {
     gActions = 0;
   }
   void TearDown() override {
-    signal(SIGINT, SIG_DFL);
     platform::setInterruptAction(nullptr);
+    signal(SIGINT, SIG_DFL);
   }
 };
 
@@ -48,7 +56,59 @@ TEST_F(CountingInterrupts, AnInterruptDuringAHoldRunsWhenTheLastHoldIsReleasedAn
   EXPECT_FALSE(platform::interruptPending());
 
   raise(SIGINT);
-  EXPECT_EQ(gActions, 2) << "without a hold the action runs at once";
+  EXPECT_EQ(gActions, 1) << "the handler itself runs nothing";
+  EXPECT_TRUE(platform::interruptPending());
+  platform::interruptCheckpoint();
+  EXPECT_EQ(gActions, 2) << "without a hold the next checkpoint runs it";
+  EXPECT_FALSE(platform::interruptPending());
+}
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Sends SIGINT to the calling thread after a delay, from a thread of its own.
+class LateInterrupt {
+ public:
+  explicit LateInterrupt(milliseconds delay)
+      : target_(pthread_self()), thread_([this, delay] {
+          std::this_thread::sleep_for(delay);
+          pthread_kill(target_, SIGINT);
+        }) {}
+  ~LateInterrupt() { thread_.join(); }
+
+ private:
+  pthread_t target_;
+  std::thread thread_;
+};
+
+steady_clock::time_point gActionTime;
+void recordActionTime() {
+  ++gActions;
+  gActionTime = steady_clock::now();
+}
+
+// A sleep an interrupt breaks off still lasts its whole time (a settle time or a reset pulse
+// under a held interrupt must not be cut short), and is a checkpoint when nothing is held.
+TEST_F(CountingInterrupts, ASleepLastsItsWholeTimeAndActsOnAnInterruptOnlyWhenNothingIsHeld) {
+  platform::setInterruptAction(&recordActionTime);
+  platform::LinuxPlatform machine;
+  constexpr milliseconds kSleep{300};
+  for (const bool held : {true, false}) {
+    gActions = 0;
+    const steady_clock::time_point start = steady_clock::now();
+    {
+      LateInterrupt interrupt(milliseconds(30));
+      std::optional<platform::InterruptHold> hold;
+      if (held) hold.emplace();
+      machine.sleepMicroseconds(std::chrono::microseconds(kSleep).count());
+      EXPECT_GE(steady_clock::now() - start, kSleep) << "held " << held;
+      EXPECT_EQ(gActions, held ? 0 : 1) << "held " << held;
+    }
+    EXPECT_EQ(gActions, 1) << "held " << held;
+    if (!held) {
+      EXPECT_LT(gActionTime - start, kSleep) << "the action waited for the sleep's end";
+    }
+  }
 }
 
 std::vector<uint8_t> words(std::initializer_list<uint32_t> values) {
@@ -60,7 +120,7 @@ std::vector<uint8_t> words(std::initializer_list<uint32_t> values) {
   return bytes;
 }
 
-TEST(InterruptAction, TracesTheInterruptAndExitsWith41ThroughTheNormalExitPath) {
+TEST(InterruptAction, TracesTheInterruptAndExitsWith41ThroughTheNormalExitPathAtACheckpoint) {
   // The child is forked (the default death test style), so it writes where this test reads.
   test::TempDir dir;
   const std::string traceFile = dir / "trace.etl";
@@ -70,10 +130,46 @@ TEST(InterruptAction, TracesTheInterruptAndExitsWith41ThroughTheNormalExitPath) 
         trace::traceOpen(traceFile);
         installInterruptHandler();
         raise(SIGINT);
+        // The handler only records the interrupt; the next checkpoint ends the process.
+        if (!platform::interruptPending()) _exit(1);
+        platform::interruptCheckpoint();
+        _exit(2);
       },
       ::testing::ExitedWithCode(41), "");
   // The record reached the file only if the exit-time destructors closed the trace stream.
   EXPECT_EQ(test::readBinaryFile(traceFile), words({9248, 15, 0}));
+}
+
+// The operator's answer is awaited without restarting the read, so an interrupt ends the wait.
+TEST(InterruptAction, EndsARunWaitingForTheOperatorsAnswer) {
+  EXPECT_EXIT(
+      {
+        int input[2];
+        if (pipe(input) != 0) _exit(1);
+        std::FILE* answers = fdopen(input[0], "r");  // the writing end stays open: no answer
+        installInterruptHandler();
+        LateInterrupt interrupt(milliseconds(50));
+        readAnswer("Choice: ", false, answers, std::fopen("/dev/null", "w"));
+        _exit(2);
+      },
+      ::testing::ExitedWithCode(41), "");
+}
+
+// An interrupt that arrived before the program began to wait (here a read of a pipe that never
+// delivers) still breaks the wait off, so that the next checkpoint is reached.
+TEST(InterruptAction, AWaitBegunAfterTheInterruptArrivedGivesWayToIt) {
+  EXPECT_EXIT(
+      {
+        int input[2];
+        if (pipe(input) != 0) _exit(1);
+        installInterruptHandler();
+        raise(SIGINT);
+        char byte = 0;
+        if (read(input[0], &byte, 1) != -1 || errno != EINTR) _exit(2);
+        platform::interruptCheckpoint();
+        _exit(3);
+      },
+      ::testing::ExitedWithCode(41), "");
 }
 
 }  // namespace

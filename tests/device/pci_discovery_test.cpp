@@ -331,8 +331,8 @@ TEST_F(FakeMachine, ScanAppendsAndReportsWhetherTheListHoldsAnything) {
   EXPECT_EQ(devices[0].vendorId, 0x8086);
   EXPECT_EQ(devices[0].bus, 3);
   EXPECT_EQ(devices[0].resources[0].size, 0x400000u);
-  EXPECT_EQ(devices[0].fd, -1);
-  EXPECT_EQ(devices[0].mapping, nullptr);
+  EXPECT_EQ(devices[0].fd(), -1);
+  EXPECT_EQ(devices[0].mapping(), nullptr);
 
   // A directory that cannot be listed is a failure and leaves the list alone; an empty one
   // tells whether the list already holds something.

@@ -117,8 +117,8 @@ TEST_F(RegisterWindow, MappedRegionZeroIsTheRegisterFileSharedWithTheDevice) {
     PciDevice device = deviceWithRegion({0xFB000000, 0xFB000FFF, 0x140204}, 0x1000);
     void* base = mapBar0(device);
     ASSERT_NE(base, nullptr);
-    EXPECT_EQ(device.mapping, base);
-    EXPECT_GE(device.fd, 0);
+    EXPECT_EQ(device.mapping(), base);
+    EXPECT_GE(device.fd(), 0);
     EXPECT_EQ(mapBar0(device), base);  // mapped once only
 
     VoRegControl control(base, device.resources[0].size);
@@ -129,8 +129,8 @@ TEST_F(RegisterWindow, MappedRegionZeroIsTheRegisterFileSharedWithTheDevice) {
     EXPECT_EQ(control.read32(0x1000), kUnmappedRegisterValue);  // past the region, not the page
 
     releasePciDevice(device);
-    EXPECT_EQ(device.fd, -1);
-    EXPECT_EQ(device.mapping, nullptr);
+    EXPECT_EQ(device.fd(), -1);
+    EXPECT_EQ(device.mapping(), nullptr);
     releasePciDevice(device);  // nothing is released twice
   }
   EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
@@ -151,17 +151,28 @@ TEST_F(RegisterWindow, WindowIsReleasedExactlyOnceWhateverHappensToItsDevice) {
     ASSERT_NE(mapBar0(device), nullptr);
     // Rebuilding the record from its path gives the earlier window back first.
     initPciDevice(device, FakeSysfs::devicePath(kBdf));
-    EXPECT_EQ(device.fd, -1);
+    EXPECT_EQ(device.fd(), -1);
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 
     ASSERT_NE(mapBar0(device), nullptr);
     PciDevice moved = std::move(device);  // the window goes with the move
-    EXPECT_EQ(device.fd, -1);
-    EXPECT_EQ(device.mapping, nullptr);
+    EXPECT_EQ(device.fd(), -1);
+    EXPECT_EQ(device.mapping(), nullptr);
     const std::unique_ptr<VoRegControlInterface> control = openRegisterControl(moved);
     control->write32(0x10, 0x01020304);
     EXPECT_EQ(control->read32(0x10), 0x01020304u);
-  }  // the moved-to record releases it, the moved-from one nothing
+
+    // A record that is given another one's window gives its own back first.
+    PciDevice replaced;
+    initPciDevice(replaced, FakeSysfs::devicePath(kBdf));
+    ASSERT_NE(mapBar0(replaced), nullptr);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore + 2);
+    void* const kept = moved.mapping();
+    replaced = std::move(moved);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore + 1);
+    EXPECT_EQ(replaced.mapping(), kept);
+    EXPECT_EQ(moved.mapping(), nullptr);
+  }  // the moved-to record releases it, the moved-from ones nothing
   EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 }
 
@@ -186,8 +197,8 @@ TEST_P(UnmappableWindow, GivesNoMappingAndLeavesNoDescriptorOpen) {
   const int descriptorsBefore = openDescriptorCount();
 
   EXPECT_EQ(mapBar0(device), nullptr);
-  EXPECT_EQ(device.fd, -1);
-  EXPECT_EQ(device.mapping, nullptr);
+  EXPECT_EQ(device.fd(), -1);
+  EXPECT_EQ(device.mapping(), nullptr);
   EXPECT_EQ(device.mapError, c.error);
   EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 

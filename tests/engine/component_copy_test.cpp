@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "tests/engine/flash_doubles.h"
@@ -125,6 +128,49 @@ TEST_F(ComponentCopyTest, AnAbsentComponentIsRecordedAtTheCursorWithSizeZeroAndN
   EXPECT_EQ(nonactive().component(NcbComponent::kRom), (NcbRegion{kBankAStart + 0x2000, 0}));
   EXPECT_TRUE(recorder.callsOf(Kind::kWrite).empty());
   EXPECT_EQ(nonactive().romCrc(), 0);
+}
+
+// The three copies from an update image, one a row of the copy table: each writes only its own
+// component, part behind part from the cursor, as the image holds it, and records it with the
+// CRC the image's block gives; the image's version and tag are left to the new block.
+TEST_F(ComponentCopyTest, EachCopyFromAnUpdateWritesItsOwnComponentWithTheImagesCrc) {
+  using CopyFromUpdate = FlashUpdateStatus (*)(VoFlashControlInterface&, HalvernNcb, uint32_t&,
+                                               const UpdateImage&);
+  const std::array<CopyFromUpdate, 3> copies = {copyMacFromUpdate, copyPhyFromUpdate,
+                                                copyRomFromUpdate};
+  load();
+  const std::optional<UpdateImage> update = UpdateImage::parse(image_);
+  ASSERT_TRUE(update.has_value());
+  const uint32_t page = emulated_.flash->pageSize;
+  uint32_t start = kBankAStart + 0x100;  // page-aligned, not bank-aligned
+  for (std::size_t row = 0; row < copies.size(); ++row) {
+    const NcbCrcCoverage covered = ncbCrcCoverage(update->ncb())[row];
+    std::fill(target_.begin(), target_.end(), 0);
+    uint32_t cursor = start;
+    ASSERT_EQ(copies[row](*emulated_.flash, nonactive(), cursor, *update), kStatusSuccess) << row;
+
+    uint32_t expected = start;
+    for (const NcbComponent part : {covered.first, covered.second}) {
+      const NcbRegion written = nonactive().component(part);
+      EXPECT_EQ(written, (NcbRegion{expected, update->region(part).size}))
+          << ncbComponentName(part);
+      EXPECT_EQ(flashBytes(written.offset, written.size), imageBytes(update->region(part)))
+          << ncbComponentName(part);
+      expected = (written.end() + page - 1) / page * page;
+      if (!covered.twoParts()) break;
+    }
+    EXPECT_EQ(cursor, expected) << row;
+    EXPECT_EQ(ncbCrcCoverage(nonactive())[row].recorded, covered.recorded) << row;
+    for (std::size_t other = 0; other < copies.size(); ++other) {
+      if (other == row) continue;
+      const NcbCrcCoverage untouched = ncbCrcCoverage(nonactive())[other];
+      EXPECT_EQ(nonactive().component(untouched.first), (NcbRegion{0, 0})) << row << other;
+      EXPECT_EQ(untouched.recorded, 0) << row << other;
+    }
+    EXPECT_EQ(nonactive().imageVersion(), 0u) << row;
+    EXPECT_EQ(nonactive().imageTag(), 0) << row;
+    start = cursor;
+  }
 }
 
 TEST_F(ComponentCopyTest, FailuresLeaveTheOtherBlockAndTheCursorAlone) {

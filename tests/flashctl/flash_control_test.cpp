@@ -160,10 +160,11 @@ TEST(FlashControlLifecycle, AnInterruptWaitsUntilTheRegistersAreRestored) {
   // The restore came first.
   EXPECT_EQ(adapter.recorder->accesses.back().offset, reg::kControlWord);
   platform::setInterruptAction(nullptr);
-  // Without an owner the interrupt acts at once.
+  // Without an owner the interrupt acts at the next checkpoint.
   gInterruptActionRan = false;
   platform::setInterruptAction([] { gInterruptActionRan = true; });
   platform::deliverInterrupt();
+  platform::interruptCheckpoint();
   EXPECT_TRUE(gInterruptActionRan);
   platform::setInterruptAction(nullptr);
 }
