@@ -63,6 +63,10 @@ int recordCommand(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "record") == 0) return hlv::bench::recordCommand(argc, argv);
-  const bool quick = argc >= 2 && std::strcmp(argv[1], "--quick") == 0;
+  const bool quick = argc == 2 && std::strcmp(argv[1], "--quick") == 0;
+  if (argc > 2 || (argc == 2 && !quick)) {
+    std::fprintf(stderr, "usage: hlvbench [--quick]\n");
+    return 2;
+  }
   return hlv::bench::runBenchmark(quick);
 }
