@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "app/instance_lock.h"
 #include "bench/child_process.h"
 #include "bench/flashrom_comparison.h"
 #include "sim/adapter_config.h"
@@ -309,6 +310,12 @@ void compareWithFlashrom(const std::string& work) {
 int runBenchmark(bool quick) {
   const std::string work = fs::temp_directory_path().string() + "/hlvbench." + std::to_string(getpid());
   fs::create_directories(work);
+  // The tool's single-instance marker is keyed by a file of this name in its working directory.
+  // Without one every copy of the tool on the machine shares a key, and a run that meets
+  // another copy (a test, another benchmark) ends at once with status 1. The runs take the
+  // benchmark's working directory, which gets a file of its own.
+  std::ofstream(work + "/" + kInstanceKeyPath).flush();
+  fs::current_path(work);
   std::vector<Case> cases;
   for (const uint32_t mib : {2u, 4u}) {
     for (const bool typeOne : {false, true}) {
