@@ -90,7 +90,9 @@ uint32_t EmulatedAdapter::read32(uint32_t offset) {
   uint32_t value = 0xFFFFFFFF;
   if (!poweredOff_) {
     RegisterBlock* block = blockFor(offset);
-    if (block != nullptr) {
+    if (block == &engine_) {
+      value = engine_.read(offset);  // the flash sequences' registers, called directly
+    } else if (block != nullptr) {
       value = block->read(offset);
     } else {
       ++stats_.unclaimedAccesses;
@@ -105,7 +107,9 @@ void EmulatedAdapter::write32(uint32_t offset, uint32_t value) {
   ++stats_.regWrites;
   if (!poweredOff_) {
     RegisterBlock* block = blockFor(offset);
-    if (block != nullptr) {
+    if (block == &engine_) {
+      engine_.write(offset, value);
+    } else if (block != nullptr) {
       block->write(offset, value);
     } else {
       ++stats_.unclaimedAccesses;

@@ -43,10 +43,6 @@ void FlashCommandEngine::powerOn() {
   addressWrittenWhileOpen_ = false;
 }
 
-bool FlashCommandEngine::busy() const {
-  return stuck_ || clock_.now() < busyUntil_;
-}
-
 bool FlashCommandEngine::interfaceEnabled() const {
   return interfaceSetup_ == reg::kFlashInterfaceSetupValue &&
          (interfaceControl_ & reg::kFlashInterfaceEnable) != 0;
@@ -55,28 +51,6 @@ bool FlashCommandEngine::interfaceEnabled() const {
 uint64_t FlashCommandEngine::wordTime() {
   if (jitterNs_ == 0) return transferNs_;
   return transferNs_ + jitter_.below(jitterNs_ + 1);
-}
-
-uint32_t FlashCommandEngine::read(uint32_t offset) {
-  switch (offset) {
-    case reg::kFlashCommand: {
-      const uint32_t running = busy() ? reg::kFlashCommandBusy | reg::kFlashCommandStart : 0;
-      return (command_ & ~(reg::kFlashCommandBusy | reg::kFlashCommandStart)) | running;
-    }
-    case reg::kFlashAddress:
-      return address_;
-    case reg::kFlashData:
-      if (busy()) stats_.record(Violation::kDataReadWhileEngineBusy);
-      return data_;
-    case reg::kFlashFormat:
-      return format_;
-    case reg::kFlashInterfaceControl:
-      return interfaceControl_;
-    case reg::kFlashInterfaceSetup:
-      return interfaceSetup_;
-    default:
-      return 0;
-  }
 }
 
 void FlashCommandEngine::write(uint32_t offset, uint32_t value) {
@@ -171,14 +145,12 @@ void FlashCommandEngine::startWord(uint32_t command) {
     openMoved_ = 0;
     addressWrittenWhileOpen_ = false;
   }
-  for (uint32_t i = 0; i < dataBytes; ++i) {
-    const uint32_t shift = 8 * i;
-    if (programming) {
-      part_.exchange(static_cast<uint8_t>(data_ >> shift), BytePhase::kDataOut);
-    } else {
-      const uint8_t in = part_.exchange(0x00, BytePhase::kDataIn);
-      data_ = (data_ & ~(0xFFu << shift)) | static_cast<uint32_t>(in) << shift;
-    }
+  if (programming) {
+    part_.exchangeData(data_, dataBytes, BytePhase::kDataOut);
+  } else if (dataBytes != 0) {
+    // The bytes taken from the part replace the low bytes of the data register; the others stay.
+    const uint32_t taken = 0xFFFFFFFFu >> (8 * (kMaxDataBytes - dataBytes));
+    data_ = (data_ & ~taken) | part_.exchangeData(0, dataBytes, BytePhase::kDataIn);
   }
   openMoved_ += dataBytes;
   open_ = (command & reg::kFlashCommandKeepOpen) != 0;

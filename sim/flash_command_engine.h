@@ -19,6 +19,8 @@
 
 #include <cstdint>
 
+#include "device/register_map.h"
+
 #include "sim/adapter_config.h"
 #include "sim/adapter_stats.h"
 #include "sim/register_block.h"
@@ -28,7 +30,7 @@
 
 namespace hlv::sim {
 
-class FlashCommandEngine : public RegisterBlock {
+class FlashCommandEngine final : public RegisterBlock {
  public:
   FlashCommandEngine(SpiFlashPart& part, const AdapterConfig& config, VirtualClock& clock,
                      AdapterStats& stats);
@@ -38,7 +40,7 @@ class FlashCommandEngine : public RegisterBlock {
   void write(uint32_t offset, uint32_t value) override;
   void powerOn() override;
 
-  bool busy() const;
+  bool busy() const { return stuck_ || clock_.now() < busyUntil_; }
   void setStuck(bool stuck) { stuck_ = stuck; }
   // The busy time of each further word (without jitter).
   void setTransferTime(uint64_t nanoseconds) { transferNs_ = nanoseconds; }
@@ -77,5 +79,28 @@ class FlashCommandEngine : public RegisterBlock {
   uint32_t openMoved_ = 0;
   bool addressWrittenWhileOpen_ = false;
 };
+
+// Inline: the flash sequences read the command register millions of times while they poll.
+inline uint32_t FlashCommandEngine::read(uint32_t offset) {
+  switch (offset) {
+    case reg::kFlashCommand: {
+      const uint32_t running = busy() ? reg::kFlashCommandBusy | reg::kFlashCommandStart : 0;
+      return (command_ & ~(reg::kFlashCommandBusy | reg::kFlashCommandStart)) | running;
+    }
+    case reg::kFlashAddress:
+      return address_;
+    case reg::kFlashData:
+      if (busy()) stats_.record(Violation::kDataReadWhileEngineBusy);
+      return data_;
+    case reg::kFlashFormat:
+      return format_;
+    case reg::kFlashInterfaceControl:
+      return interfaceControl_;
+    case reg::kFlashInterfaceSetup:
+      return interfaceSetup_;
+    default:
+      return 0;
+  }
+}
 
 }  // namespace hlv::sim

@@ -72,6 +72,8 @@ SpiFlashPart::SpiFlashPart(FlashPartModel model, const AdapterConfig& config, Vi
       nonVolatileProtection_(config.protectedAtPowerOn ? kStatusLockBits : 0) {
   HLV_ASSERT(storage_.size() == model_.capacity);
   if (model_.sfdp) sfdpArea_ = buildSfdpArea(model_);
+  for (uint32_t opcode = 0; opcode < commandOf_.size(); ++opcode)
+    commandOf_[opcode] = decode(static_cast<uint8_t>(opcode));
   pageBuffer_.assign(model_.pageSize, 0xFF);
   powerOn();
 }
@@ -174,6 +176,7 @@ bool SpiFlashPart::identificationProbe(uint8_t opcode) {
 void SpiFlashPart::select() {
   selected_ = true;
   command_ = Command::kIgnored;
+  frame_ = frameOf(command_);
   opcode_ = 0;
   opcodeReceived_ = false;
   broken_ = false;
@@ -184,13 +187,12 @@ void SpiFlashPart::select() {
   address_ = 0;
   dataBytes_ = 0;
   crossedPage_ = false;
-  std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
 }
 
 void SpiFlashPart::takeOpcode(uint8_t opcode) {
   opcodeReceived_ = true;
   opcode_ = opcode;
-  command_ = decode(opcode);
+  command_ = commandOf_[opcode];
   if (command_ == Command::kIgnored) {
     // A part that does not know an identification opcode leaves the line high, which is how
     // the probe finds out; any other unknown opcode is a command that goes nowhere.
@@ -201,11 +203,16 @@ void SpiFlashPart::takeOpcode(uint8_t opcode) {
     // A busy part answers nothing but its status.
     stats_.record(Violation::kCommandWhilePartBusy);
     command_ = Command::kIgnored;
+    return;
   }
+  frame_ = frameOf(command_);
+  // The page buffer starts erased for every program command; bytes not sent leave cells as
+  // they are.
+  if (command_ == Command::kProgram) std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
 }
 
 bool SpiFlashPart::framedAsExpected(BytePhase phase) const {
-  const Frame frame = frameOf(command_);
+  const Frame& frame = frame_;
   switch (phase) {
     case BytePhase::kOpcode:
       return false;
@@ -223,7 +230,7 @@ bool SpiFlashPart::framedAsExpected(BytePhase phase) const {
 }
 
 bool SpiFlashPart::frameComplete() const {
-  const Frame frame = frameOf(command_);
+  const Frame& frame = frame_;
   return addressReceived_ == frame.addressBytes && dummyReceived_ == frame.dummyBytes &&
          (frame.data == DataPhase::kNone || dataReceived_ > 0);
 }
@@ -241,7 +248,7 @@ uint8_t SpiFlashPart::readArrayByte(uint32_t index) {
     stats_.record(Violation::kAddressBeyondCapacity);
     beyondEndCounted_ = true;
   }
-  return storage_[at % model_.capacity];
+  return storage_[at < model_.capacity ? at : at % model_.capacity];
 }
 
 uint8_t SpiFlashPart::exchange(uint8_t mosi, BytePhase phase) {
@@ -276,6 +283,10 @@ uint8_t SpiFlashPart::exchange(uint8_t mosi, BytePhase phase) {
     case BytePhase::kDataIn:
       break;
   }
+  return dataByte(mosi);
+}
+
+uint8_t SpiFlashPart::dataByte(uint8_t mosi) {
   const uint32_t index = dataReceived_++;
   switch (command_) {
     case Command::kRead:
@@ -286,9 +297,13 @@ uint8_t SpiFlashPart::exchange(uint8_t mosi, BytePhase phase) {
       return at < sfdpArea_.size() ? sfdpArea_[at] : 0xFF;
     }
     case Command::kProgram: {
-      const uint32_t offset = address_ % model_.pageSize + index;
-      if (offset >= model_.pageSize) crossedPage_ = true;
-      pageBuffer_[offset % model_.pageSize] = mosi;
+      if (index == 0) pageOffset_ = address_ % model_.pageSize;
+      uint32_t offset = pageOffset_ + index;
+      if (offset >= model_.pageSize) {
+        crossedPage_ = true;
+        offset %= model_.pageSize;
+      }
+      pageBuffer_[offset] = mosi;
       ++dataBytes_;
       return 0xFF;
     }
@@ -307,6 +322,20 @@ uint8_t SpiFlashPart::exchange(uint8_t mosi, BytePhase phase) {
       return 0xFF;
   }
   return 0xFF;
+}
+
+uint32_t SpiFlashPart::exchangeData(uint32_t mosi, uint32_t count, BytePhase phase) {
+  // Whether a data byte is taken depends on nothing a data byte changes: when the first is
+  // framed as the command takes it, so are the others, and each goes straight to the command.
+  const bool taken = selected_ && opcodeReceived_ && command_ != Command::kIgnored && !broken_ &&
+                     framedAsExpected(phase);
+  uint32_t miso = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t shift = 8 * i;
+    const uint8_t out = static_cast<uint8_t>(mosi >> shift);
+    miso |= static_cast<uint32_t>(taken ? dataByte(out) : exchange(out, phase)) << shift;
+  }
+  return miso;
 }
 
 void SpiFlashPart::deselect() {
@@ -394,11 +423,16 @@ void SpiFlashPart::finishProgram() {
     // A real part keeps only the page's buffer: data past the page end wrapped to its start.
     if (crossedPage_) stats_.record(Violation::kPageCrossing);
     const uint32_t pageStart = address_ % model_.capacity / model_.pageSize * model_.pageSize;
-    SeededRandom random(tear.value_or(0));
-    for (uint32_t i = 0; i < model_.pageSize; ++i) {
-      uint8_t& cell = storage_[pageStart + i];
-      const uint8_t target = cell & pageBuffer_[i];
-      cell = tear && target != cell ? tornProgramByte(cell, target, random) : target;
+    uint8_t* const page = storage_.data() + pageStart;
+    if (tear) {
+      SeededRandom random(*tear);
+      for (uint32_t i = 0; i < model_.pageSize; ++i) {
+        const uint8_t target = page[i] & pageBuffer_[i];
+        if (target != page[i]) page[i] = tornProgramByte(page[i], target, random);
+      }
+    } else {
+      for (uint32_t i = 0; i < model_.pageSize; ++i)
+        page[i] &= pageBuffer_[i];
     }
     stats_.bytesProgrammed += dataBytes_;
     startBusy(timings_.pageProgramNs);

@@ -25,6 +25,7 @@
 // volatile: the non-volatile value comes back at power-on.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -57,6 +58,9 @@ class SpiFlashPart {
   void select();
   // Shifts one byte in and returns the byte shifted out at the same time.
   uint8_t exchange(uint8_t mosi, BytePhase phase);
+  // Shifts `count` (at most 4) data bytes of one phase, the first from bits 0-7 of mosi, and
+  // returns the bytes shifted out the same way: exchange() byte by byte.
+  uint32_t exchangeData(uint32_t mosi, uint32_t count, BytePhase phase);
   void deselect();
   bool selected() const { return selected_; }
 
@@ -106,6 +110,7 @@ class SpiFlashPart {
   void framingBroken();
   uint8_t statusByte() const;
   uint8_t readArrayByte(uint32_t index);
+  uint8_t dataByte(uint8_t mosi);  // a data byte the command takes, in its place
   void finishProgram();
   void finishErase();
   void finishWriteStatus();
@@ -115,6 +120,8 @@ class SpiFlashPart {
   uint64_t eraseTime(uint32_t size) const;
 
   FlashPartModel model_;
+  // What each opcode means to this part, decoded once: the model does not change.
+  std::array<Command, 256> commandOf_{};
   AdapterTimings timings_;
   VirtualClock& clock_;
   std::span<uint8_t> storage_;
@@ -125,6 +132,7 @@ class SpiFlashPart {
   bool selected_ = false;
   bool stuck_ = false;
   Command command_ = Command::kIgnored;
+  Frame frame_{0, 0, DataPhase::kNone};  // frameOf(command_), kept while the command runs
   uint8_t opcode_ = 0;
   bool opcodeReceived_ = false;
   bool broken_ = false;  // bytes framed against the command: it is ignored
@@ -133,6 +141,7 @@ class SpiFlashPart {
   uint32_t dataReceived_ = 0;
   bool beyondEndCounted_ = false;
   uint32_t address_ = 0;
+  uint32_t pageOffset_ = 0;  // where in its page a program's first data byte lands
   std::vector<uint8_t> pageBuffer_;
   uint32_t dataBytes_ = 0;
   bool crossedPage_ = false;

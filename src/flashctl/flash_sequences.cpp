@@ -12,6 +12,7 @@ namespace {
 namespace tp = trace_points::flash_sequences;
 
 constexpr uint32_t kEraseFormat = 0x0003;  // three address bytes, no data
+constexpr uint8_t kErasedByte = 0xFF;
 // A long read tells its observer of every 4 KiB: a whole flash takes seconds.
 constexpr uint32_t kReadWordsPerReport = 1024;
 
@@ -41,18 +42,19 @@ FlashStatus unprotectAndEnable(const FlashHwContext& context, const FlashParams&
     if (!waitIdle(context)) return FLASH_ENGINE_TIMEOUT;
     writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
     writeReg(device, reg::kFlashCommand, params.statusWriteEnableCommand);
-    FlashStatus status = waitReady(context, params);
-    if (status != FLASH_OK) return status;
+    // A write enable cannot leave the part busy: the engine having sent it is enough, and a
+    // status read here could only find the part ready.
+    if (!waitIdle(context)) return FLASH_ENGINE_TIMEOUT;
     writeReg(device, reg::kFlashFormat, params.writeStatusFormat);
     writeReg(device, reg::kFlashAddress, params.statusValue);
     writeReg(device, reg::kFlashCommand, params.writeStatusCommand);
-    status = waitReady(context, params);
+    const FlashStatus status = waitReady(context, params);
     if (status != FLASH_OK) return status;
   }
   if (!waitIdle(context)) return FLASH_ENGINE_TIMEOUT;
   writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
   writeReg(device, reg::kFlashCommand, params.writeEnableCommand);
-  return waitReady(context, params);
+  return waitIdle(context) ? FLASH_OK : FLASH_ENGINE_TIMEOUT;
 }
 
 // One erase command, after the protection bits are cleared and the write enable latch set on a
@@ -71,13 +73,12 @@ FlashStatus eraseUnit(const FlashHwContext& context, const FlashParams& params, 
 
 }  // namespace
 
-FlashStatus flashReadSequence(const FlashHwContext& context, FlashPartType type, uint32_t address,
-                              uint32_t length, uint8_t* buffer, uint32_t& bytesRead) {
+FlashStatus flashReadSequence(const FlashHwContext& context, const FlashParams& params,
+                              uint32_t address, uint32_t length, uint8_t* buffer,
+                              uint32_t& bytesRead) {
   const uint32_t device = context.deviceIndex;
   bytesRead = 0;
   if (length == 0) return FLASH_OK;
-  FlashParams params;
-  if (loadParams(context, type, params) == FLASH_NO_PARAMETERS) return FLASH_NO_PARAMETERS;
   const FlashStatus ready = waitReady(context, params);
   if (ready != FLASH_OK) return ready;
 
@@ -150,6 +151,16 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
     return static_cast<uint32_t>(buffer[at]) | static_cast<uint32_t>(buffer[at + 1]) << 8;
   };
   for (;;) {
+    const uint32_t chunk = std::min(pageSize - offset, length - done);
+    if (std::all_of(buffer + done, buffer + done + chunk,
+                    [](uint8_t byte) { return byte == kErasedByte; })) {
+      // Programming 0xFF changes no bit: the chunk is left as the erase left it.
+      done += chunk;
+      reportFlashBytes(context.progress, FlashOperation::kProgram, chunk);
+      if (done >= length) break;
+      offset = 0;
+      continue;
+    }
     const FlashStatus ready = waitReady(context, params);
     if (ready != FLASH_OK) {
       trace::emit(tp::kProgramNotReady, ready, address + done);

@@ -11,13 +11,15 @@
 
 namespace hlv {
 
-// Derives the part's parameters from its type on every call (an SFDP-described part is asked
-// again).
-FlashStatus flashReadSequence(const FlashHwContext& context, FlashPartType type, uint32_t address,
-                              uint32_t length, uint8_t* buffer, uint32_t& bytesRead);
+// Reads with the parameters the part was identified with (loaded once, by init: an
+// SFDP-described part is not asked again for every read).
+FlashStatus flashReadSequence(const FlashHwContext& context, const FlashParams& params,
+                              uint32_t address, uint32_t length, uint8_t* buffer,
+                              uint32_t& bytesRead);
 
 // Programs page by page; bytesWritten is set only when the whole buffer went out and the part
-// is ready again.
+// is ready again. A page chunk whose bytes are all 0xFF is not sent: programming 0xFF changes no
+// bit, so the part ends byte for byte the same, without the chunk's program time.
 FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParams& params,
                                  uint32_t address, uint32_t length, const uint8_t* buffer,
                                  uint32_t& bytesWritten);

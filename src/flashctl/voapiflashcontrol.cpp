@@ -84,7 +84,7 @@ bool VoApiFlashControl::read(uint32_t address, uint8_t* buffer, uint32_t length,
     if (!rangeInFlash(address, length)) return false;
   }
   const FlashStatus status =
-      flashReadSequence(context_, flashType_, address, length, buffer, bytesRead);
+      flashReadSequence(context_, params_, address, length, buffer, bytesRead);
   if (status != FLASH_OK) {
     trace::emit(tp::kReadFailed, status, length);
     return false;

@@ -191,6 +191,41 @@ TEST(ProgramSequence, AChunkEndingTwoBytesBeforeThePageEndIsFollowedByAFreshPage
   EXPECT_EQ(bench.adapter->violations(), 0u);
 }
 
+TEST(ProgramSequence, PageChunksOfErasedBytesAreNotProgrammedAndTheFlashEndsTheSame) {
+  Bench bench(0xEF6015);
+  // From the middle of a page over four more: the first chunk (0x1080) and the page at 0x1200 are
+  // all 0xFF, the page at 0x1100 holds one other byte at its very end, the page at 0x1300 and
+  // the last chunk (0x1400) hold data.
+  constexpr uint32_t kStart = 0x1080;
+  std::vector<uint8_t> data(0x80 + 4 * 0x100 - 0x10, 0xFF);
+  const std::vector<uint8_t> tail = pattern(0x100 - 0x10, 3);
+  data[0x80 + 0xFF] = 0x00;
+  std::copy(tail.begin(), tail.end(), data.end() - static_cast<std::ptrdiff_t>(tail.size()));
+  std::copy_n(pattern(0x100, 9).begin(), 0x100, data.begin() + 0x80 + 0x200);
+  std::fill_n(bench.adapter->flash().begin() + kStart, data.size(), 0xFF);
+  uint32_t done = 0;
+  ASSERT_TRUE(bench.flash->write(kStart, data.data(), static_cast<uint32_t>(data.size()), done));
+  EXPECT_EQ(done, data.size());
+  EXPECT_EQ(bench.flashBytes(kStart, static_cast<uint32_t>(data.size())), data);
+  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 3u);
+  std::vector<uint32_t> addresses;
+  for (const test::RegisterAccess& access : bench.recorder->accesses) {
+    if (access.write && access.offset == reg::kFlashAddress) addresses.push_back(access.value);
+  }
+  EXPECT_EQ(addresses, (std::vector<uint32_t>{0x1100, 0x1300, 0x1400}));
+  EXPECT_EQ(bench.adapter->violations(), 0u);
+}
+
+TEST(ProgramSequence, AWriteOfErasedBytesAloneProgramsNothingAndSucceeds) {
+  Bench bench(0xEF6015);
+  const std::vector<uint8_t> erased(0x300, 0xFF);
+  uint32_t done = 0;
+  ASSERT_TRUE(bench.flash->write(0x2010, erased.data(), 0x300, done));
+  EXPECT_EQ(done, 0x300u);
+  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+  EXPECT_TRUE(bench.recorder->commandsOtherThan(0x05).empty());
+}
+
 TEST(ProgramSequence, ReadyBitPartsTakeNoWriteEnable) {
   Bench bench(0x1F2400);
   const std::vector<uint8_t> data = pattern(6, 3);
@@ -236,6 +271,38 @@ TEST(EraseSequence, StandardPartsClearProtectionTwiceThenEnableWritingBeforeTheE
   EXPECT_EQ(bench.flashBytes(0x2FFF, 1), std::vector<uint8_t>{0xFF});
   EXPECT_EQ(bench.adapter->stats().erases4k, 1u);
   EXPECT_EQ(bench.adapter->violations(), 0u);
+}
+
+// A status read can only find the part busy after a command that makes it busy: a write
+// enable is followed by the write status or the erase without one.
+TEST(EraseSequence, ReadsTheStatusOnlyAfterTheStatusWritesAndTheErase) {
+  Bench bench(0xEF6015);
+  ASSERT_TRUE(bench.flash->eraseBlock(0x10000));
+  uint8_t previous = 0;
+  for (const uint8_t opcode : bench.recorder->startedOpcodes()) {
+    if (opcode == 0x05) {
+      EXPECT_TRUE(previous == 0x01 || previous == 0xD8) << "status read after 0x" << std::hex
+                                                         << unsigned{previous};
+    } else {
+      previous = opcode;
+    }
+  }
+  EXPECT_EQ(bench.adapter->stats().erases64k, 1u);
+}
+
+TEST(ReadSequence, AnSfdpPartIsNotAskedForItsParametersAgainOnEveryRead) {
+  sim::AdapterConfig config;
+  config.jedecId = 0xEF7016;
+  config.sfdp = true;
+  Bench bench(config);
+  ASSERT_EQ(bench.flash->flashType(), kFlashPartSfdp);
+  std::vector<uint8_t> buffer(8);
+  uint32_t done = 0;
+  for (int read = 0; read < 3; ++read)
+    ASSERT_TRUE(bench.flash->read(0x100 * read, buffer.data(), 8, done));
+  const std::vector<uint8_t> opcodes = bench.recorder->startedOpcodes();
+  EXPECT_EQ(std::count(opcodes.begin(), opcodes.end(), 0x5A), 0);
+  EXPECT_EQ(std::count(opcodes.begin(), opcodes.end(), 0x03), 6);
 }
 
 struct SplitUnitCase {
