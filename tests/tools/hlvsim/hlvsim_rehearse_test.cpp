@@ -33,17 +33,6 @@ constexpr FirmwareVersion kNew{1, 6, 2};
 // runs here get a key of their own.
 constexpr const char* kInstanceKeyFile = "5F3A9C12-7B44-4E0D-A1C6-93D2E8B047F1";
 
-BundleImage bundleImage(const std::string& file, FirmwareVersion version,
-                        uint16_t deviceId = 0x20C3) {
-  BundleImage image{file, {}};
-  for (image::NcbSpec& ncb : image.spec.ncbs) {
-    ncb.firmware.version = version;
-    ncb.deviceId = deviceId;
-  }
-  image.spec.ncbs[0].seed = 7;
-  return image;
-}
-
 LabAdapter withSubsystemDevice(LabAdapter adapter, uint16_t subsystemDeviceId) {
   adapter.subsystemDeviceId = subsystemDeviceId;
   return adapter;
