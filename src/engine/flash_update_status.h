@@ -40,6 +40,10 @@ enum class [[nodiscard]] FlashUpdateStatus : uint32_t {
   kStatusSectorSizeUnsuitable = 32,
   // Adapter update interface: firmware restart asked for an adapter that was not updated.
   kStatusAdapterNotUpdated = 39,
+  // A rollback backup that cannot finish an interrupted rollback on this flash: its size, its
+  // current block or its previous block outside the first sector differ from the flash, or the
+  // flash's own previous block is still a rollback target.
+  kStatusBackupMismatch = 40,
 };
 // clang-format on
 using enum FlashUpdateStatus;

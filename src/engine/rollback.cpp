@@ -1,8 +1,10 @@
 #include "engine/rollback.h"
 
+#include <algorithm>
 #include <span>
 
 #include "engine/byte_buffer.h"
+#include "engine/firmware_version.h"
 #include "engine/flash_access.h"
 #include "engine/ncb.h"
 #include "engine/ncb_activation.h"
@@ -76,12 +78,21 @@ FlashUpdateStatus checkPreviousBlock(ConstHalvernNcb previous) {
   return kStatusSuccess;
 }
 
-}  // namespace
+// The two blocks as the flash holds them, and which of them readers take.
+struct RollbackBlocks {
+  ByteBuffer buffer;  // NCB0 then NCB1
+  HalvernNcb current{nullptr};
+  HalvernNcb previous{nullptr};
+  uint32_t currentAddress = kNcb0Address;
+  uint32_t previousAddress = kNcb1Address;
 
-FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl) {
-  trace::emit(tp::kStart);
-  const ByteBuffer ncbs = ByteBuffer::allocate(2 * kNcbBlockSize);
-  if (!ncbs.ok()) {
+  bool previousIsNcb1() const { return previousAddress == kNcb1Address; }
+};
+
+// Reads both blocks and checks the current one: the part of every rollback that only reads.
+FlashUpdateStatus readRollbackBlocks(VoFlashControlInterface& flashCtrl, RollbackBlocks& blocks) {
+  blocks.buffer = ByteBuffer::allocate(2 * kNcbBlockSize);
+  if (!blocks.buffer.ok()) {
     trace::emit(tp::kNoMemory, 2 * kNcbBlockSize);
     return kStatusFlashReadFailed;
   }
@@ -89,8 +100,8 @@ FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl) {
     trace::emit(tp::kInitFailed);
     return kStatusFlashReadFailed;
   }
-  const HalvernNcb ncb0(ncbs.data());
-  const HalvernNcb ncb1(ncbs.data() + kNcbBlockSize);
+  const HalvernNcb ncb0(blocks.buffer.data());
+  const HalvernNcb ncb1(blocks.buffer.data() + kNcbBlockSize);
   FlashUpdateStatus status = readNcbs(flashCtrl, ncb0, ncb1);
   if (status != kStatusSuccess) {
     trace::emit(tp::kReadFailed, status);
@@ -103,46 +114,149 @@ FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl) {
   }
   // The current block is the one readers take: NCB0 when both are active.
   const bool currentIsNcb1 = !ncb0.active();
-  const HalvernNcb current = currentIsNcb1 ? ncb1 : ncb0;
-  const HalvernNcb previous = currentIsNcb1 ? ncb0 : ncb1;
-  const uint32_t currentAddress = currentIsNcb1 ? kNcb1Address : kNcb0Address;
-  const uint32_t previousAddress = currentIsNcb1 ? kNcb0Address : kNcb1Address;
-  status = validateNcb(current, false);
+  blocks.current = currentIsNcb1 ? ncb1 : ncb0;
+  blocks.previous = currentIsNcb1 ? ncb0 : ncb1;
+  blocks.currentAddress = currentIsNcb1 ? kNcb1Address : kNcb0Address;
+  blocks.previousAddress = currentIsNcb1 ? kNcb0Address : kNcb1Address;
+  status = validateNcb(blocks.current, false);
   if (status != kStatusSuccess) {
-    trace::emit(tp::kCurrentInvalid, currentAddress, status);
+    trace::emit(tp::kCurrentInvalid, blocks.currentAddress, status);
     return kStatusImageInvalid;
   }
-  status = checkPreviousBlock(previous);
-  if (status != kStatusSuccess) return status;
-  // A part without an erase sector would be erased with no command at all, and one smaller than
-  // the layout does not hold what the blocks describe.
+  return kStatusSuccess;
+}
+
+// A part without an erase sector would be erased with no command at all, and one smaller than
+// the layout does not hold what the blocks describe.
+FlashUpdateStatus checkPart(const VoFlashControlInterface& flashCtrl) {
   if (!partSuitsRollback(flashCtrl)) {
     trace::emit(tp::kPartUnsuitable, flashCtrl.sectorSize, flashCtrl.flashSize);
     return kStatusNcbBuildFailed;
   }
-  status = checkComponents(flashCtrl, previous, !currentIsNcb1);
-  if (status != kStatusSuccess) return status;
+  return kStatusSuccess;
+}
 
+// The previous block and the firmware it describes on the flash may be activated.
+FlashUpdateStatus checkRollbackTarget(VoFlashControlInterface& flashCtrl,
+                                      const RollbackBlocks& blocks) {
+  const FlashUpdateStatus status = checkPreviousBlock(blocks.previous);
+  if (status != kStatusSuccess) return status;
+  return checkComponents(flashCtrl, blocks.previous, blocks.previousIsNcb1());
+}
+
+// Activates the previous block, then deactivates the current one; only the first erase sector of
+// each is rewritten, the rest of each block already holds the bytes in the buffer.
+FlashUpdateStatus switchToPrevious(VoFlashControlInterface& flashCtrl,
+                                   const RollbackBlocks& blocks) {
   // The state bits lie outside the CRC range: neither CRC changes.
-  previous.setState(NcbState::kActive);
-  current.setState(NcbState::kDeactivated);
+  blocks.previous.setState(NcbState::kActive);
+  blocks.current.setState(NcbState::kDeactivated);
   const uint32_t sector = flashCtrl.sectorSize;
-  trace::emit(tp::kActivating, previousAddress, sector);
+  trace::emit(tp::kActivating, blocks.previousAddress, sector);
   bool cleared = false;
-  status = writeActivatingNcbStart(flashCtrl, previous, previousAddress, sector, cleared);
+  FlashUpdateStatus status =
+      writeActivatingNcbStart(flashCtrl, blocks.previous, blocks.previousAddress, sector, cleared);
   if (status != kStatusSuccess) {
-    trace::emit(tp::kActivationFailed, previousAddress, status, cleared);
+    trace::emit(tp::kActivationFailed, blocks.previousAddress, status, cleared);
     return status;
   }
   // Both blocks are active now; readers take NCB0.
-  trace::emit(tp::kDeactivating, currentAddress);
-  status = writeNcbStart(flashCtrl, current, currentAddress, sector);
+  trace::emit(tp::kDeactivating, blocks.currentAddress);
+  status = writeNcbStart(flashCtrl, blocks.current, blocks.currentAddress, sector);
   if (status != kStatusSuccess) {
-    trace::emit(tp::kDeactivationFailed, currentAddress, status);
+    trace::emit(tp::kDeactivationFailed, blocks.currentAddress, status);
     return status;
   }
-  trace::emit(tp::kDone, previousAddress);
+  trace::emit(tp::kDone, blocks.previousAddress);
   return kStatusSuccess;
+}
+
+// A rollback cut short while it rewrote the previous block's first sector leaves that sector
+// erased or partly programmed: the firmware it described is still in its bank, but only the
+// backup the rollback saved first still holds the sector. The backup may restore it when the
+// flash is, but for that sector, the flash it was read from, and the block it restores describes
+// firmware the flash still holds intact. `blocks` then holds the flash's current block and the
+// backup's previous one.
+FlashUpdateStatus checkBackupAgainstFlash(VoFlashControlInterface& flashCtrl,
+                                          std::span<const uint8_t> backup,
+                                          RollbackBlocks& blocks) {
+  trace::emit(tp::kBackupCheck, static_cast<uint64_t>(backup.size()));
+  FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks);
+  if (status != kStatusSuccess) return status;
+  status = checkPart(flashCtrl);
+  if (status != kStatusSuccess) return status;
+  if (backup.size() != flashCtrl.flashSize) {
+    trace::emit(tp::kBackupWrongSize, static_cast<uint64_t>(backup.size()), flashCtrl.flashSize);
+    return kStatusBackupMismatch;
+  }
+  // Where the flash still holds a rollback target, the ordinary rollback takes it; a backup
+  // never overrides a block the flash keeps.
+  if (checkRollbackTarget(flashCtrl, blocks) == kStatusSuccess) {
+    trace::emit(tp::kBackupNotNeeded, blocks.previousAddress);
+    return kStatusBackupMismatch;
+  }
+  // The layout fits the part, so both blocks lie inside the backup.
+  const std::span<const uint8_t> backupCurrent = backup.subspan(blocks.currentAddress, kNcbBlockSize);
+  const std::span<const uint8_t> backupPrevious =
+      backup.subspan(blocks.previousAddress, kNcbBlockSize);
+  const std::span<uint8_t> flashCurrent(blocks.current.data(), kNcbBlockSize);
+  const std::span<uint8_t> flashPrevious(blocks.previous.data(), kNcbBlockSize);
+  if (!std::ranges::equal(backupCurrent, flashCurrent)) {
+    trace::emit(tp::kBackupCurrentDiffers, blocks.currentAddress);
+    return kStatusBackupMismatch;
+  }
+  const uint32_t sector = flashCtrl.sectorSize;
+  if (!std::ranges::equal(backupPrevious.subspan(sector), flashPrevious.subspan(sector))) {
+    trace::emit(tp::kBackupPreviousDiffers, blocks.previousAddress, sector);
+    return kStatusBackupMismatch;
+  }
+  std::ranges::copy(backupPrevious.first(sector), flashPrevious.begin());
+  // In the backup, readers took the same current block: its previous block was not active.
+  if (blocks.previous.active()) {
+    trace::emit(tp::kBackupPreviousActive, blocks.previousAddress);
+    return kStatusBackupMismatch;
+  }
+  status = checkRollbackTarget(flashCtrl, blocks);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kBackupPreviousRefused, blocks.previousAddress, status);
+    return status;
+  }
+  trace::emit(tp::kBackupAccepted, blocks.previousAddress);
+  return kStatusSuccess;
+}
+
+}  // namespace
+
+FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl) {
+  trace::emit(tp::kStart);
+  RollbackBlocks blocks;
+  FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks);
+  if (status != kStatusSuccess) return status;
+  status = checkPreviousBlock(blocks.previous);
+  if (status != kStatusSuccess) return status;
+  status = checkPart(flashCtrl);
+  if (status != kStatusSuccess) return status;
+  status = checkComponents(flashCtrl, blocks.previous, blocks.previousIsNcb1());
+  if (status != kStatusSuccess) return status;
+  return switchToPrevious(flashCtrl, blocks);
+}
+
+FlashUpdateStatus checkRollbackBackup(VoFlashControlInterface& flashCtrl,
+                                      std::span<const uint8_t> backup,
+                                      FirmwareVersion& previousVersion) {
+  RollbackBlocks blocks;
+  const FlashUpdateStatus status = checkBackupAgainstFlash(flashCtrl, backup, blocks);
+  if (status != kStatusSuccess) return status;
+  return readFirmwareVersion(flashCtrl, blocks.previous, previousVersion);
+}
+
+FlashUpdateStatus rollbackFromBackup(VoFlashControlInterface& flashCtrl,
+                                     std::span<const uint8_t> backup) {
+  trace::emit(tp::kStartFromBackup);
+  RollbackBlocks blocks;
+  const FlashUpdateStatus status = checkBackupAgainstFlash(flashCtrl, backup, blocks);
+  if (status != kStatusSuccess) return status;
+  return switchToPrevious(flashCtrl, blocks);
 }
 
 }  // namespace hlv

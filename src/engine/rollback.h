@@ -3,8 +3,12 @@
 // again and deactivates the current one.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 #include "engine/flash_update_status.h"
 #include "flashctl/voflashcontrolinterface.h"
+#include "shared/firmware_version.h"
 
 namespace hlv {
 
@@ -26,5 +30,28 @@ namespace hlv {
 // Then the erase and program statuses (17, 16, 15, 32, 22). A failure while the previous block is
 // written erases its first sector again, so that it never stays active half-written.
 FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl);
+
+// A rollback cut short while it rewrote the previous block's first sector leaves that sector
+// erased or half written: the earlier firmware is intact in its bank, but its block is lost to
+// the flash. The whole-flash backup the rollback saved before it started still holds the sector.
+// The backup (outside input) may finish the rollback only when all of these hold:
+//   - it is exactly as long as the part, and the part suits a rollback;
+//   - the flash has a valid active current block, and its previous block is not itself a
+//     rollback target (then the ordinary rollback applies);
+//   - the backup's block at the current block's address equals the flash's byte for byte, and
+//     its block at the previous address equals the flash's after the first erase sector;
+//   - in the backup that previous block was not active, passes the checks of the ordinary
+//     rollback, and describes components the flash holds intact.
+// checkRollbackBackup checks that and reads the version of the firmware the backup's previous
+// block describes; rollbackFromBackup checks it again and then writes exactly what the ordinary
+// rollback would have written on the backup's flash: the backup's previous block's first sector
+// with the active state, then the current block deactivated. Refusals touch nothing:
+// kStatusBackupMismatch for a backup that does not fit this flash or is not needed, the statuses
+// of the ordinary rollback's checks for a previous block that may not be activated.
+FlashUpdateStatus checkRollbackBackup(VoFlashControlInterface& flashCtrl,
+                                      std::span<const uint8_t> backup,
+                                      FirmwareVersion& previousVersion);
+FlashUpdateStatus rollbackFromBackup(VoFlashControlInterface& flashCtrl,
+                                     std::span<const uint8_t> backup);
 
 }  // namespace hlv

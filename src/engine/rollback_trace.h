@@ -30,7 +30,20 @@
   X(kDeactivating, 435, "rollbackToPreviousImage: deactivating block at {x}", U32)                 \
   X(kDeactivationFailed, 436, "rollbackToPreviousImage: deactivating block at {x} failed with {}", \
     U32, U32)                                                                                      \
-  X(kDone, 437, "rollbackToPreviousImage: block at {x} active", U32)
+  X(kDone, 437, "rollbackToPreviousImage: block at {x} active", U32)                               \
+  X(kStartFromBackup, 438, "rollbackFromBackup")                                                   \
+  X(kBackupCheck, 439, "rollback backup: {} bytes checked against the flash", U64)                 \
+  X(kBackupWrongSize, 440, "rollback backup: {} bytes, the flash holds {}", U64, U32)              \
+  X(kBackupNotNeeded, 441,                                                                         \
+    "rollback backup: not used, the flash's own block at {x} can be activated", U32)               \
+  X(kBackupCurrentDiffers, 442, "rollback backup: its block at {x} differs from the running one",  \
+    U32)                                                                                           \
+  X(kBackupPreviousDiffers, 443,                                                                   \
+    "rollback backup: its block at {x} differs from the flash after its first {x} bytes", U32,    \
+    U32)                                                                                           \
+  X(kBackupPreviousActive, 444, "rollback backup: its block at {x} was active as well", U32)       \
+  X(kBackupPreviousRefused, 445, "rollback backup: its block at {x} refused with {}", U32, U32)    \
+  X(kBackupAccepted, 446, "rollback backup: its block at {x} finishes the rollback", U32)
 // clang-format on
 HLV_TRACE_TABLE(rollback, kComponentEngine, file::kEngine, HLV_ROLLBACK_POINTS)
 #undef HLV_ROLLBACK_POINTS

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/firmware_update.h"
+#include "engine/firmware_version.h"
 #include "engine/ncb.h"
 #include "engine/type1_transform.h"
 #include "tests/engine/flash_doubles.h"
@@ -295,6 +296,194 @@ TEST(RollbackToPreviousImage, AnUnreadyFlashInterfaceIsReported) {
   };
   UnreadyFlash part;
   EXPECT_EQ(rollbackToPreviousImage(part), kStatusFlashReadFailed);
+}
+
+// The block a rollback of `flash` activates, and the one it deactivates.
+struct Roles {
+  uint32_t previous;
+  uint32_t current;
+};
+Roles rolesOf(const std::vector<uint8_t>& flash) {
+  const uint32_t current = test::readAsReader(flash).activeAddress;
+  return {current == kNcb0Address ? kNcb1Address : kNcb0Address, current};
+}
+
+// What a rollback cut short while it rewrote the previous block's first sector (4 KiB here) may
+// leave of it; `backup` is the flash before that rollback.
+using SectorDamage = std::function<void(std::vector<uint8_t>& flash,
+                                        const std::vector<uint8_t>& backup, uint32_t previous)>;
+struct DamageShape {
+  const char* what;
+  SectorDamage damage;
+};
+constexpr uint32_t kSector = 0x1000;
+
+void eraseFirstSector(std::vector<uint8_t>& flash, uint32_t previous) {
+  std::fill_n(flash.begin() + previous, kSector, 0xFF);
+}
+// The first sector as the activating write leaves it after programming bytes [from, to) with the
+// active block's bytes.
+void programmedUpTo(std::vector<uint8_t>& flash, const std::vector<uint8_t>& backup,
+                    uint32_t previous, uint32_t from, uint32_t to) {
+  eraseFirstSector(flash, previous);
+  std::vector<uint8_t> active = test::referenceRollback(backup);
+  std::copy(active.begin() + previous + from, active.begin() + previous + to,
+            flash.begin() + previous + from);
+}
+
+const DamageShape kLostFirstSectors[] = {
+    {"erased", [](auto& f, const auto&, uint32_t p) { eraseFirstSector(f, p); }},
+    {"body half programmed", [](auto& f, const auto& b, uint32_t p) { programmedUpTo(f, b, p, 4, 0x800); }},
+    {"body programmed, head erased",
+     [](auto& f, const auto& b, uint32_t p) { programmedUpTo(f, b, p, 4, kSector); }},
+    {"body programmed, head torn: only the CRC's low byte programmed",
+     [](auto& f, const auto& b, uint32_t p) {
+       programmedUpTo(f, b, p, 4, kSector);
+       f[p] = test::referenceRollback(b)[p];
+     }},
+    {"erase cut short: the start erased, the rest as before",
+     [](auto& f, const auto&, uint32_t p) { std::fill_n(f.begin() + p, 0x100, 0xFF); }},
+};
+
+// The rollback such a cut interrupted is finished from the backup: the flash ends exactly as the
+// uninterrupted rollback left the backup's flash, and the backup gives the version it restores.
+TEST(RollbackFromBackup, FinishesARollbackWhosePreviousFirstSectorWasLost) {
+  for (const char* name : kUpdatedFlashes) {
+    const std::vector<uint8_t> backup = test::sweepCase(name).flash;
+    const Roles roles = rolesOf(backup);
+    FirmwareVersion expected;
+    {
+      test::NorMemoryFlash part;
+      loadPart(part, test::referenceRollback(backup));
+      ASSERT_EQ(readCurrentVersion(part, expected), kStatusSuccess);
+    }
+    for (const DamageShape& shape : kLostFirstSectors) {
+      SCOPED_TRACE(std::string(name) + ": " + shape.what);
+      test::NorMemoryFlash part;
+      std::vector<uint8_t> left = backup;
+      shape.damage(left, backup, roles.previous);
+      loadPart(part, left);
+      FirmwareVersion lost;
+      ASSERT_NE(readPreviousVersion(part, lost), kStatusSuccess) << "the shape keeps a target";
+      ASSERT_NE(rollbackToPreviousImage(part), kStatusSuccess);
+      ASSERT_TRUE(part.contents == left);
+
+      FirmwareVersion restores;
+      ASSERT_EQ(checkRollbackBackup(part, backup, restores), kStatusSuccess);
+      EXPECT_EQ(restores, expected);
+      EXPECT_TRUE(part.contents == left) << "the check wrote";
+      ASSERT_EQ(rollbackFromBackup(part, backup), kStatusSuccess);
+      EXPECT_TRUE(part.contents == test::referenceRollback(backup));
+    }
+  }
+}
+
+// A real rollback on the emulated adapter, cut after and during each of its commands: wherever
+// the flash keeps no previous firmware the backup finishes the job exactly as the uninterrupted
+// rollback; wherever it keeps one, the backup is refused and changes nothing.
+TEST(RollbackFromBackup, FinishesEveryRollbackCutWhileItRewroteThePreviousBlock) {
+  for (const char* name : kUpdatedFlashes) {
+    const std::vector<uint8_t> backup = test::sweepCase(name).flash;
+    uint64_t commands = 0;
+    {
+      test::UpdateBench bench;
+      bench.load(backup);
+      ASSERT_EQ(rollbackToPreviousImage(bench.flash()), kStatusSuccess);
+      commands = bench.modifyingTransfers();
+    }
+    int finished = 0;
+    for (uint64_t n = 1; n <= commands; ++n) {
+      for (uint64_t seed = 0; seed <= 2; ++seed) {  // seed 0: cut after the command
+        SCOPED_TRACE(std::string(name) + ", command " + std::to_string(n) + ", seed " +
+                     std::to_string(seed));
+        test::UpdateBench bench;
+        bench.load(backup);
+        if (seed == 0) {
+          bench.cutPowerAfter(n);
+        } else {
+          bench.cutPowerDuring(n, seed);
+        }
+        (void)rollbackToPreviousImage(bench.flash());
+        bench.restart();
+        const std::vector<uint8_t> left = bench.contents();
+        const test::FlashReading reading = test::readAsReader(left);
+        ASSERT_TRUE(reading.usable) << reading.problem;
+        FirmwareVersion previous;
+        const bool keepsTarget = readPreviousVersion(bench.flash(), previous) == kStatusSuccess;
+        const FlashUpdateStatus status = rollbackFromBackup(bench.flash(), backup);
+        if (keepsTarget) {
+          EXPECT_NE(status, kStatusSuccess);
+          EXPECT_TRUE(bench.contents() == left);
+          continue;
+        }
+        ASSERT_EQ(status, kStatusSuccess);
+        EXPECT_TRUE(bench.contents() == test::referenceRollback(backup));
+        ++finished;
+      }
+    }
+    EXPECT_GT(finished, 0) << "no cut lost the previous block";
+  }
+}
+
+// A backup that does not describe this flash, or that is not needed, is refused before the flash
+// is touched.
+TEST(RollbackFromBackup, RefusesABackupThatDoesNotFitWithoutTouchingTheFlash) {
+  const std::vector<uint8_t> backup = test::sweepCase("type2_ncb0_active").flash;
+  const Roles roles = rolesOf(backup);
+  std::vector<uint8_t> lost = backup;
+  eraseFirstSector(lost, roles.previous);
+  using Change = std::function<void(std::vector<uint8_t>& flash, std::vector<uint8_t>& backup)>;
+  struct Case {
+    const char* what;
+    Change change;
+    FlashUpdateStatus status;
+  };
+  const auto flip = [](std::vector<uint8_t>& bytes, uint32_t at) { bytes[at] ^= 0x01; };
+  const Case cases[] = {
+      {"a backup one byte short", [](auto&, auto& b) { b.pop_back(); }, kStatusBackupMismatch},
+      {"a backup one byte long", [](auto&, auto& b) { b.push_back(0xFF); }, kStatusBackupMismatch},
+      {"an empty backup", [](auto&, auto& b) { b.clear(); }, kStatusBackupMismatch},
+      {"the current block differs in its last byte",
+       [&](auto&, auto& b) { flip(b, roles.current + kNcbBlockSize - 1); }, kStatusBackupMismatch},
+      {"the current block differs in its state",
+       [&](auto&, auto& b) { b[roles.current + 3] &= 0x3F; }, kStatusBackupMismatch},
+      {"the previous block differs right after its first sector",
+       [&](auto&, auto& b) { flip(b, roles.previous + kSector); }, kStatusBackupMismatch},
+      {"the previous block was active in the backup",
+       [&](auto&, auto& b) { b[roles.previous + 3] = (b[roles.previous + 3] & 0x3F) | 0x80; },
+       kStatusBackupMismatch},
+      {"the backup's previous block fails its CRC",
+       [&](auto&, auto& b) { flip(b, roles.previous + 0x10); }, kStatusNcbInvalid},
+      {"the flash's previous bank has one wrong byte",
+       [&](auto& f, auto&) {
+         const ConstHalvernNcb previous(backup.data() + roles.previous);
+         flip(f, previous.component(NcbComponent::kMacPart2).offset + 7);
+       },
+       kStatusNcbInvalid},
+      {"the flash keeps its previous block", [&](auto& f, auto&) { f = backup; },
+       kStatusBackupMismatch},
+      {"the flash keeps its previous block, not active yet (head programmed, state not)",
+       [&](auto& f, auto&) {
+         f = backup;
+         f[roles.previous + 3] |= 0xC0;
+       },
+       kStatusBackupMismatch},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> flash = lost;
+    std::vector<uint8_t> offered = backup;
+    c.change(flash, offered);
+    test::NorMemoryFlash part;
+    loadPart(part, flash);
+    FlashDecorator recorder(part);
+    FirmwareVersion version{9, 9, 9};
+    EXPECT_EQ(checkRollbackBackup(recorder, offered, version), c.status);
+    EXPECT_EQ(version, (FirmwareVersion{9, 9, 9}));
+    EXPECT_EQ(rollbackFromBackup(recorder, offered), c.status);
+    EXPECT_TRUE(modifyingCalls(recorder).empty());
+    EXPECT_TRUE(part.contents == flash);
+  }
 }
 
 }  // namespace
