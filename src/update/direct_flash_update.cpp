@@ -126,6 +126,32 @@ uint32_t DirectFlashUpdate::rollbackFirmware() {
   return statusNumber(rollbackToPreviousImage(flash));
 }
 
+uint32_t DirectFlashUpdate::checkRollbackBackup(std::span<const uint8_t> backup,
+                                                FirmwareVersion& previous) {
+  trace::emit(tp::kCheckRollbackBackup, static_cast<uint64_t>(backup.size()));
+  if (!regCtrl_) {
+    trace::emit(tp::kNoAdapter);
+    return statusNumber(kStatusFlashReadFailed);
+  }
+  VoApiFlashControl flash(regCtrl_.get());
+  FirmwareVersion version;
+  const FlashUpdateStatus result = hlv::checkRollbackBackup(flash, backup, version);
+  if (result == kStatusSuccess) previous = version;
+  trace::emit(tp::kRollbackBackupChecked, result);
+  return statusNumber(result);
+}
+
+uint32_t DirectFlashUpdate::rollbackFromBackup(std::span<const uint8_t> backup) {
+  trace::emit(tp::kRollbackFromBackup, static_cast<uint64_t>(backup.size()));
+  if (!regCtrl_) {
+    trace::emit(tp::kNoAdapter);
+    return statusNumber(kStatusFlashReadFailed);
+  }
+  VoApiFlashControl flash(regCtrl_.get());
+  flash.setProgressObserver(progress_);
+  return statusNumber(hlv::rollbackFromBackup(flash, backup));
+}
+
 bool DirectFlashUpdate::isEligible() {
   if (!pciDevice_ || pciDevice_->vendorId == kExcludedVendorId) return false;
   if (pciDevice_->vendorId == kTessarinVendorId &&

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "shared/firmware_version.h"
@@ -34,6 +35,13 @@ class VoFlUpdateIface {
   virtual uint32_t readFlashContents(uint8_t* buffer, uint32_t capacity, uint32_t& required) = 0;
   // Activates the firmware that ran before the last update.
   virtual uint32_t rollbackFirmware() = 0;
+  // Whether the whole-flash backup saved before a rollback that was cut short (its previous
+  // block's first sector erased or half written) finishes that rollback on this flash; on 0,
+  // previous holds the version it restores. The backup is outside input; nothing is written.
+  virtual uint32_t checkRollbackBackup(std::span<const uint8_t> backup,
+                                       FirmwareVersion& previous) = 0;
+  // Finishes such a rollback with the backup's previous block (checked again first).
+  virtual uint32_t rollbackFromBackup(std::span<const uint8_t> backup) = 0;
   virtual bool isEligible() = 0;
   // The running firmware's version, and (when previous is not null) the version a rollback
   // would restore. The result is that of the current readout.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,20 @@ class FakeUpdater : public VoFlUpdateIface {
     ++calls.rollbackFirmware;
     return rollbackResult;
   }
+  uint32_t checkRollbackBackup(std::span<const uint8_t> backup,
+                               FirmwareVersion& previous) override {
+    ++calls.checkRollbackBackup;
+    checkedBackups.emplace_back(backup.begin(), backup.end());
+    if (backupCheck == nullptr) return 24;
+    const uint32_t result = backupCheck(backup);
+    if (result == 0) previous = backupPreviousVersion;
+    return result;
+  }
+  uint32_t rollbackFromBackup(std::span<const uint8_t> backup) override {
+    ++calls.rollbackFromBackup;
+    rolledBackFrom.assign(backup.begin(), backup.end());
+    return rollbackResult;
+  }
   bool isEligible() override {
     ++calls.isEligible;
     return eligible;
@@ -90,7 +105,10 @@ class FakeUpdater : public VoFlUpdateIface {
   uint32_t updateResult = 0;
   uint32_t reloadResult = 0;
   uint32_t readResult = 0;
-  uint32_t rollbackResult = 0;
+  uint32_t rollbackResult = 0;  // also of rollbackFromBackup
+  // The answer of checkRollbackBackup for the bytes it is given; none refuses every backup.
+  std::function<uint32_t(std::span<const uint8_t>)> backupCheck;
+  FirmwareVersion backupPreviousVersion;  // what an accepted backup restores
   uint32_t versionsResult = 0;
   uint32_t inspectResult = 0;
   uint32_t keyResult = 0;
@@ -110,8 +128,10 @@ class FakeUpdater : public VoFlUpdateIface {
   struct Calls {
     int isReady = 0, update = 0, reloadFirmware = 0, readFlashContents = 0, rollbackFirmware = 0,
         isEligible = 0, getFirmwareVersions = 0, inspectImage = 0, checkImageKey = 0,
-        getAdapterType = 0;
+        getAdapterType = 0, checkRollbackBackup = 0, rollbackFromBackup = 0;
   } calls;
+  std::vector<std::vector<uint8_t>> checkedBackups;  // every backup checked, in order
+  std::vector<uint8_t> rolledBackFrom;                // the backup of the last rollbackFromBackup
   bool updated = false;
   const uint8_t* lastImage = nullptr;
   uint32_t lastImageLength = 0;
