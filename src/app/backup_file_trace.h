@@ -17,7 +17,15 @@
   X(kOpenFailed, 59, "backup file {} not opened: errno {}", Text, I32)                 \
   X(kWriteFailed, 60, "backup file {} not written: errno {}", Text, I32)               \
   X(kWritten, 61, "backup written to {}", Text)                                       \
-  X(kNameTaken, 62, "backup file {} exists already: another name is tried", Text)
+  X(kNameTaken, 62, "backup file {} exists already: another name is tried", Text)     \
+  X(kRollbackBackupSearch, 63, "rollback backups looked for under {}, flash of {} bytes",\
+    Text, U32)                                                                         \
+  X(kRollbackBackupsUnlisted, 64, "rollback backups: {} not listed: errno {}", Text, I32)\
+  X(kRollbackBackupWrongSize, 65, "rollback backup {} of {} bytes skipped", Text, U64) \
+  X(kRollbackBackupUnreadable, 66, "rollback backup {} unreadable: errno {}", Text, I32)\
+  X(kRollbackBackupRefused, 67, "rollback backup {} refused: {}", Text, U32)           \
+  X(kRollbackBackupFound, 68, "rollback backup {} finishes the interrupted rollback", Text)\
+  X(kNoRollbackBackup, 69, "no rollback backup finishes an interrupted rollback")
 // clang-format on
 HLV_TRACE_TABLE(backup_file, kComponentApp, file::kProcedures, HLV_BACKUP_FILE_POINTS)
 #undef HLV_BACKUP_FILE_POINTS

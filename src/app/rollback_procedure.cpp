@@ -1,5 +1,7 @@
 #include "app/rollback_procedure.h"
 
+#include <optional>
+
 #include "app/adapter_table.h"
 #include "app/backup_file.h"
 #include "app/console.h"
@@ -31,14 +33,23 @@ uint32_t rollbackSelection(UpdateSession& session, std::FILE* input) {
 uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirectory,
                          std::FILE* input) {
   trace::emit(tp::kRollbackStarted, entry.index);
-  if (entry.previousVersion.isZero()) {
+  FirmwareVersion previous = entry.previousVersion;
+  // Without a previous firmware on the flash, the backup of a rollback cut short may finish it.
+  std::optional<RollbackBackup> resumed;
+  if (previous.isZero()) {
     trace::emit(tp::kNoPreviousFirmware, entry.index);
-    std::puts("[!] Backup firmware not found, rollback is not possible. Stopping. ");
-    return kRollbackNotPossible;
+    resumed = findRollbackBackup(entry, logDirectory);
+    if (!resumed) {
+      std::puts("[!] Backup firmware not found, rollback is not possible. Stopping. ");
+      return kRollbackNotPossible;
+    }
+    trace::emit(tp::kInterruptedRollbackFound, resumed->path);
+    std::printf("An interrupted rollback was found; it is finished from the backup '%s' \n",
+                resumed->path.c_str());
+    previous = resumed->previousVersion;
   }
 
   const FirmwareVersion& current = entry.currentVersion;
-  const FirmwareVersion& previous = entry.previousVersion;
   std::puts("This will restore adapter's firmware to the previous version. ");
   std::printf("  Current version:\t%u.%u.%u \n", current.major, current.minor, current.build);
   std::printf("  Previous version:\t%u.%u.%u \n", previous.major, previous.minor, previous.build);
@@ -69,7 +80,14 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirect
   std::printf("Performing firmware rollback on adapter '%s'... \n", entry.name().c_str());
   // The backup succeeded, so the adapter has a ready update interface.
   VoFlUpdateIface* updater = entry.readyUpdater();
-  result = updater ? updater->rollbackFirmware() : kBackupNoUpdateInterface;
+  if (updater == nullptr) {
+    result = kBackupNoUpdateInterface;
+  } else if (resumed) {
+    trace::emit(tp::kRollbackFromBackup, resumed->path);
+    result = updater->rollbackFromBackup(resumed->bytes);
+  } else {
+    result = updater->rollbackFirmware();
+  }
   bool needPowerCycle = false;
   if (result != 0) {
     // The table numbers adapters from 1; this message gives the index, from 0.

@@ -15,7 +15,9 @@
   X(kReloadFailed, 37, "firmware reload after rollback: {}", U32)                         \
   X(kRollbackFinished, 39, "rollback of entry {} finished with {}, power cycle needed {}", \
     U32, U32, Bool)                                                                       \
-  X(kQuit, 40, "operator quit at the rollback prompt")
+  X(kQuit, 40, "operator quit at the rollback prompt")                                    \
+  X(kInterruptedRollbackFound, 41, "interrupted rollback found, backup {} finishes it", Text) \
+  X(kRollbackFromBackup, 42, "rollback from backup {}", Text)
 // clang-format on
 HLV_TRACE_TABLE(rollback_procedure, kComponentApp, file::kProcedures, HLV_ROLLBACK_PROCEDURE_POINTS)
 #undef HLV_ROLLBACK_PROCEDURE_POINTS

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -383,6 +384,130 @@ TEST_P(RollbackProcedure, ConfirmsBacksUpSwitchesAndRestarts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RollbackProcedure, ::testing::ValuesIn(kRollbackCases));
+
+// Backups in the logs, as earlier runs left them: file (under logs/) and what it holds.
+struct LoggedBackup {
+  std::string file;
+  char fill;  // 'G': one the adapter accepts for finishing the rollback; others it refuses
+  std::size_t size = 0x1000;  // the flash's size
+};
+
+struct ResumeCase {
+  const char* what;
+  std::vector<LoggedBackup> logs;
+  std::string taken;  // the file (under logs/) the rollback is finished from; none: stopped
+  int checked = 0;    // backups the adapter was asked about
+};
+
+void PrintTo(const ResumeCase& c, std::ostream* os) {
+  *os << c.what;
+}
+
+const ResumeCase kResumeCases[] = {
+    {"the newest run's backup that the adapter accepts is taken",
+     {{"20250301_10-00-00/image_eth0_rollback.bin", 'G'},
+      {"20250301_10-00-05/image_eth0_rollback.bin", 'G'},
+      {"20250301_09-59-59/image_eth0_rollback.bin", 'G'}},
+     "20250301_10-00-05/image_eth0_rollback.bin",
+     1},
+    {"a file of another size is never read; a refused one is passed over",
+     {{"20250301_10-00-09/image_eth0_rollback.bin", 'G', 0x0FFF},
+      {"20250301_10-00-08/image_eth0_rollback.bin", 'G', 0x1001},
+      {"20250301_10-00-07/image_eth0_rollback.bin", 'x'},
+      {"20250301_10-00-06/image_eth0_rollback.bin", 'G'}},
+     "20250301_10-00-06/image_eth0_rollback.bin",
+     2},
+    {"other adapters' backups and update backups are not rollback backups",
+     {{"20250301_10-00-09/image_eth1_rollback.bin", 'G'},
+      {"20250301_10-00-09/image_eth0.bin", 'G'},
+      {"20250301_10-00-09/image_eth0_rollback.bin.old", 'G'},
+      {"20250301_10-00-09/image_eth0_rollback_02.bin", 'G'},
+      {"20250301_10-00-01/image_eth0_rollback.bin", 'G'}},
+     "20250301_10-00-01/image_eth0_rollback.bin",
+     1},
+    // Runs started in the same second share a directory, the later backups numbered.
+    {"in one directory the highest number is the newest, this run's directory included",
+     {{"run/image_eth0_rollback.bin", 'G'},
+      {"run/image_eth0_rollback_3.bin", 'G'},
+      {"run/image_eth0_rollback_2.bin", 'G'},
+      {"20250301_10-00-09/image_eth0_rollback.bin", 'G'}},
+     "run/image_eth0_rollback_3.bin",
+     1},
+    {"without a backup that fits, the rollback stops as before",
+     {{"20250301_10-00-09/image_eth0_rollback.bin", 'x'},
+      {"20250301_10-00-08/image_eth0_rollback.bin", 'G', 0x2000}},
+     "",
+     1},
+    {"without any backup, the rollback stops as before", {}, "", 0},
+};
+
+class ResumedRollback : public Procedure, public ::testing::WithParamInterface<ResumeCase> {};
+
+// An adapter whose last rollback was cut short while it rewrote the previous block has no
+// previous firmware on its flash; the backup that rollback saved finishes it.
+TEST_P(ResumedRollback, FinishesFromTheNewestBackupThatFitsOrStops) {
+  const ResumeCase& c = GetParam();
+  const std::filesystem::path logs = root_ / "logs";
+  for (const LoggedBackup& backup : c.logs) {
+    std::filesystem::create_directories((logs / backup.file).parent_path());
+    test::writeBinaryFile(logs / backup.file,
+                          std::vector<uint8_t>(backup.size, static_cast<uint8_t>(backup.fill)));
+  }
+  AdapterEntry adapter = entry(1, [](FakeUpdater& u) {
+    u.backupCheck = [](std::span<const uint8_t> bytes) -> uint32_t {
+      return bytes.size() == 0x1000 && bytes[0] == 'G' ? 0 : 40;
+    };
+    u.backupPreviousVersion = {3, 0, 11};
+  });
+  adapter.previousVersion = {};
+  std::FILE* in = inputOf("y\n");
+
+  ::testing::internal::CaptureStdout();
+  const uint32_t result = rollbackAdapter(adapter, logDirectory(), in);
+  std::fflush(stdout);
+  const std::string output = ::testing::internal::GetCapturedStdout();
+  std::fclose(in);
+
+  EXPECT_EQ(updater_->calls.checkRollbackBackup, c.checked);
+  EXPECT_EQ(updater_->calls.rollbackFirmware, 0);
+  if (c.taken.empty()) {
+    EXPECT_EQ(result, 2u);
+    EXPECT_EQ(output, "[!] Backup firmware not found, rollback is not possible. Stopping. \n");
+    EXPECT_EQ(updater_->calls.rollbackFromBackup, 0);
+    EXPECT_EQ(driverFile("unbind"), "");
+    return;
+  }
+  const std::string taken = (logs / c.taken).native();
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(output,
+            "An interrupted rollback was found; it is finished from the backup '" + taken +
+                "' \n"
+                "This will restore adapter's firmware to the previous version. \n"
+                "  Current version:\t3.1.57 \n"
+                "  Previous version:\t3.0.11 \n"
+                "[WARNING] This is an experimental feature which may not work correctly. \n"
+                "  Please ONLY use if absolutely necessary, e.g. network adapter not functional "
+                "after firmware update. \n"
+                "Please confirm firmware rollback operation (y/n): "
+                "Backing up... [OK] \n"
+                "Performing firmware rollback on adapter 'eth0'... \n"
+                "/!\\ Rollback succeeded but firmware could not be restarted \n"
+                "Restarting device driver... [OK] \n"
+                "Firmware rollback finished! \n"
+                "Please power cycle the setup to complete the operation. \n");
+  EXPECT_EQ(updater_->calls.rollbackFromBackup, 1);
+  EXPECT_EQ(updater_->rolledBackFrom, test::readBinaryFile(taken));
+  EXPECT_EQ(driverFile("bind"), kBdf);
+  // The flash as it is now is saved before the rollback, as on the ordinary path; an earlier
+  // backup in this run's directory is never overwritten.
+  std::vector<std::string> saved;
+  for (const auto& file : std::filesystem::directory_iterator(logDirectory())) {
+    if (test::readBinaryFile(file.path()) == flash_) saved.push_back(file.path().filename());
+  }
+  EXPECT_EQ(saved.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ResumedRollback, ::testing::ValuesIn(kResumeCases));
 
 struct SelectionCase {
   const char* what;
