@@ -73,6 +73,10 @@ std::string rollbackQuestion(FirmwareVersion current, FirmwareVersion previous);
 inline const std::string kRollbackAborted = "Firmware rollback aborted. \n";
 inline const std::string kNoPreviousFirmware =
     "[!] Backup firmware not found, rollback is not possible. Stopping. \n";
+// Before the question, when the adapter's last rollback was cut short and the backup it saved
+// (the path follows, then "' \n") finishes it.
+inline const std::string kInterruptedRollbackFound =
+    "An interrupted rollback was found; it is finished from the backup '";
 // After the confirmation: the backup, the switch (a rollback result of 0 is followed by the
 // firmware restart the tool cannot do without an update, hence the power-cycle line), the
 // driver restart and the closing lines.

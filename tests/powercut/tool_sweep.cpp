@@ -152,7 +152,9 @@ std::string tail(const ProcessResult& result) {
 // after power comes back or after the kill: the same request, which either completes the job or
 // finds it done (an update: the adapter runs the bundle's firmware, nothing to update, 2; a
 // rollback: the adapter already runs the previous firmware, which the operator sees in the
-// question and declines, 41). `killed`: the run was killed and wrote no counters.
+// question and declines, 41). A rollback whose previous block the interruption left half
+// rewritten is finished from the backup the interrupted run saved. `killed`: the run was killed
+// and wrote no counters.
 void judgeAndRerun(Lab& lab, const ToolRun& run, const Reference& reference,
                    const ProcessResult& interrupted, bool killed, FailureLog& log,
                    const std::string& step) {
@@ -201,23 +203,25 @@ void judgeAndRerun(Lab& lab, const ToolRun& run, const Reference& reference,
     if (after != left) log.fail(againStep + " changed the flash");
     return;
   }
-  if (run.rollback && again.out.find(kNoPreviousFirmware) != std::string::npos) {
-    // The one way a rollback cannot be finished: the interruption struck while the previous
-    // block's first sector was erased and written again to activate it. Its firmware is then
-    // lost for the tool; the current one keeps running, and the next run changes nothing.
-    const uint32_t previous = reading.activeAddress == kNcb0Address ? kNcb1Address : kNcb0Address;
-    const bool previousRewritten =
-        !std::equal(left.begin() + previous, left.begin() + previous + kNcbBlockSize,
-                    reference.before.begin() + previous);
-    if (!previousRewritten || again.exitStatus != 2 || after != left)
-      log.fail(againStep + " found no previous firmware: " + tail(again));
-    return;
-  }
   if (again.exitStatus != 0) log.fail(againStep + " failed: " + tail(again));
   const FlashReading finished = readAsReader(after);
   if (!finished.usable || finished.version != reference.to) {
     log.fail(againStep + " left " +
              (finished.usable ? finished.version.toString() : finished.problem));
+    return;
+  }
+  if (run.rollback && again.out.find(kInterruptedRollbackFound) != std::string::npos) {
+    // The interruption struck while the previous block's first sector was erased and written
+    // again to activate it: the flash lost that block, and the next run finished the rollback
+    // from the backup the interrupted run saved, as if nothing had happened.
+    const uint32_t previous = reading.activeAddress == kNcb0Address ? kNcb1Address : kNcb0Address;
+    const bool previousRewritten =
+        !std::equal(left.begin() + previous, left.begin() + previous + kNcbBlockSize,
+                    reference.before.begin() + previous);
+    if (!previousRewritten)
+      log.fail(againStep + " took a backup, though the flash kept its previous block");
+    if (after != reference.result)
+      log.fail(againStep + " finished from the backup, but differs from the uninterrupted run");
     return;
   }
   // From a flash the interruption left as it was, the job is done exactly as without it; a
