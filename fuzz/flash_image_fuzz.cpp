@@ -3,7 +3,8 @@
 // versions with their patch records), and padded with erased bytes to the layout's size as an
 // update image (image type, version, key digest, component checks, update data) and as a flash
 // (current and previous version, the update's and the rollback's checks, on a flash that refuses
-// every write, so that they stop at the first one).
+// every write, so that they stop at the first one); and, as it is and padded, as the backup of a
+// rollback cut short, offered to a flash that lost its previous block's first sector.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -43,6 +44,18 @@ const std::vector<uint8_t>& validImage() {
 const std::vector<uint8_t>& validFlash() {
   static const std::vector<uint8_t> flash =
       image::buildImage(withSmallComponents(image::updatedFlashSpec({1, 5, 86}, {1, 6, 2})));
+  return flash;
+}
+
+// The valid flash after a rollback cut while it rewrote the previous block's first sector.
+const std::vector<uint8_t>& flashWithoutPrevious() {
+  static const std::vector<uint8_t> flash = [] {
+    std::vector<uint8_t> lost = validFlash();
+    const uint32_t previous = ConstHalvernNcb(lost.data()).active() ? kNcb1Address : kNcb0Address;
+    constexpr uint32_t kFirstSector = 0x1000;
+    std::fill_n(lost.begin() + previous, kFirstSector, 0xFF);
+    return lost;
+  }();
   return flash;
 }
 
@@ -91,5 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   image::MemoryFlash valid(validFlash());
   update.image = padded;
   (void)updateFirmware(valid, update);
+
+  image::MemoryFlash withoutPrevious(flashWithoutPrevious());
+  (void)checkRollbackBackup(withoutPrevious, input, version);
+  (void)rollbackFromBackup(withoutPrevious, padded);
+  (void)rollbackFromBackup(crafted, flashWithoutPrevious());
   return 0;
 }
