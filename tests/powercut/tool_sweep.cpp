@@ -132,7 +132,7 @@ bool sameButForOtherBlockState(const std::vector<uint8_t>& left, std::vector<uin
                                uint32_t activeAddress) {
   constexpr uint32_t kStateByte = 3;
   constexpr uint8_t kStateBits = 0xC0;
-  const uint32_t other = (activeAddress == kNcb0Address ? kNcb1Address : kNcb0Address) + kStateByte;
+  const uint32_t other = otherBlockAddress(activeAddress) + kStateByte;
   if (left.size() != result.size() || other >= left.size()) return false;
   result[other] = static_cast<uint8_t>((result[other] & ~kStateBits) | (left[other] & kStateBits));
   return left == result;
@@ -214,11 +214,7 @@ void judgeAndRerun(Lab& lab, const ToolRun& run, const Reference& reference,
     // The interruption struck while the previous block's first sector was erased and written
     // again to activate it: the flash lost that block, and the next run finished the rollback
     // from the backup the interrupted run saved, as if nothing had happened.
-    const uint32_t previous = reading.activeAddress == kNcb0Address ? kNcb1Address : kNcb0Address;
-    const bool previousRewritten =
-        !std::equal(left.begin() + previous, left.begin() + previous + kNcbBlockSize,
-                    reference.before.begin() + previous);
-    if (!previousRewritten)
+    if (!otherBlockChanged(left, reference.before, reading.activeAddress))
       log.fail(againStep + " took a backup, though the flash kept its previous block");
     if (after != reference.result)
       log.fail(againStep + " finished from the backup, but differs from the uninterrupted run");
@@ -233,6 +229,18 @@ void judgeAndRerun(Lab& lab, const ToolRun& run, const Reference& reference,
 }
 
 }  // namespace
+
+uint32_t otherBlockAddress(uint32_t activeAddress) {
+  return activeAddress == kNcb0Address ? kNcb1Address : kNcb0Address;
+}
+
+bool otherBlockChanged(const std::vector<uint8_t>& left, const std::vector<uint8_t>& before,
+                       uint32_t activeAddress) {
+  const uint32_t other = otherBlockAddress(activeAddress);
+  if (left.size() < other + kNcbBlockSize || before.size() < other + kNcbBlockSize) return true;
+  return !std::equal(left.begin() + other, left.begin() + other + kNcbBlockSize,
+                     before.begin() + other);
+}
 
 std::vector<ToolRun> toolRuns() {
   return {{"type1_layout_update", typeOneUpdateLab, false},

@@ -49,4 +49,12 @@ void sweepToolPowerCuts(const ToolRun& run, SweepDepth depth, PowerCut cut = {},
 // single-instance marker stays behind), and again as a second run that must not be blocked.
 void sweepToolKills(const ToolRun& run, SweepDepth depth, ToolSample sample = {});
 
+// The block readers do not take, when they take the one at activeAddress.
+uint32_t otherBlockAddress(uint32_t activeAddress);
+
+// Whether `left` holds the block readers do not take (they take the one at activeAddress)
+// other than `before` held it: a rollback cut there had begun to rewrite its target.
+bool otherBlockChanged(const std::vector<uint8_t>& left, const std::vector<uint8_t>& before,
+                       uint32_t activeAddress);
+
 }  // namespace hlv::test
