@@ -106,7 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)updateFirmware(valid, update);
 
   image::MemoryFlash withoutPrevious(flashWithoutPrevious());
-  (void)checkRollbackBackup(withoutPrevious, input, version);
+  RollbackPlan plan;
+  (void)planRollback(withoutPrevious, input, plan);
+  (void)planRollback(crafted, {}, plan);
   (void)rollbackFromBackup(withoutPrevious, padded);
   (void)rollbackFromBackup(crafted, flashWithoutPrevious());
   return 0;

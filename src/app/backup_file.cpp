@@ -243,7 +243,9 @@ std::optional<RollbackBackup> findRollbackBackup(const AdapterEntry& entry,
        rollbackBackupCandidates(logs, backupStem(entry, "_rollback"))) {
     RollbackBackup backup{candidate.path.native(), {}, {}};
     if (!readBackupOfSize(candidate.path, flashSize, backup.bytes)) continue;
-    const uint32_t check = updater->checkRollbackBackup(backup.bytes, backup.previousVersion);
+    RollbackPlan plan;
+    const uint32_t check = updater->planRollback(backup.bytes, plan);
+    backup.previousVersion = plan.previous;
     if (check != 0) {
       trace::emit(tp::kRollbackBackupRefused, backup.path, check);
       continue;

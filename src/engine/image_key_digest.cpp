@@ -1,10 +1,9 @@
 #include "engine/image_key_digest.h"
 
-#include <openssl/evp.h>
-
 #include "engine/flash_layout.h"
 #include "engine/image_key_digest_trace.h"
 #include "engine/ncb.h"
+#include "shared/sha256.h"
 
 namespace hlv {
 namespace tp = trace_points::image_key_digest;
@@ -28,14 +27,12 @@ bool getImageKeyDigest(const UpdateImage& image, KeyDigest& digest) {
     trace::emit(tp::kKeyEmpty);
     return false;
   }
-  KeyDigest computed{};
-  unsigned int length = 0;
-  if (EVP_Digest(key.data(), key.size(), computed.data(), &length, EVP_sha256(), nullptr) != 1 ||
-      length != computed.size()) {
+  const std::optional<Sha256Digest> computed = sha256(key);
+  if (!computed) {
     trace::emit(tp::kDigestFailed);
     return false;
   }
-  digest = computed;
+  digest = *computed;
   trace::emit(tp::kDigest, static_cast<uint64_t>(loadLe32(digest.data())));
   return true;
 }

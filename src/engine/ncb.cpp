@@ -210,19 +210,29 @@ FlashUpdateStatus programAndVerify(VoFlashControlInterface& flashCtrl, uint32_t 
   return kStatusSuccess;
 }
 
-// The first four bytes: the CRC and imageTag with the state bits still erased, then the state
-// byte alone. A cut in either program leaves the state erased or set over a whole CRC.
+// The first four bytes, none of them covered by the block's CRC: the imageTag first (with the
+// state bits still erased), then the CRC, then the state byte alone. A program cut short leaves
+// bits of what it was writing erased, so a cut in the tag's program leaves the CRC erased, and
+// one in the CRC's leaves it wrong: either way the block fails its CRC and is never taken for a
+// whole one with a tag half written. A cut in the state's program leaves the block not active
+// or active over a whole head.
 FlashUpdateStatus writeHead(VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb,
                             uint32_t ncbAddress, uint8_t* readBack) {
   std::array<uint8_t, kNcbCrcStart> head;
   std::copy_n(ncb.data(), head.size(), head.begin());
   head[ncb_field::kStateByte] |= kStateBits;
-  FlashUpdateStatus status =
-      programAndVerify(flashCtrl, ncbAddress, head.data(), readBack, kNcbCrcStart, 0);
+  constexpr uint32_t kTag = ncb_field::kImageTagLow;
+  constexpr uint32_t kTagBytes = kNcbCrcStart - kTag;  // the low byte and the state byte
+  FlashUpdateStatus status = programAndVerify(flashCtrl, ncbAddress + kTag, head.data() + kTag,
+                                              readBack + kTag, kTagBytes, kTag);
+  if (status != kStatusSuccess) return status;
+  status = programAndVerify(flashCtrl, ncbAddress + ncb_field::kCrc, head.data() + ncb_field::kCrc,
+                            readBack + ncb_field::kCrc, kTag - ncb_field::kCrc, ncb_field::kCrc);
   if (status != kStatusSuccess || head[ncb_field::kStateByte] == ncb.data()[ncb_field::kStateByte])
     return status;
   return programAndVerify(flashCtrl, ncbAddress + ncb_field::kStateByte,
-                          ncb.data() + ncb_field::kStateByte, readBack, 1, ncb_field::kStateByte);
+                          ncb.data() + ncb_field::kStateByte, readBack + ncb_field::kStateByte, 1,
+                          ncb_field::kStateByte);
 }
 
 // Every byte of `wanted` can be reached from `current` by clearing bits.

@@ -171,12 +171,34 @@ FlashUpdateStatus switchToPrevious(VoFlashControlInterface& flashCtrl,
   return kStatusSuccess;
 }
 
+// Whether the previous block's first sector on the flash is what a rollback of the backup may
+// leave of it while it rewrites it: every bit either erased or as the backup holds it. The
+// rollback erases the sector (an erase cut short leaves bytes erased or as they were) and
+// programs it again with the backup's bytes (a program cut short clears only some of the bits
+// it clears). The two state bits are set aside: the rollback itself clears them (when the block
+// was active), erases them and sets them active.
+bool sectorLeftByRollback(std::span<const uint8_t> flash, std::span<const uint8_t> backup,
+                          uint32_t& firstBadByte) {
+  constexpr uint8_t kStateBits = 0xC0;
+  for (uint32_t i = 0; i < flash.size(); ++i) {
+    const uint8_t ignored = i == ncb_field::kStateByte ? kStateBits : 0;
+    // A bit the flash holds programmed (0) where the backup's is erased (1) was written by
+    // something other than the rollback.
+    if ((static_cast<uint8_t>(~flash[i]) & backup[i] & static_cast<uint8_t>(~ignored)) != 0) {
+      firstBadByte = i;
+      return false;
+    }
+  }
+  return true;
+}
+
 // A rollback cut short while it rewrote the previous block's first sector leaves that sector
 // erased or partly programmed: the firmware it described is still in its bank, but only the
 // backup the rollback saved first still holds the sector. The backup may restore it when the
-// flash is, but for that sector, the flash it was read from, and the block it restores describes
-// firmware the flash still holds intact. `blocks` then holds the flash's current block and the
-// backup's previous one.
+// flash is what a rollback of the backup's flash leaves (the same bytes but for that sector,
+// whose bits are erased or the backup's), and the block it restores describes firmware the flash
+// still holds intact. `blocks` then holds the flash's current block and the backup's previous
+// one.
 FlashUpdateStatus checkBackupAgainstFlash(VoFlashControlInterface& flashCtrl,
                                           std::span<const uint8_t> backup,
                                           RollbackBlocks& blocks) {
@@ -210,9 +232,17 @@ FlashUpdateStatus checkBackupAgainstFlash(VoFlashControlInterface& flashCtrl,
     trace::emit(tp::kBackupPreviousDiffers, blocks.previousAddress, sector);
     return kStatusBackupMismatch;
   }
+  uint32_t badByte = 0;
+  if (!sectorLeftByRollback(flashPrevious.first(sector), backupPrevious.first(sector), badByte)) {
+    trace::emit(tp::kBackupSectorNotLeftByRollback, blocks.previousAddress + badByte,
+                flashPrevious[badByte], backupPrevious[badByte]);
+    return kStatusBackupMismatch;
+  }
   std::ranges::copy(backupPrevious.first(sector), flashPrevious.begin());
-  // In the backup, readers took the same current block: its previous block was not active.
-  if (blocks.previous.active()) {
+  // In the backup, readers took the same current block: its previous block may have been active
+  // only where readers prefer the other one (NCB0), as a rollback cut before it deactivated
+  // the current block leaves it.
+  if (blocks.previous.active() && blocks.previousAddress == kNcb0Address) {
     trace::emit(tp::kBackupPreviousActive, blocks.previousAddress);
     return kStatusBackupMismatch;
   }
@@ -225,35 +255,63 @@ FlashUpdateStatus checkBackupAgainstFlash(VoFlashControlInterface& flashCtrl,
   return kStatusSuccess;
 }
 
-}  // namespace
-
-FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl) {
-  trace::emit(tp::kStart);
-  RollbackBlocks blocks;
+// The blocks of a rollback of the flash as it is (no backup) or of a rollback cut short that the
+// backup finishes, checked as that rollback checks them; nothing is written.
+FlashUpdateStatus checkRollback(VoFlashControlInterface& flashCtrl,
+                                std::span<const uint8_t> backup, RollbackBlocks& blocks) {
+  if (!backup.empty()) return checkBackupAgainstFlash(flashCtrl, backup, blocks);
   FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks);
   if (status != kStatusSuccess) return status;
   status = checkPreviousBlock(blocks.previous);
   if (status != kStatusSuccess) return status;
   status = checkPart(flashCtrl);
   if (status != kStatusSuccess) return status;
-  status = checkComponents(flashCtrl, blocks.previous, blocks.previousIsNcb1());
+  return checkComponents(flashCtrl, blocks.previous, blocks.previousIsNcb1());
+}
+
+}  // namespace
+
+FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl) {
+  trace::emit(tp::kStart);
+  RollbackBlocks blocks;
+  const FlashUpdateStatus status = checkRollback(flashCtrl, {}, blocks);
   if (status != kStatusSuccess) return status;
   return switchToPrevious(flashCtrl, blocks);
 }
 
-FlashUpdateStatus checkRollbackBackup(VoFlashControlInterface& flashCtrl,
-                                      std::span<const uint8_t> backup,
-                                      FirmwareVersion& previousVersion) {
+FlashUpdateStatus planRollback(VoFlashControlInterface& flashCtrl,
+                               std::span<const uint8_t> backup, RollbackPlan& plan) {
+  trace::emit(tp::kPlan, static_cast<uint64_t>(backup.size()));
   RollbackBlocks blocks;
-  const FlashUpdateStatus status = checkBackupAgainstFlash(flashCtrl, backup, blocks);
+  FlashUpdateStatus status = checkRollback(flashCtrl, backup, blocks);
   if (status != kStatusSuccess) return status;
-  return readFirmwareVersion(flashCtrl, blocks.previous, previousVersion);
+  RollbackPlan planned;
+  planned.flashId = flashCtrl.flashId;
+  planned.flashSize = flashCtrl.flashSize;
+  planned.sectorSize = flashCtrl.sectorSize;
+  planned.activateAddress = blocks.previousAddress;
+  planned.deactivateAddress = blocks.currentAddress;
+  status = readFirmwareVersion(flashCtrl, blocks.current, planned.current);
+  if (status == kStatusSuccess)
+    status = readFirmwareVersion(flashCtrl, blocks.previous, planned.previous);
+  if (status != kStatusSuccess) {
+    trace::emit(tp::kPlanVersionUnreadable, status);
+    return status;
+  }
+  trace::emit(tp::kPlanned, planned.activateAddress, planned.deactivateAddress);
+  plan = planned;
+  return kStatusSuccess;
 }
 
 FlashUpdateStatus rollbackFromBackup(VoFlashControlInterface& flashCtrl,
                                      std::span<const uint8_t> backup) {
   trace::emit(tp::kStartFromBackup);
   RollbackBlocks blocks;
+  // An empty backup would be the ordinary rollback's; it never fits a flash.
+  if (backup.empty()) {
+    trace::emit(tp::kBackupWrongSize, uint64_t{0}, flashCtrl.flashSize);
+    return kStatusBackupMismatch;
+  }
   const FlashUpdateStatus status = checkBackupAgainstFlash(flashCtrl, backup, blocks);
   if (status != kStatusSuccess) return status;
   return switchToPrevious(flashCtrl, blocks);

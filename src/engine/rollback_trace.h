@@ -43,7 +43,14 @@
     U32)                                                                                           \
   X(kBackupPreviousActive, 444, "rollback backup: its block at {x} was active as well", U32)       \
   X(kBackupPreviousRefused, 445, "rollback backup: its block at {x} refused with {}", U32, U32)    \
-  X(kBackupAccepted, 446, "rollback backup: its block at {x} finishes the rollback", U32)
+  X(kBackupAccepted, 446, "rollback backup: its block at {x} finishes the rollback", U32)         \
+  X(kBackupSectorNotLeftByRollback, 447,                                                           \
+    "rollback backup: the flash byte at {x} ({x}) was not left by a rollback of the backup's ({x})",\
+    U32, U8, U8)                                                                                   \
+  X(kPlan, 448, "planRollback: backup of {} bytes", U64)                                           \
+  X(kPlanVersionUnreadable, 449, "planRollback: a version could not be read, status {}", U32)      \
+  X(kPlanned, 450, "planRollback: activates the block at {x}, deactivates the one at {x}", U32,    \
+    U32)
 // clang-format on
 HLV_TRACE_TABLE(rollback, kComponentEngine, file::kEngine, HLV_ROLLBACK_POINTS)
 #undef HLV_ROLLBACK_POINTS

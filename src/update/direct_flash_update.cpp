@@ -126,17 +126,14 @@ uint32_t DirectFlashUpdate::rollbackFirmware() {
   return statusNumber(rollbackToPreviousImage(flash));
 }
 
-uint32_t DirectFlashUpdate::checkRollbackBackup(std::span<const uint8_t> backup,
-                                                FirmwareVersion& previous) {
+uint32_t DirectFlashUpdate::planRollback(std::span<const uint8_t> backup, RollbackPlan& plan) {
   trace::emit(tp::kCheckRollbackBackup, static_cast<uint64_t>(backup.size()));
   if (!regCtrl_) {
     trace::emit(tp::kNoAdapter);
     return statusNumber(kStatusFlashReadFailed);
   }
   VoApiFlashControl flash(regCtrl_.get());
-  FirmwareVersion version;
-  const FlashUpdateStatus result = hlv::checkRollbackBackup(flash, backup, version);
-  if (result == kStatusSuccess) previous = version;
+  const FlashUpdateStatus result = hlv::planRollback(flash, backup, plan);
   trace::emit(tp::kRollbackBackupChecked, result);
   return statusNumber(result);
 }

@@ -31,7 +31,7 @@ class DirectFlashUpdate : public VoFlUpdateIface {
   uint32_t reloadFirmware(bool flag) override;
   uint32_t readFlashContents(uint8_t* buffer, uint32_t capacity, uint32_t& required) override;
   uint32_t rollbackFirmware() override;
-  uint32_t checkRollbackBackup(std::span<const uint8_t> backup, FirmwareVersion& previous) override;
+  uint32_t planRollback(std::span<const uint8_t> backup, RollbackPlan& plan) override;
   uint32_t rollbackFromBackup(std::span<const uint8_t> backup) override;
   bool isEligible() override;
   uint32_t getFirmwareVersions(FirmwareVersion& current, FirmwareVersion* previous) override;

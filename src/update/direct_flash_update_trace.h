@@ -23,8 +23,8 @@
   X(kImageInspected, 15, "inspectImage: result {}, type {}", U32, U32)                             \
   X(kKeyImageTooSmall, 16, "checkImageKey: image of {x} bytes, {x} needed", U32, U32)              \
   X(kKeyChecked, 17, "checkImageKey: key accepted: {}", Bool)                                      \
-  X(kCheckRollbackBackup, 18, "checkRollbackBackup: backup of {} bytes", U64)                      \
-  X(kRollbackBackupChecked, 19, "checkRollbackBackup: result {}", U32)                             \
+  X(kCheckRollbackBackup, 18, "planRollback: backup of {} bytes", U64)                      \
+  X(kRollbackBackupChecked, 19, "planRollback: result {}", U32)                             \
   X(kRollbackFromBackup, 20, "rollbackFromBackup: backup of {} bytes", U64)
 // clang-format on
 HLV_TRACE_TABLE(direct_flash_update, kComponentApp, file::kUpdateInterface,

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "shared/firmware_version.h"
+#include "shared/rollback_plan.h"
 
 namespace hlv {
 
@@ -35,11 +36,11 @@ class VoFlUpdateIface {
   virtual uint32_t readFlashContents(uint8_t* buffer, uint32_t capacity, uint32_t& required) = 0;
   // Activates the firmware that ran before the last update.
   virtual uint32_t rollbackFirmware() = 0;
-  // Whether the whole-flash backup saved before a rollback that was cut short (its previous
-  // block's first sector erased or half written) finishes that rollback on this flash; on 0,
-  // previous holds the version it restores. The backup is outside input; nothing is written.
-  virtual uint32_t checkRollbackBackup(std::span<const uint8_t> backup,
-                                       FirmwareVersion& previous) = 0;
+  // What a rollback would rewrite, checked as that rollback checks it; nothing is written. With
+  // an empty backup, the ordinary rollback of the flash; with the whole-flash backup saved before
+  // a rollback that was cut short (its previous block's first sector erased or half written),
+  // the rollback that finishes it from that backup (outside input). 0 with the plan filled in.
+  virtual uint32_t planRollback(std::span<const uint8_t> backup, RollbackPlan& plan) = 0;
   // Finishes such a rollback with the backup's previous block (checked again first).
   virtual uint32_t rollbackFromBackup(std::span<const uint8_t> backup) = 0;
   virtual bool isEligible() = 0;

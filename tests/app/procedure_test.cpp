@@ -468,7 +468,7 @@ TEST_P(ResumedRollback, FinishesFromTheNewestBackupThatFitsOrStops) {
   const std::string output = ::testing::internal::GetCapturedStdout();
   std::fclose(in);
 
-  EXPECT_EQ(updater_->calls.checkRollbackBackup, c.checked);
+  EXPECT_EQ(updater_->calls.planRollback, c.checked);
   EXPECT_EQ(updater_->calls.rollbackFirmware, 0);
   if (c.taken.empty()) {
     EXPECT_EQ(result, 2u);

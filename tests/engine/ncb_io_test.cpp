@@ -100,7 +100,7 @@ std::vector<uint8_t> newNcb1() {
   return blockOf(image::buildImage(image::updatedFlashSpec({1, 0, 0}, {2, 0, 0})), kNcb1Address);
 }
 
-TEST(WriteNcb, WritesTheBodyFirstThenTheHeadAndSetsTheStateAloneLast) {
+TEST(WriteNcb, WritesTheBodyFirstThenTheTagThenTheCrcAndSetsTheStateAloneLast) {
   EmulatedFlash emulated;
   const std::vector<uint8_t> before = image::buildImage(image::ImageSpec());
   emulated.load(before);
@@ -117,8 +117,10 @@ TEST(WriteNcb, WritesTheBodyFirstThenTheHeadAndSetsTheStateAloneLast) {
       {Kind::kEraseSector, 0x7000, 0x1000},
       {Kind::kWrite, 0x4004, 0x3FFC},
       {Kind::kRead, 0x4004, 0x3FFC},
-      {Kind::kWrite, 0x4000, 4},  // CRC and imageTag, the state bits left erased
-      {Kind::kRead, 0x4000, 4},
+      {Kind::kWrite, 0x4002, 2},  // imageTag, the state bits left erased
+      {Kind::kRead, 0x4002, 2},
+      {Kind::kWrite, 0x4000, 2},  // CRC
+      {Kind::kRead, 0x4000, 2},
       {Kind::kWrite, 0x4003, 1},  // the state
       {Kind::kRead, 0x4003, 1},
   };
@@ -204,15 +206,21 @@ TEST(WriteNcb, FailuresReportTheirStatusAndLeaveTheBlockInactiveUntilActivation)
        kStatusFlashReadFailed, true},
       {"body read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 2, 2); },
        kStatusFlashReadFailed, true},
-      {"first bytes program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 2); },
+      {"tag program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 2); },
        kStatusFlashWriteFailed, true},
-      {"first bytes read back wrong", [](FlashDecorator& f) { f.corruptReadAt = 0x4000; },
+      {"tag reads back wrong", [](FlashDecorator& f) { f.corruptReadAt = 0x4002; },
        kStatusFlashWriteFailed, true},
-      {"first bytes read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 3, 2); },
+      {"tag read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 3, 2); },
        kStatusFlashReadFailed, true},
-      {"state program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 3); },
+      {"CRC program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 3); },
        kStatusFlashWriteFailed, true},
-      {"state read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 4, 2); },
+      {"CRC reads back wrong", [](FlashDecorator& f) { f.corruptReadAt = 0x4000; },
+       kStatusFlashWriteFailed, true},
+      {"CRC read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 4, 2); },
+       kStatusFlashReadFailed, true},
+      {"state program fails", [](FlashDecorator& f) { f.failCalls(Kind::kWrite, 4); },
+       kStatusFlashWriteFailed, true},
+      {"state read-back fails", [](FlashDecorator& f) { f.failCalls(Kind::kRead, 5, 2); },
        kStatusFlashReadFailed, false},
   };
   for (const Case& c : cases) {
@@ -275,7 +283,16 @@ bool anActiveBlockFailsItsCrc(const std::vector<uint8_t>& flash) {
   return false;
 }
 
-TEST(WriteNcb, APowerCutInTheMiddleOfAnyProgramOrEraseNeverLeavesAnActiveBlockWithABadCrc) {
+// The block at `address` passes its CRC, so a rollback could activate it, but its imageTag is
+// neither the one written nor the one it had: a program of the head was cut while it wrote the
+// tag, which the CRC does not cover.
+bool aWholeBlockHasAStrayTag(const std::vector<uint8_t>& flash, uint32_t address,
+                             uint16_t writtenTag, uint16_t earlierTag) {
+  const ConstHalvernNcb ncb(flash.data() + address);
+  return checkNcbCrc(ncb) && ncb.imageTag() != writtenTag && ncb.imageTag() != earlierTag;
+}
+
+TEST(WriteNcb, APowerCutInTheMiddleOfAnyProgramOrEraseLeavesNoActiveBlockWithABadCrcNorAStrayTag) {
   for (const BlockWrite& write : blockWrites()) {
     const std::vector<uint8_t> before = image::buildImage(write.before);
     std::vector<uint8_t> block = blockOf(before, write.address);
@@ -296,7 +313,13 @@ TEST(WriteNcb, APowerCutInTheMiddleOfAnyProgramOrEraseNeverLeavesAnActiveBlockWi
         emulated.load(before);
         emulated.adapter.cutPowerDuring(cut, seed);
         (void)writeNcb(*emulated.flash, ConstHalvernNcb(block.data()), write.address);
-        EXPECT_FALSE(anActiveBlockFailsItsCrc(emulated.contents()))
+        const std::vector<uint8_t> after = emulated.contents();
+        EXPECT_FALSE(anActiveBlockFailsItsCrc(after))
+            << write.what << ": cut during command " << cut << " of " << transfers << ", seed "
+            << seed;
+        EXPECT_FALSE(aWholeBlockHasAStrayTag(after, write.address,
+                                             ConstHalvernNcb(block.data()).imageTag(),
+                                             ConstHalvernNcb(before.data() + write.address).imageTag()))
             << write.what << ": cut during command " << cut << " of " << transfers << ", seed "
             << seed;
       }

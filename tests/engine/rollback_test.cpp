@@ -102,7 +102,8 @@ TEST(RollbackToPreviousImage, RewritesOnlyTheFirstSectorOfEachBlockActivatingBef
     const std::vector<FlashCall> expected = {
         {Kind::kEraseSector, c.previous, sector},
         {Kind::kWrite, c.previous + 4, sector - 4},
-        {Kind::kWrite, c.previous, 4},
+        {Kind::kWrite, c.previous + 2, 2},  // its imageTag
+        {Kind::kWrite, c.previous, 2},      // its CRC
         {Kind::kWrite, c.previous + 3, 1},  // its state, alone and last
         {Kind::kWrite, c.current + 3, 1},   // the current block's state cleared in place
     };
@@ -244,8 +245,11 @@ TEST(RollbackToPreviousImage, AFailedWriteNeverLeavesABrokenBlockForReaders) {
       {"previous block's body not programmed",
        [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 1); },
        Taken::kCurrent},
-      {"previous block's first bytes not programmed",
+      {"previous block's imageTag not programmed",
        [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 2); },
+       Taken::kCurrent},
+      {"previous block's CRC not programmed",
+       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 3); },
        Taken::kCurrent},
       {"previous block's CRC programmed wrong",
        [](FlashDecorator& f, uint32_t previous, uint32_t) { f.corruptWriteAt = previous + 1; },
@@ -257,10 +261,10 @@ TEST(RollbackToPreviousImage, AFailedWriteNeverLeavesABrokenBlockForReaders) {
        [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kEraseSector, 1); },
        Taken::kCurrent},
       {"previous block's state not programmed",
-       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 3); },
+       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 4); },
        Taken::kCurrent},
       {"current block's state not cleared",
-       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 4, 2); },
+       [](FlashDecorator& f, uint32_t, uint32_t) { f.failCalls(Kind::kWrite, 5, 2); },
        Taken::kNcb0},
       {"current block's state programmed wrong",
        [](FlashDecorator& f, uint32_t, uint32_t current) { f.corruptWriteAt = current + 3; },
@@ -343,13 +347,48 @@ const DamageShape kLostFirstSectors[] = {
      }},
     {"erase cut short: the start erased, the rest as before",
      [](auto& f, const auto&, uint32_t p) { std::fill_n(f.begin() + p, 0x100, 0xFF); }},
+    {"state cleared, then an erase cut short left a run in the middle erased",
+     [](auto& f, const auto&, uint32_t p) {
+       f[p + 3] &= 0x3F;
+       std::fill_n(f.begin() + p + 0x800, 0x100, 0xFF);
+     }},
+    {"body and imageTag programmed, CRC erased",
+     [](auto& f, const auto& b, uint32_t p) {
+       programmedUpTo(f, b, p, 4, kSector);
+       const std::vector<uint8_t> active = test::referenceRollback(b);
+       f[p + 2] = active[p + 2];
+       f[p + 3] = active[p + 3] | 0xC0;
+     }},
+    {"body programmed, imageTag torn",
+     [](auto& f, const auto& b, uint32_t p) {
+       programmedUpTo(f, b, p, 4, kSector);
+       f[p + 2] = test::referenceRollback(b)[p + 2] | 0xF0;
+     }},
 };
+
+// The flashes a rollback starts from: after an update in each direction, and with both blocks
+// active, as a rollback cut after it activated NCB1 and before it deactivated NCB0 leaves them
+// (readers take NCB0; the ordinary rollback takes NCB1 as its target).
+struct RollbackStart {
+  std::string name;
+  std::vector<uint8_t> flash;
+};
+std::vector<RollbackStart> rollbackStarts() {
+  std::vector<RollbackStart> starts;
+  for (const char* name : kUpdatedFlashes)
+    starts.push_back({name, test::sweepCase(name).flash});
+  std::vector<uint8_t> both = test::sweepCase("type2_ncb0_active").flash;
+  HalvernNcb(both.data() + kNcb1Address).setState(NcbState::kActive);
+  starts.push_back({"both active, NCB1 the target", both});
+  return starts;
+}
 
 // The rollback such a cut interrupted is finished from the backup: the flash ends exactly as the
 // uninterrupted rollback left the backup's flash, and the backup gives the version it restores.
 TEST(RollbackFromBackup, FinishesARollbackWhosePreviousFirstSectorWasLost) {
-  for (const char* name : kUpdatedFlashes) {
-    const std::vector<uint8_t> backup = test::sweepCase(name).flash;
+  for (const RollbackStart& start : rollbackStarts()) {
+    const std::string& name = start.name;
+    const std::vector<uint8_t>& backup = start.flash;
     const Roles roles = rolesOf(backup);
     FirmwareVersion expected;
     {
@@ -358,7 +397,7 @@ TEST(RollbackFromBackup, FinishesARollbackWhosePreviousFirstSectorWasLost) {
       ASSERT_EQ(readCurrentVersion(part, expected), kStatusSuccess);
     }
     for (const DamageShape& shape : kLostFirstSectors) {
-      SCOPED_TRACE(std::string(name) + ": " + shape.what);
+      SCOPED_TRACE(name + ": " + shape.what);
       test::NorMemoryFlash part;
       std::vector<uint8_t> left = backup;
       shape.damage(left, backup, roles.previous);
@@ -368,9 +407,11 @@ TEST(RollbackFromBackup, FinishesARollbackWhosePreviousFirstSectorWasLost) {
       ASSERT_NE(rollbackToPreviousImage(part), kStatusSuccess);
       ASSERT_TRUE(part.contents == left);
 
-      FirmwareVersion restores;
-      ASSERT_EQ(checkRollbackBackup(part, backup, restores), kStatusSuccess);
-      EXPECT_EQ(restores, expected);
+      RollbackPlan plan;
+      ASSERT_EQ(planRollback(part, backup, plan), kStatusSuccess);
+      EXPECT_EQ(plan.previous, expected);
+      EXPECT_EQ(plan.activateAddress, roles.previous);
+      EXPECT_EQ(plan.deactivateAddress, roles.current);
       EXPECT_TRUE(part.contents == left) << "the check wrote";
       ASSERT_EQ(rollbackFromBackup(part, backup), kStatusSuccess);
       EXPECT_TRUE(part.contents == test::referenceRollback(backup));
@@ -382,8 +423,9 @@ TEST(RollbackFromBackup, FinishesARollbackWhosePreviousFirstSectorWasLost) {
 // the flash keeps no previous firmware the backup finishes the job exactly as the uninterrupted
 // rollback; wherever it keeps one, the backup is refused and changes nothing.
 TEST(RollbackFromBackup, FinishesEveryRollbackCutWhileItRewroteThePreviousBlock) {
-  for (const char* name : kUpdatedFlashes) {
-    const std::vector<uint8_t> backup = test::sweepCase(name).flash;
+  for (const RollbackStart& start : rollbackStarts()) {
+    const std::string& name = start.name;
+    const std::vector<uint8_t>& backup = start.flash;
     uint64_t commands = 0;
     {
       test::UpdateBench bench;
@@ -394,7 +436,7 @@ TEST(RollbackFromBackup, FinishesEveryRollbackCutWhileItRewroteThePreviousBlock)
     int finished = 0;
     for (uint64_t n = 1; n <= commands; ++n) {
       for (uint64_t seed = 0; seed <= 2; ++seed) {  // seed 0: cut after the command
-        SCOPED_TRACE(std::string(name) + ", command " + std::to_string(n) + ", seed " +
+        SCOPED_TRACE(name + ", command " + std::to_string(n) + ", seed " +
                      std::to_string(seed));
         test::UpdateBench bench;
         bench.load(backup);
@@ -439,18 +481,32 @@ TEST(RollbackFromBackup, RefusesABackupThatDoesNotFitWithoutTouchingTheFlash) {
     FlashUpdateStatus status;
   };
   const auto flip = [](std::vector<uint8_t>& bytes, uint32_t at) { bytes[at] ^= 0x01; };
+  // A bit programmed on the flash where the backup's is erased: no rollback of the backup's
+  // flash writes that.
+  const uint32_t setBit = [&] {
+    uint32_t at = roles.previous + 0x10;
+    while (backup[at] == 0) ++at;
+    return at;
+  }();
   const Case cases[] = {
       {"a backup one byte short", [](auto&, auto& b) { b.pop_back(); }, kStatusBackupMismatch},
       {"a backup one byte long", [](auto&, auto& b) { b.push_back(0xFF); }, kStatusBackupMismatch},
-      {"an empty backup", [](auto&, auto& b) { b.clear(); }, kStatusBackupMismatch},
+      {"a backup of a single byte", [](auto&, auto& b) { b.resize(1); }, kStatusBackupMismatch},
       {"the current block differs in its last byte",
        [&](auto&, auto& b) { flip(b, roles.current + kNcbBlockSize - 1); }, kStatusBackupMismatch},
       {"the current block differs in its state",
        [&](auto&, auto& b) { b[roles.current + 3] &= 0x3F; }, kStatusBackupMismatch},
       {"the previous block differs right after its first sector",
        [&](auto&, auto& b) { flip(b, roles.previous + kSector); }, kStatusBackupMismatch},
-      {"the previous block was active in the backup",
-       [&](auto&, auto& b) { b[roles.previous + 3] = (b[roles.previous + 3] & 0x3F) | 0x80; },
+      {"a bit of the lost sector programmed where the backup's is erased",
+       [&](auto& f, auto&) {
+         f[setBit] = static_cast<uint8_t>(~(backup[setBit] & -backup[setBit]));
+       },
+       kStatusBackupMismatch},
+      {"the lost sector holds another block's bytes",
+       [&](auto& f, auto&) {
+         std::copy_n(backup.begin() + roles.current, kSector, f.begin() + roles.previous);
+       },
        kStatusBackupMismatch},
       {"the backup's previous block fails its CRC",
        [&](auto&, auto& b) { flip(b, roles.previous + 0x10); }, kStatusNcbInvalid},
@@ -477,13 +533,35 @@ TEST(RollbackFromBackup, RefusesABackupThatDoesNotFitWithoutTouchingTheFlash) {
     test::NorMemoryFlash part;
     loadPart(part, flash);
     FlashDecorator recorder(part);
-    FirmwareVersion version{9, 9, 9};
-    EXPECT_EQ(checkRollbackBackup(recorder, offered, version), c.status);
-    EXPECT_EQ(version, (FirmwareVersion{9, 9, 9}));
+    RollbackPlan plan;
+    plan.flashId = 0x99;
+    EXPECT_EQ(planRollback(recorder, offered, plan), c.status);
+    EXPECT_EQ(plan.flashId, 0x99u) << "a refused plan was filled in";
     EXPECT_EQ(rollbackFromBackup(recorder, offered), c.status);
     EXPECT_TRUE(modifyingCalls(recorder).empty());
     EXPECT_TRUE(part.contents == flash);
   }
+}
+
+// In the backup, readers must have taken the block the flash runs: a backup in which NCB0 was
+// active beside the running NCB1 is of another flash (readers then took NCB0).
+TEST(RollbackFromBackup, RefusesABackupInWhichReadersTookAnotherBlock) {
+  const std::vector<uint8_t> flash = test::sweepCase("type2_ncb1_active").flash;
+  std::vector<uint8_t> lost = flash;
+  eraseFirstSector(lost, kNcb0Address);
+  std::vector<uint8_t> backup = flash;
+  HalvernNcb(backup.data() + kNcb0Address).setState(NcbState::kActive);
+  test::NorMemoryFlash part;
+  loadPart(part, lost);
+  FlashDecorator recorder(part);
+  RollbackPlan plan;
+  EXPECT_EQ(planRollback(recorder, backup, plan), kStatusBackupMismatch);
+  EXPECT_EQ(rollbackFromBackup(recorder, backup), kStatusBackupMismatch);
+  EXPECT_TRUE(modifyingCalls(recorder).empty());
+  // The same backup with NCB0 deactivated, as the rollback found it, finishes the job.
+  HalvernNcb(backup.data() + kNcb0Address).setState(NcbState::kDeactivated);
+  EXPECT_EQ(rollbackFromBackup(recorder, backup), kStatusSuccess);
+  EXPECT_TRUE(part.contents == test::referenceRollback(flash));
 }
 
 }  // namespace

@@ -55,14 +55,22 @@ class FakeUpdater : public VoFlUpdateIface {
     ++calls.rollbackFirmware;
     return rollbackResult;
   }
-  uint32_t checkRollbackBackup(std::span<const uint8_t> backup,
-                               FirmwareVersion& previous) override {
-    ++calls.checkRollbackBackup;
-    checkedBackups.emplace_back(backup.begin(), backup.end());
-    if (backupCheck == nullptr) return 24;
-    const uint32_t result = backupCheck(backup);
-    if (result == 0) previous = backupPreviousVersion;
-    return result;
+  uint32_t planRollback(std::span<const uint8_t> backup, RollbackPlan& plan) override {
+    ++calls.planRollback;
+    RollbackPlan planned = rollbackPlan;
+    planned.current = currentVersion;
+    planned.previous = previousVersion;
+    if (!backup.empty()) {
+      checkedBackups.emplace_back(backup.begin(), backup.end());
+      if (backupCheck == nullptr) return 24;
+      const uint32_t result = backupCheck(backup);
+      if (result != 0) return result;
+      planned.previous = backupPreviousVersion;
+    } else if (planResult != 0) {
+      return planResult;
+    }
+    plan = planned;
+    return 0;
   }
   uint32_t rollbackFromBackup(std::span<const uint8_t> backup) override {
     ++calls.rollbackFromBackup;
@@ -106,7 +114,11 @@ class FakeUpdater : public VoFlUpdateIface {
   uint32_t reloadResult = 0;
   uint32_t readResult = 0;
   uint32_t rollbackResult = 0;  // also of rollbackFromBackup
-  // The answer of checkRollbackBackup for the bytes it is given; none refuses every backup.
+  // The answer of planRollback without a backup, and the plan it gives (its versions are the
+  // ones above, or backupPreviousVersion for an accepted backup).
+  uint32_t planResult = 0;
+  RollbackPlan rollbackPlan{0xEF6015, 0x200000, 0x1000, 0x4000, 0x0, {}, {}};
+  // The answer of planRollback for the backup bytes it is given; none refuses every backup.
   std::function<uint32_t(std::span<const uint8_t>)> backupCheck;
   FirmwareVersion backupPreviousVersion;  // what an accepted backup restores
   uint32_t versionsResult = 0;
@@ -128,7 +140,7 @@ class FakeUpdater : public VoFlUpdateIface {
   struct Calls {
     int isReady = 0, update = 0, reloadFirmware = 0, readFlashContents = 0, rollbackFirmware = 0,
         isEligible = 0, getFirmwareVersions = 0, inspectImage = 0, checkImageKey = 0,
-        getAdapterType = 0, checkRollbackBackup = 0, rollbackFromBackup = 0;
+        getAdapterType = 0, planRollback = 0, rollbackFromBackup = 0;
   } calls;
   std::vector<std::vector<uint8_t>> checkedBackups;  // every backup checked, in order
   std::vector<uint8_t> rolledBackFrom;                // the backup of the last rollbackFromBackup

@@ -3,7 +3,6 @@
 // lab itself is only read), the bundle becomes the copy's tool directory, the tool runs there in
 // silent mode as `hlvsim run` runs it, and its trace, console and flashes are read back into a
 // verdict per adapter.
-#include <openssl/evp.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
@@ -16,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "shared/sha256.h"
 #include "tools/common/text_escape.h"
 #include "tools/hlvimage/image_report.h"
 #include "tools/hlvsim/commands.h"
@@ -97,12 +97,9 @@ bool readWhole(const fs::path& path, std::string& contents) {
 }
 
 std::string sha256Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
-    return {};
-  }
-  return hlv::tool::hexBytes({reinterpret_cast<const char*>(digest), length});
+  const std::optional<Sha256Digest> digest =
+      sha256({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+  return digest ? hlv::sha256Hex(*digest) : std::string();
 }
 
 struct FlashSummary {
