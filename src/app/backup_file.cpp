@@ -1,18 +1,15 @@
 #include "app/backup_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
-#include <system_error>
-#include <tuple>
 
 #include "app/backup_file_trace.h"
 #include "app/progress_line.h"
@@ -45,9 +42,10 @@ std::string candidateName(const std::string& path, unsigned attempt) {
 std::FILE* createBackupFile(const std::string& path, std::string& chosen) {
   for (unsigned attempt = 1; attempt <= kMaximumNameAttempts; ++attempt) {
     chosen = candidateName(path, attempt);
-    const int fd = open(chosen.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(chosen.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
-      std::FILE* file = fdopen(fd, "wb");
+      // Only the tool's user reads a backup, whatever the umask.
+      std::FILE* file = fchmod(fd, 0600) == 0 ? fdopen(fd, "wb") : nullptr;
       if (file == nullptr) {
         const int error = errno;
         close(fd);
@@ -74,92 +72,18 @@ std::string backupStem(const AdapterEntry& entry, const char* suffix) {
   return stem;
 }
 
-// Which attempt of createBackupFile gave `file` for `stem`: 1 for stem + ".bin", n for
-// stem + "_n.bin"; 0 for any other name.
-unsigned backupAttempt(std::string_view file, std::string_view stem) {
-  constexpr std::string_view kExtension = ".bin";
-  if (!file.starts_with(stem) || !file.ends_with(kExtension)) return 0;
-  file = file.substr(stem.size(), file.size() - stem.size() - kExtension.size());
-  if (file.empty()) return 1;
-  if (file.size() < 2 || file[0] != '_' || file[1] == '0') return 0;
-  unsigned attempt = 0;
-  const char* end = file.data() + file.size();
-  const auto [stop, error] = std::from_chars(file.data() + 1, end, attempt);
-  if (error != std::errc() || stop != end || attempt < 2) return 0;
-  return attempt;
-}
-
-// A rollback backup found in the logs: its run directory's name and the attempt that named it
-// order it among the others.
-struct BackupCandidate {
-  std::string runName;
-  unsigned attempt = 0;
-  std::filesystem::path path;
-};
-
-// The rollback backups of the adapter in every run directory under `logs`, newest first.
-std::vector<BackupCandidate> rollbackBackupCandidates(const std::filesystem::path& logs,
-                                                      const std::string& stem) {
-  namespace fs = std::filesystem;
-  std::vector<BackupCandidate> found;
-  std::error_code error;
-  for (fs::directory_iterator run(logs, error), end; !error && run != end; run.increment(error)) {
-    std::error_code typeError;
-    if (!run->is_directory(typeError)) continue;
-    std::error_code listError;
-    for (fs::directory_iterator file(run->path(), listError), last; !listError && file != last;
-         file.increment(listError)) {
-      const unsigned attempt = backupAttempt(file->path().filename().native(), stem);
-      if (attempt != 0)
-        found.push_back({run->path().filename().native(), attempt, file->path()});
-    }
-  }
-  if (error) trace::emit(tp::kRollbackBackupsUnlisted, logs.native(), error.value());
-  std::sort(found.begin(), found.end(), [](const BackupCandidate& a, const BackupCandidate& b) {
-    return std::tie(a.runName, a.attempt) > std::tie(b.runName, b.attempt);
-  });
-  return found;
-}
-
-// Reads the whole file when it holds exactly `size` bytes; nothing past them is ever read.
-bool readBackupOfSize(const std::filesystem::path& path, uint32_t size,
-                      std::vector<uint8_t>& bytes) {
-  std::error_code error;
-  const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
-  if (error) {
-    trace::emit(tp::kRollbackBackupUnreadable, path.native(), error.value());
-    return false;
-  }
-  if (fileSize != size) {
-    trace::emit(tp::kRollbackBackupWrongSize, path.native(), static_cast<uint64_t>(fileSize));
-    return false;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "rbe");
-  if (file == nullptr) {
-    trace::emit(tp::kRollbackBackupUnreadable, path.native(), errno);
-    return false;
-  }
-  bytes.assign(size, 0);
-  const bool read = std::fread(bytes.data(), 1, size, file) == size;
-  std::fclose(file);
-  if (!read) {
-    trace::emit(tp::kRollbackBackupUnreadable, path.native(), 0);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 uint32_t backupAdapterImage(const AdapterEntry& entry, const std::string& directory,
-                            const char* suffix) {
+                            const char* suffix, SavedBackup* saved) {
   const std::string path = directory + backupStem(entry, suffix) + ".bin";
-  const uint32_t result = writeBackupFile(entry, path);
+  const uint32_t result = writeBackupFile(entry, path, saved);
   if (result != 0) trace::emit(tp::kBackupFailed, entry.index, result);
   return result;
 }
 
-uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path) {
+uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path,
+                         SavedBackup* saved) {
   trace::emit(tp::kBackupStarted, entry.index);
   VoFlUpdateIface* updater = entry.readyUpdater();
   if (updater == nullptr) {
@@ -220,41 +144,17 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path) {
     return kBackupWriteFailed;
   }
   trace::emit(tp::kWritten, chosen);
-  return 0;
-}
-
-std::optional<RollbackBackup> findRollbackBackup(const AdapterEntry& entry,
-                                                 const std::string& logDirectory) {
-  VoFlUpdateIface* updater = entry.readyUpdater();
-  if (updater == nullptr) return std::nullopt;
-  uint32_t flashSize = 0;
-  const uint32_t query = updater->readFlashContents(nullptr, 0, flashSize);
-  if ((query != kBufferTooSmall && query != 0) || flashSize == 0) {
-    trace::emit(tp::kSizeQueryFailed, query);
-    return std::nullopt;
-  }
-  // logDirectory is logs/<run>/: its parent holds every run's directory.
-  std::filesystem::path run(logDirectory);
-  if (!run.has_filename()) run = run.parent_path();
-  const std::filesystem::path logs = run.parent_path();
-  trace::emit(tp::kRollbackBackupSearch, logs.native(), flashSize);
-
-  for (const BackupCandidate& candidate :
-       rollbackBackupCandidates(logs, backupStem(entry, "_rollback"))) {
-    RollbackBackup backup{candidate.path.native(), {}, {}};
-    if (!readBackupOfSize(candidate.path, flashSize, backup.bytes)) continue;
-    RollbackPlan plan;
-    const uint32_t check = updater->planRollback(backup.bytes, plan);
-    backup.previousVersion = plan.previous;
-    if (check != 0) {
-      trace::emit(tp::kRollbackBackupRefused, backup.path, check);
-      continue;
+  if (saved != nullptr) {
+    const std::optional<Sha256Digest> digest = sha256({buffer.get(), capacity});
+    if (!digest) {
+      trace::emit(tp::kDigestFailed, chosen);
+      return kBackupWriteFailed;
     }
-    trace::emit(tp::kRollbackBackupFound, backup.path);
-    return backup;
+    saved->path = chosen;
+    saved->fileName = chosen.substr(chosen.rfind('/') + 1);
+    saved->digest = *digest;
   }
-  trace::emit(tp::kNoRollbackBackup);
-  return std::nullopt;
+  return 0;
 }
 
 }  // namespace hlv

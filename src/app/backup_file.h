@@ -2,44 +2,33 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "app/adapter_entry.h"
 #include "app/exit_status.h"
+#include "shared/sha256.h"
 
 namespace hlv {
 
+// What a backup saved: its path, its file name in the directory, and the SHA-256 of its bytes.
+struct SavedBackup {
+  std::string path;
+  std::string fileName;
+  Sha256Digest digest{};
+};
+
 // Saves the flash to directory + "image_" + name (blanks as "_") + suffix + ".bin"; suffix may
-// be null. 0 only when the whole flash is in the file, otherwise a kBackup... status. When that
-// file exists already (adapters without a network interface are all named "unknown"; two runs in
-// the same second share their directory), the backup goes to the first free name of "..._2.bin",
-// "..._3.bin", ...: an earlier backup is never overwritten.
+// be null. 0 only when the whole flash is in the file, otherwise a kBackup... status; on 0,
+// `saved` (when given) says what was saved. When that file exists already (adapters without a
+// network interface are all named "unknown"), the backup goes to the first free name of
+// "..._2.bin", "..._3.bin", ...: an earlier backup is never overwritten.
+
 uint32_t backupAdapterImage(const AdapterEntry& entry, const std::string& directory,
-                            const char* suffix);
+                            const char* suffix, SavedBackup* saved = nullptr);
 
 // The file holds exactly the flash contents from offset 0, nothing added. It is created new, at
 // path or, when path is taken, at its first free numbered variant. Nothing is printed.
-uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path);
-
-// A backup saved before an earlier rollback that can finish it, with what it restores.
-struct RollbackBackup {
-  std::string path;
-  std::vector<uint8_t> bytes;  // the whole flash as it was before that rollback
-  FirmwareVersion previousVersion;
-};
-
-// A rollback cut short while it rewrote the previous block's first sector leaves the adapter
-// without a previous firmware its flash describes; the backup that rollback saved first still
-// holds the block. Looks for it among the run directories of the logs (the parent of
-// logDirectory), newest name first: in each, "image_" + name (blanks as "_") + "_rollback" +
-// ".bin" and its numbered variants, newest first. The run's own directory counts as well: runs
-// started in the same second share it, and this run has saved nothing in it yet. Files are
-// outside input: one whose size is not the flash's is never read, and the first that the
-// adapter's update interface accepts for this flash is taken. None when no file qualifies or
-// the adapter has no ready update interface.
-std::optional<RollbackBackup> findRollbackBackup(const AdapterEntry& entry,
-                                                 const std::string& logDirectory);
+uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path,
+                         SavedBackup* saved = nullptr);
 
 }  // namespace hlv

@@ -2,7 +2,8 @@
 
 #include "trace/trace_point.h"
 
-// Points 50 to 69 of the procedures' pair.
+// Points 50 to 62 and 120 to 129 of the procedures' pair; 63 to 69 were given to a search of the
+// logs for rollback backups, which the tool no longer makes, and are not given again.
 // clang-format off
 #define HLV_BACKUP_FILE_POINTS(X)                                                      \
   X(kBackupStarted, 50, "backup of entry {}", U32)                                     \
@@ -18,14 +19,7 @@
   X(kWriteFailed, 60, "backup file {} not written: errno {}", Text, I32)               \
   X(kWritten, 61, "backup written to {}", Text)                                       \
   X(kNameTaken, 62, "backup file {} exists already: another name is tried", Text)     \
-  X(kRollbackBackupSearch, 63, "rollback backups looked for under {}, flash of {} bytes",\
-    Text, U32)                                                                         \
-  X(kRollbackBackupsUnlisted, 64, "rollback backups: {} not listed: errno {}", Text, I32)\
-  X(kRollbackBackupWrongSize, 65, "rollback backup {} of {} bytes skipped", Text, U64) \
-  X(kRollbackBackupUnreadable, 66, "rollback backup {} unreadable: errno {}", Text, I32)\
-  X(kRollbackBackupRefused, 67, "rollback backup {} refused: {}", Text, U32)           \
-  X(kRollbackBackupFound, 68, "rollback backup {} finishes the interrupted rollback", Text)\
-  X(kNoRollbackBackup, 69, "no rollback backup finishes an interrupted rollback")
+  X(kDigestFailed, 120, "backup {}: its digest could not be computed", Text)
 // clang-format on
 HLV_TRACE_TABLE(backup_file, kComponentApp, file::kProcedures, HLV_BACKUP_FILE_POINTS)
 #undef HLV_BACKUP_FILE_POINTS

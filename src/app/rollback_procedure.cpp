@@ -1,11 +1,17 @@
 #include "app/rollback_procedure.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <optional>
+#include <span>
 
 #include "app/adapter_table.h"
 #include "app/backup_file.h"
 #include "app/console.h"
 #include "app/driver_restart_step.h"
+#include "app/rollback_journal.h"
 #include "app/rollback_procedure_trace.h"
 #include "app/update_session.h"
 #include "device/pci_discovery.h"
@@ -30,23 +36,123 @@ uint32_t rollbackSelection(UpdateSession& session, std::FILE* input) {
   return rollbackAdapter(entries[chosen], session.logDirectory(), input);
 }
 
+namespace {
+
+// The run directory's name and its parent ("logs/") from the run's log directory path
+// ("<tool>/logs/<run>/").
+struct RunPlace {
+  std::string logsPath;  // ending in "/"
+  std::string runName;
+};
+RunPlace runPlace(const std::string& logDirectory) {
+  std::string run = logDirectory;
+  while (!run.empty() && run.back() == '/')
+    run.pop_back();
+  const std::size_t slash = run.rfind('/');
+  if (slash == std::string::npos) return {"", run};
+  return {run.substr(0, slash + 1), run.substr(slash + 1)};
+}
+
+// An open directory, closed at the end of its scope.
+class OpenDirectory {
+ public:
+  explicit OpenDirectory(const std::string& path)
+      : fd_(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
+  ~OpenDirectory() {
+    if (fd_ >= 0) close(fd_);
+  }
+  OpenDirectory(const OpenDirectory&) = delete;
+  OpenDirectory& operator=(const OpenDirectory&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The rollback cut short that the adapter's newest journal records, when its backup finishes it
+// on the flash as it is now: the plan made from the backup must rewrite what the journal said, on
+// the part the journal names.
+std::optional<InterruptedRollback> findInterruptedRollback(const AdapterEntry& entry,
+                                                           VoFlUpdateIface* updater,
+                                                           const std::string& logDirectory) {
+  if (updater == nullptr || !entry.adapter) return std::nullopt;
+  const RunPlace place = runPlace(logDirectory);
+  const OpenDirectory logs(place.logsPath);
+  if (logs.fd() < 0) {
+    trace::emit(tp::kLogsNotOpened, place.logsPath, errno);
+    return std::nullopt;
+  }
+  std::optional<InterruptedRollback> found =
+      readInterruptedRollback(logs.fd(), place.logsPath, entry.adapter->bdf);
+  if (!found) return std::nullopt;
+  const RollbackPlan& recorded = found->journal.plan;
+  RollbackPlan plan;
+  const uint32_t planned = updater->planRollback(found->bytes, plan);
+  if (planned != 0) {
+    trace::emit(tp::kJournalBackupRefused, found->backupPath, planned);
+    return std::nullopt;
+  }
+  if (plan.flashId != recorded.flashId || plan.flashSize != recorded.flashSize ||
+      plan.sectorSize != recorded.sectorSize || plan.activateAddress != recorded.activateAddress ||
+      plan.deactivateAddress != recorded.deactivateAddress) {
+    trace::emit(tp::kJournalPlanDiffers, plan.flashId, plan.activateAddress,
+                recorded.activateAddress);
+    return std::nullopt;
+  }
+  found->journal.plan = plan;
+  return found;
+}
+
+// Records, before the flash is touched, what the rollback is about to rewrite and the backup it
+// relies on. 0, or the backup's failure code.
+uint32_t recordRollback(const AdapterEntry& entry, const std::string& logDirectory,
+                        const RollbackPlan& plan, const SavedBackup& saved,
+                        const std::optional<InterruptedRollback>& resumed) {
+  const RunPlace place = runPlace(logDirectory);
+  const OpenDirectory logs(place.logsPath);
+  const OpenDirectory run(logDirectory);
+  if (logs.fd() < 0 || run.fd() < 0) {
+    trace::emit(tp::kLogsNotOpened, logDirectory, errno);
+    return kBackupFileNotOpened;
+  }
+  RollbackJournal journal;
+  const JournalSearch earlier = findRollbackJournals(logs.fd(), entry.adapter->bdf);
+  journal.sequence = earlier.newest ? earlier.newest->sequence + 1 : 1;
+  journal.pciAddress = entry.adapter->bdf;
+  journal.plan = plan;
+  if (resumed) {
+    journal.backup = resumed->journal.backup;
+    journal.backupDigest = resumed->journal.backupDigest;
+  } else {
+    journal.backup = place.runName + "/" + saved.fileName;
+    journal.backupDigest = saved.digest;
+  }
+  const int error = writeRollbackJournal(run.fd(), journal);
+  if (error != 0) return error == EEXIST ? kBackupFileNotOpened : kBackupWriteFailed;
+  return 0;
+}
+
+}  // namespace
+
 uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirectory,
                          std::FILE* input) {
   trace::emit(tp::kRollbackStarted, entry.index);
+  VoFlUpdateIface* const updater = entry.readyUpdater();
   FirmwareVersion previous = entry.previousVersion;
-  // Without a previous firmware on the flash, the backup of a rollback cut short may finish it.
-  std::optional<RollbackBackup> resumed;
+  // Without a previous firmware on the flash, the backup of a rollback cut short may finish it:
+  // only the one its journal names.
+  std::optional<InterruptedRollback> resumed;
   if (previous.isZero()) {
     trace::emit(tp::kNoPreviousFirmware, entry.index);
-    resumed = findRollbackBackup(entry, logDirectory);
+    resumed = findInterruptedRollback(entry, updater, logDirectory);
     if (!resumed) {
       std::puts("[!] Backup firmware not found, rollback is not possible. Stopping. ");
       return kRollbackNotPossible;
     }
-    trace::emit(tp::kInterruptedRollbackFound, resumed->path);
+    trace::emit(tp::kInterruptedRollbackFound, resumed->backupPath);
     std::printf("An interrupted rollback was found; it is finished from the backup '%s' \n",
-                resumed->path.c_str());
-    previous = resumed->previousVersion;
+                resumed->backupPath.c_str());
+    previous = resumed->journal.plan.previous;
   }
 
   const FirmwareVersion& current = entry.currentVersion;
@@ -67,9 +173,21 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirect
     return kRollbackAborted;
   }
 
-  // The previous firmware is switched on only when the whole flash is saved first.
+  // The previous firmware is switched on only when the whole flash is saved first, and the
+  // journal that names the backup is on the disk beside it.
   showStep("Backing up... ");
-  uint32_t result = backupAdapterImage(entry, logDirectory, "_rollback");
+  SavedBackup saved;
+  uint32_t result = backupAdapterImage(entry, logDirectory, "_rollback", &saved);
+  // What the rollback will rewrite, checked as the rollback checks it: a rollback that would be
+  // refused writes no journal, and fails below without touching the flash.
+  RollbackPlan plan;
+  uint32_t planned = kBackupNoUpdateInterface;
+  if (result == 0 && updater != nullptr) {
+    const std::span<const uint8_t> source =
+        resumed ? std::span<const uint8_t>(resumed->bytes) : std::span<const uint8_t>();
+    planned = updater->planRollback(source, plan);
+    if (planned == 0) result = recordRollback(entry, logDirectory, plan, saved, resumed);
+  }
   if (result != 0) {
     trace::emit(tp::kBackupFailed, result);
     std::puts("[FAILED] ");
@@ -78,12 +196,11 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirect
   std::puts("[OK] ");
 
   std::printf("Performing firmware rollback on adapter '%s'... \n", entry.name().c_str());
-  // The backup succeeded, so the adapter has a ready update interface.
-  VoFlUpdateIface* updater = entry.readyUpdater();
-  if (updater == nullptr) {
-    result = kBackupNoUpdateInterface;
+  if (planned != 0) {
+    trace::emit(tp::kRollbackNotPlanned, planned);
+    result = planned;
   } else if (resumed) {
-    trace::emit(tp::kRollbackFromBackup, resumed->path);
+    trace::emit(tp::kRollbackFromBackup, resumed->backupPath);
     result = updater->rollbackFromBackup(resumed->bytes);
   } else {
     result = updater->rollbackFirmware();

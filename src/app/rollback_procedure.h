@@ -18,9 +18,11 @@ uint32_t rollbackSelection(UpdateSession& session, std::FILE* input = stdin);
 
 // Confirmation, backup, rollback, firmware reload and driver restart for one adapter. The result
 // is that of the rollback itself once the backup is complete; otherwise kRollbackNotPossible,
-// kRollbackAborted or the backup's code, and the adapter is untouched. An adapter without a
-// previous firmware whose last rollback was cut short while it rewrote the previous block is
-// rolled back from the backup that rollback saved in the logs (findRollbackBackup).
+// kRollbackAborted or the backup's code, and the adapter is untouched. Before the flash is
+// touched, a journal in the run directory records what the rollback rewrites and the backup it
+// relies on. An adapter without a previous firmware whose last rollback was cut short while it
+// rewrote the previous block is rolled back from the backup that rollback's journal names, and
+// from no other file (app/rollback_journal.h).
 uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirectory,
                          std::FILE* input = stdin);
 

@@ -17,7 +17,12 @@
     U32, U32, Bool)                                                                       \
   X(kQuit, 40, "operator quit at the rollback prompt")                                    \
   X(kInterruptedRollbackFound, 41, "interrupted rollback found, backup {} finishes it", Text) \
-  X(kRollbackFromBackup, 42, "rollback from backup {}", Text)
+  X(kRollbackFromBackup, 42, "rollback from backup {}", Text)                            \
+  X(kLogsNotOpened, 43, "rollback: {} not opened: errno {}", Text, I32)                   \
+  X(kJournalBackupRefused, 44, "rollback: the journal's backup {} refused with {}", Text, U32)\
+  X(kJournalPlanDiffers, 45,                                                              \
+    "rollback: part {x} would activate {x}, the journal recorded {x}", U32, U32, U32)      \
+  X(kRollbackNotPlanned, 46, "rollback refused before the flash was touched: {}", U32)
 // clang-format on
 HLV_TRACE_TABLE(rollback_procedure, kComponentApp, file::kProcedures, HLV_ROLLBACK_PROCEDURE_POINTS)
 #undef HLV_ROLLBACK_PROCEDURE_POINTS

@@ -1,6 +1,7 @@
 // The per-adapter update and rollback procedures: their console blocks, results, backups and the
 // driver restart, on an adapter with a fake update interface in a fake sysfs.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/rollback_journal.h"
 #include "app/rollback_procedure.h"
 #include "app/update_procedure.h"
 #include "app/update_session.h"
@@ -241,6 +243,12 @@ TEST_F(Procedure, AnAdapterWithoutANetworkInterfaceIsUpdatedWithoutADriverRestar
   EXPECT_EQ(test::readBinaryFile(logDirectory() + "image_unknown.bin"), flash_);
 }
 
+void chmodTo(const std::filesystem::path& path, std::filesystem::perms perms) {
+  std::filesystem::permissions(path, perms, std::filesystem::perm_options::replace);
+}
+constexpr std::filesystem::perms kOwnerReadWrite =
+    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+
 const std::string kRollbackHead =
     "This will restore adapter's firmware to the previous version. \n"
     "  Current version:\t3.1.57 \n"
@@ -261,6 +269,7 @@ struct RollbackCase {
   bool rolledBack = true;
   bool driverRestarted = true;
   bool backupWritten = true;
+  bool journalWritten = true;  // the run's journal names the run's backup
 };
 
 void PrintTo(const RollbackCase& c, std::ostream* os) {
@@ -291,21 +300,24 @@ const RollbackCase kRollbackCases[] = {
                "Firmware rollback aborted. \n",
      .rolledBack = false,
      .driverRestarted = false,
-     .backupWritten = false},
+     .backupWritten = false,
+     .journalWritten = false},
     {.what = "a refusal leaves the adapter alone",
      .input = "yes please\n",
      .result = 41,
      .output = kRollbackHead + "Firmware rollback aborted. \n",
      .rolledBack = false,
      .driverRestarted = false,
-     .backupWritten = false},
+     .backupWritten = false,
+     .journalWritten = false},
     {.what = "end of input is a refusal",
      .input = "y",
      .result = 41,
      .output = kRollbackHead + "Firmware rollback aborted. \n",
      .rolledBack = false,
      .driverRestarted = false,
-     .backupWritten = false},
+     .backupWritten = false,
+     .journalWritten = false},
     {.what = "no previous firmware stops before the question",
      .input = "y\n",
      .change = [](AdapterEntry& e, test::FakeSysfs&) { e.previousVersion = {}; },
@@ -313,7 +325,8 @@ const RollbackCase kRollbackCases[] = {
      .output = "[!] Backup firmware not found, rollback is not possible. Stopping. \n",
      .rolledBack = false,
      .driverRestarted = false,
-     .backupWritten = false},
+     .backupWritten = false,
+     .journalWritten = false},
     {.what = "a failed backup stops before the flash is touched",
      .input = "y\n",
      .adapter = [](FakeUpdater& u) { u.readResult = 15; },
@@ -321,7 +334,8 @@ const RollbackCase kRollbackCases[] = {
      .output = kRollbackHead + "Backing up... [FAILED] \n",
      .rolledBack = false,
      .driverRestarted = false,
-     .backupWritten = false},
+     .backupWritten = false,
+     .journalWritten = false},
     {.what = "a failed rollback names the adapter's index and restarts the driver",
      .input = "y\n",
      .adapter = [](FakeUpdater& u) { u.rollbackResult = 24; },
@@ -346,6 +360,30 @@ const RollbackCase kRollbackCases[] = {
                                "Firmware rollback finished! \n"
                                "Please power cycle the setup to complete the operation. \n",
      .driverRestarted = false},
+    {.what = "a rollback its own checks refuse writes no journal and leaves the flash alone",
+     .input = "y\n",
+     .adapter = [](FakeUpdater& u) { u.planResult = 24; },
+     .result = 24,
+     .output = kRollbackHead + "Backing up... [OK] \n"
+                               "Performing firmware rollback on adapter 'eth0'... \n"
+                               "[!] Rollback failed on adapter #3 \n"
+                               "Restarting device driver... [OK] \n"
+                               "Firmware rollback finished! \n",
+     .rolledBack = false,
+     .journalWritten = false},
+    {.what = "a link placed where the journal goes stops the rollback before the flash",
+     .input = "y\n",
+     .change =
+         [](AdapterEntry&, test::FakeSysfs& s) {
+           const std::string run = s.hostPath("/logs/run/");
+           test::writeFile(run + "../target", "kept\n");
+           std::filesystem::create_symlink("../target", run + "rollback.journal");
+         },
+     .result = 6,
+     .output = kRollbackHead + "Backing up... [FAILED] \n",
+     .rolledBack = false,
+     .driverRestarted = false,
+     .journalWritten = false},
 };
 
 class RollbackProcedure : public Procedure, public ::testing::WithParamInterface<RollbackCase> {};
@@ -381,83 +419,170 @@ TEST_P(RollbackProcedure, ConfirmsBacksUpSwitchesAndRestarts) {
   if (c.backupWritten) {
     EXPECT_EQ(test::readBinaryFile(backup), flash_);
   }
+  // Before the flash is touched, the journal names the backup with its digest and says what the
+  // rollback rewrites.
+  const std::string journalPath = logDirectory() + kRollbackJournalName;
+  if (c.journalWritten) {
+    const std::optional<RollbackJournal> journal = parseRollbackJournal(test::readFile(journalPath));
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(journal->sequence, 1u);
+    EXPECT_EQ(journal->pciAddress, kBdf);
+    EXPECT_EQ(journal->backup, "run/image_eth0_rollback.bin");
+    EXPECT_EQ(journal->backupDigest, *sha256(flash_));
+    EXPECT_EQ(journal->plan.activateAddress, updater_->rollbackPlan.activateAddress);
+    EXPECT_EQ(std::filesystem::status(journalPath).permissions() &
+                  std::filesystem::perms::all,
+              kOwnerReadWrite);
+  } else if (!std::filesystem::is_symlink(journalPath)) {
+    EXPECT_FALSE(test::fileExists(journalPath));
+  } else {
+    EXPECT_EQ(test::readFile(root_ / "logs/target"), "kept\n");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RollbackProcedure, ::testing::ValuesIn(kRollbackCases));
 
-// Backups in the logs, as earlier runs left them: file (under logs/) and what it holds.
-struct LoggedBackup {
-  std::string file;
-  char fill;  // 'G': one the adapter accepts for finishing the rollback; others it refuses
-  std::size_t size = 0x1000;  // the flash's size
+// What an earlier run left under logs/: a rollback journal in its run directory and the backup
+// the journal names, with how the files look on disk.
+struct LoggedRollback {
+  std::string run;          // the run directory's name
+  uint64_t sequence = 1;    // the journal's
+  char fill = 'G';          // the backup's bytes; 'G': the adapter accepts it, others it refuses
+  std::size_t size = 0x1000;  // the backup's size (the flash's)
+  std::string adapter = kBdf;
+  std::string backupFile = "image_eth0_rollback.bin";
+  bool journalNamesOtherBytes = false;  // the journal's digest is of other bytes
+  bool backupMissing = false;
+  uint32_t activate = 0x4000;  // what the journal says the rollback activates
+  std::function<void(const std::filesystem::path& run)> tamper = {};
 };
 
 struct ResumeCase {
   const char* what;
-  std::vector<LoggedBackup> logs;
-  std::string taken;  // the file (under logs/) the rollback is finished from; none: stopped
-  int checked = 0;    // backups the adapter was asked about
+  std::vector<LoggedRollback> logs;
+  std::string taken;  // the backup (under logs/) the rollback is finished from; none: stopped
+  uint64_t sequence = 0;  // the new journal's, when taken
 };
 
 void PrintTo(const ResumeCase& c, std::ostream* os) {
   *os << c.what;
 }
 
+void leave(const std::filesystem::path& logs, const LoggedRollback& logged) {
+  const std::filesystem::path run = logs / logged.run;
+  std::filesystem::create_directories(run);
+  const std::vector<uint8_t> bytes(logged.size, static_cast<uint8_t>(logged.fill));
+  if (!logged.backupMissing) {
+    test::writeBinaryFile(run / logged.backupFile, bytes);
+    chmodTo(run / logged.backupFile, kOwnerReadWrite);
+  }
+  RollbackJournal journal;
+  journal.sequence = logged.sequence;
+  journal.pciAddress = logged.adapter;
+  journal.plan = FakeUpdater().rollbackPlan;
+  journal.plan.flashSize = 0x1000;
+  journal.plan.activateAddress = logged.activate;
+  journal.plan.current = {3, 1, 57};
+  journal.plan.previous = {3, 0, 11};
+  journal.backup = logged.run + "/" + logged.backupFile;
+  std::vector<uint8_t> digested = bytes;
+  if (logged.journalNamesOtherBytes) digested[7] ^= 1;
+  journal.backupDigest = *sha256(digested);
+  test::writeFile(run / kRollbackJournalName, formatRollbackJournal(journal));
+  chmodTo(run / kRollbackJournalName, kOwnerReadWrite);
+  if (logged.tamper) logged.tamper(run);
+}
+
 const ResumeCase kResumeCases[] = {
-    {"the newest run's backup that the adapter accepts is taken",
-     {{"20250301_10-00-00/image_eth0_rollback.bin", 'G'},
-      {"20250301_10-00-05/image_eth0_rollback.bin", 'G'},
-      {"20250301_09-59-59/image_eth0_rollback.bin", 'G'}},
-     "20250301_10-00-05/image_eth0_rollback.bin",
-     1},
-    {"a file of another size is never read; a refused one is passed over",
-     {{"20250301_10-00-09/image_eth0_rollback.bin", 'G', 0x0FFF},
-      {"20250301_10-00-08/image_eth0_rollback.bin", 'G', 0x1001},
-      {"20250301_10-00-07/image_eth0_rollback.bin", 'x'},
-      {"20250301_10-00-06/image_eth0_rollback.bin", 'G'}},
-     "20250301_10-00-06/image_eth0_rollback.bin",
-     2},
-    {"other adapters' backups and update backups are not rollback backups",
-     {{"20250301_10-00-09/image_eth1_rollback.bin", 'G'},
-      {"20250301_10-00-09/image_eth0.bin", 'G'},
-      {"20250301_10-00-09/image_eth0_rollback.bin.old", 'G'},
-      {"20250301_10-00-09/image_eth0_rollback_02.bin", 'G'},
-      {"20250301_10-00-01/image_eth0_rollback.bin", 'G'}},
-     "20250301_10-00-01/image_eth0_rollback.bin",
-     1},
-    // Runs started in the same second share a directory, the later backups numbered.
-    {"in one directory the highest number is the newest, this run's directory included",
-     {{"run/image_eth0_rollback.bin", 'G'},
-      {"run/image_eth0_rollback_3.bin", 'G'},
-      {"run/image_eth0_rollback_2.bin", 'G'},
-      {"20250301_10-00-09/image_eth0_rollback.bin", 'G'}},
-     "run/image_eth0_rollback_3.bin",
-     1},
-    {"without a backup that fits, the rollback stops as before",
-     {{"20250301_10-00-09/image_eth0_rollback.bin", 'x'},
-      {"20250301_10-00-08/image_eth0_rollback.bin", 'G', 0x2000}},
-     "",
-     1},
-    {"without any backup, the rollback stops as before", {}, "", 0},
+    {"the newest journal's backup is taken, whatever the directories' names say",
+     {{.run = "20250301_10-00-05", .sequence = 1},
+      {.run = "20240101_00-00-00", .sequence = 3},
+      {.run = "20250301_10-00-09", .sequence = 2}},
+     "20240101_00-00-00/image_eth0_rollback.bin",
+     4},
+    {"the newest journal's backup is missing: no older one is tried",
+     {{.run = "a", .sequence = 1}, {.run = "b", .sequence = 2, .backupMissing = true}},
+     ""},
+    {"the newest journal's backup is empty",
+     {{.run = "a", .sequence = 1}, {.run = "b", .sequence = 2, .size = 0}},
+     ""},
+    {"the newest journal's backup is of another size",
+     {{.run = "b", .sequence = 2, .size = 0x1001}},
+     ""},
+    {"the backup holds other bytes than its journal recorded",
+     {{.run = "b", .sequence = 2, .journalNamesOtherBytes = true}},
+     ""},
+    {"the adapter refuses the newest journal's backup: no older one is tried",
+     {{.run = "a", .sequence = 1}, {.run = "b", .sequence = 2, .fill = 'x'}},
+     ""},
+    {"a backup no journal names is never taken",
+     {{.run = "a", .sequence = 1, .tamper =
+           [](const std::filesystem::path& run) {
+             std::filesystem::remove(run / kRollbackJournalName);
+           }}},
+     ""},
+    {"another adapter's journal is not this adapter's",
+     {{.run = "a", .sequence = 1, .adapter = "0000:04:00.0"}},
+     ""},
+    {"the journal recorded another block to activate than the backup's rollback would",
+     {{.run = "a", .sequence = 1, .activate = 0x0}},
+     ""},
+    {"two journals share the newest sequence",
+     {{.run = "a", .sequence = 2}, {.run = "b", .sequence = 2}},
+     ""},
+    {"a journal others may read is not the tool's own",
+     {{.run = "a", .sequence = 1, .tamper =
+           [](const std::filesystem::path& run) {
+             chmodTo(run / kRollbackJournalName,
+                     kOwnerReadWrite | std::filesystem::perms::others_read);
+           }}},
+     ""},
+    {"a journal of another owner is not the tool's own",
+     {{.run = "a", .sequence = 1, .tamper =
+           [](const std::filesystem::path& run) {
+             ASSERT_EQ(lchown((run / kRollbackJournalName).c_str(), 1, 1), 0);
+           }}},
+     ""},
+    {"a journal that is a link is not the tool's own",
+     {{.run = "a", .sequence = 1, .tamper =
+           [](const std::filesystem::path& run) {
+             std::filesystem::rename(run / kRollbackJournalName, run / "elsewhere");
+             std::filesystem::create_symlink("elsewhere", run / kRollbackJournalName);
+           }}},
+     ""},
+    {"a backup that is a link is not the tool's own",
+     {{.run = "a", .sequence = 1, .tamper =
+           [](const std::filesystem::path& run) {
+             std::filesystem::rename(run / "image_eth0_rollback.bin", run / "elsewhere.bin");
+             std::filesystem::create_symlink("elsewhere.bin", run / "image_eth0_rollback.bin");
+           }}},
+     ""},
+    {"a run directory others may write to is not the tool's own",
+     {{.run = "a", .sequence = 1, .tamper =
+           [](const std::filesystem::path& run) {
+             std::filesystem::permissions(run, std::filesystem::perms::others_write,
+                                          std::filesystem::perm_options::add);
+           }}},
+     ""},
+    {"without any journal, the rollback stops as before", {}, ""},
 };
 
 class ResumedRollback : public Procedure, public ::testing::WithParamInterface<ResumeCase> {};
 
 // An adapter whose last rollback was cut short while it rewrote the previous block has no
-// previous firmware on its flash; the backup that rollback saved finishes it.
-TEST_P(ResumedRollback, FinishesFromTheNewestBackupThatFitsOrStops) {
+// previous firmware on its flash; the backup that rollback's journal names finishes it, and no
+// other file.
+TEST_P(ResumedRollback, FinishesFromTheBackupTheNewestJournalNamesOrStops) {
   const ResumeCase& c = GetParam();
   const std::filesystem::path logs = root_ / "logs";
-  for (const LoggedBackup& backup : c.logs) {
-    std::filesystem::create_directories((logs / backup.file).parent_path());
-    test::writeBinaryFile(logs / backup.file,
-                          std::vector<uint8_t>(backup.size, static_cast<uint8_t>(backup.fill)));
-  }
+  for (const LoggedRollback& logged : c.logs)
+    leave(logs, logged);
   AdapterEntry adapter = entry(1, [](FakeUpdater& u) {
     u.backupCheck = [](std::span<const uint8_t> bytes) -> uint32_t {
       return bytes.size() == 0x1000 && bytes[0] == 'G' ? 0 : 40;
     };
     u.backupPreviousVersion = {3, 0, 11};
+    u.rollbackPlan.flashSize = 0x1000;
   });
   adapter.previousVersion = {};
   std::FILE* in = inputOf("y\n");
@@ -468,13 +593,14 @@ TEST_P(ResumedRollback, FinishesFromTheNewestBackupThatFitsOrStops) {
   const std::string output = ::testing::internal::GetCapturedStdout();
   std::fclose(in);
 
-  EXPECT_EQ(updater_->calls.planRollback, c.checked);
   EXPECT_EQ(updater_->calls.rollbackFirmware, 0);
+  EXPECT_LE(updater_->checkedBackups.size(), 2u) << "more than the one backup was looked at";
   if (c.taken.empty()) {
     EXPECT_EQ(result, 2u);
     EXPECT_EQ(output, "[!] Backup firmware not found, rollback is not possible. Stopping. \n");
     EXPECT_EQ(updater_->calls.rollbackFromBackup, 0);
     EXPECT_EQ(driverFile("unbind"), "");
+    EXPECT_FALSE(test::fileExists(logDirectory() + kRollbackJournalName));
     return;
   }
   const std::string taken = (logs / c.taken).native();
@@ -498,13 +624,17 @@ TEST_P(ResumedRollback, FinishesFromTheNewestBackupThatFitsOrStops) {
   EXPECT_EQ(updater_->calls.rollbackFromBackup, 1);
   EXPECT_EQ(updater_->rolledBackFrom, test::readBinaryFile(taken));
   EXPECT_EQ(driverFile("bind"), kBdf);
-  // The flash as it is now is saved before the rollback, as on the ordinary path; an earlier
-  // backup in this run's directory is never overwritten.
-  std::vector<std::string> saved;
-  for (const auto& file : std::filesystem::directory_iterator(logDirectory())) {
-    if (test::readBinaryFile(file.path()) == flash_) saved.push_back(file.path().filename());
-  }
-  EXPECT_EQ(saved.size(), 1u);
+  // The flash as it is now is saved before the rollback, as on the ordinary path, and this
+  // run's journal names the backup it finishes from, so that a cut of this run is finished the
+  // same way.
+  EXPECT_EQ(test::readBinaryFile(logDirectory() + "image_eth0_rollback.bin"), flash_);
+  const std::optional<RollbackJournal> journal =
+      parseRollbackJournal(test::readFile(logDirectory() + kRollbackJournalName));
+  ASSERT_TRUE(journal);
+  EXPECT_EQ(journal->sequence, c.sequence);
+  EXPECT_EQ(journal->backup, c.taken);
+  EXPECT_EQ(journal->backupDigest, *sha256(test::readBinaryFile(taken)));
+  EXPECT_EQ(journal->plan.previous, (FirmwareVersion{3, 0, 11}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ResumedRollback, ::testing::ValuesIn(kResumeCases));

@@ -433,9 +433,11 @@ TEST(RollbackFromBackup, FinishesEveryRollbackCutWhileItRewroteThePreviousBlock)
       ASSERT_EQ(rollbackToPreviousImage(bench.flash()), kStatusSuccess);
       commands = bench.modifyingTransfers();
     }
+    const std::vector<uint8_t> rolledBack = test::referenceRollback(backup);
+    const uint32_t current = rolesOf(backup).current;
     int finished = 0;
     for (uint64_t n = 1; n <= commands; ++n) {
-      for (uint64_t seed = 0; seed <= 2; ++seed) {  // seed 0: cut after the command
+      for (uint64_t seed = 0; seed <= 4; ++seed) {  // seed 0: cut after the command
         SCOPED_TRACE(name + ", command " + std::to_string(n) + ", seed " +
                      std::to_string(seed));
         test::UpdateBench bench;
@@ -456,10 +458,17 @@ TEST(RollbackFromBackup, FinishesEveryRollbackCutWhileItRewroteThePreviousBlock)
         if (keepsTarget) {
           EXPECT_NE(status, kStatusSuccess);
           EXPECT_TRUE(bench.contents() == left);
+          // Where readers still take the block the rollback was leaving, the ordinary rollback
+          // of what the cut left finishes the job to the very bytes: a block whose head the cut
+          // left half written (its imageTag among them) is no target.
+          if (reading.activeAddress == current) {
+            ASSERT_EQ(rollbackToPreviousImage(bench.flash()), kStatusSuccess);
+            EXPECT_TRUE(bench.contents() == rolledBack);
+          }
           continue;
         }
         ASSERT_EQ(status, kStatusSuccess);
-        EXPECT_TRUE(bench.contents() == test::referenceRollback(backup));
+        EXPECT_TRUE(bench.contents() == rolledBack);
         ++finished;
       }
     }

@@ -8,6 +8,7 @@
 #include "tests/engine/reference_layout.h"
 #include "tests/powercut/tool_sweep.h"
 #include "tests/support/files.h"
+#include "tools/hlvimage/image_spec.h"
 
 namespace hlv::test {
 namespace {
@@ -47,26 +48,41 @@ TEST_P(SampledToolSweep, AKilledRunLeavesAWorkingFirmwareAndDoesNotBlockTheNextR
 INSTANTIATE_TEST_SUITE_P(Runs, SampledToolSweep, ::testing::ValuesIn(sampledRuns()),
                          [](const auto& info) { return info.param.name; });
 
-// A rollback cut while it rewrote the previous block's first sector (its first command erases
-// that sector) leaves the flash running the firmware it ran, without the block to return to. The
-// next `-r` run finds the backup the cut run saved, passing over a newer one of another flash
-// state, and finishes the rollback exactly as the uninterrupted run.
+// A lab whose adapter has both blocks active, as a rollback cut after it activated NCB1 and before
+// it deactivated NCB0 leaves it: readers take NCB0, and a rollback activates NCB1.
+LabSpec bothActiveLab() {
+  LabSpec lab = toolRun("rollback").lab();
+  LabAdapter& adapter = lab.adapters[0];
+  adapter.flash = image::bothActiveFlashSpec(adapter.running, adapter.previous);
+  return lab;
+}
+
+// A rollback cut while it rewrote the previous block's first sector leaves the flash running the
+// firmware it ran, without the block to return to. The next `-r` run finds the journal the cut run
+// wrote before it touched the flash, and finishes the rollback from the backup it names exactly as
+// the uninterrupted run, passing over a newer-looking backup no journal names.
 TEST(ResumedToolRollback, TheNextRunFinishesARollbackCutWhileItRewroteThePreviousBlock) {
   struct Case {
     const char* what;
+    LabSpec (*lab)();
     std::string cut;  // adapter.conf lines
   };
   const Case cases[] = {
-      {"cut after the erase", "power_cut_after = 1\n"},
-      {"torn while its body is programmed", "power_cut_after = 4\npower_cut_torn = yes\nseed = 5\n"},
-      {"torn during the erase", "power_cut_after = 1\npower_cut_torn = yes\nseed = 2\n"},
+      {"cut after the erase", toolRun("rollback").lab, "power_cut_after = 1\n"},
+      {"torn while its body is programmed", toolRun("rollback").lab,
+       "power_cut_after = 4\npower_cut_torn = yes\nseed = 5\n"},
+      {"torn during the erase", toolRun("rollback").lab,
+       "power_cut_after = 1\npower_cut_torn = yes\nseed = 2\n"},
+      // The active NCB1 is deactivated in place first, then its first sector erased.
+      {"both blocks active, cut after the erase", bothActiveLab, "power_cut_after = 2\n"},
+      {"both blocks active, torn during the erase", bothActiveLab,
+       "power_cut_after = 2\npower_cut_torn = yes\nseed = 2\n"},
   };
-  const ToolRun run = toolRun("rollback");
   const RunOptions rollback{.args = {"-r", "-a", "enp1s0"}, .input = "y\ny\n"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir directory;
-    Lab lab(directory, run.lab());
+    Lab lab(directory, c.lab());
     const std::vector<uint8_t> before = lab.flashBefore(0);
     const FlashReading running = readAsReader(before);
     lab.setAddedConf(0, c.cut);
@@ -79,10 +95,10 @@ TEST(ResumedToolRollback, TheNextRunFinishesARollbackCutWhileItRewroteThePreviou
     ASSERT_TRUE(otherBlockChanged(left, before, running.activeAddress))
         << "the cut left the previous block as it was";
 
-    // A backup of the flash after a finished rollback: its running block is not this flash's.
-    const std::string stale = lab.root() + "/tool/logs/29991231_23-59-59/image_enp1s0_rollback.bin";
-    std::filesystem::create_directories(std::filesystem::path(stale).parent_path());
-    writeBinaryFile(stale, referenceRollback(before));
+    // A backup no journal names, in a directory whose name says it is newer: never read.
+    const std::string stray = lab.root() + "/tool/logs/29991231_23-59-59/image_enp1s0_rollback.bin";
+    std::filesystem::create_directories(std::filesystem::path(stray).parent_path());
+    writeBinaryFile(stray, referenceRollback(before));
 
     lab.setAddedConf(0, "");
     const ProcessResult again = lab.run(rollback);
@@ -98,6 +114,49 @@ TEST(ResumedToolRollback, TheNextRunFinishesARollbackCutWhileItRewroteThePreviou
               std::string::npos)
         << again.out;
     EXPECT_TRUE(lab.flashAfter(0) == referenceRollback(before));
+  }
+}
+
+// Only the backup the cut rollback's journal names may finish it: with that file gone, emptied
+// (as a power cut can leave a file that was never flushed) or changed, the next run stops as it
+// would without any backup, and leaves the flash as the cut left it, even where an older
+// rollback's journal and backup of the same adapter are still in the logs.
+TEST(ResumedToolRollback, WithoutTheBackupItsJournalNamesTheRollbackStops) {
+  struct Case {
+    const char* what;
+    void (*spoil)(const std::string& backup);
+  };
+  const Case cases[] = {
+      {"the backup removed", [](const std::string& b) { std::filesystem::remove(b); }},
+      {"the backup emptied", [](const std::string& b) { std::filesystem::resize_file(b, 0); }},
+      {"a byte of the backup changed",
+       [](const std::string& b) {
+         std::vector<uint8_t> bytes = readBinaryFile(b);
+         bytes[0x10] ^= 0x01;
+         writeBinaryFile(b, bytes);
+       }},
+  };
+  const RunOptions rollback{.args = {"-r", "-a", "enp1s0"}, .input = "y\ny\n"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir directory;
+    Lab lab(directory, toolRun("rollback").lab());
+    const std::vector<uint8_t> before = lab.flashBefore(0);
+    // A whole rollback and its return: two journals and backups of this adapter in the logs.
+    ASSERT_EQ(lab.run(rollback).exitStatus, 0);
+    ASSERT_EQ(lab.run(rollback).exitStatus, 0);
+    ASSERT_TRUE(lab.flashAfter(0) == before);
+    lab.setAddedConf(0, "power_cut_after = 1\n");
+    lab.run(rollback);
+    const std::vector<uint8_t> left = lab.flashAfter(0);
+    ASSERT_TRUE(left != before);
+    c.spoil(lab.logDirectory() + "image_enp1s0_rollback.bin");
+
+    lab.setAddedConf(0, "");
+    const ProcessResult again = lab.run(rollback);
+    EXPECT_EQ(again.exitStatus, 2) << again.out << again.err;
+    EXPECT_NE(again.out.find(kNoPreviousFirmware), std::string::npos) << again.out;
+    EXPECT_TRUE(lab.flashAfter(0) == left);
   }
 }
 
