@@ -1,7 +1,8 @@
 // Writes the seed corpus of every fuzz target, from the project's own builders: image
 // descriptions (the presets hlvimage builds, with small components so that a seed stays short),
 // the images they build, a trace file the engine writes while it reads them, adapter.conf texts
-// the emulator formats, the sample update database and sysfs attributes as the kernel words them.
+// the emulator formats, the sample update database, sysfs attributes as the kernel words them and
+// a rollback journal as a rollback writes it.
 //
 //   hlv_fuzz_seeds OUTDIR SOURCEDIR
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/rollback_journal.h"
 #include "sim/adapter_conf.h"
 #include "tools/hlvimage/image_builder.h"
 #include "tools/hlvimage/image_description.h"
@@ -139,5 +141,13 @@ int main(int argc, char** argv) {
     resource += "0x0000000000000000 0x0000000000000000 0x0000000000000000\n";
   writeText(sysfs + "adapter", ids + resource + '\0' + "2.4.1\n");
   writeText(sysfs + "empty", std::string(5, '\0'));
+
+  const std::string journals = corpus(out, "rollback_journal");
+  hlv::RollbackJournal journal;
+  journal.sequence = 7;
+  journal.pciAddress = "0000:01:00.0";
+  journal.plan = {0x1560EF, 0x200000, 0x1000, 0x0, 0x4000, {1, 6, 2}, {1, 5, 86}};
+  journal.backup = "20261211_05-00-00/image_enp1s0_rollback.bin";
+  writeText(journals + "rollback", hlv::formatRollbackJournal(journal));
   return 0;
 }

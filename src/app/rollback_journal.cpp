@@ -141,10 +141,14 @@ bool keyed(std::string_view line, std::string_view key, std::string_view& value)
   return true;
 }
 
-// One unsigned number taking the whole text, without sign, blank or leading zeros (but "0").
+// One unsigned number taking the whole text, without sign, blank or leading zeros (but "0");
+// hexadecimal digits in lower case, as the record writes them.
 template <typename T>
 bool number(std::string_view text, T& value, int base) {
   if (text.empty() || (text.size() > 1 && text[0] == '0')) return false;
+  for (char c : text) {
+    if (c >= 'A' && c <= 'F') return false;
+  }
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
   return error == std::errc() && end == text.data() + text.size();
 }

@@ -60,6 +60,7 @@ TEST(RollbackJournal, RefusesEveryTextThatIsNotExactlyARecord) {
       {"a sequence beyond 64 bits", "sequence 12", "sequence 18446744073709551616"},
       {"two blanks", "activate 4000", "activate  4000"},
       {"an address beyond 32 bits", "activate 4000", "activate 100004000"},
+      {"hexadecimal in capitals", "flash ef6015", "flash EF6015"},
       {"a flash line with two numbers", "flash ef6015 200000 1000", "flash ef6015 200000"},
       {"a version of two parts", "current 1.6.2", "current 1.6"},
       {"a version with a blank", "current 1.6.2", "current 1.6. 2"},
