@@ -2,7 +2,7 @@
 
 #include "trace/trace_point.h"
 
-// Points 50 to 69 of the procedures' pair.
+// Points 50 to 69 and 100 to 109 of the procedures' pair.
 // clang-format off
 #define HLV_BACKUP_FILE_POINTS(X)                                                      \
   X(kBackupStarted, 50, "backup of entry {}", U32)                                     \
@@ -25,7 +25,12 @@
   X(kRollbackBackupUnreadable, 66, "rollback backup {} unreadable: errno {}", Text, I32)\
   X(kRollbackBackupRefused, 67, "rollback backup {} refused: {}", Text, U32)           \
   X(kRollbackBackupFound, 68, "rollback backup {} finishes the interrupted rollback", Text)\
-  X(kNoRollbackBackup, 69, "no rollback backup finishes an interrupted rollback")
+  X(kNoRollbackBackup, 69, "no rollback backup finishes an interrupted rollback")        \
+  X(kNotSynced, 100, "backup file {} not flushed to disk: errno {}", Text, I32)          \
+  X(kIncompleteRemoved, 101, "incomplete backup file {} removed", Text)                  \
+  X(kIncompleteNotRemoved, 102, "incomplete backup file {} not removed: errno {}", Text, I32)\
+  X(kDirectoriesNotSynced, 103, "directories of backup file {} not flushed: errno {}", Text,\
+    I32)
 // clang-format on
 HLV_TRACE_TABLE(backup_file, kComponentApp, file::kProcedures, HLV_BACKUP_FILE_POINTS)
 #undef HLV_BACKUP_FILE_POINTS

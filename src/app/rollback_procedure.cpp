@@ -30,7 +30,7 @@ uint32_t rollbackSelection(UpdateSession& session, std::FILE* input) {
   return rollbackAdapter(entries[chosen], session.logDirectory(), input);
 }
 
-uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirectory,
+uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
                          std::FILE* input) {
   trace::emit(tp::kRollbackStarted, entry.index);
   FirmwareVersion previous = entry.previousVersion;
@@ -38,7 +38,7 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirect
   std::optional<RollbackBackup> resumed;
   if (previous.isZero()) {
     trace::emit(tp::kNoPreviousFirmware, entry.index);
-    resumed = findRollbackBackup(entry, logDirectory);
+    resumed = findRollbackBackup(entry, logDirectory.path());
     if (!resumed) {
       std::puts("[!] Backup firmware not found, rollback is not possible. Stopping. ");
       return kRollbackNotPossible;

@@ -38,13 +38,15 @@ class Procedure : public ::testing::Test {
     test::FakePciFunction function;
     function.bdf = kBdf;
     sysfs_.addFunction(function);
-    std::filesystem::create_directories(logDirectory());
+    platform::FileProblem problem;
+    logs_ = trace::makeLogDirectory(root_.path() + "/", "run", problem);
+    EXPECT_TRUE(logs_.isOpen()) << problem.reason;
     flash_.resize(0x1000);
     for (std::size_t i = 0; i < flash_.size(); ++i)
       flash_[i] = static_cast<uint8_t>(i * 13);
   }
 
-  std::string logDirectory() const { return root_ / "logs/run/"; }
+  std::string logDirectory() const { return logs_.path(); }
 
   AdapterEntry entry(uint32_t imageType, const std::function<void(FakeUpdater&)>& setup,
                      const std::string& interfaceName = "eth0") {
@@ -82,6 +84,7 @@ class Procedure : public ::testing::Test {
   }
 
   test::TempDir root_;
+  trace::LogDirectory logs_;
   test::FakeSysfs sysfs_{root_.path()};
   platform::RootedPlatform machine_{root_.path()};
   platform::ScopedPlatform installed_{machine_};
@@ -204,7 +207,7 @@ TEST_P(UpdateProcedure, PrintsTheBlockAndReturnsTheUpdatesResult) {
   c.change(adapter, sysfs_);
 
   ::testing::internal::CaptureStdout();
-  const uint32_t result = updateAdapter(adapter, logDirectory());
+  const uint32_t result = updateAdapter(adapter, logs_);
   std::fflush(stdout);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
   EXPECT_EQ(result, c.result);
@@ -232,7 +235,7 @@ TEST_F(Procedure, AnAdapterWithoutANetworkInterfaceIsUpdatedWithoutADriverRestar
   AdapterEntry adapter = entry(
       1, [](FakeUpdater&) {}, "unknown");
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(updateAdapter(adapter, logDirectory()), 0u);
+  EXPECT_EQ(updateAdapter(adapter, logs_), 0u);
   std::fflush(stdout);
   const std::string output = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(output.find("|-- Restarting device driver... [OK] \n===\n \n"), std::string::npos)
@@ -365,7 +368,7 @@ TEST_P(RollbackProcedure, ConfirmsBacksUpSwitchesAndRestarts) {
   std::FILE* in = inputOf(c.input);
 
   ::testing::internal::CaptureStdout();
-  const uint32_t result = rollbackAdapter(adapter, logDirectory(), in);
+  const uint32_t result = rollbackAdapter(adapter, logs_, in);
   std::fflush(stdout);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
   std::fclose(in);
@@ -425,7 +428,7 @@ const ResumeCase kResumeCases[] = {
       {"20250301_10-00-01/image_eth0_rollback.bin", 'G'}},
      "20250301_10-00-01/image_eth0_rollback.bin",
      1},
-    // Runs started in the same second share a directory, the later backups numbered.
+    // Backups of one name in one directory are numbered in the order they were made.
     {"in one directory the highest number is the newest, this run's directory included",
      {{"run/image_eth0_rollback.bin", 'G'},
       {"run/image_eth0_rollback_3.bin", 'G'},
@@ -463,7 +466,7 @@ TEST_P(ResumedRollback, FinishesFromTheNewestBackupThatFitsOrStops) {
   std::FILE* in = inputOf("y\n");
 
   ::testing::internal::CaptureStdout();
-  const uint32_t result = rollbackAdapter(adapter, logDirectory(), in);
+  const uint32_t result = rollbackAdapter(adapter, logs_, in);
   std::fflush(stdout);
   const std::string output = ::testing::internal::GetCapturedStdout();
   std::fclose(in);
