@@ -192,11 +192,13 @@ ProcessResult Lab::run(const RunOptions& options) {
   const std::string work = directory_ / "work";
   writeFile(instanceKeyFile(), "");
   if (!options.keepInstanceMarker) removeInstanceSemaphore(instanceKeyFile());
-  if (!options.earlierFiles.empty()) {
+  if (!options.earlierFiles.empty() || options.plantRunDirectory) {
     const time_t now = time(nullptr);
     for (int second = -1; second <= kPreparedSeconds; ++second) {
+      const std::string runDirectory = root_ + "/tool/logs/" + logStamp(now + second);
       for (const std::string& file : options.earlierFiles)
-        writeFile(root_ + "/tool/logs/" + logStamp(now + second) + "/" + file, kEarlierFile);
+        writeFile(runDirectory + "/" + file, kEarlierFile);
+      if (options.plantRunDirectory) options.plantRunDirectory(runDirectory);
     }
   }
 
@@ -207,6 +209,7 @@ ProcessResult Lab::run(const RunOptions& options) {
   process.workDir = work;
   process.fileSizeLimit = options.fileSizeLimit;
   process.errorOnTerminal = options.errorOnTerminal;
+  process.umask = options.umask;
   process.timeoutSeconds = 300;
   const ProcessResult result = runProcess(builtProgram("hlvsim"), args, process);
   if (!options.keepInstanceMarker) removeInstanceSemaphore(instanceKeyFile());
@@ -240,7 +243,9 @@ std::string Lab::logDirectory() const {
   const std::string logs = root_ + "/tool/logs";
   if (!fs::is_directory(logs)) return "";
   for (const fs::directory_entry& entry : fs::directory_iterator(logs)) {
-    if (fs::exists(entry.path() / "voflashupdatelog.etl")) return entry.path().string() + "/";
+    // A trace file, not a link someone planted in its place.
+    if (fs::is_regular_file(fs::symlink_status(entry.path() / "voflashupdatelog.etl")))
+      return entry.path().string() + "/";
   }
   return "";
 }

@@ -4,7 +4,10 @@
 // directory. The tool then runs on it through `hlvsim run` with scripted standard input.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -75,9 +78,14 @@ struct RunOptions {
   std::vector<std::string> args = {};
   std::string input = "";
   std::optional<unsigned long> fileSizeLimit = {};
-  // Files an earlier run left in the log directory this run will use (it started in the same
-  // second); each holds kEarlierFile.
+  // Files an earlier run left in the directory named for the second this run starts in (it
+  // started in the same second); each holds kEarlierFile.
   std::vector<std::string> earlierFiles = {};
+  // Called before the run with the path of the directory named for each second the run may start
+  // in, none of them made: what an earlier run, or anyone, left where this run would write.
+  std::function<void(const std::string& runDirectory)> plantRunDirectory = {};
+  // The umask the tool runs with (otherwise the test's).
+  std::optional<mode_t> umask = {};
   // Standard error is a terminal (its text in the result's err).
   bool errorOnTerminal = false;
   // The single-instance marker is left as it is: one an earlier run of this lab left stays for
