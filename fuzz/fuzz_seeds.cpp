@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
   const std::string traces = corpus(out, "trace_decoder");
 
   hlv::trace::traceEnable("hlv_fuzz_seeds");
+  // The trace sink only ever creates its file new: one an earlier build left goes first.
+  std::remove((traces + "engine.etl").c_str());
   hlv::trace::traceOpen(traces + "engine.etl");
   int index = 0;
   for (const char* description : kDescriptions) {

@@ -1,11 +1,6 @@
 #include "app/backup_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <optional>
@@ -27,37 +22,51 @@ inline constexpr unsigned kMaximumNameAttempts = 1000;
 
 // The name for the given attempt: the requested one first, then "_2", "_3", ... before its
 // ".bin" (at its end when it has none).
-std::string candidateName(const std::string& path, unsigned attempt) {
-  if (attempt == 1) return path;
+std::string candidateName(const std::string& name, unsigned attempt) {
+  if (attempt == 1) return name;
   std::string number = "_";
   number += std::to_string(attempt);
   constexpr std::string_view kExtension = ".bin";
-  if (!path.ends_with(kExtension)) return path + number;
-  return path.substr(0, path.size() - kExtension.size()) + number + std::string(kExtension);
+  if (!name.ends_with(kExtension)) return name + number;
+  return name.substr(0, name.size() - kExtension.size()) + number + std::string(kExtension);
 }
 
-// Creates a new file for the backup: the requested name when it is free, else the first free one
-// of its numbered variants. An existing file is never opened, so no earlier backup (of another
-// adapter named alike, or of another run in the same second) is ever truncated.
-std::FILE* createBackupFile(const std::string& path, std::string& chosen) {
+// Creates a new file for the backup in the run's directory: the requested name when it is free,
+// else the first free one of its numbered variants. An existing name is never opened, so no
+// earlier backup (of another adapter named alike) is ever truncated and no link is followed.
+platform::NewFile createBackupFile(const platform::Directory& directory, const std::string& name,
+                                   std::string& chosen, int& error) {
   for (unsigned attempt = 1; attempt <= kMaximumNameAttempts; ++attempt) {
-    chosen = candidateName(path, attempt);
-    const int fd = open(chosen.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      // Only the tool's user reads a backup, whatever the umask.
-      std::FILE* file = fchmod(fd, 0600) == 0 ? fdopen(fd, "wb") : nullptr;
-      if (file == nullptr) {
-        const int error = errno;
-        close(fd);
-        unlink(chosen.c_str());
-        errno = error;
-      }
-      return file;
-    }
-    if (errno != EEXIST) return nullptr;
-    trace::emit(tp::kNameTaken, chosen);
+    chosen = candidateName(name, attempt);
+    platform::NewFile file = directory.createFile(chosen, error);
+    if (file.isOpen() || error != EEXIST) return file;
+    trace::emit(tp::kNameTaken, directory.path() + chosen);
   }
-  errno = EEXIST;
+  error = EEXIST;
+  return {};
+}
+
+// Removes a backup that failed after its file was made: a file under a backup's name must hold
+// the whole flash. The removal is flushed too, so that a power cut does not bring the file back.
+void discardBackup(const trace::LogDirectory& directory, const std::string& name) {
+  const std::string path = directory.path() + name;
+  if (!directory.run().removeFile(name)) {
+    trace::emit(tp::kIncompleteNotRemoved, path, errno);
+    return;
+  }
+  trace::emit(tp::kIncompleteRemoved, path);
+  if (!directory.run().sync()) trace::emit(tp::kDirectoriesNotSynced, path, errno);
+}
+
+// Writes the flash into the new file and flushes it and the directories that lead to it.
+// 0, or the trace point that tells what failed, with errno set.
+const trace::Point<std::string_view, int32_t>* saveBackup(const trace::LogDirectory& directory,
+                                                          platform::NewFile& file,
+                                                          const uint8_t* bytes, uint32_t size) {
+  if (!file.writeAll(bytes, size)) return &tp::kWriteFailed;
+  if (!file.sync()) return &tp::kNotSynced;
+  if (!file.close()) return &tp::kWriteFailed;
+  if (!directory.syncEntries()) return &tp::kDirectoriesNotSynced;
   return nullptr;
 }
 
@@ -74,16 +83,16 @@ std::string backupStem(const AdapterEntry& entry, const char* suffix) {
 
 }  // namespace
 
-uint32_t backupAdapterImage(const AdapterEntry& entry, const std::string& directory,
+uint32_t backupAdapterImage(const AdapterEntry& entry, const trace::LogDirectory& directory,
                             const char* suffix, SavedBackup* saved) {
-  const std::string path = directory + backupStem(entry, suffix) + ".bin";
-  const uint32_t result = writeBackupFile(entry, path, saved);
+  const uint32_t result =
+      writeBackupFile(entry, directory, backupStem(entry, suffix) + ".bin", saved);
   if (result != 0) trace::emit(tp::kBackupFailed, entry.index, result);
   return result;
 }
 
-uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path,
-                         SavedBackup* saved) {
+uint32_t writeBackupFile(const AdapterEntry& entry, const trace::LogDirectory& directory,
+                         const std::string& name, SavedBackup* saved) {
   trace::emit(tp::kBackupStarted, entry.index);
   VoFlUpdateIface* updater = entry.readyUpdater();
   if (updater == nullptr) {
@@ -127,33 +136,33 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path,
     return kBackupReadShort;
   }
 
-  std::string chosen;
-  std::FILE* file = createBackupFile(path, chosen);
-  if (file == nullptr) {
-    trace::emit(tp::kOpenFailed, chosen, errno);
-    return kBackupFileNotOpened;
-  }
-  // Written data may sit in the stream's buffer until it is flushed or closed; a disk that is
-  // full shows only then. The backup counts only when every step succeeded.
-  const bool written = std::fwrite(buffer.get(), 1, capacity, file) == capacity &&
-                       std::fflush(file) == 0 && std::ferror(file) == 0;
-  const int writeError = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    trace::emit(tp::kWriteFailed, chosen, written ? errno : writeError);
-    return kBackupWriteFailed;
-  }
-  trace::emit(tp::kWritten, chosen);
+  // The digest that a rollback's journal records, taken before anything is written.
+  std::optional<Sha256Digest> digest;
   if (saved != nullptr) {
-    const std::optional<Sha256Digest> digest = sha256({buffer.get(), capacity});
+    digest = sha256({buffer.get(), capacity});
     if (!digest) {
-      trace::emit(tp::kDigestFailed, chosen);
+      trace::emit(tp::kDigestFailed, capacity);
       return kBackupWriteFailed;
     }
-    saved->path = chosen;
-    saved->fileName = chosen.substr(chosen.rfind('/') + 1);
-    saved->digest = *digest;
   }
+
+  std::string chosen;
+  int error = 0;
+  platform::NewFile file = createBackupFile(directory.run(), name, chosen, error);
+  if (!file.isOpen()) {
+    trace::emit(tp::kOpenFailed, directory.path() + chosen, error);
+    return kBackupFileNotOpened;
+  }
+  // The backup counts only once it is on stable storage together with the directories that lead
+  // to it: after a power cut shortly after "[OK]", the flash may already have been rewritten.
+  if (const auto* failed = saveBackup(directory, file, buffer.get(), capacity)) {
+    trace::emit(*failed, file.path(), errno);
+    file = {};
+    discardBackup(directory, chosen);
+    return kBackupWriteFailed;
+  }
+  trace::emit(tp::kWritten, file.path());
+  if (saved != nullptr) *saved = {file.path(), chosen, *digest};
   return 0;
 }
 

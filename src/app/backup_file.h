@@ -7,28 +7,34 @@
 #include "app/adapter_entry.h"
 #include "app/exit_status.h"
 #include "shared/sha256.h"
+#include "trace/log_directory.h"
 
 namespace hlv {
 
-// What a backup saved: its path, its file name in the directory, and the SHA-256 of its bytes.
+// What a backup saved: its path, its file name in the run's directory, and the SHA-256 of its
+// bytes.
 struct SavedBackup {
   std::string path;
   std::string fileName;
   Sha256Digest digest{};
 };
 
-// Saves the flash to directory + "image_" + name (blanks as "_") + suffix + ".bin"; suffix may
-// be null. 0 only when the whole flash is in the file, otherwise a kBackup... status; on 0,
-// `saved` (when given) says what was saved. When that file exists already (adapters without a
-// network interface are all named "unknown"), the backup goes to the first free name of
-// "..._2.bin", "..._3.bin", ...: an earlier backup is never overwritten.
-
-uint32_t backupAdapterImage(const AdapterEntry& entry, const std::string& directory,
+// Saves the flash to the file "image_" + name (blanks as "_") + suffix + ".bin" in the run's log
+// directory; suffix may be null. 0 only when the whole flash is in the file and on stable
+// storage, otherwise a kBackup... status; on 0, `saved` (when given) says what was saved. When
+// that name is taken (adapters without a network
+// interface are all named "unknown"), the backup goes to the first free name of "..._2.bin",
+// "..._3.bin", ...: an earlier backup is never overwritten.
+uint32_t backupAdapterImage(const AdapterEntry& entry, const trace::LogDirectory& directory,
                             const char* suffix, SavedBackup* saved = nullptr);
 
-// The file holds exactly the flash contents from offset 0, nothing added. It is created new, at
-// path or, when path is taken, at its first free numbered variant. Nothing is printed.
-uint32_t writeBackupFile(const AdapterEntry& entry, const std::string& path,
-                         SavedBackup* saved = nullptr);
+// The file holds exactly the flash contents from offset 0, nothing added. It is created new in
+// the run's directory (mode 0600, never through a link), at `name` or, when that is taken, at its
+// first free numbered variant. Success only once the file, the run's directory and the ones
+// above it are flushed to disk; a backup that fails after its file was created (a full disk, a
+// failed flush) is removed, so that no file that looks like a backup holds less than the flash.
+// Nothing is printed.
+uint32_t writeBackupFile(const AdapterEntry& entry, const trace::LogDirectory& directory,
+                         const std::string& name, SavedBackup* saved = nullptr);
 
 }  // namespace hlv

@@ -2,7 +2,7 @@
 
 #include "trace/trace_point.h"
 
-// Points 50 to 62 and 120 to 129 of the procedures' pair; 63 to 69 were given to a search of the
+// Points 50 to 62 and 100 to 104 of the procedures' pair; 63 to 69 were given to a search of the
 // logs for rollback backups, which the tool no longer makes, and are not given again.
 // clang-format off
 #define HLV_BACKUP_FILE_POINTS(X)                                                      \
@@ -19,7 +19,12 @@
   X(kWriteFailed, 60, "backup file {} not written: errno {}", Text, I32)               \
   X(kWritten, 61, "backup written to {}", Text)                                       \
   X(kNameTaken, 62, "backup file {} exists already: another name is tried", Text)     \
-  X(kDigestFailed, 120, "backup {}: its digest could not be computed", Text)
+  X(kNotSynced, 100, "backup file {} not flushed to disk: errno {}", Text, I32)          \
+  X(kIncompleteRemoved, 101, "incomplete backup file {} removed", Text)                  \
+  X(kIncompleteNotRemoved, 102, "incomplete backup file {} not removed: errno {}", Text, I32)\
+  X(kDirectoriesNotSynced, 103, "directories of backup file {} not flushed: errno {}", Text,\
+    I32)                                                                                 \
+  X(kDigestFailed, 104, "backup of {} bytes: its digest could not be computed", U32)
 // clang-format on
 HLV_TRACE_TABLE(backup_file, kComponentApp, file::kProcedures, HLV_BACKUP_FILE_POINTS)
 #undef HLV_BACKUP_FILE_POINTS

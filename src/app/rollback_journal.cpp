@@ -1,15 +1,8 @@
 #include "app/rollback_journal.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <memory>
-#include <new>
 
 #include "app/rollback_journal_trace.h"
 
@@ -21,98 +14,16 @@ constexpr std::string_view kHeader = "hlvflashupdate rollback journal 1";
 // A record is a few hundred bytes; anything longer is not one.
 constexpr std::size_t kMaximumJournalSize = 4096;
 
-// A descriptor closed when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-// The tool's own: owned by the user it runs as, and writable by nobody else.
-bool ownedAndPrivate(const struct stat& status) {
-  return status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-// A run directory of `logsFd` the tool may trust: a real directory of its own.
-int openRunDirectory(int logsFd, const std::string& name) {
-  if (!isPlainName(name)) return -1;
-  const int fd = openat(logsFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat status {};
-  if (fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode) || !ownedAndPrivate(status)) {
-    trace::emit(tp::kDirectoryNotOwn, name);
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// A file of `dirFd` the tool wrote itself: a regular file (not a link), its own, mode 0600. Its
-// size in `size`.
-int openOwnFile(int dirFd, const std::string& name, uint64_t& size) {
-  const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return -1;
-  struct stat status {};
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || !ownedAndPrivate(status) ||
-      (status.st_mode & 07777) != 0600) {
-    trace::emit(tp::kFileNotOwn, name);
-    close(fd);
-    return -1;
-  }
-  size = static_cast<uint64_t>(status.st_size);
-  return fd;
-}
-
-// Reads exactly `length` bytes from the start of the file.
-bool readExactly(int fd, uint8_t* buffer, std::size_t length) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = pread(fd, buffer + done, length - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool writeExactly(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-std::optional<RollbackJournal> readJournal(int runFd, const std::string& runName) {
-  uint64_t size = 0;
-  const Descriptor fd(openOwnFile(runFd, kRollbackJournalName, size));
-  if (!fd.ok()) return std::nullopt;
-  if (size > kMaximumJournalSize) {
-    trace::emit(tp::kJournalTooLong, runName, size);
+std::optional<RollbackJournal> readJournal(const platform::Directory& run) {
+  std::vector<uint8_t> bytes;
+  platform::FileProblem problem;
+  if (!run.readOwnFile(kRollbackJournalName, kMaximumJournalSize, bytes, problem)) {
+    if (problem.error != ENOENT) trace::emit(tp::kFileNotOwn, problem.path, problem.reason);
     return std::nullopt;
   }
-  std::string text(size, '\0');
-  if (!readExactly(fd.get(), reinterpret_cast<uint8_t*>(text.data()), text.size())) {
-    trace::emit(tp::kJournalUnreadable, runName);
-    return std::nullopt;
-  }
-  std::optional<RollbackJournal> journal = parseRollbackJournal(text);
-  if (!journal) trace::emit(tp::kJournalMalformed, runName);
+  std::optional<RollbackJournal> journal =
+      parseRollbackJournal({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+  if (!journal) trace::emit(tp::kJournalMalformed, run.path());
   return journal;
 }
 
@@ -172,10 +83,18 @@ bool version(std::string_view text, FirmwareVersion& value) {
   return true;
 }
 
+// One component of a path the record names: a plain name, without control characters.
+bool isRecordName(std::string_view name) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  }
+  return platform::isPlainName(std::string(name));
+}
+
 // The adapter's PCI address as the tool read it from sysfs ("0000:01:00.0"); it is only compared,
 // never a path, but it must be one word.
 bool isAddressWord(std::string_view text) {
-  return text.size() <= 64 && isPlainName(text) && text.find(' ') == std::string_view::npos;
+  return text.size() <= 64 && isRecordName(text) && text.find(' ') == std::string_view::npos;
 }
 
 bool digest(std::string_view text, Sha256Digest& value) {
@@ -193,14 +112,6 @@ bool digest(std::string_view text, Sha256Digest& value) {
 }
 
 }  // namespace
-
-bool isPlainName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (char c : name) {
-    if (c == '/' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
 
 std::string formatRollbackJournal(const RollbackJournal& journal) {
   const RollbackPlan& plan = journal.plan;
@@ -249,8 +160,8 @@ std::optional<RollbackJournal> parseRollbackJournal(std::string_view text) {
     return std::nullopt;
   if (!nextLine(text, line) || !keyed(line, "backup", value)) return std::nullopt;
   const std::size_t slash = value.find('/');
-  if (slash == std::string_view::npos || !isPlainName(value.substr(0, slash)) ||
-      !isPlainName(value.substr(slash + 1)))
+  if (slash == std::string_view::npos || !isRecordName(value.substr(0, slash)) ||
+      !isRecordName(value.substr(slash + 1)))
     return std::nullopt;
   journal.backup = std::string(value);
   if (!nextLine(text, line) || !keyed(line, "sha256", value) ||
@@ -260,22 +171,21 @@ std::optional<RollbackJournal> parseRollbackJournal(std::string_view text) {
   return journal;
 }
 
-JournalSearch findRollbackJournals(int logsFd, const std::string& pciAddress) {
+JournalSearch findRollbackJournals(const platform::Directory& logs, const std::string& pciAddress) {
   JournalSearch search;
-  // The listing works on a descriptor of its own, so that logsFd stays open and unmoved.
-  const int listFd = openat(logsFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* listing = listFd >= 0 ? fdopendir(listFd) : nullptr;
-  if (listing == nullptr) {
+  std::vector<std::string> names;
+  if (!logs.list(names)) {
     trace::emit(tp::kLogsNotListed, errno);
-    if (listFd >= 0) close(listFd);
     return search;
   }
-  while (const dirent* entry = readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    const Descriptor run(openRunDirectory(logsFd, name));
-    if (!run.ok()) continue;
-    std::optional<RollbackJournal> journal = readJournal(run.get(), name);
+  for (const std::string& name : names) {
+    platform::FileProblem problem;
+    const platform::Directory run = logs.openExisting(name, problem);
+    if (!run.isOpen()) {
+      if (problem.error != ENOTDIR) trace::emit(tp::kDirectoryNotOwn, problem.path, problem.reason);
+      continue;
+    }
+    std::optional<RollbackJournal> journal = readJournal(run);
     if (!journal || journal->pciAddress != pciAddress) continue;
     trace::emit(tp::kJournalFound, name, journal->sequence);
     if (!search.newest || journal->sequence > search.newest->sequence) {
@@ -285,14 +195,12 @@ JournalSearch findRollbackJournals(int logsFd, const std::string& pciAddress) {
       search.ambiguous = true;
     }
   }
-  closedir(listing);
   return search;
 }
 
-std::optional<InterruptedRollback> readInterruptedRollback(int logsFd,
-                                                           const std::string& logsPath,
+std::optional<InterruptedRollback> readInterruptedRollback(const platform::Directory& logs,
                                                            const std::string& pciAddress) {
-  JournalSearch search = findRollbackJournals(logsFd, pciAddress);
+  JournalSearch search = findRollbackJournals(logs, pciAddress);
   if (!search.newest) {
     trace::emit(tp::kNoJournal, pciAddress);
     return std::nullopt;
@@ -308,28 +216,17 @@ std::optional<InterruptedRollback> readInterruptedRollback(int logsFd,
   const std::size_t slash = journal.backup.find('/');
   const std::string runName = journal.backup.substr(0, slash);
   const std::string fileName = journal.backup.substr(slash + 1);
-  found.backupPath = logsPath + journal.backup;
+  found.backupPath = logs.path() + journal.backup;
 
-  const Descriptor run(openRunDirectory(logsFd, runName));
-  uint64_t size = 0;
-  const Descriptor file(run.ok() ? openOwnFile(run.get(), fileName, size) : -1);
-  if (!file.ok()) {
-    trace::emit(tp::kBackupNotOpened, journal.backup, errno);
-    return std::nullopt;
-  }
-  if (size != journal.plan.flashSize || size == 0) {
-    trace::emit(tp::kBackupWrongSize, journal.backup, size);
-    return std::nullopt;
-  }
+  platform::FileProblem problem;
+  const platform::Directory run = logs.openExisting(runName, problem);
   std::vector<uint8_t> bytes;
-  try {
-    bytes.resize(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    trace::emit(tp::kBackupWrongSize, journal.backup, size);
+  if (!run.isOpen() || !run.readOwnFile(fileName, journal.plan.flashSize, bytes, problem)) {
+    trace::emit(tp::kBackupNotOpened, problem.path, problem.reason);
     return std::nullopt;
   }
-  if (!readExactly(file.get(), bytes.data(), bytes.size())) {
-    trace::emit(tp::kBackupNotOpened, journal.backup, errno);
+  if (bytes.size() != journal.plan.flashSize || bytes.empty()) {
+    trace::emit(tp::kBackupWrongSize, journal.backup, static_cast<uint64_t>(bytes.size()));
     return std::nullopt;
   }
   const std::optional<Sha256Digest> computed = sha256(bytes);
@@ -342,23 +239,20 @@ std::optional<InterruptedRollback> readInterruptedRollback(int logsFd,
   return found;
 }
 
-int writeRollbackJournal(int runFd, const RollbackJournal& journal) {
+int writeRollbackJournal(const platform::Directory& run, const RollbackJournal& journal) {
   const std::string text = formatRollbackJournal(journal);
-  const int fd =
-      openat(runFd, kRollbackJournalName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-             0600);
-  if (fd < 0) {
-    const int error = errno;
+  int error = 0;
+  platform::NewFile file = run.createFile(kRollbackJournalName, error);
+  if (!file.isOpen()) {
     trace::emit(tp::kJournalNotCreated, error);
     return error;
   }
-  int error = 0;
-  if (fchmod(fd, 0600) != 0 || !writeExactly(fd, text) || fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && fsync(runFd) != 0) error = errno;
+  if (!file.writeAll(text.data(), text.size()) || !file.sync() || !file.close() || !run.sync())
+    error = errno != 0 ? errno : EIO;
   if (error != 0) {
     // A record that is not whole on the disk must not be found later.
-    unlinkat(runFd, kRollbackJournalName, 0);
+    file = {};
+    run.removeFile(kRollbackJournalName);
     trace::emit(tp::kJournalNotWritten, error);
     return error;
   }

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/directory.h"
 #include "shared/rollback_plan.h"
 #include "shared/sha256.h"
 
@@ -40,14 +41,10 @@ struct RollbackJournal {
 std::string formatRollbackJournal(const RollbackJournal& journal);
 std::optional<RollbackJournal> parseRollbackJournal(std::string_view text);
 
-// Whether `name` may be one component of a path the tool opens: not empty, not "." or "..",
-// no "/", no control character.
-bool isPlainName(std::string_view name);
-
 // A backup that finishes a rollback cut short, with the record that names it.
 struct InterruptedRollback {
   RollbackJournal journal;
-  std::string backupPath;      // for the console: the logs directory's path + journal.backup
+  std::string backupPath;      // for the console: the path of "logs/" + journal.backup
   std::vector<uint8_t> bytes;  // the whole flash as that rollback found it
 };
 
@@ -57,20 +54,19 @@ struct JournalSearch {
   bool ambiguous = false;                 // two records share the highest sequence
 };
 
-// Looks through the run directories of `logsFd` (an open "logs/") for the records of the
-// adapter at `pciAddress`. Directories and records that are not the tool's own are passed over.
-JournalSearch findRollbackJournals(int logsFd, const std::string& pciAddress);
+// Looks through the run directories of `logs` for the records of the adapter at `pciAddress`.
+// Directories and records that are not the tool's own are passed over.
+JournalSearch findRollbackJournals(const platform::Directory& logs, const std::string& pciAddress);
 
 // The backup the adapter's newest record names, read whole and checked against its digest and
 // the flash size the record gives. None when there is no record, when the newest is ambiguous
 // or names a backup that is missing, not the tool's own, of another size or other bytes: no
 // other file is ever tried.
-std::optional<InterruptedRollback> readInterruptedRollback(int logsFd,
-                                                           const std::string& logsPath,
+std::optional<InterruptedRollback> readInterruptedRollback(const platform::Directory& logs,
                                                            const std::string& pciAddress);
 
-// Writes the record as a new file of mode 0600 in `runFd` and flushes it and the directory.
-// 0, or errno.
-int writeRollbackJournal(int runFd, const RollbackJournal& journal);
+// Writes the record as a new file of mode 0600 in the run's directory and flushes it and the
+// directory. 0, or errno.
+int writeRollbackJournal(const platform::Directory& run, const RollbackJournal& journal);
 
 }  // namespace hlv

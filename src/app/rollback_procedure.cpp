@@ -1,8 +1,5 @@
 #include "app/rollback_procedure.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <span>
@@ -38,52 +35,15 @@ uint32_t rollbackSelection(UpdateSession& session, std::FILE* input) {
 
 namespace {
 
-// The run directory's name and its parent ("logs/") from the run's log directory path
-// ("<tool>/logs/<run>/").
-struct RunPlace {
-  std::string logsPath;  // ending in "/"
-  std::string runName;
-};
-RunPlace runPlace(const std::string& logDirectory) {
-  std::string run = logDirectory;
-  while (!run.empty() && run.back() == '/')
-    run.pop_back();
-  const std::size_t slash = run.rfind('/');
-  if (slash == std::string::npos) return {"", run};
-  return {run.substr(0, slash + 1), run.substr(slash + 1)};
-}
-
-// An open directory, closed at the end of its scope.
-class OpenDirectory {
- public:
-  explicit OpenDirectory(const std::string& path)
-      : fd_(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
-  ~OpenDirectory() {
-    if (fd_ >= 0) close(fd_);
-  }
-  OpenDirectory(const OpenDirectory&) = delete;
-  OpenDirectory& operator=(const OpenDirectory&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The rollback cut short that the adapter's newest journal records, when its backup finishes it
 // on the flash as it is now: the plan made from the backup must rewrite what the journal said, on
 // the part the journal names.
 std::optional<InterruptedRollback> findInterruptedRollback(const AdapterEntry& entry,
                                                            VoFlUpdateIface* updater,
-                                                           const std::string& logDirectory) {
+                                                           const trace::LogDirectory& logDirectory) {
   if (updater == nullptr || !entry.adapter) return std::nullopt;
-  const RunPlace place = runPlace(logDirectory);
-  const OpenDirectory logs(place.logsPath);
-  if (logs.fd() < 0) {
-    trace::emit(tp::kLogsNotOpened, place.logsPath, errno);
-    return std::nullopt;
-  }
   std::optional<InterruptedRollback> found =
-      readInterruptedRollback(logs.fd(), place.logsPath, entry.adapter->bdf);
+      readInterruptedRollback(logDirectory.logs(), entry.adapter->bdf);
   if (!found) return std::nullopt;
   const RollbackPlan& recorded = found->journal.plan;
   RollbackPlan plan;
@@ -105,18 +65,11 @@ std::optional<InterruptedRollback> findInterruptedRollback(const AdapterEntry& e
 
 // Records, before the flash is touched, what the rollback is about to rewrite and the backup it
 // relies on. 0, or the backup's failure code.
-uint32_t recordRollback(const AdapterEntry& entry, const std::string& logDirectory,
+uint32_t recordRollback(const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
                         const RollbackPlan& plan, const SavedBackup& saved,
                         const std::optional<InterruptedRollback>& resumed) {
-  const RunPlace place = runPlace(logDirectory);
-  const OpenDirectory logs(place.logsPath);
-  const OpenDirectory run(logDirectory);
-  if (logs.fd() < 0 || run.fd() < 0) {
-    trace::emit(tp::kLogsNotOpened, logDirectory, errno);
-    return kBackupFileNotOpened;
-  }
   RollbackJournal journal;
-  const JournalSearch earlier = findRollbackJournals(logs.fd(), entry.adapter->bdf);
+  const JournalSearch earlier = findRollbackJournals(logDirectory.logs(), entry.adapter->bdf);
   journal.sequence = earlier.newest ? earlier.newest->sequence + 1 : 1;
   journal.pciAddress = entry.adapter->bdf;
   journal.plan = plan;
@@ -124,17 +77,17 @@ uint32_t recordRollback(const AdapterEntry& entry, const std::string& logDirecto
     journal.backup = resumed->journal.backup;
     journal.backupDigest = resumed->journal.backupDigest;
   } else {
-    journal.backup = place.runName + "/" + saved.fileName;
+    journal.backup = logDirectory.runName() + "/" + saved.fileName;
     journal.backupDigest = saved.digest;
   }
-  const int error = writeRollbackJournal(run.fd(), journal);
+  const int error = writeRollbackJournal(logDirectory.run(), journal);
   if (error != 0) return error == EEXIST ? kBackupFileNotOpened : kBackupWriteFailed;
   return 0;
 }
 
 }  // namespace
 
-uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirectory,
+uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
                          std::FILE* input) {
   trace::emit(tp::kRollbackStarted, entry.index);
   VoFlUpdateIface* const updater = entry.readyUpdater();

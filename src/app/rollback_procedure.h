@@ -7,6 +7,7 @@
 
 #include "app/adapter_entry.h"
 #include "app/exit_status.h"
+#include "trace/log_directory.h"
 
 namespace hlv {
 
@@ -23,7 +24,7 @@ uint32_t rollbackSelection(UpdateSession& session, std::FILE* input = stdin);
 // relies on. An adapter without a previous firmware whose last rollback was cut short while it
 // rewrote the previous block is rolled back from the backup that rollback's journal names, and
 // from no other file (app/rollback_journal.h).
-uint32_t rollbackAdapter(const AdapterEntry& entry, const std::string& logDirectory,
+uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
                          std::FILE* input = stdin);
 
 }  // namespace hlv

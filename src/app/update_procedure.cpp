@@ -21,7 +21,7 @@ inline constexpr uint32_t kReloadableImageType = 1;
 
 }  // namespace
 
-uint32_t updateAdapter(const AdapterEntry& entry, const std::string& logDirectory) {
+uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& logDirectory) {
   trace::emit(tp::kUpdateStarted, entry.index);
   const AdapterInfo* adapter = entry.adapter.get();
   std::puts("=== ");

@@ -2,16 +2,15 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-
 #include "app/adapter_entry.h"
 #include "app/exit_status.h"
+#include "trace/log_directory.h"
 
 namespace hlv {
 
 // Prints the adapter's block. 0 when the adapter was updated; otherwise kUpdateNotPossible or the
 // failing code of the backup (nothing written then) or of the update. A failed reload or driver
 // restart only adds the request for a power cycle.
-uint32_t updateAdapter(const AdapterEntry& entry, const std::string& logDirectory);
+uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& logDirectory);
 
 }  // namespace hlv

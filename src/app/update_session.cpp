@@ -78,20 +78,25 @@ bool UpdateSession::initialize() {
     return false;
   }
 
-  logDirectory_ = trace::makeLogDirectory(toolDirectory_);
-  if (logDirectory_.empty()) {
-    const int error = errno;
+  platform::FileProblem problem;
+  logDirectory_ = trace::makeLogDirectory(toolDirectory_, problem);
+  if (!logDirectory_.isOpen()) {
     std::printf("[!] Couldn't initialize directory for log files (code: %u) \n",
-                static_cast<unsigned>(error));
-    trace::emit(tp::kLogDirectoryFailed, error);
+                static_cast<unsigned>(problem.error));
+    // Which path is not used, and why: a directory that is not the tool's own to write in is
+    // something the operator has to look at.
+    std::fflush(stdout);
+    std::fprintf(stderr, "[!] Log directory '%s' %s \n", problem.path.c_str(),
+                 problem.reason.c_str());
+    trace::emit(tp::kLogDirectoryFailed, problem.error);
     return false;
   }
   // Tracing problems never stop the session.
-  if (!traceControl_->start(logDirectory_)) trace::emit(tp::kTraceNotStarted);
+  if (!traceControl_->start(logDirectory_.run())) trace::emit(tp::kTraceNotStarted);
 
   trace::emit(tp::kOptions, options_.silent, options_.rollback, options_.adapterName);
   driverControl_.installDriver();
-  trace::emit(tp::kInitialized, logDirectory_);
+  trace::emit(tp::kInitialized, logDirectory_.path());
   return true;
 }
 
@@ -183,7 +188,7 @@ uint32_t UpdateSession::run() {
   if (problems) {
     std::puts("\n!!! There were some problems updating one or more adapters. ");
     std::puts("   Please send update logs to the vendor. ");
-    std::printf("   Logs location: '%s' \n", logDirectory_.c_str());
+    std::printf("   Logs location: '%s' \n", logDirectory_.path().c_str());
   } else {
     std::puts("\nFirmware update finished! ");
   }

@@ -11,6 +11,7 @@
 
 #include "app/adapter_entry.h"
 #include "app/instance_lock.h"
+#include "trace/log_directory.h"
 #include "trace/trace_control.h"
 #include "update/voflupdateiface.h"
 
@@ -34,7 +35,8 @@ struct SessionSteps {
   // The chosen position, or the number of entries when the operator quits.
   std::function<std::size_t(const std::vector<AdapterEntry>& entries)> selectAdapterForUpdate;
   std::function<uint32_t(UpdateSession& session)> rollbackSelection;
-  std::function<uint32_t(const AdapterEntry& entry, const std::string& logDirectory)> updateAdapter;
+  std::function<uint32_t(const AdapterEntry& entry, const trace::LogDirectory& logDirectory)>
+      updateAdapter;
   // Used by the program's adapter list: gives an adapter its update interface and answers whether
   // it is ready, and makes the update interface bound to no adapter that checks image files.
   std::function<bool(AdapterInfo& adapter)> openUpdater;
@@ -80,17 +82,18 @@ class UpdateSession {
 
   const SessionOptions& options() const { return options_; }
   const std::string& toolDirectory() const { return toolDirectory_; }
-  const std::string& logDirectory() const { return logDirectory_; }
+  // The run's log directory; not open before initialize succeeded.
+  const trace::LogDirectory& logDirectory() const { return logDirectory_; }
   std::vector<AdapterEntry>& adapters() { return adapters_; }
   const std::vector<AdapterEntry>& adapters() const { return adapters_; }
 
  private:
   // Members are destroyed in the reverse of this order, which is the teardown order: entries,
-  // driver control, trace control, lock, strings.
+  // driver control, trace control, lock, the log directory's descriptors, strings.
   SessionOptions options_;
   SessionSteps steps_;
   std::string toolDirectory_;
-  std::string logDirectory_;
+  trace::LogDirectory logDirectory_;
   std::unique_ptr<InstanceLock> instanceLock_;
   std::unique_ptr<trace::TraceControl> traceControl_;
   DriverControl driverControl_;

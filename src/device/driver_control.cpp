@@ -30,8 +30,11 @@ bool driverOwns(const char* driverName, const std::string& bdf) {
          listingContains(kDriversDirectory + std::string(driverName), bdf);
 }
 
+// The driver's "bind" and "unbind" are files the kernel provides: opening one never creates a
+// file, and a link in its place is not followed, so root's write lands nowhere else.
 int openForWriting(const std::string& absolutePath) {
-  return open(platform::current().hostPath(absolutePath).c_str(), O_WRONLY | O_CLOEXEC);
+  return open(platform::current().hostPath(absolutePath).c_str(),
+              O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 // One write of the whole address; a short write counts as failed (errno 0 then).

@@ -4,8 +4,8 @@
 
 namespace hlv::trace {
 
-bool TraceControlInt::start(const std::string& logDirectory) {
-  traceOpen(logDirectory + kTraceFileName);
+bool TraceControlInt::start(const platform::Directory& logDirectory) {
+  traceOpen(logDirectory, kTraceFileName);
   return true;
 }
 

@@ -4,13 +4,15 @@
 #include <memory>
 #include <string>
 
+#include "platform/directory.h"
+
 namespace hlv::trace {
 
 class TraceControl {
  public:
   virtual ~TraceControl() = default;
-  // Starts tracing into the log directory; reports whether the session may go on.
-  virtual bool start(const std::string& logDirectory) = 0;
+  // Starts tracing into the run's log directory; reports whether the session may go on.
+  virtual bool start(const platform::Directory& logDirectory) = 0;
   virtual void stop() = 0;
 
   std::string name;
@@ -18,9 +20,10 @@ class TraceControl {
 
 class TraceControlInt : public TraceControl {
  public:
-  // Opens logDirectory + "voflashupdatelog.etl". Tracing problems never stop the tool, so this
-  // returns true in every case.
-  bool start(const std::string& logDirectory) override;
+  // Creates "voflashupdatelog.etl" in the log directory, new, and traces into it. Tracing
+  // problems never stop the tool (the sink says on standard error when the trace cannot be
+  // written), so this returns true in every case.
+  bool start(const platform::Directory& logDirectory) override;
   void stop() override;
 };
 

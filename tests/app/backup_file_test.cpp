@@ -1,20 +1,22 @@
 #include "app/backup_file.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "device/pci_discovery.h"
 #include "tests/support/fake_updater.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/files.h"
+#include "tests/support/scoped_umask.h"
 #include "tests/support/temp_dir.h"
 
 namespace hlv {
@@ -36,51 +38,27 @@ struct BackupCase {
   std::size_t flashSize = 0x1000;
   std::function<void(FakeUpdater&)> adapter = [](FakeUpdater&) {};
   bool hasUpdater = true;
-  // Prepares the log directory; gets its path and the backup's file name.
-  // Files in the log directory before the backup; each must be left as it was.
+  // Files in the run's directory before the backup; each must be left as it was.
   std::vector<std::string> existing = {};
-  // A link in the log directory (name, target file under the test directory): the target must be
-  // left as it was.
+  // A link in the run's directory (name, target file under the test directory): the target must
+  // be left as it was.
   std::optional<std::pair<std::string, std::string>> link = {};
-  std::string directory = "";  // under the test directory; empty: the test directory itself
+  // The run's directory is removed under the run before the backup.
+  bool runDirectoryGone = false;
   // A limit on the size of files the process writes, as a full disk would set it.
   std::optional<rlim_t> fileSizeLimit = {};
+  // The umask while the backup is written.
+  mode_t umask = 022;
   uint32_t result = 0;
   std::string file = "image_eth0.bin";
-  // Holds exactly the flash afterwards; when not, a failed write may have left less than the
-  // flash, and any earlier failure leaves no file at all.
+  // Holds exactly the flash afterwards, with mode 0600. When not, no file of the adapter is left
+  // at all: a backup that failed leaves nothing that looks like one.
   bool fileWritten = true;
 };
 
 void PrintTo(const BackupCase& c, std::ostream* os) {
   *os << c.what;
 }
-
-// Files grow no further than the limit while it is set; a write past it fails (EFBIG) instead of
-// ending the process.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(std::optional<rlim_t> limit) : active_(limit.has_value()) {
-    if (!active_) return;
-    previousSignal_ = signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &previous_);
-    rlimit reduced = previous_;
-    reduced.rlim_cur = *limit;
-    setrlimit(RLIMIT_FSIZE, &reduced);
-  }
-  ~FileSizeLimit() {
-    if (!active_) return;
-    setrlimit(RLIMIT_FSIZE, &previous_);
-    signal(SIGXFSZ, previousSignal_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  bool active_;
-  rlimit previous_{};
-  sighandler_t previousSignal_ = SIG_DFL;
-};
 
 const std::string kEarlierBackup(0x3000, 'x');
 
@@ -136,34 +114,59 @@ const BackupCase kBackupCases[] = {
      .adapter = [](FakeUpdater& u) { u.lengthAfterRead = 0xFFF; },
      .result = kBackupReadShort,
      .fileWritten = false},
-    {.what = "a directory that does not exist",
-     .directory = "gone/",
+    {.what = "a run directory removed under the run",
+     .runDirectoryGone = true,
      .result = kBackupFileNotOpened,
      .fileWritten = false},
-    {.what = "a full disk noticed only when the buffered data is flushed",
+    {.what = "a umask that lets everyone in still gives a file only root reads", .umask = 0},
+    {.what = "a umask that shuts everyone out still gives a file root reads", .umask = 0777},
+    {.what = "a full disk that takes part of the flash",
      .flashSize = 16,
      .fileSizeLimit = 8,
      .result = kBackupWriteFailed,
      .fileWritten = false},
-    {.what = "a full disk noticed while writing",
+    {.what = "a full disk noticed while writing leaves no part of the file behind",
      .flashSize = 0x200000,
      .fileSizeLimit = 0x1000,
      .result = kBackupWriteFailed,
      .fileWritten = false},
+    {.what = "a full disk removes only the failed backup, not an earlier one of the name",
+     .existing = {"image_eth0.bin"},
+     .fileSizeLimit = 0x800,
+     .result = kBackupWriteFailed,
+     .file = "image_eth0_2.bin",
+     .fileWritten = false},
 };
+
+// The adapter's backups in the run's directory, by name.
+std::set<std::string> backupsIn(const std::string& directory) {
+  std::set<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, error))
+    names.insert(entry.path().filename().string());
+  return names;
+}
 
 class Backup : public ::testing::TestWithParam<BackupCase> {};
 
 TEST_P(Backup, SavesExactlyTheFlashOrReportsWhyNot) {
   const BackupCase& c = GetParam();
   test::TempDir dir;
-  const std::string directory = dir.path() + "/" + c.directory;
-  for (const std::string& name : c.existing)
+  platform::FileProblem problem;
+  const trace::LogDirectory logs = trace::makeLogDirectory(dir.path() + "/", "run", problem);
+  ASSERT_TRUE(logs.isOpen()) << problem.reason;
+  const std::string directory = logs.path();
+  std::set<std::string> before;
+  for (const std::string& name : c.existing) {
     test::writeFile(directory + name, kEarlierBackup);
+    before.insert(name);
+  }
   if (c.link) {
     test::writeFile(dir / c.link->second, kEarlierBackup);
     std::filesystem::create_symlink(dir / c.link->second, directory + c.link->first);
+    before.insert(c.link->first);
   }
+  if (c.runDirectoryGone) std::filesystem::remove(directory);
 
   auto info = std::make_unique<AdapterInfo>();
   info->interfaceName = c.name;
@@ -177,17 +180,21 @@ TEST_P(Backup, SavesExactlyTheFlashOrReportsWhyNot) {
   const AdapterEntry entry(3, std::move(info));
 
   {
-    const FileSizeLimit limit(c.fileSizeLimit);
-    EXPECT_EQ(backupAdapterImage(entry, directory, c.suffix), c.result);
+    const test::ScopedUmask mask(c.umask);
+    const test::FileSizeLimit limit(c.fileSizeLimit);
+    EXPECT_EQ(backupAdapterImage(entry, logs, c.suffix), c.result);
   }
   const std::string path = directory + c.file;
+  std::set<std::string> after = before;
   if (c.fileWritten) {
     EXPECT_EQ(test::readBinaryFile(path), flash);
-  } else if (c.fileSizeLimit) {
-    EXPECT_LT(test::readBinaryFile(path).size(), flash.size());
-  } else {
-    EXPECT_FALSE(test::fileExists(path)) << "a backup that failed before writing left a file";
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    after.insert(c.file);
   }
+  EXPECT_EQ(backupsIn(directory), c.runDirectoryGone ? std::set<std::string>{} : after)
+      << "a backup that failed left a file behind";
   for (const std::string& name : c.existing)
     EXPECT_EQ(test::readFile(directory + name), kEarlierBackup) << name << " was changed";
   if (c.link) {

@@ -40,13 +40,15 @@ class Procedure : public ::testing::Test {
     test::FakePciFunction function;
     function.bdf = kBdf;
     sysfs_.addFunction(function);
-    std::filesystem::create_directories(logDirectory());
+    platform::FileProblem problem;
+    logs_ = trace::makeLogDirectory(root_.path() + "/", "run", problem);
+    EXPECT_TRUE(logs_.isOpen()) << problem.reason;
     flash_.resize(0x1000);
     for (std::size_t i = 0; i < flash_.size(); ++i)
       flash_[i] = static_cast<uint8_t>(i * 13);
   }
 
-  std::string logDirectory() const { return root_ / "logs/run/"; }
+  std::string logDirectory() const { return logs_.path(); }
 
   AdapterEntry entry(uint32_t imageType, const std::function<void(FakeUpdater&)>& setup,
                      const std::string& interfaceName = "eth0") {
@@ -84,6 +86,7 @@ class Procedure : public ::testing::Test {
   }
 
   test::TempDir root_;
+  trace::LogDirectory logs_;
   test::FakeSysfs sysfs_{root_.path()};
   platform::RootedPlatform machine_{root_.path()};
   platform::ScopedPlatform installed_{machine_};
@@ -206,7 +209,7 @@ TEST_P(UpdateProcedure, PrintsTheBlockAndReturnsTheUpdatesResult) {
   c.change(adapter, sysfs_);
 
   ::testing::internal::CaptureStdout();
-  const uint32_t result = updateAdapter(adapter, logDirectory());
+  const uint32_t result = updateAdapter(adapter, logs_);
   std::fflush(stdout);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
   EXPECT_EQ(result, c.result);
@@ -234,7 +237,7 @@ TEST_F(Procedure, AnAdapterWithoutANetworkInterfaceIsUpdatedWithoutADriverRestar
   AdapterEntry adapter = entry(
       1, [](FakeUpdater&) {}, "unknown");
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(updateAdapter(adapter, logDirectory()), 0u);
+  EXPECT_EQ(updateAdapter(adapter, logs_), 0u);
   std::fflush(stdout);
   const std::string output = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(output.find("|-- Restarting device driver... [OK] \n===\n \n"), std::string::npos)
@@ -403,7 +406,7 @@ TEST_P(RollbackProcedure, ConfirmsBacksUpSwitchesAndRestarts) {
   std::FILE* in = inputOf(c.input);
 
   ::testing::internal::CaptureStdout();
-  const uint32_t result = rollbackAdapter(adapter, logDirectory(), in);
+  const uint32_t result = rollbackAdapter(adapter, logs_, in);
   std::fflush(stdout);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
   std::fclose(in);
@@ -588,7 +591,7 @@ TEST_P(ResumedRollback, FinishesFromTheBackupTheNewestJournalNamesOrStops) {
   std::FILE* in = inputOf("y\n");
 
   ::testing::internal::CaptureStdout();
-  const uint32_t result = rollbackAdapter(adapter, logDirectory(), in);
+  const uint32_t result = rollbackAdapter(adapter, logs_, in);
   std::fflush(stdout);
   const std::string output = ::testing::internal::GetCapturedStdout();
   std::fclose(in);

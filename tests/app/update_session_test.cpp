@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -236,8 +237,8 @@ TEST_P(SessionRun, FollowsTheOptionsTheAdapterListAndTheProcedureResults) {
     EXPECT_TRUE(c.rollback);
     return c.rollbackResult;
   };
-  steps.updateAdapter = [&](const AdapterEntry& entry, const std::string& logDirectory) {
-    EXPECT_FALSE(logDirectory.empty());
+  steps.updateAdapter = [&](const AdapterEntry& entry, const trace::LogDirectory& logDirectory) {
+    EXPECT_TRUE(logDirectory.isOpen());
     updated.push_back(entry.index);
     return procedureCalls < c.procedureResults.size() ? c.procedureResults[procedureCalls++] : 0u;
   };
@@ -261,7 +262,7 @@ TEST_P(SessionRun, FollowsTheOptionsTheAdapterListAndTheProcedureResults) {
   for (const std::string& text : c.absentOutput)
     EXPECT_EQ(output.find(text), std::string::npos) << "unexpected: " << text;
   if (output.find(kProblems) != std::string::npos) {
-    EXPECT_NE(output.find(kProblems + session.logDirectory() + "' \n"), std::string::npos);
+    EXPECT_NE(output.find(kProblems + session.logDirectory().path() + "' \n"), std::string::npos);
   }
 }
 
@@ -488,25 +489,74 @@ TEST_F(SessionTest, ASilentRunShowsTheTableAndUpdatesEveryAvailableAdapterInTurn
   EXPECT_EQ(updaters[1]->calls.update, 0);
   EXPECT_EQ(updaters[2]->calls.update, 1);
   EXPECT_EQ(updaters[0]->lastMacData, "\xA1");
-  EXPECT_EQ(test::readBinaryFile(session.logDirectory() + "image_eth0.bin"), flash);
-  EXPECT_EQ(test::readBinaryFile(session.logDirectory() + "image_eth2.bin"), flash);
-  EXPECT_FALSE(test::fileExists(session.logDirectory() + "image_eth1.bin"));
+  const std::string logDirectory = session.logDirectory().path();
+  EXPECT_EQ(test::readBinaryFile(logDirectory + "image_eth0.bin"), flash);
+  EXPECT_EQ(test::readBinaryFile(logDirectory + "image_eth2.bin"), flash);
+  EXPECT_FALSE(test::fileExists(logDirectory + "image_eth1.bin"));
   EXPECT_EQ(sysfs.driverFile("halvern", "bind"), "0000:03:00.0");
 }
 
-TEST_F(SessionTest, ALogDirectoryThatCannotBeMadeEndsTheRunWith1) {
-  // A tool directory below a regular file can never hold a "logs" directory.
-  test::writeFile(dir_ / "file", "");
+struct LogDirectoryCase {
+  const char* what;
+  // Prepares the test directory; gives the tool directory the session is made with.
+  std::function<std::string(const test::TempDir& dir)> toolDirectory;
+  unsigned code;       // in the console's message
+  std::string path;    // the one standard error names, under the test directory
+  std::string reason;  // what standard error says of it
+};
+
+void PrintTo(const LogDirectoryCase& c, std::ostream* out) {
+  *out << c.what;
+}
+
+const LogDirectoryCase kLogDirectoryCases[] = {
+    {"a tool directory below a regular file can never hold one",
+     [](const test::TempDir& dir) {
+       test::writeFile(dir / "file", "");
+       return dir / "file/";
+     },
+     20, "file/", "is not a directory"},  // ENOTDIR
+    {"a link in place of logs is not followed",
+     [](const test::TempDir& dir) {
+       std::filesystem::create_directories(dir / "elsewhere");
+       std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "tool/logs");
+       return dir / "tool/";
+     },
+     40, "tool/logs/", "is a symbolic link"},  // ELOOP
+    {"logs that anyone may write into is not used",
+     [](const test::TempDir& dir) {
+       std::filesystem::create_directories(dir / "tool/logs");
+       std::filesystem::permissions(dir / "tool/logs", std::filesystem::perms::all);
+       return dir / "tool/";
+     },
+     1, "tool/logs/", "is writable by group or others (mode 0777)"},  // EPERM
+};
+
+class SessionLogDirectory : public SessionTest,
+                            public ::testing::WithParamInterface<LogDirectoryCase> {};
+
+TEST_P(SessionLogDirectory, ThatCannotBeUsedEndsTheRunWith1AndSaysWhichPathAndWhy) {
+  const LogDirectoryCase& c = GetParam();
+  const std::string tool = c.toolDirectory(dir_);
   {
-    UpdateSession session(dir_ / "file/", SessionOptions{});
+    UpdateSession session(tool, SessionOptions{});
     ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(session.run(), 1u);
     std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "[!] Log directory '" + (dir_ / c.path) + "' " + c.reason + " \n");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "[!] Couldn't initialize directory for log files (code: 20) \n");  // ENOTDIR
+              "[!] Couldn't initialize directory for log files (code: " + std::to_string(c.code) +
+                  ") \n");
   }
   EXPECT_EQ(semaphore(), -1) << "the teardown left the semaphore behind";
+  if (test::fileExists(dir_ / "elsewhere")) {
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ / "elsewhere"));
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, SessionLogDirectory, ::testing::ValuesIn(kLogDirectoryCases));
 
 }  // namespace
 }  // namespace hlv

@@ -1,6 +1,9 @@
 #include "device/driver_control.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -30,11 +33,21 @@ AdapterInfo adapterAt(const std::string& interfaceName = "eth0") {
   return adapter;
 }
 
-// Replaces a driver file by a link to /dev/full, whose writes fail.
+// Replaces a driver file by a device like /dev/full, whose writes fail (making one needs root).
 void makeWritesFail(FakeSysfs& sysfs, const std::string& driver, const std::string& name) {
   const std::string path = sysfs.hostPath("/sys/bus/pci/drivers/" + driver + "/" + name);
   std::filesystem::remove(path);
-  std::filesystem::create_symlink("/dev/full", path);
+  ASSERT_EQ(mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 7)), 0) << path;
+}
+
+// Replaces a driver file by a link to a file outside sysfs, which must stay as it is.
+const std::string kLinkTarget = "a file the driver files must not reach\n";
+void plantLink(FakeSysfs& sysfs, const std::string& driver, const std::string& name) {
+  const std::string path = sysfs.hostPath("/sys/bus/pci/drivers/" + driver + "/" + name);
+  const std::string target = sysfs.hostPath("/target");
+  test::writeFile(target, kLinkTarget);
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(target, path);
 }
 
 struct RestartCase {
@@ -46,18 +59,19 @@ struct RestartCase {
   std::string driver = "";        // the driver whose files receive the address; empty: none
   bool unbindWritten = false;
   bool bindWritten = false;
+  bool needsRoot = false;  // the setup makes a device node
 };
 
 void PrintTo(const RestartCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-// A driver file's contents, or a note when it is no regular file (missing, a directory, or a
-// device standing in for a file that rejects writes).
+// A driver file's contents, or a note when it is no regular file (missing, a directory, a link,
+// or a device standing in for a file that rejects writes).
 std::string driverFileContents(const FakeSysfs& sysfs, const std::string& driver,
                                const std::string& name) {
   const std::string path = sysfs.hostPath("/sys/bus/pci/drivers/" + driver + "/" + name);
-  if (!std::filesystem::is_regular_file(path)) return "<no file>";
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path))) return "<no file>";
   return sysfs.driverFile(driver, name);
 }
 
@@ -65,6 +79,7 @@ class RestartDriver : public ::testing::TestWithParam<RestartCase> {};
 
 TEST_P(RestartDriver, UnbindsAndBindsThroughTheOwningDriverOnly) {
   const RestartCase& c = GetParam();
+  if (c.needsRoot && geteuid() != 0) GTEST_SKIP() << "making a device node needs root";
   test::TempDir dir;
   FakeSysfs sysfs(dir.path());
   sysfs.addDriver("halvern");
@@ -75,6 +90,9 @@ TEST_P(RestartDriver, UnbindsAndBindsThroughTheOwningDriverOnly) {
   test::TraceCapture capture;
 
   EXPECT_EQ(restartDriver(adapterAt(c.interfaceName)), c.status);
+  if (test::fileExists(sysfs.hostPath("/target"))) {
+    EXPECT_EQ(test::readFile(sysfs.hostPath("/target")), kLinkTarget);
+  }
 
   const std::vector<std::string> lines = capture.lines();
   for (const char* driver : {"halvern", "halvern-fwd"}) {
@@ -134,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                       s.bindFunction(kBdf, "halvern");
                       makeWritesFail(s, "halvern", "unbind");
                     },
-                    "eth0", 40, "9248:8:2 ", "halvern"},
+                    "eth0", 40, "9248:8:2 ", "halvern", false, false, true},
         RestartCase{"BindCannotBeOpened",
                     [](FakeSysfs& s) {
                       s.bindFunction(kBdf, "halvern");
@@ -148,7 +166,20 @@ INSTANTIATE_TEST_SUITE_P(
                       s.bindFunction(kBdf, "halvern");
                       makeWritesFail(s, "halvern", "bind");
                     },
-                    "eth0", 40, "9248:8:4 ", "halvern", true}),
+                    "eth0", 40, "9248:8:4 ", "halvern", true, false, true},
+        // A link in place of a driver file is not followed: root's write never lands elsewhere.
+        RestartCase{"LinkInPlaceOfUnbindIsNotFollowed",
+                    [](FakeSysfs& s) {
+                      s.bindFunction(kBdf, "halvern");
+                      plantLink(s, "halvern", "unbind");
+                    },
+                    "eth0", 40, "9248:8:1 "},
+        RestartCase{"LinkInPlaceOfBindIsNotFollowed",
+                    [](FakeSysfs& s) {
+                      s.bindFunction(kBdf, "halvern");
+                      plantLink(s, "halvern", "bind");
+                    },
+                    "eth0", 40, "9248:8:3 ", "halvern", true}),
     [](const ::testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
 
 }  // namespace

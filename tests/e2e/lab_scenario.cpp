@@ -192,13 +192,17 @@ ProcessResult Lab::run(const RunOptions& options) {
   const std::string work = directory_ / "work";
   writeFile(instanceKeyFile(), "");
   if (!options.keepInstanceMarker) removeInstanceSemaphore(instanceKeyFile());
-  if (!options.earlierFiles.empty()) {
+  if (!options.earlierFiles.empty() || options.plantRunDirectory) {
     const time_t now = time(nullptr);
     for (int second = -1; second <= kPreparedSeconds; ++second) {
+      const std::string runDirectory = root_ + "/tool/logs/" + logStamp(now + second);
       for (const std::string& file : options.earlierFiles)
-        writeFile(root_ + "/tool/logs/" + logStamp(now + second) + "/" + file, kEarlierFile);
+        writeFile(runDirectory + "/" + file, kEarlierFile);
+      if (options.plantRunDirectory) options.plantRunDirectory(runDirectory);
     }
   }
+
+  const std::set<std::string> before = runDirectories();
 
   std::vector<std::string> args = {"run", root_, "--"};
   args.insert(args.end(), options.args.begin(), options.args.end());
@@ -207,10 +211,25 @@ ProcessResult Lab::run(const RunOptions& options) {
   process.workDir = work;
   process.fileSizeLimit = options.fileSizeLimit;
   process.errorOnTerminal = options.errorOnTerminal;
+  process.umask = options.umask;
   process.timeoutSeconds = 300;
   const ProcessResult result = runProcess(builtProgram("hlvsim"), args, process);
   if (!options.keepInstanceMarker) removeInstanceSemaphore(instanceKeyFile());
+  // The run's directory is the one it made: several runs of a lab may share a second.
+  lastRunDirectory_.clear();
+  for (const std::string& name : runDirectories()) {
+    if (!before.contains(name)) lastRunDirectory_ = root_ + "/tool/logs/" + name + "/";
+  }
   return result;
+}
+
+std::set<std::string> Lab::runDirectories() const {
+  std::set<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator entry(root_ + "/tool/logs", error), end; !error && entry != end;
+       entry.increment(error))
+    names.insert(entry->path().filename().string());
+  return names;
 }
 
 void Lab::setAddedConf(std::size_t adapter, const std::string& lines) {
@@ -237,10 +256,16 @@ std::string Lab::stats(std::size_t adapter) const {
 }
 
 std::string Lab::logDirectory() const {
+  if (!lastRunDirectory_.empty()) {
+    const bool traced = fs::is_regular_file(fs::symlink_status(lastRunDirectory_ + "voflashupdatelog.etl"));
+    return traced ? lastRunDirectory_ : "";
+  }
   const std::string logs = root_ + "/tool/logs";
   if (!fs::is_directory(logs)) return "";
   for (const fs::directory_entry& entry : fs::directory_iterator(logs)) {
-    if (fs::exists(entry.path() / "voflashupdatelog.etl")) return entry.path().string() + "/";
+    // A trace file, not a link someone planted in its place.
+    if (fs::is_regular_file(fs::symlink_status(entry.path() / "voflashupdatelog.etl")))
+      return entry.path().string() + "/";
   }
   return "";
 }

@@ -4,8 +4,12 @@
 // directory. The tool then runs on it through `hlvsim run` with scripted standard input.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,9 +79,14 @@ struct RunOptions {
   std::vector<std::string> args = {};
   std::string input = "";
   std::optional<unsigned long> fileSizeLimit = {};
-  // Files an earlier run left in the log directory this run will use (it started in the same
-  // second); each holds kEarlierFile.
+  // Files an earlier run left in the directory named for the second this run starts in (it
+  // started in the same second); each holds kEarlierFile.
   std::vector<std::string> earlierFiles = {};
+  // Called before the run with the path of the directory named for each second the run may start
+  // in, none of them made: what an earlier run, or anyone, left where this run would write.
+  std::function<void(const std::string& runDirectory)> plantRunDirectory = {};
+  // The umask the tool runs with (otherwise the test's).
+  std::optional<mode_t> umask = {};
   // Standard error is a terminal (its text in the result's err).
   bool errorOnTerminal = false;
   // The single-instance marker is left as it is: one an earlier run of this lab left stays for
@@ -119,18 +128,22 @@ class Lab {
   const std::vector<uint8_t>& flashBefore(std::size_t adapter) const { return before_[adapter]; }
   std::vector<uint8_t> flashAfter(std::size_t adapter) const;
   std::string stats(std::size_t adapter) const;
-  std::string logDirectory() const;  // the run's, with its trailing "/"; empty if none
+  // The last run's log directory (the one it made), with its trailing "/"; empty if it made none
+  // or left no trace in it.
+  std::string logDirectory() const;
   std::string driverFile(const std::string& name) const;  // "bind" or "unbind" of halvern
 
  private:
   std::string sysDevice(std::size_t adapter) const;
   std::string instanceKeyFile() const;
+  std::set<std::string> runDirectories() const;  // the names under tool/logs/
 
   const TempDir& directory_;
   LabSpec spec_;
   std::string root_;
   std::vector<std::vector<uint8_t>> before_;
   std::vector<std::string> conf_;  // each adapter's adapter.conf as the lab was built
+  std::string lastRunDirectory_;   // made by the last run, with its trailing "/"
 };
 
 // What the run's console is meant to show, from the lab's description.

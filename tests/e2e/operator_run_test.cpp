@@ -297,7 +297,7 @@ const Scenario kScenarios[] = {
      .backups = {{0, "image_enp1s0.bin"}, {1, "image_enp2s0.bin"}},
      .restarted = {0, 1}},
     {.what = "silent: a backup that cannot be written in full (a full disk) stops the update "
-             "before the flash is touched",
+             "before the flash is touched, and no file that looks like a backup is left",
      .lab = singleAdapterLab,
      .run = {.args = {"-s"}, .fileSizeLimit = 1 << 20},
      .output =
@@ -308,8 +308,8 @@ const Scenario kScenarios[] = {
                   updateProblems(e.logDirectory());
          },
      .exitStatus = 13},
-    {.what = "silent: adapters without a network interface keep a backup each, beside the one an "
-             "earlier run in the same second left",
+    {.what = "silent: a run started in the same second as an earlier one gets a directory of its "
+             "own; adapters without a network interface keep a backup each",
      .lab = unnamedLab,
      .run = {.args = {"-s"}, .earlierFiles = {"image_unknown.bin"}},
      .output =
@@ -318,7 +318,7 @@ const Scenario kScenarios[] = {
                   updateBlock(e.block(1)) + kUpdateFinished;
          },
      .changes = {U, U},
-     .backups = {{0, "image_unknown_2.bin"}, {1, "image_unknown_3.bin"}}},
+     .backups = {{0, "image_unknown.bin"}, {1, "image_unknown_2.bin"}}},
     {.what = "update table: a long name and a long formatted status widen their columns",
      .lab = wideLab,
      .run = {.input = "y\nq\n"},
@@ -485,20 +485,20 @@ TEST_P(OperatorRun, ShowsTheDialogueAndLeavesAdaptersBackupsDriversAndTraceAsExp
     EXPECT_NE(stats.find("semaphore_held_at_exit = no\n"), std::string::npos) << stats;
   }
 
-  // Each backup holds the flash as it was before the run; nothing else is saved, and what an
-  // earlier run left stays as it was.
+  // Each backup holds the flash as it was before the run; nothing else is saved (a backup that
+  // failed leaves no file), and what an earlier run left stays as it was, in its own directory:
+  // the run took the next name.
   std::set<std::string> expectedFiles;
   for (const auto& [adapter, file] : s.backups) {
     EXPECT_TRUE(readBinaryFile(logDirectory + file) == lab.flashBefore(adapter)) << file;
     expectedFiles.insert(file);
   }
-  for (const std::string& file : s.run.earlierFiles) {
-    EXPECT_EQ(readFile(logDirectory + file), kEarlierFile) << file;
-    expectedFiles.insert(file);
-  }
-  // A write that failed may leave part of a file behind.
-  if (!s.run.fileSizeLimit) {
-    EXPECT_EQ(backupFiles(logDirectory), expectedFiles);
+  EXPECT_EQ(backupFiles(logDirectory), expectedFiles);
+  if (!s.run.earlierFiles.empty()) {
+    ASSERT_TRUE(logDirectory.ends_with("_2/")) << logDirectory;
+    const std::string earlier = logDirectory.substr(0, logDirectory.size() - 3) + "/";
+    for (const std::string& file : s.run.earlierFiles)
+      EXPECT_EQ(readFile(earlier + file), kEarlierFile) << file;
   }
 
   const ProcessResult decoded =

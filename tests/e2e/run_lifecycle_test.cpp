@@ -43,19 +43,24 @@ TEST(RunLifecycle, LeavesADecodableTraceInATimeStampedDirectoryBesideTheTool) {
 TEST(RunLifecycle, InterruptAfterTheConfirmationEndsWith41AndRemovesTheSemaphore) {
   if (geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
   ToolCopy tool;
-  // The run holds its semaphore and then waits in the open of its trace file.
-  tool.blockTraceFileOpens(kPatience);
+  // The run holds its semaphore and then waits in the open of its database.
+  tool.blockDatabaseOpen();
   BackgroundRun run(tool.program(), {}, "y\n", tool.workDirectory());
   ASSERT_TRUE(waitUntil([&] { return tool.semaphoreExists(); }, kPatience));
   ASSERT_TRUE(run.running());
 
   kill(run.pid(), SIGINT);
   const bool endedByInterrupt = run.wait(kPatience);
-  if (!endedByInterrupt) tool.releaseTraceFiles();
+  if (!endedByInterrupt) tool.releaseDatabase();
   ASSERT_TRUE(endedByInterrupt) << "the interrupt did not end the waiting run";
   EXPECT_EQ(run.exitStatus(), 41) << "signal " << run.signal();
   EXPECT_FALSE(tool.semaphoreExists());
-  EXPECT_EQ(run.output(), kBanner + kNotice + kPrompt);
+  // The open gave way to the interrupt, and the database counted as unreadable before the next
+  // checkpoint ended the run; or the interrupt came just before the open, at a checkpoint.
+  const std::string output = run.output();
+  EXPECT_TRUE(output == kBanner + kNotice + kPrompt + kNoDatabase ||
+              output == kBanner + kNotice + kPrompt)
+      << output;
 }
 
 TEST(RunLifecycle, InterruptBeforeTheConfirmationEndsTheProcessAtOnce) {
@@ -74,7 +79,7 @@ TEST(RunLifecycle, InterruptBeforeTheConfirmationEndsTheProcessAtOnce) {
 TEST(RunLifecycle, ASecondInstanceIsRefusedWithStatus1AndTheFirstGoesOnUndisturbed) {
   if (geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
   ToolCopy tool;
-  tool.blockTraceFileOpens(kPatience);
+  tool.blockDatabaseOpen();
   BackgroundRun first(tool.program(), {}, "y\n", tool.workDirectory());
   ASSERT_TRUE(waitUntil([&] { return tool.semaphoreExists(); }, kPatience));
 
@@ -88,7 +93,7 @@ TEST(RunLifecycle, ASecondInstanceIsRefusedWithStatus1AndTheFirstGoesOnUndisturb
   EXPECT_TRUE(first.running());
   EXPECT_TRUE(tool.semaphoreExists()) << "the refused instances removed the first one's semaphore";
 
-  tool.releaseTraceFiles();
+  tool.releaseDatabase();
   ASSERT_TRUE(first.wait(kPatience));
   EXPECT_EQ(first.exitStatus(), 9);
   EXPECT_EQ(first.output(), kBanner + kNotice + kPrompt + kNoDatabase + kPressAnyKey);
@@ -98,7 +103,7 @@ TEST(RunLifecycle, ASecondInstanceIsRefusedWithStatus1AndTheFirstGoesOnUndisturb
 TEST(RunLifecycle, AMarkerLeftByAKilledRunIsTakenOverAndRemovedByTheNextRun) {
   if (geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
   ToolCopy tool;
-  tool.blockTraceFileOpens(kPatience);
+  tool.blockDatabaseOpen();
   {
     BackgroundRun killed(tool.program(), {}, "y\n", tool.workDirectory());
     ASSERT_TRUE(waitUntil([&] { return tool.semaphoreHeld(); }, kPatience));
@@ -106,7 +111,7 @@ TEST(RunLifecycle, AMarkerLeftByAKilledRunIsTakenOverAndRemovedByTheNextRun) {
     ASSERT_TRUE(killed.wait(kPatience));
     EXPECT_EQ(killed.signal(), SIGKILL);
   }
-  tool.releaseTraceFiles();
+  tool.releaseDatabase();
   ASSERT_TRUE(tool.semaphoreExists()) << "a killed run has no teardown: its marker stays";
   EXPECT_FALSE(tool.semaphoreHeld()) << "but the kernel has undone its hold";
 

@@ -4,7 +4,6 @@
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,14 +16,6 @@ namespace {
 
 // The name the tool derives its single-instance key from.
 constexpr const char* kInstanceKeyName = "5F3A9C12-7B44-4E0D-A1C6-93D2E8B047F1";
-
-std::string runDirectoryName(time_t when) {
-  struct tm local {};
-  localtime_r(&when, &local);
-  char name[32] = {};
-  strftime(name, sizeof name, "%Y%m%d_%H-%M-%S", &local);
-  return name;
-}
 
 // The key the tool computes from the key file in its working directory.
 key_t instanceKey(const std::string& workDirectory) {
@@ -48,8 +39,7 @@ ToolCopy::ToolCopy() {
 }
 
 ToolCopy::~ToolCopy() {
-  for (int reader : readers_)
-    close(reader);
+  releaseDatabase();
   removeSemaphore();
 }
 
@@ -82,23 +72,22 @@ std::vector<std::string> ToolCopy::logDirectories() const {
   return directories;
 }
 
-void ToolCopy::blockTraceFileOpens(int seconds) {
-  const time_t now = time(nullptr);
-  for (int i = 0; i <= seconds; ++i) {
-    const std::string directory = dir_ / ("tool/logs/" + runDirectoryName(now + i));
-    std::filesystem::create_directories(directory);
-    const std::string fifo = directory + "/voflashupdatelog.etl";
-    if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed for " + fifo);
-    fifos_.push_back(fifo);
-  }
+void ToolCopy::blockDatabaseOpen() {
+  const std::string fifo = toolDirectory() + "updatedata.xml";
+  if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed for " + fifo);
+  databaseBlocked_ = true;
 }
 
-void ToolCopy::releaseTraceFiles() {
-  for (const std::string& fifo : fifos_) {
-    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (reader >= 0) readers_.push_back(reader);
-  }
-  fifos_.clear();
+void ToolCopy::releaseDatabase() {
+  if (!databaseBlocked_) return;
+  databaseBlocked_ = false;
+  // Opened for reading and writing, the FIFO never waits and counts as the writer a waiting run
+  // needs; once it is removed and closed, a run that opened it reads its end at once, and a run
+  // that had not opened it yet finds no database.
+  const std::string fifo = toolDirectory() + "updatedata.xml";
+  const int writer = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  unlink(fifo.c_str());
+  if (writer >= 0) close(writer);
 }
 
 }  // namespace hlv::test

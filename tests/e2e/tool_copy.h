@@ -37,18 +37,17 @@ class ToolCopy {
   // Directories under the tool's "logs/".
   std::vector<std::string> logDirectories() const;
 
-  // Makes the tool block when it opens its trace file: the trace file of every run directory
-  // from now to `seconds` seconds ahead is made a FIFO, whose open for writing waits for a
-  // reader. releaseTraceFiles opens all of them for reading and keeps them open (a writer must
-  // not see its reader go away) until the copy is destroyed.
-  void blockTraceFileOpens(int seconds);
-  void releaseTraceFiles();
+  // Makes a run wait once it holds its single-instance semaphore and has made its log
+  // directory: the update database it opens next is made a FIFO, whose open for reading waits
+  // for a writer. releaseDatabase lets a waiting open through to an empty database and removes
+  // the FIFO: every run then finds no database (status 9).
+  void blockDatabaseOpen();
+  void releaseDatabase();
 
  private:
   TempDir dir_;
   std::string program_;
-  std::vector<std::string> fifos_;
-  std::vector<int> readers_;
+  bool databaseBlocked_ = false;
 };
 
 }  // namespace hlv::test

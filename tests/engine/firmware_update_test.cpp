@@ -214,10 +214,10 @@ TEST(UpdateFirmware, AnInterruptedTransformIsCompletedByTheNextUpdate) {
   {
     test::UpdateBench bench;
     bench.load(row4.flash);
-    // The duplicate (4 erases, 64 + 1 + 1 programs), the free area (bank A: 8 + 15 + 4
-    // erases), the components (2 + 4 + 2 + 1 + 3 programs), the target (its active state
-    // cleared first, 4 erases, 64 + 1 + 1 programs).
-    bench.cutPowerAfter(70 + 27 + 12 + 71);
+    // The duplicate (4 erases, 64 + 1 + 1 + 1 programs: body, imageTag, CRC, state), the free
+    // area (bank A: 8 + 15 + 4 erases), the components (2 + 4 + 2 + 1 + 3 programs), the target
+    // (its active state cleared first, 4 erases, 64 + 1 + 1 + 1 programs).
+    bench.cutPowerAfter(71 + 27 + 12 + 72);
     EXPECT_NE(updateFirmware(bench.flash(), row4.input()), kStatusSuccess);
     interrupted = bench.contents();
   }

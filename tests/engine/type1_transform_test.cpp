@@ -123,16 +123,16 @@ TEST(Type1Transform, TheActiveBlockIsDuplicatedBeforeItsSlotIsRewritten) {
   const test::UpdateCase update = test::sweepCase("row4_ncb0_active_free_a");
   test::UpdateBench bench;
   bench.load(update.flash);
-  // The duplicate's body, first bytes and state are the first three programs.
-  SnapshotAfterWrite recorder(bench.flash(), bench.adapter(), 3);
+  // The duplicate's body, imageTag, CRC and state are the first four programs.
+  SnapshotAfterWrite recorder(bench.flash(), bench.adapter(), 4);
   Blocks blocks(update.flash);
   ASSERT_EQ(type1TransformToType2(blocks.ncb0(), blocks.ncb1(), recorder), kStatusSuccess);
 
   std::vector<FlashCall> modifying;
   std::copy_if(recorder.calls.begin(), recorder.calls.end(), std::back_inserter(modifying),
                modifies);
-  ASSERT_GE(modifying.size(), 7u);
-  for (std::size_t i = 0; i < 7; ++i) {
+  ASSERT_GE(modifying.size(), 8u);
+  for (std::size_t i = 0; i < 8; ++i) {
     EXPECT_GE(modifying[i].address, kNcb1Address) << modifying[i];
     EXPECT_LT(modifying[i].address, kNcb1Address + kNcbBlockSize) << modifying[i];
   }

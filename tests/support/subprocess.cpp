@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -60,6 +61,7 @@ pid_t startChild(const std::string& program, const std::vector<std::string>& arg
     const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
   }
+  if (options.umask) umask(*options.umask);
   if (options.userId) {
     if (setgid(*options.userId) != 0 || setuid(*options.userId) != 0) _exit(126);
   }

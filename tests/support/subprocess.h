@@ -30,6 +30,8 @@ struct ProcessOptions {
   // Files the child writes grow no further than this many bytes, as on a full disk: a write past
   // it fails (the signal that would end the child is ignored).
   std::optional<unsigned long> fileSizeLimit;
+  // The child's umask (otherwise this process's).
+  std::optional<mode_t> umask;
   // Standard error is a pseudo-terminal instead of a pipe, as when an operator runs the program
   // at a console; what the program draws on it lands in err (the terminal turns "\n" into
   // "\r\n"). Standard input and output stay pipes.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "tests/support/file_size_limit.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 #include "trace/log_directory_trace.h"
@@ -66,6 +69,33 @@ TEST_F(TraceFile, EveryIntegerKindTakesItsNaturalWidth) {
                                          0x44, 0x33, 0x22, 0x11, 8,    0,    0,    0,
                                          0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(tail, expected);
+}
+
+// No record costs a system call of its own: they reach the file when it is closed.
+TEST_F(TraceFile, RecordsWaitInTheBufferUntilTheFileIsClosed) {
+  for (int i = 0; i < 100; ++i)
+    emit(tp::kNoArgs);
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "trace.etl"), 0u);
+  EXPECT_EQ(written().size(), 100u * 12);
+}
+
+// A full disk: standard error says once that the trace could not be written, with the path and
+// the reason; the records that follow are dropped without another word.
+TEST_F(TraceFile, AFailedWriteIsReportedOnceOnStandardErrorAndLaterRecordsAreDropped) {
+  ::testing::internal::CaptureStderr();
+  {
+    const test::FileSizeLimit limit(100);
+    for (int i = 0; i < 20000; ++i)
+      emit(tp::kNoArgs);
+  }
+  for (int i = 0; i < 20000; ++i)
+    emit(tp::kNoArgs);
+  EXPECT_TRUE(traceSink().failed());
+  const std::vector<uint8_t> data = written();
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(errors, "/!\\ The trace could not be written to '" + (dir_ / "trace.etl") +
+                        "': File too large \n");
+  EXPECT_EQ(data.size(), 100u);
 }
 
 TEST(TraceSinkLifecycle, NothingIsWrittenWithoutAnOpenFileAndOpenIsGatedByTheEnabledFlag) {

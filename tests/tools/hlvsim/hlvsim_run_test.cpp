@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -80,18 +79,12 @@ TEST(HlvsimRun, StatsAreWrittenWhenAnInterruptEndsTheToolThroughExit) {
   TempDir directory;
   const std::string lab = initLab(directory);
   ASSERT_FALSE(instanceSemaphoreExists()) << "a stale instance semaphore is in the way";
-  // The run waits in the open of its trace file, after the confirmation, holding its
-  // single-instance semaphore, until it is interrupted.
+  // The run waits in the open of its update database, a FIFO no one writes, after the
+  // confirmation, holding its single-instance semaphore, until it is interrupted.
   constexpr int kPatienceSeconds = 30;
-  const time_t now = time(nullptr);
-  for (int i = 0; i <= kPatienceSeconds; ++i) {
-    const time_t then = now + i;
-    char name[32];
-    std::strftime(name, sizeof name, "%Y%m%d_%H-%M-%S", std::localtime(&then));
-    const std::string runDirectory = lab + "/tool/logs/" + name;
-    writeFile(runDirectory + "/.keep", "");
-    ASSERT_EQ(mkfifo((runDirectory + "/voflashupdatelog.etl").c_str(), 0600), 0);
-  }
+  const std::string database = lab + "/tool/updatedata.xml";
+  unlink(database.c_str());
+  ASSERT_EQ(mkfifo(database.c_str(), 0600), 0);
   BackgroundRun run(builtProgram("hlvsim"), {"run", lab}, "y\n", directory.path());
   const bool waiting = waitUntil(instanceSemaphoreExists, kPatienceSeconds);
   if (waiting) kill(run.pid(), SIGINT);
