@@ -31,19 +31,38 @@ std::string candidateName(const std::string& name, unsigned attempt) {
   return name.substr(0, name.size() - kExtension.size()) + number + std::string(kExtension);
 }
 
-// Creates a new file for the backup in the run's directory: the requested name when it is free,
-// else the first free one of its numbered variants. An existing name is never opened, so no
-// earlier backup (of another adapter named alike) is ever truncated and no link is followed.
+// A backup is written under its name with this added, and takes its name only once it is whole
+// and on the disk: a power cut or a kill while it is written leaves no file named like a backup
+// that holds less than the flash.
+constexpr std::string_view kIncompleteSuffix = ".incomplete";
+
+// Creates a new file for the backup in the run's directory, under the requested name marked
+// incomplete, or the first free one of its numbered variants. An existing name is never opened,
+// so no other file is ever truncated and no link is followed.
 platform::NewFile createBackupFile(const platform::Directory& directory, const std::string& name,
                                    std::string& chosen, int& error) {
   for (unsigned attempt = 1; attempt <= kMaximumNameAttempts; ++attempt) {
-    chosen = candidateName(name, attempt);
+    chosen = candidateName(name, attempt) + std::string(kIncompleteSuffix);
     platform::NewFile file = directory.createFile(chosen, error);
     if (file.isOpen() || error != EEXIST) return file;
     trace::emit(tp::kNameTaken, directory.path() + chosen);
   }
   error = EEXIST;
   return {};
+}
+
+// Gives the written backup its name: the requested one when it is free, else the first free one
+// of its numbered variants; an earlier backup (of another adapter named alike) is never replaced.
+bool nameBackup(const platform::Directory& directory, const std::string& incomplete,
+                const std::string& name, std::string& chosen) {
+  for (unsigned attempt = 1; attempt <= kMaximumNameAttempts; ++attempt) {
+    chosen = candidateName(name, attempt);
+    if (directory.renameFileNoReplace(incomplete, chosen)) return true;
+    if (errno != EEXIST) return false;
+    trace::emit(tp::kNameTaken, directory.path() + chosen);
+  }
+  errno = EEXIST;
+  return false;
 }
 
 // Removes a backup that failed after its file was made: a file under a backup's name must hold
@@ -58,14 +77,20 @@ void discardBackup(const trace::LogDirectory& directory, const std::string& name
   if (!directory.run().sync()) trace::emit(tp::kDirectoriesNotSynced, path, errno);
 }
 
-// Writes the flash into the new file and flushes it and the directories that lead to it.
-// 0, or the trace point that tells what failed, with errno set.
+// Writes the flash into the new file, flushes it, gives it its name and flushes the directories
+// that lead to it. 0, or the trace point that tells what failed, with errno set; `current` is
+// the file's name as it stands.
 const trace::Point<std::string_view, int32_t>* saveBackup(const trace::LogDirectory& directory,
                                                           platform::NewFile& file,
-                                                          const uint8_t* bytes, uint32_t size) {
+                                                          const uint8_t* bytes, uint32_t size,
+                                                          const std::string& name,
+                                                          std::string& current) {
   if (!file.writeAll(bytes, size)) return &tp::kWriteFailed;
   if (!file.sync()) return &tp::kNotSynced;
   if (!file.close()) return &tp::kWriteFailed;
+  std::string named;
+  if (!nameBackup(directory.run(), current, name, named)) return &tp::kNotNamed;
+  current = named;
   if (!directory.syncEntries()) return &tp::kDirectoriesNotSynced;
   return nullptr;
 }
@@ -155,14 +180,15 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const trace::LogDirectory& d
   }
   // The backup counts only once it is on stable storage together with the directories that lead
   // to it: after a power cut shortly after "[OK]", the flash may already have been rewritten.
-  if (const auto* failed = saveBackup(directory, file, buffer.get(), capacity)) {
-    trace::emit(*failed, file.path(), errno);
+  if (const auto* failed = saveBackup(directory, file, buffer.get(), capacity, name, chosen)) {
+    trace::emit(*failed, directory.path() + chosen, errno);
     file = {};
     discardBackup(directory, chosen);
     return kBackupWriteFailed;
   }
-  trace::emit(tp::kWritten, file.path());
-  if (saved != nullptr) *saved = {file.path(), chosen, *digest};
+  const std::string path = directory.path() + chosen;
+  trace::emit(tp::kWritten, path);
+  if (saved != nullptr) *saved = {path, chosen, *digest};
   return 0;
 }
 

@@ -29,8 +29,9 @@ uint32_t backupAdapterImage(const AdapterEntry& entry, const trace::LogDirectory
                             const char* suffix, SavedBackup* saved = nullptr);
 
 // The file holds exactly the flash contents from offset 0, nothing added. It is created new in
-// the run's directory (mode 0600, never through a link), at `name` or, when that is taken, at its
-// first free numbered variant. Success only once the file, the run's directory and the ones
+// the run's directory (mode 0600, never through a link) under its name with ".incomplete" added,
+// and given `name` (or, when that is taken, its first free numbered variant) only once it is
+// whole and on the disk. Success only once the file, the run's directory and the ones
 // above it are flushed to disk; a backup that fails after its file was created (a full disk, a
 // failed flush) is removed, so that no file that looks like a backup holds less than the flash.
 // Nothing is printed.

@@ -2,7 +2,7 @@
 
 #include "trace/trace_point.h"
 
-// Points 50 to 62 and 100 to 104 of the procedures' pair; 63 to 69 were given to a search of the
+// Points 50 to 62 and 100 to 109 of the procedures' pair; 63 to 69 were given to a search of the
 // logs for rollback backups, which the tool no longer makes, and are not given again.
 // clang-format off
 #define HLV_BACKUP_FILE_POINTS(X)                                                      \
@@ -24,7 +24,8 @@
   X(kIncompleteNotRemoved, 102, "incomplete backup file {} not removed: errno {}", Text, I32)\
   X(kDirectoriesNotSynced, 103, "directories of backup file {} not flushed: errno {}", Text,\
     I32)                                                                                 \
-  X(kDigestFailed, 104, "backup of {} bytes: its digest could not be computed", U32)
+  X(kDigestFailed, 104, "backup of {} bytes: its digest could not be computed", U32)    \
+  X(kNotNamed, 105, "backup file {} not given its name: errno {}", Text, I32)
 // clang-format on
 HLV_TRACE_TABLE(backup_file, kComponentApp, file::kProcedures, HLV_BACKUP_FILE_POINTS)
 #undef HLV_BACKUP_FILE_POINTS

@@ -361,6 +361,26 @@ bool Directory::renameFile(const std::string& from, const std::string& to) const
   return ::renameat(descriptor_, from.c_str(), descriptor_, to.c_str()) == 0;
 }
 
+bool Directory::renameFileNoReplace(const std::string& from, const std::string& to) const {
+  if (!isPlainName(from) || !isPlainName(to)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (::renameat2(descriptor_, from.c_str(), descriptor_, to.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: a second link, which is never made over an existing name,
+  // then the first one removed.
+  if (::linkat(descriptor_, from.c_str(), descriptor_, to.c_str(), 0) != 0) return false;
+  if (::unlinkat(descriptor_, from.c_str(), 0) != 0) {
+    const int error = errno;
+    ::unlinkat(descriptor_, to.c_str(), 0);
+    errno = error;
+    return false;
+  }
+  return true;
+}
+
 bool Directory::sync() const {
   while (::fsync(descriptor_) != 0) {
     if (errno != EINTR) return false;

@@ -113,6 +113,10 @@ class Directory {
   // Renames a file of this directory to `to`, replacing a file of that name: the way a file
   // written under a temporary name, and flushed, takes its place whole. false with errno set.
   bool renameFile(const std::string& from, const std::string& to) const;
+  // Gives a file of this directory the name `to` only when no entry has that name: false with
+  // errno EEXIST when one has (it is left as it is), or another errno. The way a file written
+  // under a name that says it is not finished takes its final name once it is whole.
+  bool renameFileNoReplace(const std::string& from, const std::string& to) const;
   // fsync of the directory: the files made, renamed or removed in it stay so after a power cut.
   // false with errno set.
   bool sync() const;

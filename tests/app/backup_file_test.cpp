@@ -1,8 +1,11 @@
 #include "app/backup_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -87,6 +90,13 @@ const BackupCase kBackupCases[] = {
     {.what = "a link at the name is not followed",
      .link = std::make_pair("image_eth0.bin", "elsewhere.bin"),
      .file = "image_eth0_2.bin"},
+    {.what = "a backup is written under a name that says it is incomplete: one left by a run "
+             "cut short is kept, and the backup still takes the adapter's name",
+     .existing = {"image_eth0.bin.incomplete"},
+     .file = "image_eth0.bin"},
+    {.what = "a link at the incomplete name is not followed",
+     .link = std::make_pair("image_eth0.bin.incomplete", "elsewhere.bin"),
+     .file = "image_eth0.bin"},
     {.what = "a read that reports more than it announced writes the announced size",
      .adapter = [](FakeUpdater& u) { u.lengthAfterRead = 0x1005; }},
     {.what = "no update interface",
@@ -203,6 +213,31 @@ TEST_P(Backup, SavesExactlyTheFlashOrReportsWhyNot) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Backup, ::testing::ValuesIn(kBackupCases));
+
+// A run killed while it writes a backup (here by the file size limit's own signal, in the middle
+// of the write) leaves the part it wrote only under a name that says it is incomplete.
+TEST(BackupDeathTest, AKillDuringTheWriteLeavesNoFileNamedLikeABackup) {
+  test::TempDir dir;
+  platform::FileProblem problem;
+  const trace::LogDirectory logs = trace::makeLogDirectory(dir.path() + "/", "run", problem);
+  ASSERT_TRUE(logs.isOpen()) << problem.reason;
+  auto info = std::make_unique<AdapterInfo>();
+  info->interfaceName = "eth0";
+  auto updater = std::make_unique<FakeUpdater>();
+  updater->flash = flashOf(0x200000);
+  info->updater = std::move(updater);
+  const AdapterEntry entry(3, std::move(info));
+  const auto backUpUnderALimit = [&] {
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 0x10000;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, SIG_DFL);
+    backupAdapterImage(entry, logs, nullptr);
+    std::exit(0);
+  };
+  EXPECT_EXIT(backUpUnderALimit(), ::testing::KilledBySignal(SIGXFSZ), "");
+  EXPECT_EQ(backupsIn(logs.path()), std::set<std::string>{"image_eth0.bin.incomplete"});
+}
 
 }  // namespace
 }  // namespace hlv
