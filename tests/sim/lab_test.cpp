@@ -321,7 +321,7 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   EXPECT_NE(held.find("semaphore_held_at_exit = yes\n"), std::string::npos) << held;
 }
 
-TEST(LabPlatform, ResolvesSysAndProcUnderTheLabAndMapsOnlyItsAdapters) {
+TEST(LabPlatform, ResolvesSysProcAndRunUnderTheLabAndMapsOnlyItsAdapters) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "");
   std::unique_ptr<Lab> opened = openLab(lab.path());
@@ -330,7 +330,10 @@ TEST(LabPlatform, ResolvesSysAndProcUnderTheLabAndMapsOnlyItsAdapters) {
   const std::string root = opened->root();
   EXPECT_EQ(platform.hostPath("/sys/bus/pci/devices"), root + "/sys/bus/pci/devices");
   EXPECT_EQ(platform.hostPath("/proc/12/exe"), root + "/proc/12/exe");
+  EXPECT_EQ(platform.hostPath("/run/lock/hlvflashupdate.lock"),
+            root + "/run/lock/hlvflashupdate.lock");
   EXPECT_EQ(platform.hostPath("/system"), "/system");
+  EXPECT_EQ(platform.hostPath("/running"), "/running");
   EXPECT_EQ(platform.realUserId(), 0u);
 
   const std::string devices = root + "/sys/bus/pci/devices/";
