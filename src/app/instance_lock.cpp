@@ -122,11 +122,13 @@ int32_t holderOf(int fd) {
   return static_cast<int32_t>(std::strtol(text, nullptr, 10));
 }
 
-// For the operator who wonders which process keeps other runs out.
-void recordHolder(int fd) {
+// For the operator who wonders which process keeps other runs out. False with errno set when it
+// cannot be written, which changes nothing of the lock.
+bool recordHolder(int fd) {
   char text[16];
   const int length = std::snprintf(text, sizeof text, "%d\n", static_cast<int>(getpid()));
-  if (ftruncate(fd, 0) == 0) (void)!pwrite(fd, text, static_cast<std::size_t>(length), 0);
+  return ftruncate(fd, 0) == 0 &&
+         pwrite(fd, text, static_cast<std::size_t>(length), 0) == static_cast<ssize_t>(length);
 }
 
 int lockWithoutWaiting(int fd) {
@@ -207,7 +209,7 @@ MachineLock takeMachineLock(InstanceLock& lock) {
       close(fd);
       continue;
     }
-    recordHolder(fd);
+    if (!recordHolder(fd)) note(lock, tp::kHolderNotRecorded, path, errno);
     lock.machineLockFd = fd;
     note(lock, tp::kMachineLockTaken, path, fd);
     close(directory);

@@ -34,6 +34,7 @@
   X(kForeignMarkerStays, 49,                                                                       \
     "a foreign semaphore stays: the run goes on under the machine-wide "                           \
     "lock")                                                                                        \
-  X(kMachineLockReleased, 50, "machine-wide lock released, descriptor {}", I32)
+  X(kMachineLockReleased, 50, "machine-wide lock released, descriptor {}", I32)                    \
+  X(kHolderNotRecorded, 51, "the process ID cannot be written into {}: errno {}", Text, I32)
 HLV_TRACE_TABLE(instance_lock, kComponentApp, file::kUpdateSession, HLV_INSTANCE_LOCK_POINTS)
 #undef HLV_INSTANCE_LOCK_POINTS
