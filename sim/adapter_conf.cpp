@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -133,6 +134,20 @@ bool parseMappingRefusal(std::string_view value, int& error) {
   return false;
 }
 
+// The signals the test hooks may raise, by the names the configuration gives them.
+constexpr std::pair<std::string_view, int> kTestSignals[] = {
+    {"int", SIGINT}, {"term", SIGTERM}, {"hup", SIGHUP}, {"quit", SIGQUIT}};
+
+bool parseTestSignal(std::string_view value, int& signalNumber) {
+  for (const auto& [name, number] : kTestSignals) {
+    if (value == name) {
+      signalNumber = number;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool parseDigest(std::string_view value, std::array<uint8_t, 32>& out) {
   const std::optional<std::vector<uint8_t>> bytes = parseHexBytes(value);
   if (!bytes || bytes->size() != out.size()) return false;
@@ -235,6 +250,12 @@ const std::vector<Key>& keys() {
        [](std::string_view v, AdapterConfig& c) {
          return parseCount(v, c.firmware.interruptAtGrant);
        }},
+      {"signal", "int, term, hup or quit",
+       [](std::string_view v, AdapterConfig& c) { return parseTestSignal(v, c.testSignal); }},
+      {"signal_at_command", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.signalAtCommand); }},
+      {"signal_at_us", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.signalAtUs); }},
       {"map_refused", "no, eperm or eacces",
        [](std::string_view v, AdapterConfig& c) {
          return parseMappingRefusal(v, c.mappingRefusal);
@@ -353,6 +374,13 @@ std::string formatAdapterConf(const AdapterConfig& config) {
   if (firmware.fuseSemaphoreHeld) text += "fuse_semaphore = held\n";
   if (firmware.interruptAtGrant != 0)
     text += "interrupt_at_grant = " + std::to_string(firmware.interruptAtGrant) + "\n";
+  for (const auto& [name, number] : kTestSignals) {
+    if (number == config.testSignal && number != SIGINT)
+      text += "signal = " + std::string(name) + "\n";
+  }
+  if (config.signalAtCommand != 0)
+    text += "signal_at_command = " + std::to_string(config.signalAtCommand) + "\n";
+  if (config.signalAtUs != 0) text += "signal_at_us = " + std::to_string(config.signalAtUs) + "\n";
   if (config.mappingRefusal == EPERM) text += "map_refused = eperm\n";
   if (config.mappingRefusal == EACCES) text += "map_refused = eacces\n";
   return text;

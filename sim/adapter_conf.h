@@ -25,7 +25,11 @@
 //   fuse_status      the fuse status word
 //   fuse_digest      64 hex digits: the key digest fuses, the 32 bytes in memory order
 //   mdio_semaphore, fuse_semaphore   free/held: held means the firmware takes it back at once
-//   interrupt_at_grant   N: SIGINT raised right after the N-th semaphore grant to the program
+//   signal           int, term, hup or quit: the signal the test hooks below raise (default int)
+//   interrupt_at_grant   N: the signal raised right after the N-th semaphore grant to the program
+//   signal_at_command    N: the signal raised right after the part received its N-th SPI
+//                    command of the run, reads included (the stats file's "commands")
+//   signal_at_us     N: the signal raised when the run's virtual clock reaches N microseconds
 //   map_refused      no, eperm or eacces: the kernel refuses to map the function's registers
 // Unknown keys and bad values are errors.
 #pragma once

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <csignal>
 #include <cstdint>
 #include <optional>
 
@@ -46,8 +47,8 @@ struct FirmwareConfig {
   std::array<uint8_t, 32> fuseDigest{};  // the key digest fuses, in memory order
   bool mdioSemaphoreHeld = false;        // the firmware takes it back as soon as it is released
   bool fuseSemaphoreHeld = false;
-  // Test hook: SIGINT is raised in the process right after the program is granted a hardware
-  // semaphore for the n-th time (0: never).
+  // Test hook: the adapter's test signal (AdapterConfig::testSignal) is raised in the process
+  // right after the program is granted a hardware semaphore for the n-th time (0: never).
   uint64_t interruptAtGrant = 0;
 };
 
@@ -86,6 +87,14 @@ struct AdapterConfig {
   // microseconds (0: never), as when the tool is killed at that point of its run: the part
   // completes what it was given and keeps its power, and nothing of the tool's teardown runs.
   uint64_t killAtUs = 0;
+  // Test hooks that raise a signal in the process, as an operator's Ctrl-C, a termination
+  // request or a dropped session would at that point of the run: the signal (SIGINT, SIGTERM,
+  // SIGHUP or SIGQUIT; the semaphore grant hook raises it too), raised right after the part has
+  // received its n-th SPI command of the run, reads included (0: never), and once the run's
+  // virtual clock reaches this many microseconds (0: never).
+  int testSignal = SIGINT;
+  uint64_t signalAtCommand = 0;
+  uint64_t signalAtUs = 0;
   bool engineStuck = false;               // command engine busy forever
   bool partStuck = false;                 // flash part busy forever
   // Not the adapter's doing but the machine's: the kernel refuses to map the function's

@@ -42,6 +42,7 @@ struct AdapterStats {
   uint64_t regWrites = 0;
   uint64_t unclaimedAccesses = 0;  // accesses to registers no block answers
   uint64_t transfers = 0;          // words started on the command engine
+  uint64_t commands = 0;           // SPI commands (opcodes) the part received, reads included
   uint64_t bytesRead = 0;          // array bytes the part sent
   uint64_t bytesProgrammed = 0;    // data bytes of executed program commands
   uint64_t erases4k = 0;

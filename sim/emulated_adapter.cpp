@@ -32,10 +32,19 @@ EmulatedAdapter::EmulatedAdapter(const AdapterConfig& config, VirtualClock& cloc
       cutPowerAfter(*config.powerCutAfter);
     }
   }
-  if (config.killAtUs != 0) {
-    // A time beyond the clock's range never comes.
-    constexpr uint64_t kLatest = std::numeric_limits<uint64_t>::max() / 1000;
-    clock.setAlarm(std::min(config.killAtUs, kLatest) * 1000, [] { raise(SIGKILL); });
+  // A time beyond the clock's range never comes.
+  constexpr uint64_t kLatest = std::numeric_limits<uint64_t>::max() / 1000;
+  if (config.killAtUs != 0)
+    clock.addAlarm(std::min(config.killAtUs, kLatest) * 1000, [] { raise(SIGKILL); });
+  if (config.signalAtUs != 0) {
+    const int signalNumber = config.testSignal;
+    clock.addAlarm(std::min(config.signalAtUs, kLatest) * 1000,
+                   [signalNumber] { raise(signalNumber); });
+  }
+  if (config.signalAtCommand != 0) {
+    part_.setCommandHook([this] {
+      if (++commandsReceived_ == config_.signalAtCommand) raise(config_.testSignal);
+    });
   }
 }
 
@@ -44,7 +53,7 @@ void EmulatedAdapter::addFirmwareBlocks() {
   semaphores_ = semaphores.get();
   if (config_.firmware.interruptAtGrant != 0) {
     semaphores_->setGrantHook([this] {
-      if (++semaphoreGrants_ == config_.firmware.interruptAtGrant) raise(SIGINT);
+      if (++semaphoreGrants_ == config_.firmware.interruptAtGrant) raise(config_.testSignal);
     });
   }
   auto firmware = std::make_unique<FirmwareControl>(config_, clock_, stats_, *controlWord_);

@@ -104,6 +104,7 @@ class EmulatedAdapter : public VoRegControlInterface {
   MdioPhy* mdio_ = nullptr;
   ChipFuses* chipFuses_ = nullptr;
   uint64_t semaphoreGrants_ = 0;
+  uint64_t commandsReceived_ = 0;  // SPI commands the part received, for the signal hook
   std::vector<std::unique_ptr<RegisterBlock>> ownedBlocks_;
   std::vector<RegisterBlock*> blocks_;
   struct DispatchEntry {

@@ -101,6 +101,7 @@ std::string formatStats(const AdapterStats& stats) {
   line("reg_writes", stats.regWrites);
   line("unclaimed_accesses", stats.unclaimedAccesses);
   line("transfers", stats.transfers);
+  line("commands", stats.commands);
   line("bytes_read", stats.bytesRead);
   line("bytes_programmed", stats.bytesProgrammed);
   line("erases_4k", stats.erases4k);

@@ -14,9 +14,12 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 LabPlatform::LabPlatform(Lab& lab, uid_t userId) : lab_(lab), userId_(userId) {}
 
 std::string LabPlatform::hostPath(std::string_view absolutePath) const {
-  if (absolutePath == "/sys" || absolutePath == "/proc" || startsWith(absolutePath, "/sys/") ||
-      startsWith(absolutePath, "/proc/")) {
-    return lab_.root() + std::string(absolutePath);
+  for (const std::string_view top : {"/sys", "/proc", "/run"}) {
+    if (absolutePath == top ||
+        (startsWith(absolutePath, top) && absolutePath.size() > top.size() &&
+         absolutePath[top.size()] == '/')) {
+      return lab_.root() + std::string(absolutePath);
+    }
   }
   return std::string(absolutePath);
 }

@@ -1,6 +1,7 @@
-// The platform of an emulated machine: "/sys" and "/proc" live under the lab, the clock and the
-// sleeps are the lab's virtual clock, and mapping a PCI function's "resource0" gives the lab's
-// emulated adapter of that address instead of memory.
+// The platform of an emulated machine: "/sys", "/proc" and "/run" (where the tool keeps its
+// machine-wide lock) live under the lab, the clock and the sleeps are the lab's virtual clock, and
+// mapping a PCI function's "resource0" gives the lab's emulated adapter of that address instead
+// of memory.
 #pragma once
 
 #include <sys/types.h>

@@ -190,6 +190,7 @@ void SpiFlashPart::select() {
 }
 
 void SpiFlashPart::takeOpcode(uint8_t opcode) {
+  ++stats_.commands;
   opcodeReceived_ = true;
   opcode_ = opcode;
   command_ = commandOf_[opcode];
@@ -256,6 +257,7 @@ uint8_t SpiFlashPart::exchange(uint8_t mosi, BytePhase phase) {
   if (!opcodeReceived_) {
     if (phase != BytePhase::kOpcode) return 0xFF;
     takeOpcode(mosi);
+    if (commandHook_) commandHook_();
     return 0xFF;
   }
   if (command_ == Command::kIgnored || broken_) return 0xFF;

@@ -54,6 +54,9 @@ class SpiFlashPart {
   // command is left partly done, drawn from the seed.
   using ModifyingCommandHook = std::function<std::optional<uint64_t>()>;
   void setModifyingCommandHook(ModifyingCommandHook hook) { modifyingHook_ = std::move(hook); }
+  // Called right after the part has taken the opcode of each command it receives, whatever the
+  // command (reads, status polls and ignored ones included).
+  void setCommandHook(std::function<void()> hook) { commandHook_ = std::move(hook); }
 
   void select();
   // Shifts one byte in and returns the byte shifted out at the same time.
@@ -128,6 +131,7 @@ class SpiFlashPart {
   AdapterStats& stats_;
   std::vector<uint8_t> sfdpArea_;
   ModifyingCommandHook modifyingHook_;
+  std::function<void()> commandHook_;
 
   bool selected_ = false;
   bool stuck_ = false;

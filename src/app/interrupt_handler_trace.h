@@ -2,8 +2,10 @@
 
 #include "trace/trace_point.h"
 
-// Point 0 of the process utilities' pair; 1 and 2 belong to the log directory.
-#define HLV_INTERRUPT_HANDLER_POINTS(X) X(kInterrupted, 0, "interrupted by the operator")
+// Points 0 and 20 on of the process utilities' pair; the log directory's lie between.
+#define HLV_INTERRUPT_HANDLER_POINTS(X)             \
+  X(kInterrupted, 0, "interrupted by the operator") \
+  X(kInterruptSignal, 20, "the interrupt came as signal {}", I32)
 HLV_TRACE_TABLE(interrupt_handler, kComponentApp, file::kProcessUtilities,
                 HLV_INTERRUPT_HANDLER_POINTS)
 #undef HLV_INTERRUPT_HANDLER_POINTS

@@ -1,11 +1,13 @@
 #include "app/mapping_refusal_notice.h"
 
+#include <cinttypes>
 #include <cstring>
 #include <utility>
 
 #include "app/adapter_entry.h"
 #include "app/mapping_refusal_notice_trace.h"
 #include "device/pci_discovery.h"
+#include "device/register_map.h"
 #include "update/voflupdateiface.h"
 
 namespace hlv {
@@ -16,17 +18,27 @@ using platform::KernelLockdown;
 using platform::RefusalCause;
 using platform::SecureBoot;
 
-constexpr RefusalCause kCauses[] = {RefusalCause::kLockdown, RefusalCause::kPermission,
-                                    RefusalCause::kReadOnly, RefusalCause::kNoRegion,
-                                    RefusalCause::kOther};
+constexpr RefusalCause kCauses[] = {RefusalCause::kLockdown,       RefusalCause::kPermission,
+                                    RefusalCause::kReadOnly,       RefusalCause::kNoRegion,
+                                    RefusalCause::kWindowTooSmall, RefusalCause::kOther};
 
 int mappingError(const AdapterEntry& entry) {
   const AdapterInfo* adapter = entry.adapter.get();
   return adapter != nullptr && adapter->updater ? adapter->updater->registerMappingError() : 0;
 }
 
-std::string adapterLabel(const AdapterEntry& entry) {
-  return entry.name() + " (" + entry.adapter->bdf + ")";
+std::string hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%" PRIX64, value);
+  return text;
+}
+
+// A region too short is told with its length: each adapter may describe another.
+std::string adapterLabel(const AdapterEntry& entry, RefusalCause cause) {
+  std::string label = entry.name() + " (" + entry.adapter->bdf;
+  if (cause == RefusalCause::kWindowTooSmall)
+    label += ", region 0 of " + hex(entry.adapter->updater->registerWindowLength()) + " bytes";
+  return label + ")";
 }
 
 std::string lockdownText(const platform::MappingRefusal& refusal, const std::string& adapters) {
@@ -86,6 +98,15 @@ std::string mappingRefusalText(const platform::MappingRefusal& refusal,
              ".\n"
              "    Check that the adapter is still present and enabled, and that the machine's\n"
              "    firmware gave it memory (a full power cycle often mends it).\n";
+    case RefusalCause::kWindowTooSmall:
+      return "[!] The registers of " + adapters +
+             " are not mapped: the register window is too small.\n"
+             "    The tool uses registers up to offset " +
+             hex(reg::kHighestRegisterOffset) + ", so region 0 must be at least " +
+             hex(reg::kRegisterWindowNeeded) +
+             " bytes long.\n"
+             "    Such an adapter is not what its identifiers claim, or its device description is\n"
+             "    damaged: the tool leaves it alone.\n";
     case RefusalCause::kOther:
       break;
   }
@@ -108,7 +129,7 @@ void explainMappingRefusals(const std::vector<AdapterEntry>& entries, std::FILE*
       if (refusal.cause != cause) continue;
       if (first == nullptr) first = &refusal;
       if (!adapters.empty()) adapters += ", ";
-      adapters += adapterLabel(*entry);
+      adapters += adapterLabel(*entry, cause);
       ++count;
     }
     if (first == nullptr) continue;

@@ -12,6 +12,7 @@
 #include "app/rollback_procedure_trace.h"
 #include "app/update_session.h"
 #include "device/pci_discovery.h"
+#include "platform/interrupt_hold.h"
 #include "update/voflupdateiface.h"
 
 namespace hlv {
@@ -148,6 +149,11 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
   }
   std::puts("[OK] ");
 
+  // As in an update: an interrupt that came during the backup ends the run now, the flash
+  // untouched; one that comes later waits until the driver is bound again and the operator has
+  // been told whether a power cycle is needed.
+  platform::interruptCheckpoint();
+  const platform::InterruptHold untilTheRollbackIsFinished;
   std::printf("Performing firmware rollback on adapter '%s'... \n", entry.name().c_str());
   if (planned != 0) {
     trace::emit(tp::kRollbackNotPlanned, planned);

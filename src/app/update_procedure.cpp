@@ -9,6 +9,7 @@
 #include "app/update_procedure_trace.h"
 #include "bundle/vo_image_file.h"
 #include "device/pci_discovery.h"
+#include "platform/interrupt_hold.h"
 #include "shared/halvern_ncb.h"
 #include "update/voflupdateiface.h"
 
@@ -41,6 +42,11 @@ uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& log
   }
   std::puts("[OK] ");
 
+  // From here the flash may change. An interrupt that came during the backup ends the run now,
+  // the flash untouched; one that comes later is held until the block is finished (update,
+  // firmware reload, driver bound again, the power-cycle line), and then ends the run.
+  platform::interruptCheckpoint();
+  const platform::InterruptHold untilTheBlockEnds;
   showStep("|-- Updating... ");
   const VoImageFile* image = entry.selectedImage.get();
   VoFlUpdateIface* updater = nullptr;

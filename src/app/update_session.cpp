@@ -93,6 +93,9 @@ bool UpdateSession::initialize() {
   }
   // Tracing problems never stop the session.
   if (!traceControl_->start(logDirectory_.run())) trace::emit(tp::kTraceNotStarted);
+  // What became of the lock (a foreign lock file or marker removed, a stale marker taken over)
+  // happened before there was a trace to tell it to.
+  instanceLock_->writeHistory();
 
   trace::emit(tp::kOptions, options_.silent, options_.rollback, options_.adapterName);
   driverControl_.installDriver();

@@ -31,16 +31,26 @@ bool driverOwns(const char* driverName, const std::string& bdf) {
 }
 
 // The driver's "bind" and "unbind" are files the kernel provides: opening one never creates a
-// file, and a link in its place is not followed, so root's write lands nowhere else.
+// file, and a link in its place is not followed, so root's write lands nowhere else. The restart
+// runs with the operator's interrupt held, but the signal itself still arrives and may break a
+// call off (the handler does not restart calls): such a call is made again, so that an unbound
+// driver is always bound again.
 int openForWriting(const std::string& absolutePath) {
-  return open(platform::current().hostPath(absolutePath).c_str(),
-              O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  const std::string path = platform::current().hostPath(absolutePath);
+  int fd = -1;
+  do {
+    fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
 }
 
 // One write of the whole address; a short write counts as failed (errno 0 then).
 bool writeAddress(int fd, const std::string& bdf) {
-  errno = 0;
-  const ssize_t written = write(fd, bdf.data(), bdf.size());
+  ssize_t written = -1;
+  do {
+    errno = 0;
+    written = write(fd, bdf.data(), bdf.size());
+  } while (written < 0 && errno == EINTR);
   return written >= 0 && static_cast<std::size_t>(written) == bdf.size();
 }
 

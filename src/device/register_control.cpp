@@ -2,10 +2,15 @@
 
 #include <cerrno>
 
+#include "device/register_control_trace.h"
+#include "device/register_map.h"
+#include "platform/mapping_refusal.h"
 #include "platform/platform.h"
 
 namespace hlv {
 namespace {
+
+namespace tp = trace_points::register_control;
 
 // A window the platform emulates: the registers are a model, not memory, but the window keeps
 // the bounds of the mapped region so that an emulated adapter answers like a mapped one.
@@ -48,6 +53,13 @@ void* mapBar0(PciDevice& device) {
   const PciResource& region = device.resources[0];
   if (region.start == 0 || region.size == 0) {
     device.mapError = ENXIO;  // the kernel gave the function no memory region to map
+    return nullptr;
+  }
+  if (region.size < reg::kRegisterWindowNeeded) {
+    // Not mapped at all: with some registers outside the window, an update or a firmware reset
+    // would seem to go through while part of it never reached the adapter.
+    device.mapError = platform::kWindowTooSmallError;
+    trace::emit(tp::kWindowTooSmall, device.path, region.size, reg::kRegisterWindowNeeded);
     return nullptr;
   }
 

@@ -36,9 +36,10 @@ bool registerOffsetInWindow(uint32_t offset, uint64_t windowLength);
 
 // Maps region 0 of the device ("resource0", read-write, shared) with the region's size as length,
 // storing the descriptor and the mapping in the device. Null, with nothing left open and the
-// reason in the device's mapError (ENXIO for a missing or empty region), when the region is
-// missing or empty or the file cannot be opened or mapped. A device already mapped keeps its
-// window.
+// reason in the device's mapError (ENXIO for a missing or empty region,
+// platform::kWindowTooSmallError for one shorter than reg::kRegisterWindowNeeded, which is not
+// even opened), when the region is missing, empty or too short or the file cannot be opened or
+// mapped. A device already mapped keeps its window.
 void* mapBar0(PciDevice& device);
 
 // The register access for an adapter: maps region 0 and returns access to the window, which the

@@ -118,4 +118,53 @@ inline constexpr uint32_t kTestPortDataSetup = 0x10000;
 // the low half, whose strobe bit then latches the word into the result register.
 inline constexpr uint32_t kFuseCommandIdle = 0xCCCC;
 
+// Every register above, by offset (the split-halves names are not offsets: the flash layer turns
+// them into kFlashAddress and kFlashData). A register added above belongs in this list too; the
+// window an adapter must map to be worked on follows from it.
+inline constexpr uint32_t kRegisterOffsets[] = {
+    kFlashCommand,
+    kFlashAddress,
+    kFlashData,
+    kFlashFormat,
+    kFlashInterfaceControl,
+    kFlashInterfaceSetup,
+    kControlWord,
+    kMdioSetup,
+    kMdioCommand,
+    kMdioWriteData,
+    kMdioRegisterAddress,
+    kMdioReadData,
+    kGlobalReset,
+    kFirmwareAlive,
+    kFirmwareInterface2Word,
+    kInterface1Reset,
+    kFirmwareControlBits,
+    kFirmwareState,
+    kFirmwareScratch,
+    kBlockControlA,
+    kBlockControlB,
+    kBlockControlC,
+    kMdioSemaphore,
+    kFuseSemaphore,
+    kChipRevision,
+    kTestPortControl,
+    kTestPortData,
+    kFuseResult,
+    kFuseCommand,
+};
+
+constexpr uint32_t highestRegisterOffset() {
+  uint32_t highest = 0;
+  for (const uint32_t offset : kRegisterOffsets)
+    highest = offset > highest ? offset : highest;
+  return highest;
+}
+
+// The highest register the program reads or writes, and the bytes of region 0 an adapter must
+// map so that every register access reaches it (its 32-bit word included). An adapter whose
+// region is shorter is not worked on at all: reads past the window give 0xFFFFFFFF and writes
+// are lost, so a reset sequence would seem to run while nothing happened.
+inline constexpr uint32_t kHighestRegisterOffset = highestRegisterOffset();
+inline constexpr uint64_t kRegisterWindowNeeded = uint64_t{kHighestRegisterOffset} + 4;
+
 }  // namespace hlv::reg

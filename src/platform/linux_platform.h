@@ -1,4 +1,4 @@
-// The platform of a real Linux machine: the kernel's own /sys and /proc, getuid,
+// The platform of a real Linux machine: the kernel's own /sys, /proc and /run, getuid,
 // CLOCK_MONOTONIC, nanosleep, and mmap of the PCI resource files.
 #pragma once
 
@@ -17,7 +17,8 @@ class LinuxPlatform : public Platform {
   void unmapRegisterWindow(const RegisterWindow& window, uint64_t length) override;
 };
 
-// A Linux platform whose "/sys" and "/proc" live under a root directory (tests).
+// A Linux platform whose "/sys", "/proc" and "/run" (every absolute path) live under a root
+// directory (tests).
 class RootedPlatform : public LinuxPlatform {
  public:
   explicit RootedPlatform(std::string root) : root_(std::move(root)) {}

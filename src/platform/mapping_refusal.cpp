@@ -73,6 +73,9 @@ MappingRefusal diagnoseMappingRefusal(int error) {
     case ENXIO:
       refusal.cause = RefusalCause::kNoRegion;
       break;
+    case kWindowTooSmallError:
+      refusal.cause = RefusalCause::kWindowTooSmall;
+      break;
     default:
       refusal.cause = RefusalCause::kOther;
       break;

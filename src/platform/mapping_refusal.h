@@ -3,6 +3,7 @@
 // program. Everything is read through the platform, so that a lab can stand for the machine.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 
 namespace hlv::platform {
@@ -13,12 +14,17 @@ enum class KernelLockdown : uint8_t { kUnknown, kNone, kIntegrity, kConfidential
 enum class SecureBoot : uint8_t { kUnknown, kOff, kOn };
 
 enum class RefusalCause : uint8_t {
-  kLockdown,    // the kernel is locked down: no process may map device memory
-  kPermission,  // denied otherwise: not root, a security module, a container
-  kReadOnly,    // sysfs is mounted read-only (a container)
-  kNoRegion,    // the function or its memory region is not there
-  kOther,       // anything else; the errno tells
+  kLockdown,        // the kernel is locked down: no process may map device memory
+  kPermission,      // denied otherwise: not root, a security module, a container
+  kReadOnly,        // sysfs is mounted read-only (a container)
+  kNoRegion,        // the function or its memory region is not there
+  kWindowTooSmall,  // the region does not reach every register the program uses: not mapped
+  kOther,           // anything else; the errno tells
 };
+
+// What the program records instead of a kernel errno when it does not map a region that is too
+// short for the registers it uses. Opening or mapping a resource file never fails with it.
+inline constexpr int kWindowTooSmallError = ERANGE;
 
 struct MappingRefusal {
   int error = 0;  // the errno of the failed open or mapping

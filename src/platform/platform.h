@@ -26,7 +26,8 @@ class Platform {
  public:
   virtual ~Platform() = default;
 
-  // Resolves an absolute "/sys/..." or "/proc/..." path to the file this platform reads.
+  // Resolves an absolute "/sys/...", "/proc/..." or "/run/..." path to the file this platform
+  // reads or writes.
   virtual std::string hostPath(std::string_view absolutePath) const = 0;
 
   // Real user ID of the process (getuid).

@@ -40,6 +40,9 @@ class DirectFlashUpdate : public VoFlUpdateIface {
   uint32_t getAdapterType(uint32_t& type) override;
   void setProgressObserver(FlashProgressObserver* observer) override { progress_ = observer; }
   int registerMappingError() const override { return pciDevice_ ? pciDevice_->mapError : 0; }
+  uint64_t registerWindowLength() const override {
+    return pciDevice_ ? pciDevice_->resources[0].size : 0;
+  }
 
   // The adapter's register access, null without an adapter (for the firmware control sequences
   // and the key check run on their own, as the emulator's tools do).

@@ -59,6 +59,9 @@ class VoFlUpdateIface {
   // Why the adapter's registers could not be mapped (an errno), 0 when they were or when the
   // instance reaches no registers.
   virtual int registerMappingError() const { return 0; }
+  // The length of the register region the adapter describes (mapped or not), 0 when the instance
+  // reaches no registers.
+  virtual uint64_t registerWindowLength() const { return 0; }
 };
 
 }  // namespace hlv

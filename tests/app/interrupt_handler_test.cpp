@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,9 +40,26 @@ class CountingInterrupts : public ::testing::Test {
   }
   void TearDown() override {
     platform::setInterruptAction(nullptr);
-    signal(SIGINT, SIG_DFL);
+    for (const int signalNumber : interruptSignals())
+      signal(signalNumber, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
   }
 };
+
+// A termination request, a dropped session and SIGQUIT are taken like Ctrl-C: recorded only, and
+// acted on at the end of a hold, never inside it.
+TEST_F(CountingInterrupts, EverySignalTakenIsHeldLikeCtrlC) {
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    gActions = 0;
+    {
+      platform::InterruptHold hold;
+      raise(signalNumber);
+      EXPECT_EQ(gActions, 0) << strsignal(signalNumber);
+      EXPECT_TRUE(platform::interruptPending()) << strsignal(signalNumber);
+    }
+    EXPECT_EQ(gActions, 1) << strsignal(signalNumber);
+  }
+}
 
 TEST_F(CountingInterrupts, AnInterruptDuringAHoldRunsWhenTheLastHoldIsReleasedAndNotBefore) {
   {
@@ -120,7 +140,10 @@ std::vector<uint8_t> words(std::initializer_list<uint32_t> values) {
   return bytes;
 }
 
-TEST(InterruptAction, TracesTheInterruptAndExitsWith41ThroughTheNormalExitPathAtACheckpoint) {
+class InterruptSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(InterruptSignal, IsTracedAndExitsWith41ThroughTheNormalExitPathAtACheckpoint) {
+  const int signalNumber = GetParam();
   // The child is forked (the default death test style), so it writes where this test reads.
   test::TempDir dir;
   const std::string traceFile = dir / "trace.etl";
@@ -129,15 +152,61 @@ TEST(InterruptAction, TracesTheInterruptAndExitsWith41ThroughTheNormalExitPathAt
         trace::traceEnable("test");
         trace::traceOpen(traceFile);
         installInterruptHandler();
-        raise(SIGINT);
+        raise(signalNumber);
         // The handler only records the interrupt; the next checkpoint ends the process.
         if (!platform::interruptPending()) _exit(1);
         platform::interruptCheckpoint();
         _exit(2);
       },
       ::testing::ExitedWithCode(41), "");
-  // The record reached the file only if the exit-time destructors closed the trace stream.
-  EXPECT_EQ(test::readBinaryFile(traceFile), words({9248, 15, 0}));
+  // The records reached the file only if the exit-time destructors closed the trace stream. The
+  // second one carries the signal, a 4-byte argument.
+  EXPECT_EQ(test::readBinaryFile(traceFile),
+            words({9248, 15, 0, 9248, 15, 20, 4, static_cast<uint32_t>(signalNumber)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptSignal,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(sigabbrev_np(info.param));
+                         });
+
+// The exit-time destructors may take a while (the session's teardown); a second interrupt then,
+// of whatever kind, must neither end the process by its default action nor enter exit() again.
+TEST(InterruptAction, SignalsArrivingWhileTheRunEndsAreIgnored) {
+  EXPECT_EXIT(
+      {
+        // Runs among the exit-time destructors, as the session's teardown does; an interrupt
+        // pending there would end the process again at the teardown's next checkpoint.
+        std::atexit([] {
+          for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            raise(signalNumber);
+            if (platform::interruptPending()) _exit(3);
+          }
+        });
+        installInterruptHandler();
+        raise(SIGTERM);
+        platform::interruptCheckpoint();
+        _exit(2);
+      },
+      ::testing::ExitedWithCode(41), "");
+}
+
+// A write to a standard stream nobody reads any more (the pipe the output went into was closed)
+// fails instead of ending the process, wherever it happens.
+TEST(InterruptAction, AWriteToAClosedPipeFailsInsteadOfEndingTheRun) {
+  EXPECT_EXIT(
+      {
+        signal(SIGPIPE, SIG_DFL);
+        int output[2];
+        if (pipe(output) != 0) _exit(1);
+        close(output[0]);
+        installInterruptHandler();
+        const char line[] = "|-- Updating... ";
+        if (write(output[1], line, sizeof line) != -1 || errno != EPIPE) _exit(2);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // The operator's answer is awaited without restarting the read, so an interrupt ends the wait.

@@ -117,6 +117,14 @@ const RefusalCase kRefusalCases[] = {
      0,
      RefusalCause::kNoRegion,
      {"no memory region", "still present"}},
+    {"region_too_short_for_the_registers",
+     std::nullopt,
+     std::nullopt,
+     platform::kWindowTooSmallError,
+     0,
+     RefusalCause::kWindowTooSmall,
+     {"are not mapped: the register window is too small", "up to offset 0x7000",
+      "at least 0x7004 bytes", "leaves it alone"}},
     {"something_else",
      std::nullopt,
      std::nullopt,
@@ -152,12 +160,14 @@ TEST_P(MappingRefusal, IsTracedToItsCauseAndExplained) {
 INSTANTIATE_TEST_SUITE_P(Machines, MappingRefusal, testing::ValuesIn(kRefusalCases),
                          [](const auto& info) { return std::string(info.param.what); });
 
-AdapterEntry entryRefusedWith(uint32_t index, const std::string& name, int error) {
+AdapterEntry entryRefusedWith(uint32_t index, const std::string& name, int error,
+                              uint64_t windowLength = 0x400000) {
   auto adapter = std::make_unique<AdapterInfo>();
   adapter->bdf = "0000:0" + std::to_string(index + 1) + ":00.0";
   adapter->interfaceName = name;
   auto updater = std::make_unique<test::FakeUpdater>();
   updater->mappingError = error;
+  updater->windowLength = windowLength;
   adapter->updater = std::move(updater);
   return AdapterEntry(index, std::move(adapter));
 }
@@ -183,6 +193,8 @@ TEST(MappingRefusalNotice, EachCauseIsExplainedOnceWithEveryAdapterItConcerns) {
   entries.push_back(entryRefusedWith(1, "enp2s0", 0));
   entries.push_back(entryRefusedWith(2, "enp3s0", ENOENT));
   entries.push_back(entryRefusedWith(3, "enp4s0", EPERM));
+  entries.push_back(entryRefusedWith(4, "enp5s0", platform::kWindowTooSmallError, 0x1000));
+  entries.push_back(entryRefusedWith(5, "enp6s0", platform::kWindowTooSmallError, 0x4000));
 
   const std::string text = explained(entries);
   EXPECT_EQ(test::occurrences(text, "locked down"), 1u) << text;
@@ -190,6 +202,12 @@ TEST(MappingRefusalNotice, EachCauseIsExplainedOnceWithEveryAdapterItConcerns) {
   EXPECT_EQ(test::occurrences(text, "no memory region"), 1u) << text;
   EXPECT_NE(text.find("enp3s0 (0000:03:00.0)"), std::string::npos) << text;
   EXPECT_EQ(text.find("enp2s0"), std::string::npos) << text;
+  // Each short region is named with its own length.
+  EXPECT_EQ(test::occurrences(text, "register window is too small"), 1u) << text;
+  EXPECT_NE(text.find("enp5s0 (0000:05:00.0, region 0 of 0x1000 bytes), enp6s0 (0000:06:00.0, "
+                      "region 0 of 0x4000 bytes)"),
+            std::string::npos)
+      << text;
 }
 
 TEST(MappingRefusalNotice, AdaptersThatWereMappedGiveNoNotice) {

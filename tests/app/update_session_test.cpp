@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -36,13 +37,15 @@ namespace {
 using Status = AdapterStatus;
 
 // Runs each test in a directory of its own holding the single-instance key file, so the
-// session's semaphore is private to the test.
+// session's semaphore is private to the test, on a machine whose /run is in that directory too,
+// so that its machine-wide lock is.
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     previousDirectory_ = std::filesystem::current_path();
     test::writeFile(dir_ / kInstanceKeyPath, "");
     std::filesystem::create_directories(dir_ / "tool");
+    std::filesystem::create_directories(dir_ / "machine");
     std::filesystem::current_path(dir_.path());
     removeSemaphore();
   }
@@ -58,6 +61,8 @@ class SessionTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
+  platform::RootedPlatform machine_{dir_ / "machine"};
+  platform::ScopedPlatform installedMachine_{machine_};
 
  private:
   std::filesystem::path previousDirectory_;
@@ -309,10 +314,18 @@ TEST_F(SessionTest, ASecondSessionIsRefusedAndLeavesTheFirstOnesSemaphore) {
 }
 
 // Runs acquireInstanceLock in a child process, which then is killed (no teardown at all) or
-// ends reporting in its exit status whether it was the first instance (10) or not (11).
-int acquireInChild(bool killed) {
+// ends reporting in its exit status whether it was the first instance (10) or not (11). With a
+// machine root the child's /run is there: it does not share the machine-wide lock, as a copy of
+// the tool that takes only the marker.
+int acquireInChild(bool killed, const std::string& machineRoot = "") {
   const pid_t child = fork();
   if (child == 0) {
+    platform::RootedPlatform machine(machineRoot);
+    std::optional<platform::ScopedPlatform> installed;
+    if (!machineRoot.empty()) {
+      std::filesystem::create_directories(machineRoot);
+      installed.emplace(machine);
+    }
     const std::unique_ptr<InstanceLock> lock = acquireInstanceLock();
     if (killed) raise(SIGKILL);
     _exit(lock && lock->isFirst ? 10 : 11);
@@ -327,16 +340,22 @@ TEST_F(SessionTest, AMarkerWhoseHolderWasKilledIsTakenOverAndALiveOneIsNot) {
   const int stale = semaphore();
   ASSERT_NE(stale, -1) << "a killed run leaves its marker";
 
-  test::TraceCapture capture;
   std::unique_ptr<InstanceLock> lock = acquireInstanceLock();
   ASSERT_TRUE(lock);
   EXPECT_TRUE(lock->isFirst);
   EXPECT_EQ(lock->semaphoreId, stale) << "the marker and its key stay as they are";
-  const std::vector<std::string> lines = capture.lines();
-  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-    return line.find("instance_lock.kStaleMarkerTakenOver") != std::string::npos;
-  })) << "the takeover is traced";
-  EXPECT_EQ(acquireInChild(/*killed=*/false), 11) << "the marker is held again: a live run";
+  {
+    // Told once the trace is open.
+    test::TraceCapture capture;
+    lock->writeHistory();
+    const std::vector<std::string> lines = capture.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.find("instance_lock.kStaleMarkerTakenOver") != std::string::npos;
+    })) << "the takeover is traced";
+  }
+  EXPECT_EQ(acquireInChild(/*killed=*/false, dir_ / "other-machine"), 11)
+      << "the marker is held again: a live run";
+  EXPECT_EQ(acquireInChild(/*killed=*/false), 11) << "and the machine-wide lock is held";
   EXPECT_EQ(semaphore(), stale);
 
   lock.reset();

@@ -1,9 +1,16 @@
 #include "device/driver_control.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
 
 #include <filesystem>
 #include <functional>
@@ -181,6 +188,52 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "eth0", 40, "9248:8:3 ", "halvern", true}),
     [](const ::testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
+
+// The restart runs while the operator's interrupt is held, but the signal still arrives and may
+// break a waiting call off. Here the bind file is a pipe whose reader comes late, so its open
+// waits, and a signal breaks that wait off: the open is made again and the driver is bound.
+TEST(RestartDriverInterrupted, ABindBrokenOffByASignalIsMadeAgain) {
+  test::TempDir dir;
+  FakeSysfs sysfs(dir.path());
+  sysfs.addDriver("halvern");
+  sysfs.bindFunction(kBdf, "halvern");
+  const std::string bind = sysfs.hostPath("/sys/bus/pci/drivers/halvern/bind");
+  std::filesystem::remove(bind);
+  ASSERT_EQ(mkfifo(bind.c_str(), 0600), 0);
+  platform::RootedPlatform rooted(dir.path());
+  platform::ScopedPlatform installed(rooted);
+
+  // A handler that does not restart calls, as the program's own.
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous {};
+  sigaction(SIGUSR1, &action, &previous);
+  std::string written;
+  const pthread_t restarting = pthread_self();
+  std::thread kernel([&] {
+    for (int i = 0; i < 10; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      pthread_kill(restarting, SIGUSR1);
+    }
+    // Read without waiting, for a while: a restart that gave up never opens its end.
+    const int fd = open(bind.c_str(), O_RDONLY | O_NONBLOCK);
+    char buffer[32];
+    for (int i = 0; fd >= 0 && i < 400 && written.size() < std::strlen(kBdf); ++i) {
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n > 0) written.append(buffer, static_cast<std::size_t>(n));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (fd >= 0) close(fd);
+  });
+  const uint32_t status = restartDriver(adapterAt());
+  kernel.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+
+  EXPECT_EQ(status, kStatusDriverRestarted);
+  EXPECT_EQ(sysfs.driverFile("halvern", "unbind"), kBdf);
+  EXPECT_EQ(written, kBdf) << "the driver was left unbound";
+}
 
 }  // namespace
 }  // namespace hlv

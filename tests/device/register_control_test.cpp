@@ -17,6 +17,7 @@
 
 #include "device/register_map.h"
 #include "platform/linux_platform.h"
+#include "platform/mapping_refusal.h"
 #include "platform/platform.h"
 #include "tests/support/fake_sysfs.h"
 #include "tests/support/files.h"
@@ -29,6 +30,9 @@ using test::FakePciFunction;
 using test::FakeSysfs;
 
 constexpr const char* kBdf = "0000:03:00.0";
+// A region 0 that covers every register the program uses, backed by a register file of its size.
+constexpr uint64_t kWindow = 0x8000;
+constexpr test::FakePciRegion kRegion{0xFB000000, 0xFB000000 + kWindow - 1, 0x140204};
 
 // Descriptors this process has open now.
 int openDescriptorCount() {
@@ -114,7 +118,7 @@ class RegisterWindow : public ::testing::Test {
 TEST_F(RegisterWindow, MappedRegionZeroIsTheRegisterFileSharedWithTheDevice) {
   const int descriptorsBefore = openDescriptorCount();
   {
-    PciDevice device = deviceWithRegion({0xFB000000, 0xFB000FFF, 0x140204}, 0x1000);
+    PciDevice device = deviceWithRegion(kRegion, kWindow);
     void* base = mapBar0(device);
     ASSERT_NE(base, nullptr);
     EXPECT_EQ(device.mapping(), base);
@@ -126,7 +130,7 @@ TEST_F(RegisterWindow, MappedRegionZeroIsTheRegisterFileSharedWithTheDevice) {
     control.write32(reg::kControlWord, 0x11223344);
     EXPECT_EQ(control.read32(0), 0xA1B2C3D4u);
     EXPECT_EQ(control.read32(reg::kControlWord), 0x11223344u);
-    EXPECT_EQ(control.read32(0x1000), kUnmappedRegisterValue);  // past the region, not the page
+    EXPECT_EQ(control.read32(kWindow), kUnmappedRegisterValue);  // past the region
 
     releasePciDevice(device);
     EXPECT_EQ(device.fd(), -1);
@@ -136,7 +140,7 @@ TEST_F(RegisterWindow, MappedRegionZeroIsTheRegisterFileSharedWithTheDevice) {
   EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 
   const std::vector<uint8_t> stored = test::readBinaryFile(registerFile());
-  ASSERT_EQ(stored.size(), 0x1000u);
+  ASSERT_EQ(stored.size(), kWindow);
   EXPECT_EQ((std::vector<uint8_t>(stored.begin(), stored.begin() + 4)),
             (std::vector<uint8_t>{0xD4, 0xC3, 0xB2, 0xA1}));
   EXPECT_EQ((std::vector<uint8_t>(stored.begin() + reg::kControlWord,
@@ -144,10 +148,21 @@ TEST_F(RegisterWindow, MappedRegionZeroIsTheRegisterFileSharedWithTheDevice) {
             (std::vector<uint8_t>{0x44, 0x33, 0x22, 0x11}));
 }
 
+TEST_F(RegisterWindow, ARegionEndingRightAfterTheHighestRegisterIsMappedWhole) {
+  PciDevice device = deviceWithRegion(
+      {0xFB000000, 0xFB000000 + reg::kRegisterWindowNeeded - 1, 0x140204}, kWindow);
+  const std::unique_ptr<VoRegControlInterface> control = openRegisterControl(device);
+  ASSERT_NE(device.mapping(), nullptr);
+  EXPECT_EQ(device.mapError, 0);
+  control->write32(reg::kHighestRegisterOffset, 0x600DF00D);
+  EXPECT_EQ(control->read32(reg::kHighestRegisterOffset), 0x600DF00Du);
+  EXPECT_EQ(control->read32(reg::kHighestRegisterOffset + 4), kUnmappedRegisterValue);
+}
+
 TEST_F(RegisterWindow, WindowIsReleasedExactlyOnceWhateverHappensToItsDevice) {
   const int descriptorsBefore = openDescriptorCount();
   {
-    PciDevice device = deviceWithRegion({0xFB000000, 0xFB000FFF, 0x140204}, 0x1000);
+    PciDevice device = deviceWithRegion(kRegion, kWindow);
     ASSERT_NE(mapBar0(device), nullptr);
     // Rebuilding the record from its path gives the earlier window back first.
     initPciDevice(device, FakeSysfs::devicePath(kBdf));
@@ -192,7 +207,7 @@ class UnmappableWindow : public RegisterWindow,
 
 TEST_P(UnmappableWindow, GivesNoMappingAndLeavesNoDescriptorOpen) {
   const UnmappableCase& c = GetParam();
-  PciDevice device = deviceWithRegion(c.region, 0x1000);
+  PciDevice device = deviceWithRegion(c.region, kWindow);
   if (c.alter) c.alter(registerFile());
   const int descriptorsBefore = openDescriptorCount();
 
@@ -212,15 +227,22 @@ TEST_P(UnmappableWindow, GivesNoMappingAndLeavesNoDescriptorOpen) {
 INSTANTIATE_TEST_SUITE_P(
     Regions, UnmappableWindow,
     ::testing::Values(
-        UnmappableCase{"RegionStartsAtZero", {0, 0xFFF, 0x140204}, nullptr, ENXIO},
+        UnmappableCase{"RegionStartsAtZero", {0, kWindow - 1, 0x140204}, nullptr, ENXIO},
         UnmappableCase{"RegionHasSizeZero", {0xFB000000, 0xFB000000, 0x140204}, nullptr, ENXIO},
-        UnmappableCase{"NoRegisterFile",
+        // A region that stops short of the highest register is not even opened: every access
+        // past its end would be lost while the sequences seemed to run.
+        UnmappableCase{"RegionOfOnePage",
                        {0xFB000000, 0xFB000FFF, 0x140204},
-                       [](const std::string& file) { std::filesystem::remove(file); },
-                       ENOENT},
+                       nullptr,
+                       platform::kWindowTooSmallError},
+        UnmappableCase{"RegionOneWordShortOfTheHighestRegister",
+                       {0xFB000000, 0xFB000000 + reg::kRegisterWindowNeeded - 5, 0x140204},
+                       nullptr,
+                       platform::kWindowTooSmallError},
+        UnmappableCase{"NoRegisterFile", kRegion,
+                       [](const std::string& file) { std::filesystem::remove(file); }, ENOENT},
         // Opens read-write, but cannot be mapped: the descriptor must be closed again.
-        UnmappableCase{"RegisterFileCannotBeMapped",
-                       {0xFB000000, 0xFB000FFF, 0x140204},
+        UnmappableCase{"RegisterFileCannotBeMapped", kRegion,
                        [](const std::string& file) {
                          std::filesystem::remove(file);
                          ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);

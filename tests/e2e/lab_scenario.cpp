@@ -208,10 +208,11 @@ ProcessResult Lab::run(const RunOptions& options) {
   args.insert(args.end(), options.args.begin(), options.args.end());
   ProcessOptions process;
   process.input = options.input;
-  process.workDir = work;
+  process.workDir = options.workDir.value_or(work);
   process.fileSizeLimit = options.fileSizeLimit;
   process.errorOnTerminal = options.errorOnTerminal;
   process.umask = options.umask;
+  process.outputClosed = options.outputClosed;
   process.timeoutSeconds = 300;
   const ProcessResult result = runProcess(builtProgram("hlvsim"), args, process);
   if (!options.keepInstanceMarker) removeInstanceSemaphore(instanceKeyFile());

@@ -93,6 +93,11 @@ struct RunOptions {
   // this run to find, and the one this run leaves stays after it (otherwise it is removed
   // before and after the run; the lab removes it in the end).
   bool keepInstanceMarker = false;
+  // The run's working directory instead of the lab's own (which holds the file the single-instance
+  // marker's key is derived from).
+  std::optional<std::string> workDir = {};
+  // Standard output is a pipe nobody reads (see ProcessOptions::outputClosed).
+  bool outputClosed = false;
 };
 inline const std::string kEarlierFile = "an earlier run's file\n";
 

@@ -171,6 +171,21 @@ LabSpec lockedDownLab() {
   return lab;
 }
 
+// The resource file of the first adapter gives its register region 4 KiB, far short of the
+// firmware-control registers the update and the reload use; the second one is whole.
+LabSpec shortWindowLab() {
+  LabSpec lab = singleAdapterLab();
+  lab.adapters.push_back(lab.adapters[0]);
+  lab.adapters[0].status = notAvailableStatus();
+  lab.adapters[0].running = {};  // never read: its registers are not reached
+  lab.adapters[1].name = "enp2s0";
+  std::string resource = "0x00000000fb000000 0x00000000fb000fff 0x0000000000140204\n";
+  for (int line = 1; line < 13; ++line)
+    resource += "0x0000000000000000 0x0000000000000000 0x0000000000000000\n";
+  lab.machineFiles = {{"sys/bus/pci/devices/0000:01:00.0/resource", resource}};
+  return lab;
+}
+
 // Updated once; never updated; updated once but the previous firmware's option ROM is damaged.
 LabSpec rollbackLab() {
   LabSpec lab = singleAdapterLab();
@@ -379,6 +394,24 @@ const Scenario kScenarios[] = {
      .errors = {"[!] The kernel is locked down (integrity mode) and refuses to map the registers "
                 "of enp1s0 (0000:01:00.0), enp3s0 (0000:03:00.0).\n",
                 "Secure Boot is on", "turn Secure Boot off"}},
+    {.what = "silent: an adapter whose register region does not reach every register the tool "
+             "uses is not mapped at all; standard error says why, and the others are updated",
+     .lab = shortWindowLab,
+     .run = {.args = {"-s"}},
+     .output =
+         [](const Expect& e) {
+           return kBanner + kNotice + versionsUnreadable("enp1s0") + e.table() + kSilentAll +
+                  kUpdatesStart + updateBlock(e.block(1)) + kUpdateFinished;
+         },
+     .changes = {N, U},
+     .backups = {{1, "image_enp2s0.bin"}},
+     .restarted = {1},
+     .traceLines = {"register_control.kWindowTooSmall: registers of "
+                    "\"/sys/bus/pci/devices/0000:01:00.0\" not mapped: region 0 is 0x1000 bytes, "
+                    "0x7004 are needed"},
+     .errors = {"[!] The registers of enp1s0 (0000:01:00.0, region 0 of 0x1000 bytes) are not "
+                "mapped: the register window is too small.\n",
+                "so region 0 must be at least 0x7004 bytes long"}},
     {.what = "rollback: the chosen adapter is backed up and switched back; the firmware cannot "
              "be restarted without an update, so a power cycle is asked for",
      .lab = rollbackLab,

@@ -38,6 +38,9 @@ TEST(RunLifecycle, LeavesADecodableTraceInATimeStampedDirectoryBesideTheTool) {
   EXPECT_NE(decoded.out.find("adapter name \"eth7\""), std::string::npos) << decoded.out;
   EXPECT_NE(decoded.out.find("update_session.kTeardown"), std::string::npos) << decoded.out;
   EXPECT_NE(decoded.out.find("instance_lock.kSemaphoreRemoved"), std::string::npos) << decoded.out;
+  // What became of the lock, taken before the trace began, is told once it has.
+  EXPECT_NE(decoded.out.find("instance_lock.kMachineLockTaken"), std::string::npos) << decoded.out;
+  EXPECT_NE(decoded.out.find("instance_lock.kSemaphoreCreated"), std::string::npos) << decoded.out;
 }
 
 TEST(RunLifecycle, InterruptAfterTheConfirmationEndsWith41AndRemovesTheSemaphore) {

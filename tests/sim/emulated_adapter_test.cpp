@@ -5,6 +5,8 @@
 #include <ostream>
 
 #include <algorithm>
+#include <array>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -770,6 +772,68 @@ TEST(EmulatedAdapterFaults, StuckEngineAndStuckPartStayBusy) {
   for (int i = 0; i < 10; ++i)
     EXPECT_EQ(stuckPart.raw.status() & 0x01, 0x01);
   EXPECT_EQ(stuckPart.adapter.violations(), 0u) << "status reads are allowed while busy";
+}
+
+// The signals the test hooks raise, in the order they arrive.
+std::vector<int> gSignalsRaised;
+void recordSignal(int signalNumber) {
+  gSignalsRaised.push_back(signalNumber);
+}
+
+// Catches the four signals the hooks may raise for one scope.
+class CaughtSignals {
+ public:
+  CaughtSignals() {
+    gSignalsRaised.clear();
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+      previous_[i] = std::signal(kSignals[i], &recordSignal);
+  }
+  ~CaughtSignals() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+      std::signal(kSignals[i], previous_[i]);
+  }
+
+ private:
+  static constexpr std::array<int, 4> kSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  std::array<void (*)(int), 4> previous_{};
+};
+
+TEST(EmulatedAdapterSignals, TheChosenSignalIsRaisedRightAfterTheNthCommandReadsIncluded) {
+  CaughtSignals caught;
+  AdapterConfig config;
+  config.testSignal = SIGTERM;
+  config.signalAtCommand = 3;
+  Rig rig(config);
+  rig.raw.status();
+  rig.raw.simple(0x06);
+  EXPECT_TRUE(gSignalsRaised.empty());
+  EXPECT_EQ(rig.adapter.stats().commands, 2u);
+  rig.raw.status();  // the third command: a status read
+  EXPECT_EQ(gSignalsRaised, std::vector<int>{SIGTERM});
+  rig.raw.status();
+  EXPECT_EQ(gSignalsRaised, std::vector<int>{SIGTERM}) << "only once";
+}
+
+TEST(EmulatedAdapterSignals, SignalsComeAtTheirVirtualTimesWhateverTheOrderTheyWereSetIn) {
+  CaughtSignals caught;
+  AdapterConfig late;
+  late.testSignal = SIGHUP;
+  late.signalAtUs = 2000;
+  AdapterConfig early;
+  early.testSignal = SIGQUIT;
+  early.signalAtUs = 1000;
+  // Two adapters of one machine share its clock; each one's alarm stands.
+  VirtualClock clock;
+  EmulatedAdapter first(late, clock);
+  EmulatedAdapter second(early, clock);
+  clock.advance(999000);
+  EXPECT_TRUE(gSignalsRaised.empty());
+  clock.advance(1000);
+  EXPECT_EQ(gSignalsRaised, std::vector<int>{SIGQUIT});
+  clock.advance(5000000);  // one step past both
+  EXPECT_EQ(gSignalsRaised, (std::vector<int>{SIGQUIT, SIGHUP}));
+  clock.advance(5000000);
+  EXPECT_EQ(gSignalsRaised.size(), 2u) << "each alarm rings once";
 }
 
 }  // namespace

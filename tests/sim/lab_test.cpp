@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 #include <cerrno>
+#include <csignal>
 #include <ostream>
 
 #include <string>
@@ -77,6 +78,11 @@ const ConfCase kConfCases[] = {
      "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF\n"
      "mdio_semaphore = held\nfuse_semaphore = free\ninterrupt_at_grant = 3\n",
      true, ""},
+    {"SignalHooks", "signal = hup\nsignal_at_command = 12\nsignal_at_us = 5000\n", true, ""},
+    {"SignalNotTakenAsAnInterrupt", "signal = kill\n", false,
+     "for signal (expected int, term, hup or quit)"},
+    {"SignalByNumber", "signal = 15\n", false, "for signal"},
+    {"SignalCommandNotANumber", "signal_at_command = first\n", false, "for signal_at_command"},
     {"FirmwareInterfaceUnknown", "firmware = 3\n", false, "for firmware (expected 1, 2 or none)"},
     {"PhyAddressTooHigh", "phy_address = 32\n", false, "for phy_address"},
     {"DigestTooShort", "fuse_digest = 0011\n", false, "for fuse_digest"},
@@ -108,9 +114,13 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   ASSERT_TRUE(parseAdapterConf(
       "flash = 1F240001\nsfdp = 1.0\npower_cut_after = 7\npart_stuck = yes\n"
       "engine_busy_us = 12\nengine_jitter_us = 5\nengine_seed = 99\npower_cut_torn = yes\n"
-      "seed = 1234\nmap_refused = eperm\nkill_at_us = 4000\n",
+      "seed = 1234\nmap_refused = eperm\nkill_at_us = 4000\nsignal = term\n"
+      "signal_at_command = 77\nsignal_at_us = 900\n",
       config));
   EXPECT_EQ(config.killAtUs, 4000u);
+  EXPECT_EQ(config.testSignal, SIGTERM);
+  EXPECT_EQ(config.signalAtCommand, 77u);
+  EXPECT_EQ(config.signalAtUs, 900u);
   EXPECT_TRUE(config.powerCutTorn);
   EXPECT_EQ(config.tornSeed, 1234u);
   EXPECT_EQ(config.mappingRefusal, EPERM);
@@ -129,6 +139,9 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   const Result<> parsedAgain = parseAdapterConf(formatAdapterConf(config), again);
   ASSERT_TRUE(parsedAgain) << parsedAgain.error();
   EXPECT_EQ(formatAdapterConf(again), formatAdapterConf(config));
+  EXPECT_EQ(again.testSignal, SIGTERM);
+  EXPECT_EQ(again.signalAtCommand, 77u);
+  EXPECT_EQ(again.signalAtUs, 900u);
 }
 
 TEST(AdapterConf, FirmwareValuesLandInTheConfigurationAndFormatBack) {
@@ -308,7 +321,7 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   EXPECT_NE(held.find("semaphore_held_at_exit = yes\n"), std::string::npos) << held;
 }
 
-TEST(LabPlatform, ResolvesSysAndProcUnderTheLabAndMapsOnlyItsAdapters) {
+TEST(LabPlatform, ResolvesSysProcAndRunUnderTheLabAndMapsOnlyItsAdapters) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "");
   std::unique_ptr<Lab> opened = openLab(lab.path());
@@ -317,7 +330,10 @@ TEST(LabPlatform, ResolvesSysAndProcUnderTheLabAndMapsOnlyItsAdapters) {
   const std::string root = opened->root();
   EXPECT_EQ(platform.hostPath("/sys/bus/pci/devices"), root + "/sys/bus/pci/devices");
   EXPECT_EQ(platform.hostPath("/proc/12/exe"), root + "/proc/12/exe");
+  EXPECT_EQ(platform.hostPath("/run/lock/hlvflashupdate.lock"),
+            root + "/run/lock/hlvflashupdate.lock");
   EXPECT_EQ(platform.hostPath("/system"), "/system");
+  EXPECT_EQ(platform.hostPath("/running"), "/running");
   EXPECT_EQ(platform.realUserId(), 0u);
 
   const std::string devices = root + "/sys/bus/pci/devices/";

@@ -106,6 +106,7 @@ class FakeUpdater : public VoFlUpdateIface {
   }
   void setProgressObserver(FlashProgressObserver* observer) override { progress = observer; }
   int registerMappingError() const override { return mappingError; }
+  uint64_t registerWindowLength() const override { return windowLength; }
 
   // Answers.
   bool ready = true;
@@ -134,7 +135,8 @@ class FakeUpdater : public VoFlUpdateIface {
   // What a successful read leaves as the length; unchanged when none.
   std::optional<uint32_t> lengthAfterRead;
   std::function<void()> onDestroy;
-  int mappingError = 0;  // why the registers could not be mapped (an errno)
+  int mappingError = 0;              // why the registers could not be mapped (an errno)
+  uint64_t windowLength = 0x400000;  // the length of the adapter's register region
 
   // What was asked.
   struct Calls {
@@ -143,7 +145,7 @@ class FakeUpdater : public VoFlUpdateIface {
         getAdapterType = 0, planRollback = 0, rollbackFromBackup = 0;
   } calls;
   std::vector<std::vector<uint8_t>> checkedBackups;  // every backup checked, in order
-  std::vector<uint8_t> rolledBackFrom;                // the backup of the last rollbackFromBackup
+  std::vector<uint8_t> rolledBackFrom;               // the backup of the last rollbackFromBackup
   bool updated = false;
   const uint8_t* lastImage = nullptr;
   uint32_t lastImageLength = 0;

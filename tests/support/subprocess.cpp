@@ -40,8 +40,9 @@ struct ChildStreams {
 };
 
 // Starts the program with the streams, the working directory and the limits of the options.
-// The child starts with the default action for SIGINT, as from a shell; it ends with 126 when it
-// cannot be set up and 127 when the program cannot be run.
+// The child starts with the default actions for SIGINT and SIGPIPE, as from a shell (this process
+// ignores SIGPIPE, which a child would otherwise inherit); it ends with 126 when it cannot be set
+// up and 127 when the program cannot be run.
 pid_t startChild(const std::string& program, const std::vector<std::string>& args,
                  const ChildStreams& streams, const ProcessOptions& options) {
   std::vector<char*> argv;
@@ -56,6 +57,7 @@ pid_t startChild(const std::string& program, const std::vector<std::string>& arg
   if (dup2(streams.in, 0) < 0 || dup2(streams.out, 1) < 0 || dup2(streams.err, 2) < 0) _exit(126);
   if (options.workDir && chdir(options.workDir->c_str()) != 0) _exit(126);
   setDisposition(SIGINT, SIG_DFL);
+  setDisposition(SIGPIPE, SIG_DFL);
   if (options.fileSizeLimit) {
     setDisposition(SIGXFSZ, SIG_IGN);
     const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
@@ -110,6 +112,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   ProcessResult result;
   int inFd = inPipe[1], outFd = outPipe[0], errFd = errPipe[0];
   std::size_t written = 0;
+  if (options.outputClosed) closeIfOpen(outFd);
   if (options.input.empty())
     closeIfOpen(inFd);
   else
@@ -190,7 +193,12 @@ BackgroundRun::BackgroundRun(const std::string& program, const std::vector<std::
   closeIfOpen(in);
   closeIfOpen(out);
   closeIfOpen(err);
-  if (keepInputOpen) inputWriter_ = inputPipe[1];
+  if (keepInputOpen) {
+    inputWriter_ = inputPipe[1];
+    // A pipe takes far more than the few answers a test gives before the program reads them.
+    if (write(inputWriter_, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+      throw std::runtime_error("cannot write the run's input");
+  }
 }
 
 BackgroundRun::~BackgroundRun() {

@@ -36,6 +36,9 @@ struct ProcessOptions {
   // at a console; what the program draws on it lands in err (the terminal turns "\n" into
   // "\r\n"). Standard input and output stay pipes.
   bool errorOnTerminal = false;
+  // Standard output is a pipe whose reading end is closed before the program starts, as when the
+  // program's output is piped into a command that has already ended: every write to it fails.
+  bool outputClosed = false;
   unsigned timeoutSeconds = 60;
 };
 
@@ -48,8 +51,8 @@ std::string builtProgram(const std::string& name);
 // A program running in the background, its standard output and error going to files.
 class BackgroundRun {
  public:
-  // With keepInputOpen the standard input stays open (and empty) until the run ends, so the
-  // program waits at its first read; otherwise it reads `input` and then the end.
+  // The program reads `input` and then the end; with keepInputOpen its standard input stays open
+  // after `input` until the run ends, so the program waits at the read that wants more.
   BackgroundRun(const std::string& program, const std::vector<std::string>& args,
                 const std::string& input, const std::string& workDir, bool keepInputOpen = false);
   ~BackgroundRun();  // kills the run if it is still going
