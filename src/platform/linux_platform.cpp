@@ -43,7 +43,9 @@ void LinuxPlatform::yieldProcessor() {
 
 RegisterWindow LinuxPlatform::mapRegisterWindow(const std::string& resourcePath, uint64_t length) {
   RegisterWindow window;
-  window.fd = open(resourcePath.c_str(), O_RDWR | O_CLOEXEC);
+  // The kernel's resource file is a file of its own: never created, never reached through a link
+  // in its place.
+  window.fd = open(resourcePath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (window.fd < 0) {
     window.error = errno;
     window.fd = -1;
