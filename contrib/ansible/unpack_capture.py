@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Unpacks a machine's capture, as the playbook packs it there (capture.tgz holding capture/),
-into an empty directory on the controller.
+into a directory on the controller, which it makes (or which must be empty).
 
 The archive comes from the machine and is not trusted: a machine could send one whose names or
 links lead out of the lab, so that the controller's own files would be read or written when the
@@ -135,6 +135,10 @@ def main(argv):
         return 2
     path, root = argv[1], argv[2]
     try:
+        try:
+            os.mkdir(root, 0o755)
+        except FileExistsError:
+            pass
         if not stat.S_ISDIR(os.lstat(root).st_mode) or os.listdir(root):
             raise Refused(f"{root!r} is not an empty directory")
         with tarfile.open(path, "r:gz") as archive:
