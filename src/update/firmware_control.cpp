@@ -21,6 +21,10 @@ constexpr uint32_t kInterface1ResetRequest = 1;
 constexpr uint32_t kDetectPasses = 1000;
 constexpr uint32_t kPollSleepMs = 10;
 constexpr uint32_t kPollSleeps = 1000;
+// The wait for the firmware to go down after a global reset: finer, so that no reboot is quick
+// enough to slip between two reads, within the same ten seconds.
+constexpr uint32_t kDownPollSleepMs = 1;
+constexpr uint32_t kDownPollSleeps = 10000;
 constexpr uint32_t kPhyReadyTries = 1500;
 constexpr uint32_t kPhyReadyTraceAfter = 800;
 constexpr uint32_t kPhyChangeReads = 5;
@@ -72,15 +76,16 @@ void startGlobalReset(VoRegControlInterface& reg, uint32_t keep) {
   reg.write32(reg::kGlobalReset, (value & keep) | reg::kGlobalResetStart);
 }
 
-// Polls `offset` until `done` holds for what it reads, sleeping kPollSleepMs between reads, at
-// most kPollSleeps times. The number of sleeps, or none when it never held.
+// Polls `offset` until `done` holds for what it reads, sleeping sleepMs between reads, at most
+// maxSleeps times. The number of sleeps, or none when it never held.
 template <class Done>
-bool pollWithSleeps(VoRegControlInterface& reg, uint32_t offset, Done done, uint32_t& sleeps) {
+bool pollWithSleeps(VoRegControlInterface& reg, uint32_t offset, Done done, uint32_t& sleeps,
+                    uint32_t sleepMilliseconds = kPollSleepMs, uint32_t maxSleeps = kPollSleeps) {
   sleeps = 0;
   uint32_t value = reg.read32(offset);
   while (!done(value)) {
-    if (sleeps == kPollSleeps) return false;
-    sleepMs(kPollSleepMs);
+    if (sleeps == maxSleeps) return false;
+    sleepMs(sleepMilliseconds);
     ++sleeps;
     value = reg.read32(offset);
   }
@@ -97,6 +102,21 @@ bool waitFirmwareAlive(VoRegControlInterface& reg) {
   }
   trace::emit(tp::kFirmwareUp, sleeps * kPollSleepMs);
   return true;
+}
+
+// A global reset reaches 0x18 only after a while: until then it reads what the old firmware left
+// there, and a first non-zero read would be taken for the new firmware's answer. So the answer
+// counts only once 0x18 has been seen at 0: the firmware went down, then came up again.
+bool waitFirmwareRestarted(VoRegControlInterface& reg) {
+  uint32_t sleeps = 0;
+  if (!pollWithSleeps(
+          reg, reg::kFirmwareAlive, [](uint32_t v) { return v == 0; }, sleeps, kDownPollSleepMs,
+          kDownPollSleeps)) {
+    trace::emit(tp::kFirmwareNotRestarted, sleeps * kDownPollSleepMs);
+    return false;
+  }
+  trace::emit(tp::kFirmwareDown, sleeps * kDownPollSleepMs);
+  return waitFirmwareAlive(reg);
 }
 
 }  // namespace
@@ -156,7 +176,7 @@ uint32_t reloadInterface1(VoRegControlInterface& reg, bool flag) {
   (void)reg.read32(reg::kGlobalReset);
   stopBlocks(reg);
   startGlobalReset(reg, kKeepLowBits);
-  return waitFirmwareAlive(reg) ? 0 : kStatusFirmwareNotUp;
+  return waitFirmwareRestarted(reg) ? 0 : kStatusFirmwareNotUp;
 }
 
 bool resetSequence1(VoRegControlInterface& reg) {

@@ -31,7 +31,8 @@ uint32_t reloadFirmwareSequence(VoRegControlInterface& reg, bool flag);
 FirmwareInterface detectFirmwareInterface(VoRegControlInterface& reg);
 
 // resetSequence1 (kStatusFirmwareNotUp when it fails), restartPhy (kStatusPhyNotUp); with flag
-// that is all. Otherwise a global reset and the wait for 0x18 (kStatusFirmwareNotUp).
+// that is all. Otherwise a global reset and the wait for 0x18 to read 0 (the reset has reached
+// the firmware), then non-zero (kStatusFirmwareNotUp when either never comes).
 uint32_t reloadInterface1(VoRegControlInterface& reg, bool flag);
 // The interface-1 firmware reset; false when 0x704 bit 4 never comes.
 bool resetSequence1(VoRegControlInterface& reg);

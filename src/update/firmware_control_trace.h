@@ -29,7 +29,10 @@
   X(kRegister1000Written, 20, "clearPhyReg1000Bit3: {x} written", U16)                             \
   X(kReloadInterface2, 21, "reloadInterface2")                                                     \
   X(kMarkerNotOverwritten, 22, "reloadInterface2: the firmware did not overwrite its word")        \
-  X(kWaitingForFirmware, 23, "reloadInterface2: waiting for the firmware")
+  X(kWaitingForFirmware, 23, "reloadInterface2: waiting for the firmware")                        \
+  X(kFirmwareNotRestarted, 24, "the firmware still answered {} ms after the reset: no restart",    \
+    U32)                                                                                           \
+  X(kFirmwareDown, 25, "the firmware stopped answering {} ms after the reset", U32)
 // clang-format on
 HLV_TRACE_TABLE(firmware_control, kComponentEngine, file::kFirmwareControl,
                 HLV_FIRMWARE_CONTROL_POINTS)
