@@ -30,6 +30,18 @@ struct AdapterTimings {
   uint64_t interface1ResetNs = 30000000;  // the interface-1 reset, once driven
   uint64_t phyRestartNs = 120000000;      // from the PHY's restart until it is ready
   uint64_t mdioFrameNs = 4000;            // one MDIO frame
+  // From the write that starts a global reset until 0x18, 0x388 and 0x704 show it (they read
+  // their old values until then), plus up to firmwareResetJitterNs more, drawn for each reset
+  // from firmwareResetJitterSeed.
+  uint64_t firmwareResetLatencyNs = 1000000;
+  uint64_t firmwareResetJitterNs = 0;
+  uint64_t firmwareResetJitterSeed = 1;
+  // The running firmware takes the MDIO semaphore and uses the bus for firmwareMdioUseNs about
+  // every firmwareMdioEveryNs (0: never), each gap drawn from half to one and a half times that
+  // from firmwareMdioSeed.
+  uint64_t firmwareMdioEveryNs = 20000000;
+  uint64_t firmwareMdioUseNs = 500000;
+  uint64_t firmwareMdioSeed = 1;
 };
 
 // What firmware the adapter runs: which interface it offers, or none.

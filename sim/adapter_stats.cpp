@@ -44,6 +44,20 @@ std::string_view violationName(Violation kind) {
       return "test_port_sequence";
     case Violation::kFirmwareResetOutOfOrder:
       return "firmware_reset_out_of_order";
+    case Violation::kResetWithBlockRunning:
+      return "reset_with_block_running";
+    case Violation::kBlockStopOutOfOrder:
+      return "block_stop_out_of_order";
+    case Violation::kKeptBitsChanged:
+      return "kept_bits_changed";
+    case Violation::kSettleTimeTooShort:
+      return "settle_time_too_short";
+    case Violation::kReleaseWithoutHolding:
+      return "release_without_holding";
+    case Violation::kMdioNotSetUp:
+      return "mdio_not_set_up";
+    case Violation::kPhyRestartSequence:
+      return "phy_restart_sequence";
   }
   return "unknown";
 }

@@ -29,10 +29,19 @@ enum class Violation : uint8_t {
   kMdioWhileBusy,                 // a frame started, or its registers used, while one ran
   kFuseWithoutSemaphore,          // a fuse read port command without the fuse semaphore
   kTestPortSequence,              // a serial test port sequence other than the fuse-port opening
-  kFirmwareResetOutOfOrder,       // the interface-1 reset driven without its preceding steps
+  kFirmwareResetOutOfOrder,       // a firmware reset or reload step that does not fit its state
+  kResetWithBlockRunning,         // a global reset while a block's bit 29 was set: the block hangs
+  kBlockStopOutOfOrder,           // a block stopped while a block feeding it still ran
+  kKeptBitsChanged,               // the reset word or a block register written with bits changed
+  kSettleTimeTooShort,            // a step taken before the time the one before it needs
+  kReleaseWithoutHolding,         // a hardware semaphore released by the program, not holding it
+  kMdioNotSetUp,                  // an MDIO frame while 0x280 did not hold the working setup
+  kPhyRestartSequence,            // a PHY restart-mode write out of order, or a lone restart bit
 };
 
-inline constexpr std::size_t kViolationKinds = 20;
+inline constexpr std::size_t kViolationKinds = 27;
+static_assert(static_cast<std::size_t>(Violation::kPhyRestartSequence) + 1 == kViolationKinds,
+              "kViolationKinds counts every kind");
 
 // Name of a violation kind as used in the stats file ("violations_<name>").
 std::string_view violationName(Violation kind);
@@ -57,7 +66,8 @@ struct AdapterStats {
   uint64_t firmwareResets = 0;  // global resets started
   uint64_t phyRestarts = 0;
   uint64_t mdioFrames = 0;
-  bool semaphoreHeld = false;  // the program holds a hardware semaphore (as of the stats' time)
+  uint64_t firmwareMdioUses = 0;  // times the firmware took the MDIO semaphore and used the bus
+  bool semaphoreHeld = false;     // the program holds a hardware semaphore (as of the stats' time)
 
   uint64_t count(Violation kind) const { return violationsByKind[static_cast<std::size_t>(kind)]; }
   void record(Violation kind) {

@@ -49,22 +49,23 @@ EmulatedAdapter::EmulatedAdapter(const AdapterConfig& config, VirtualClock& cloc
 }
 
 void EmulatedAdapter::addFirmwareBlocks() {
-  auto semaphores = std::make_unique<HardwareSemaphores>(config_.firmware);
+  auto semaphores = std::make_unique<HardwareSemaphores>(config_.firmware, clock_, stats_);
   semaphores_ = semaphores.get();
   if (config_.firmware.interruptAtGrant != 0) {
     semaphores_->setGrantHook([this] {
       if (++semaphoreGrants_ == config_.firmware.interruptAtGrant) raise(config_.testSignal);
     });
   }
-  auto firmware = std::make_unique<FirmwareControl>(config_, clock_, stats_, *controlWord_);
-  firmwareControl_ = firmware.get();
   auto mdio = std::make_unique<MdioPhy>(config_, clock_, stats_, *semaphores_);
   mdio_ = mdio.get();
+  auto firmware = std::make_unique<FirmwareControl>(config_, clock_, stats_, *controlWord_,
+                                                    *semaphores_, *mdio_);
+  firmwareControl_ = firmware.get();
   auto fuses = std::make_unique<ChipFuses>(config_, stats_, *semaphores_);
   chipFuses_ = fuses.get();
   addBlock(std::move(semaphores));
-  addBlock(std::move(firmware));  // takes the control word over, keeping its value there
   addBlock(std::move(mdio));
+  addBlock(std::move(firmware));  // takes the control word over, keeping its value there
   addBlock(std::move(fuses));
 }
 
@@ -102,6 +103,7 @@ uint32_t EmulatedAdapter::read32(uint32_t offset) {
     if (block == &engine_) {
       value = engine_.read(offset);  // the flash sequences' registers, called directly
     } else if (block != nullptr) {
+      firmwareControl_->settle();  // the firmware's side moves with time
       value = block->read(offset);
     } else {
       ++stats_.unclaimedAccesses;
@@ -119,6 +121,7 @@ void EmulatedAdapter::write32(uint32_t offset, uint32_t value) {
     if (block == &engine_) {
       engine_.write(offset, value);
     } else if (block != nullptr) {
+      firmwareControl_->settle();
       block->write(offset, value);
     } else {
       ++stats_.unclaimedAccesses;

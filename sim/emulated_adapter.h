@@ -82,8 +82,11 @@ class EmulatedAdapter : public VoRegControlInterface {
   FlashCommandEngine& engine() { return engine_; }
   ControlWord& controlWord() { return *controlWord_; }
   FirmwareControl& firmwareControl() { return *firmwareControl_; }
+  const FirmwareControl& firmwareControl() const { return *firmwareControl_; }
   MdioPhy& mdio() { return *mdio_; }
+  const MdioPhy& mdio() const { return *mdio_; }
   HardwareSemaphores& semaphores() { return *semaphores_; }
+  const HardwareSemaphores& semaphores() const { return *semaphores_; }
   ChipFuses& chipFuses() { return *chipFuses_; }
 
  private:

@@ -4,9 +4,11 @@
 
 namespace hlv::sim {
 
-HardwareSemaphores::HardwareSemaphores(const FirmwareConfig& config) {
-  mdio_.firmwareKeepsIt = config.mdioSemaphoreHeld;
-  fuse_.firmwareKeepsIt = config.fuseSemaphoreHeld;
+HardwareSemaphores::HardwareSemaphores(const FirmwareConfig& config, VirtualClock& clock,
+                                       AdapterStats& stats)
+    : clock_(clock), stats_(stats) {
+  mdio_.keeps = config.mdioSemaphoreHeld;
+  fuse_.keeps = config.fuseSemaphoreHeld;
   powerOn();
 }
 
@@ -18,14 +20,22 @@ HardwareSemaphores::Semaphore& HardwareSemaphores::semaphore(uint32_t offset) {
   return offset == reg::kMdioSemaphore ? mdio_ : fuse_;
 }
 
-HardwareSemaphores::Owner HardwareSemaphores::owner(SemaphoreId id) const {
-  return (id == SemaphoreId::kMdio ? mdio_ : fuse_).owner;
+bool HardwareSemaphores::heldByProgram(SemaphoreId id) const {
+  return of(id).program;
+}
+
+bool HardwareSemaphores::heldByFirmware(SemaphoreId id) const {
+  return of(id).firmware();
+}
+
+bool HardwareSemaphores::anyHeldByProgram() const {
+  return mdio_.program || fuse_.program;
 }
 
 uint32_t HardwareSemaphores::read(uint32_t offset) {
   Semaphore& s = semaphore(offset);
-  if (s.owner != Owner::kNone) return 0;
-  s.owner = Owner::kProgram;
+  if (s.program || s.firmware()) return 0;
+  s.program = true;
   if (grantHook_) grantHook_();
   return kGranted;
 }
@@ -33,16 +43,74 @@ uint32_t HardwareSemaphores::read(uint32_t offset) {
 void HardwareSemaphores::write(uint32_t offset, uint32_t value) {
   if (value != reg::kSemaphoreRelease) return;
   Semaphore& s = semaphore(offset);
-  s.owner = s.firmwareKeepsIt ? Owner::kFirmware : Owner::kNone;
+  if (s.program) {
+    s.program = false;
+    if (s.resetWanted) {
+      // The firmware was waiting for it: it has it now.
+      s.resetWanted = false;
+      s.resetHold = true;
+    }
+    return;
+  }
+  if (s.resetHold && !s.busHold && clock_.now() >= s.handoverFrom) {
+    // The release the firmware leaves to the program once it has handed the semaphore over.
+    s.resetHold = false;
+    s.handoverFrom = kNoHandover;
+    return;
+  }
+  // Freed under the feet of whoever held it (or of nobody): the firmware loses its hold, except
+  // one that keeps it and takes it back at once.
+  stats_.record(Violation::kReleaseWithoutHolding);
+  s.resetHold = false;
+  s.busHold = false;
+  s.handoverFrom = kNoHandover;
 }
 
 void HardwareSemaphores::powerOn() {
-  for (Semaphore* s : {&mdio_, &fuse_})
-    s->owner = s->firmwareKeepsIt ? Owner::kFirmware : Owner::kNone;
+  for (Semaphore* s : {&mdio_, &fuse_}) {
+    s->program = false;
+    s->resetHold = false;
+    s->resetWanted = false;
+    s->busHold = false;
+    s->handoverFrom = kNoHandover;
+  }
 }
 
-bool HardwareSemaphores::anyHeldByProgram() const {
-  return mdio_.owner == Owner::kProgram || fuse_.owner == Owner::kProgram;
+void HardwareSemaphores::firmwareTakeForReset(SemaphoreId id, uint64_t handoverFrom) {
+  Semaphore& s = of(id);
+  s.handoverFrom = handoverFrom;
+  if (s.program) {
+    s.resetWanted = true;
+  } else {
+    s.resetHold = true;
+  }
+}
+
+void HardwareSemaphores::allowHandover(SemaphoreId id, uint64_t handoverFrom) {
+  of(id).handoverFrom = handoverFrom;
+}
+
+bool HardwareSemaphores::heldForReset(SemaphoreId id) const {
+  const Semaphore& s = of(id);
+  return s.resetHold || s.resetWanted;
+}
+
+bool HardwareSemaphores::firmwareTakeForBus(SemaphoreId id) {
+  Semaphore& s = of(id);
+  if (s.program) return false;
+  s.busHold = true;
+  return true;
+}
+
+void HardwareSemaphores::firmwareRelease(SemaphoreId id, FirmwareHold hold) {
+  Semaphore& s = of(id);
+  if (hold == FirmwareHold::kBus) {
+    s.busHold = false;
+  } else {
+    s.resetHold = false;
+    s.resetWanted = false;
+    s.handoverFrom = kNoHandover;
+  }
 }
 
 }  // namespace hlv::sim

@@ -119,6 +119,7 @@ std::string formatStats(const AdapterStats& stats) {
   line("firmware_resets", stats.firmwareResets);
   line("phy_restarts", stats.phyRestarts);
   line("mdio_frames", stats.mdioFrames);
+  line("firmware_mdio_uses", stats.firmwareMdioUses);
   text += std::string("semaphore_held_at_exit = ") + (stats.semaphoreHeld ? "yes" : "no") + "\n";
   return text;
 }

@@ -1,16 +1,31 @@
 #include "sim/mdio_phy.h"
 
+#include <algorithm>
+#include <array>
+
 #include "device/register_map.h"
 
 namespace hlv::sim {
 namespace {
 
 constexpr uint16_t kAbsent = 0xFFFF;
-// What the firmware leaves in the setup register: the interface enabled, divider 8.
-constexpr uint32_t kSetupAtPowerOn = (8u << reg::kMdioSetupDividerShift) | reg::kMdioSetupEnable;
 // Register 0x1000 of device 0x1E at power-on, bit 3 among others set.
 constexpr uint16_t kRegister1000AtPowerOn = 0x204C;
 constexpr uint16_t kRestartCountAtPowerOn = 0x0150;
+
+// The writes that restart the PHY, in the order it takes them (all on device 0x1E).
+struct RestartWrite {
+  uint16_t address;
+  uint16_t value;
+};
+constexpr std::array<RestartWrite, 6> kRestartSequence = {{
+    {MdioPhy::kRestartMode, 0x0041},
+    {MdioPhy::kControl, 0x0000},
+    {MdioPhy::kRestartOption, 0x0001},
+    {MdioPhy::kRestartScratch, 0x0000},
+    {MdioPhy::kControl, MdioPhy::kRestartBit},
+    {MdioPhy::kRestartMode, 0x0000},
+}};
 
 }  // namespace
 
@@ -31,7 +46,9 @@ bool MdioPhy::claims(uint32_t offset) const {
 }
 
 void MdioPhy::powerOn() {
-  setup_ = kSetupAtPowerOn;
+  // The firmware has set the interface up by the time the program can reach it.
+  setup_ = firmware_.kind == FirmwareKind::kNone ? 0 : kWorkingSetup;
+  setupWait_ = false;
   command_ = 0;
   writeData_ = 0;
   registerAddress_ = 0;
@@ -41,26 +58,50 @@ void MdioPhy::powerOn() {
   latchedAddress_.clear();
   registers_.clear();
   registers_[{kVendorDevice, 0x1000}] = kRegister1000AtPowerOn;
+  restartStep_ = 0;
   restarts_ = 0;
+  restartUnseen_ = false;
   readyAt_ = 0;
-  restartPending_ = false;
+  quietUntil_ = 0;
+}
+
+void MdioPhy::chipReset() {
+  setup_ = 0;
+  setupWait_ = false;
+  frameEnd_ = 0;
+  readPending_ = false;
+}
+
+void MdioPhy::firmwareSetup() {
+  setup_ = kWorkingSetup;
+}
+
+void MdioPhy::firmwareUse(uint64_t until) {
+  // The firmware reads its PHY: its frames take the registers the program's frames use.
+  const uint32_t port =
+      static_cast<uint32_t>(firmware_.phyAddress) << reg::kMdioPhyShift | kVendorDevice;
+  frameEnd_ = std::max(frameEnd_, until);
+  readPending_ = false;
+  command_ = reg::kMdioReadFrame | port;
+  registerAddress_ = kFirmwarePolled;
+  const bool answers = setUp() && phyAt(port) && clock_.now() >= quietUntil_;
+  if (answers) latchedAddress_[kVendorDevice] = kFirmwarePolled;
+  readData_ = answers ? phyRead(kVendorDevice, kFirmwarePolled) : kAbsent;
 }
 
 bool MdioPhy::phyAt(uint32_t port) const {
-  // A disabled interface drives no frames onto the bus.
-  const bool enabled =
-      (setup_ & reg::kMdioSetupEnable) != 0 && (setup_ & reg::kMdioSetupDisable) == 0;
-  return enabled && firmware_.phy && (port >> reg::kMdioPhyShift & 0x1F) == firmware_.phyAddress;
+  return firmware_.phy && (port >> reg::kMdioPhyShift & 0x1F) == firmware_.phyAddress;
+}
+
+bool MdioPhy::ready() const {
+  return restartUnseen_ && !firmware_.phyStuck && clock_.now() >= readyAt_;
 }
 
 uint16_t MdioPhy::phyRead(uint8_t device, uint16_t address) const {
   if (!firmware_.phy) return kAbsent;
   if (device == 1 && address == 3) return kIdentifier;
   if (device == kVendorDevice) {
-    if (address == kStatus) {
-      const bool ready = !restartPending_ || (!firmware_.phyStuck && clock_.now() >= readyAt_);
-      return ready ? kReadyBit : 0;
-    }
+    if (address == kStatus) return ready() ? kReadyBit : 0;
     if (address == kRestartCount) return static_cast<uint16_t>(kRestartCountAtPowerOn + restarts_);
     if (address == kControl) {
       const auto it = registers_.find({device, address});
@@ -71,13 +112,34 @@ uint16_t MdioPhy::phyRead(uint8_t device, uint16_t address) const {
   return it == registers_.end() ? 0 : it->second;
 }
 
+void MdioPhy::startRestart() {
+  ++restarts_;
+  ++stats_.phyRestarts;
+  restartUnseen_ = true;
+  readyAt_ = clock_.now() + timings_.phyRestartNs;
+  quietUntil_ = clock_.now() + kRestartQuietNs;
+}
+
 void MdioPhy::phyWrite(uint8_t device, uint16_t address, uint16_t value) {
   registers_[{device, address}] = value;
-  if (device == kVendorDevice && address == kControl && (value & kRestartBit) != 0) {
-    ++restarts_;
-    ++stats_.phyRestarts;
-    restartPending_ = true;
-    readyAt_ = clock_.now() + timings_.phyRestartNs;
+  if (device != kVendorDevice) return;
+  if (restartStep_ == 0) {
+    if (address == kRestartSequence[0].address && value == kRestartSequence[0].value) {
+      restartStep_ = 1;
+    } else if (address == kControl && (value & kRestartBit) != 0) {
+      stats_.record(Violation::kPhyRestartSequence);  // the bit alone restarts nothing
+    }
+    return;
+  }
+  const RestartWrite& expected = kRestartSequence[restartStep_];
+  if (address != expected.address || value != expected.value) {
+    stats_.record(Violation::kPhyRestartSequence);
+    restartStep_ = 0;
+    return;
+  }
+  if (++restartStep_ == kRestartSequence.size()) {
+    restartStep_ = 0;
+    startRestart();
   }
 }
 
@@ -92,24 +154,38 @@ void MdioPhy::finishFrame() {
   }
 }
 
-void MdioPhy::startFrame(uint32_t command) {
-  ++stats_.mdioFrames;
+void MdioPhy::checkHolder() {
   if (!semaphores_.heldByProgram(SemaphoreId::kMdio))
     stats_.record(Violation::kMdioWithoutSemaphore);
+}
+
+void MdioPhy::startFrame(uint32_t command) {
+  ++stats_.mdioFrames;
+  if (!setUp()) stats_.record(Violation::kMdioNotSetUp);
   command_ = command & ~reg::kMdioBusy;
   frameEnd_ = clock_.now() + timings_.mdioFrameNs;
   const uint32_t port = command & reg::kMdioPortMask;
   const auto device = static_cast<uint8_t>(port & reg::kMdioDeviceMask);
+  bool answers = setUp() && phyAt(port);
+  if (answers && clock_.now() < quietUntil_) {
+    stats_.record(Violation::kSettleTimeTooShort);  // the PHY is still in its restart
+    answers = false;
+  }
   switch (command & reg::kMdioFrameMask) {
     case reg::kMdioAddressFrame:
-      if (phyAt(port)) latchedAddress_[device] = static_cast<uint16_t>(registerAddress_);
+      if (answers) latchedAddress_[device] = static_cast<uint16_t>(registerAddress_);
       break;
-    case reg::kMdioReadFrame:
+    case reg::kMdioReadFrame: {
       readPending_ = true;
-      pendingData_ = phyAt(port) ? phyRead(device, latchedAddress_[device]) : kAbsent;
+      const uint16_t address = latchedAddress_[device];
+      pendingData_ = answers ? phyRead(device, address) : kAbsent;
+      // The read that sees a completed restart takes the report.
+      if (answers && device == kVendorDevice && address == kStatus && ready())
+        restartUnseen_ = false;
       break;
+    }
     case reg::kMdioWriteFrame:
-      if (phyAt(port)) phyWrite(device, latchedAddress_[device], static_cast<uint16_t>(writeData_));
+      if (answers) phyWrite(device, latchedAddress_[device], static_cast<uint16_t>(writeData_));
       break;
     default:
       break;  // not a frame the interface knows: it only runs its time
@@ -121,13 +197,27 @@ uint32_t MdioPhy::read(uint32_t offset) {
   switch (offset) {
     case reg::kMdioSetup:
       return setup_;
-    case reg::kMdioCommand:
-      return command_ | (busy() ? reg::kMdioBusy : 0);
+    case reg::kMdioCommand: {
+      const bool running = busy();
+      if (setupWait_) {
+        // Waiting for the interface to take the setup belongs to the setup.
+        if (!running) setupWait_ = false;
+      } else {
+        checkHolder();
+      }
+      return command_ | (running ? reg::kMdioBusy : 0);
+    }
     case reg::kMdioWriteData:
+      setupWait_ = false;
+      checkHolder();
       return writeData_;
     case reg::kMdioRegisterAddress:
+      setupWait_ = false;
+      checkHolder();
       return registerAddress_;
     default:
+      setupWait_ = false;
+      checkHolder();
       if (busy()) stats_.record(Violation::kMdioWhileBusy);
       return readData_;
   }
@@ -137,8 +227,11 @@ void MdioPhy::write(uint32_t offset, uint32_t value) {
   finishFrame();
   if (offset == reg::kMdioSetup) {
     setup_ = value;
+    setupWait_ = true;
     return;
   }
+  setupWait_ = false;
+  checkHolder();
   if (busy()) {
     // The running frame keeps its registers: what is written now is lost.
     stats_.record(Violation::kMdioWhileBusy);

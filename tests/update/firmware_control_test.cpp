@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "sim/emulated_adapter.h"
 #include "tests/flashctl/recording_registers.h"
+#include "tests/sim/register_traffic.h"
 #include "tests/support/virtual_time_platform.h"
 #include "update/mdio_access.h"
 
@@ -26,9 +27,12 @@ using Write = std::pair<uint32_t, uint32_t>;  // register, value
 using PhyWrite =
     std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>;  // phy, device, register, value
 
+// An emulated adapter on virtual time; torn down, it must have counted no violation.
 struct Rig {
-  explicit Rig(sim::FirmwareConfig firmware = {})
-      : adapter(configWith(firmware), clock), recorder(adapter), platform(clock), scope(platform) {}
+  explicit Rig(sim::FirmwareConfig firmware = {}) : Rig(configWith(firmware)) {}
+  explicit Rig(const sim::AdapterConfig& config)
+      : adapter(config, clock), recorder(adapter), platform(clock), scope(platform) {}
+  ~Rig() { test::expectCleanRegisterTraffic(adapter, "the firmware control rig"); }
   static sim::AdapterConfig configWith(const sim::FirmwareConfig& firmware) {
     sim::AdapterConfig config;
     config.firmware = firmware;
@@ -74,12 +78,15 @@ sim::FirmwareConfig firmwareOf(sim::FirmwareKind kind) {
   return firmware;
 }
 
-// What the interface-1 reset writes, the firmware's registers reading as at power-on.
+// The reset word's configuration bits at power-on, kept by every reset, with bit 15 set.
+constexpr uint32_t kResetWord = sim::FirmwareControl::kResetWordAtPowerOn | 0x8000;
+// What the interface-1 reset writes, the firmware's registers reading as at power-on. The reset
+// takes the restart request (0x53C bit 4) with it, so the pulse rises from 0 and falls back.
 const std::vector<Write> kResetSequence1Writes = {
     {reg::kControlWord, 0x40E1},       {reg::kFirmwareControlBits, 0x10},
-    {reg::kGlobalReset, 0x8000},       {reg::kControlWord, 0x80E0},
+    {reg::kGlobalReset, kResetWord},   {reg::kControlWord, 0x80E0},
     {reg::kFirmwareScratch, 0},        {reg::kInterface1Reset, 1},
-    {reg::kFirmwareControlBits, 0x10}, {reg::kFirmwareControlBits, 0x10},
+    {reg::kFirmwareControlBits, 0x10}, {reg::kFirmwareControlBits, 0},
     {reg::kControlWord, 0x180E0},      {reg::kControlWord, 0x80E0},
 };
 // The PHY restart: its writes to the vendor device of the PHY at address 1.
@@ -93,7 +100,7 @@ const std::vector<PhyWrite> kClearBit3Writes = {{1, 0x1E, 0x1000, 0x2044}};
 const std::vector<Write> kStopAndReset = {{reg::kBlockControlB, 0x1},
                                           {reg::kBlockControlC, 0x1},
                                           {reg::kBlockControlA, 0x1},
-                                          {reg::kGlobalReset, 0x8000}};
+                                          {reg::kGlobalReset, kResetWord}};
 
 TEST(ReloadFirmwareSequence, BringsTheFirmwareUpWritingExactlyItsSequence) {
   struct Case {
@@ -202,6 +209,47 @@ TEST(ReloadFirmwareSequence, EachWaitEndsAtItsLimit) {
         (firmware.mdioSemaphoreHeld || !firmware.phy)) {
       EXPECT_TRUE(rig.phyWrites().empty()) << c.what << ": nothing was read, nothing is written";
     }
+  }
+}
+
+// A 0x18 that answers whatever the firmware does: a reset that never reaches it.
+class AlwaysAnswering : public sim::RegisterBlock {
+ public:
+  bool claims(uint32_t offset) const override { return offset == reg::kFirmwareAlive; }
+  uint32_t read(uint32_t) override { return sim::FirmwareControl::kAliveValue; }
+  void write(uint32_t, uint32_t) override {}
+};
+
+// 0x18 reads what the old firmware left there until the global reset reaches it: the reload
+// says the firmware is up only once it has seen it go down and come back.
+TEST(ReloadFirmwareSequence, TheAnswerAfterTheGlobalResetCountsOnlyOnceTheFirmwareWentDown) {
+  struct Case {
+    const char* what;
+    uint64_t latencyNs;
+    uint64_t jitterNs;
+    bool neverDown;
+    uint32_t status;
+  };
+  const Case cases[] = {
+      {"the reset shows after 1 ms", 1000000, 0, false, 0},
+      {"the reset shows at once", 0, 0, false, 0},
+      {"the reset shows after longer than the boot takes", 300000000, 200000000, false, 0},
+      {"the reset never shows", 1000000, 0, true, kStatusFirmwareNotUp},
+  };
+  for (const Case& c : cases) {
+    sim::AdapterConfig config;
+    config.timings.firmwareResetLatencyNs = c.latencyNs;
+    config.timings.firmwareResetJitterNs = c.jitterNs;
+    config.timings.firmwareResetJitterSeed = 7;
+    Rig rig(config);
+    if (c.neverDown) rig.adapter.addBlock(std::make_unique<AlwaysAnswering>());
+    EXPECT_EQ(reloadFirmwareSequence(rig.recorder, false), c.status) << c.what;
+    if (c.status == 0) {
+      EXPECT_TRUE(rig.adapter.firmwareControl().running()) << c.what << ": said up too early";
+    } else {
+      EXPECT_GE(rig.seconds(), 10u) << c.what;
+    }
+    EXPECT_EQ(rig.adapter.stats().firmwareResets, 2u) << c.what;
   }
 }
 
