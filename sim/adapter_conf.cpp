@@ -217,6 +217,26 @@ const std::vector<Key>& keys() {
        [](std::string_view v, AdapterConfig& c) {
          return parseCount(v, c.timings.engineJitterSeed);
        }},
+      {"firmware_reset_latency_us", "a decimal count of microseconds from 0 to 1000000",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseMicroseconds(v, 0, c.timings.firmwareResetLatencyNs);
+       }},
+      {"firmware_reset_jitter_us", "a decimal count of microseconds from 0 to 1000000",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseMicroseconds(v, 0, c.timings.firmwareResetJitterNs);
+       }},
+      {"firmware_reset_seed", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseCount(v, c.timings.firmwareResetJitterSeed);
+       }},
+      {"firmware_mdio_every_us", "a decimal count of microseconds from 0 to 1000000",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseMicroseconds(v, 0, c.timings.firmwareMdioEveryNs);
+       }},
+      {"firmware_mdio_seed", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) {
+         return parseCount(v, c.timings.firmwareMdioSeed);
+       }},
       {"firmware", "1, 2 or none",
        [](std::string_view v, AdapterConfig& c) { return parseFirmwareKind(v, c.firmware.kind); }},
       {"firmware_stuck", "yes or no",
@@ -339,6 +359,22 @@ std::string formatAdapterConf(const AdapterConfig& config) {
     text += "engine_jitter_us = " + microseconds(config.timings.engineJitterNs) + "\n";
   if (config.timings.engineJitterSeed != defaultTimings.engineJitterSeed)
     text += "engine_seed = " + std::to_string(config.timings.engineJitterSeed) + "\n";
+  if (config.timings.firmwareResetLatencyNs != defaultTimings.firmwareResetLatencyNs) {
+    text += "firmware_reset_latency_us = " + microseconds(config.timings.firmwareResetLatencyNs) +
+            "\n";
+  }
+  if (config.timings.firmwareResetJitterNs != defaultTimings.firmwareResetJitterNs) {
+    text += "firmware_reset_jitter_us = " + microseconds(config.timings.firmwareResetJitterNs) +
+            "\n";
+  }
+  if (config.timings.firmwareResetJitterSeed != defaultTimings.firmwareResetJitterSeed) {
+    text += "firmware_reset_seed = " + std::to_string(config.timings.firmwareResetJitterSeed) +
+            "\n";
+  }
+  if (config.timings.firmwareMdioEveryNs != defaultTimings.firmwareMdioEveryNs)
+    text += "firmware_mdio_every_us = " + microseconds(config.timings.firmwareMdioEveryNs) + "\n";
+  if (config.timings.firmwareMdioSeed != defaultTimings.firmwareMdioSeed)
+    text += "firmware_mdio_seed = " + std::to_string(config.timings.firmwareMdioSeed) + "\n";
   const FirmwareConfig& firmware = config.firmware;
   const FirmwareConfig defaults;
   if (firmware.kind != defaults.kind) {

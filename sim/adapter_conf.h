@@ -16,6 +16,14 @@
 //   engine_jitter_us N: up to this many microseconds more per word, drawn from engine_seed
 //   engine_seed      N: the seed of that jitter
 // A ready-bit part (no status write) cannot be protected: nothing could unlock it.
+//   firmware_reset_latency_us   N: microseconds from a global reset's start until 0x18, 0x388
+//                    and 0x704 show it
+//   firmware_reset_jitter_us    N: up to this many microseconds more per reset, drawn from
+//                    firmware_reset_seed
+//   firmware_reset_seed          N: the seed of that jitter
+//   firmware_mdio_every_us       N: the running firmware uses the MDIO bus (holding 0x3A0) about
+//                    this often (0: never), at moments drawn from firmware_mdio_seed
+//   firmware_mdio_seed           N: the seed of those moments
 //   firmware         1, 2 or none: the firmware interface the running firmware offers
 //   firmware_stuck   yes/no: the firmware never answers after a reset
 //   phy              yes/no: a PHY answers on the MDIO interface

@@ -78,6 +78,17 @@ const ConfCase kConfCases[] = {
      "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF\n"
      "mdio_semaphore = held\nfuse_semaphore = free\ninterrupt_at_grant = 3\n",
      true, ""},
+    {"FirmwareTimingKeys",
+     "firmware_reset_latency_us = 0\nfirmware_reset_jitter_us = 1000000\n"
+     "firmware_reset_seed = 3\nfirmware_mdio_every_us = 0\nfirmware_mdio_seed = 8\n",
+     true, ""},
+    {"ResetLatencyTooLong", "firmware_reset_latency_us = 1000001\n", false,
+     "for firmware_reset_latency_us"},
+    {"ResetJitterNotANumber", "firmware_reset_jitter_us = some\n", false,
+     "for firmware_reset_jitter_us"},
+    {"FirmwareMdioEveryNegative", "firmware_mdio_every_us = -5\n", false,
+     "for firmware_mdio_every_us"},
+    {"FirmwareMdioSeedHex", "firmware_mdio_seed = 0x10\n", false, "for firmware_mdio_seed"},
     {"SignalHooks", "signal = hup\nsignal_at_command = 12\nsignal_at_us = 5000\n", true, ""},
     {"SignalNotTakenAsAnInterrupt", "signal = kill\n", false,
      "for signal (expected int, term, hup or quit)"},
@@ -149,9 +160,16 @@ TEST(AdapterConf, FirmwareValuesLandInTheConfigurationAndFormatBack) {
   const Result<> parsed = parseAdapterConf(
       "firmware = 2\nphy_address = 7\nchip_revision = 0x10A\nfuse_status = 0x1000\n"
       "fuse_digest = 0102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f20\n"
-      "fuse_semaphore = held\nphy_stuck = yes\n",
+      "fuse_semaphore = held\nphy_stuck = yes\nfirmware_reset_latency_us = 2500\n"
+      "firmware_reset_jitter_us = 700\nfirmware_reset_seed = 42\nfirmware_mdio_every_us = 0\n"
+      "firmware_mdio_seed = 9\n",
       config);
   ASSERT_TRUE(parsed) << parsed.error();
+  EXPECT_EQ(config.timings.firmwareResetLatencyNs, 2500000u);
+  EXPECT_EQ(config.timings.firmwareResetJitterNs, 700000u);
+  EXPECT_EQ(config.timings.firmwareResetJitterSeed, 42u);
+  EXPECT_EQ(config.timings.firmwareMdioEveryNs, 0u) << "the firmware never uses the bus";
+  EXPECT_EQ(config.timings.firmwareMdioSeed, 9u);
   const FirmwareConfig& f = config.firmware;
   EXPECT_EQ(f.kind, FirmwareKind::kInterface2);
   EXPECT_EQ(f.phyAddress, 7);
@@ -170,6 +188,11 @@ TEST(AdapterConf, FirmwareValuesLandInTheConfigurationAndFormatBack) {
   ASSERT_TRUE(parsedAgain) << parsedAgain.error();
   EXPECT_EQ(formatAdapterConf(again), formatAdapterConf(config));
   EXPECT_EQ(again.firmware.fuseDigest, f.fuseDigest);
+  EXPECT_EQ(again.timings.firmwareResetLatencyNs, 2500000u);
+  EXPECT_EQ(again.timings.firmwareResetJitterNs, 700000u);
+  EXPECT_EQ(again.timings.firmwareResetJitterSeed, 42u);
+  EXPECT_EQ(again.timings.firmwareMdioEveryNs, 0u);
+  EXPECT_EQ(again.timings.firmwareMdioSeed, 9u);
 
   const FirmwareConfig defaults;
   EXPECT_EQ(defaults.kind, FirmwareKind::kInterface1);
