@@ -14,6 +14,7 @@
 #include "sim/emulated_adapter.h"
 #include "tests/engine/key_image.h"
 #include "tests/flashctl/recording_registers.h"
+#include "tests/sim/register_traffic.h"
 #include "tests/support/virtual_time_platform.h"
 #include "tools/hlvimage/image_builder.h"
 
@@ -78,10 +79,12 @@ TEST(GetImageKeyDigest, IsTheSha256OfTheKeyBlockWhenTheImageCarriesOne) {
   EXPECT_EQ(digest, kSampleKeyDigest);
 }
 
-// An emulated adapter with its fuses, on virtual time.
+// An emulated adapter with its fuses, on virtual time; torn down, it must have counted no
+// violation.
 struct FuseRig {
   explicit FuseRig(const sim::FirmwareConfig& firmware)
       : adapter(configWith(firmware), clock), recorder(adapter), platform(clock), scope(platform) {}
+  ~FuseRig() { test::expectCleanRegisterTraffic(adapter, "the fuse rig"); }
   static sim::AdapterConfig configWith(const sim::FirmwareConfig& firmware) {
     sim::AdapterConfig config;
     config.firmware = firmware;
