@@ -203,7 +203,9 @@ bool resetSequence1(VoRegControlInterface& reg) {
   trace::emit(tp::kResetSequence1Done, sleeps * kPollSleepMs);
   reg.write32(reg::kControlWord, kControlResetHold);
   sleepMs(kHoldSettleMs);
-  // Whoever held the MDIO semaphore when the firmware was reset, it is free again.
+  // The firmware took the MDIO semaphore when it was asked to halt and has held it through its
+  // reset; once it has finished starting, its release is ours. Not through releaseHwSemaphore:
+  // the program never took it.
   reg.write32(reg::kMdioSemaphore, reg::kSemaphoreRelease);
   return true;
 }
@@ -285,6 +287,7 @@ void clearPhyReg1000Bit3(VoRegControlInterface& reg) {
 uint32_t reloadInterface2(VoRegControlInterface& reg) {
   trace::emit(tp::kReloadInterface2);
   reg.write32(reg::kControlWord, kControlResetArm);
+  // The halting firmware takes the MDIO semaphore and leaves its release to us at once.
   reg.write32(reg::kMdioSemaphore, reg::kSemaphoreRelease);
   reg.write32(reg::kFirmwareScratch, 0);
   clearPhyReg1000Bit3(reg);

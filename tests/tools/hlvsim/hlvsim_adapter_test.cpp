@@ -177,6 +177,11 @@ TEST_F(HlvsimAdapter, ReloadRunsTheSequenceOfTheFirmwaresInterface) {
       {"firmware = 2\nphy = no\n", 0},
       {"mdio_semaphore = held\n", 36},
       {"phy_address = 17\n", 0},
+      // A firmware busy on the MDIO bus and resets slow to show, as set up in adapter.conf.
+      {"firmware_mdio_every_us = 1000\nfirmware_reset_latency_us = 300000\n"
+       "firmware_reset_jitter_us = 200000\nfirmware_reset_seed = 4\n",
+       0},
+      {"firmware = 2\nfirmware_mdio_every_us = 1000\nfirmware_reset_jitter_us = 200000\n", 0},
   };
   for (const Case& c : cases) {
     makeLab({}, c.conf);
