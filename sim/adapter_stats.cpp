@@ -44,6 +44,10 @@ std::string_view violationName(Violation kind) {
       return "test_port_sequence";
     case Violation::kFirmwareResetOutOfOrder:
       return "firmware_reset_out_of_order";
+    case Violation::kFuseStepTooShort:
+      return "fuse_step_too_short";
+    case Violation::kFusePortClosed:
+      return "fuse_port_closed";
   }
   return "unknown";
 }

@@ -27,12 +27,14 @@ enum class Violation : uint8_t {
   kAddressOutOfStep,              // a continuing word after the address was moved off the transfer
   kMdioWithoutSemaphore,          // an MDIO frame while the program did not hold its semaphore
   kMdioWhileBusy,                 // a frame started, or its registers used, while one ran
-  kFuseWithoutSemaphore,          // a fuse read port command without the fuse semaphore
+  kFuseWithoutSemaphore,          // a test port or fuse read port access without the fuse semaphore
   kTestPortSequence,              // a serial test port sequence other than the fuse-port opening
   kFirmwareResetOutOfOrder,       // the interface-1 reset driven without its preceding steps
+  kFuseStepTooShort,              // a fuse word strobed, or its strobe released, within 1 ms
+  kFusePortClosed,                // a fuse word read while the fuse read port was closed
 };
 
-inline constexpr std::size_t kViolationKinds = 20;
+inline constexpr std::size_t kViolationKinds = 22;
 
 // Name of a violation kind as used in the stats file ("violations_<name>").
 std::string_view violationName(Violation kind);

@@ -34,6 +34,8 @@ void HardwareSemaphores::write(uint32_t offset, uint32_t value) {
   if (value != reg::kSemaphoreRelease) return;
   Semaphore& s = semaphore(offset);
   s.owner = s.firmwareKeepsIt ? Owner::kFirmware : Owner::kNone;
+  if (releaseHook_)
+    releaseHook_(offset == reg::kMdioSemaphore ? SemaphoreId::kMdio : SemaphoreId::kFuse);
 }
 
 void HardwareSemaphores::powerOn() {

@@ -29,6 +29,8 @@ class HardwareSemaphores : public RegisterBlock {
   bool anyHeldByProgram() const;
   // Runs after every grant to the program.
   void setGrantHook(std::function<void()> hook) { grantHook_ = std::move(hook); }
+  // Runs after every write that releases a semaphore (whoever held it), with the semaphore.
+  void setReleaseHook(std::function<void(SemaphoreId)> hook) { releaseHook_ = std::move(hook); }
 
   // The value a read returns when it grants the semaphore.
   static constexpr uint32_t kGranted = 1;
@@ -45,6 +47,7 @@ class HardwareSemaphores : public RegisterBlock {
   Semaphore mdio_;
   Semaphore fuse_;
   std::function<void()> grantHook_;
+  std::function<void(SemaphoreId)> releaseHook_;
 };
 
 }  // namespace hlv::sim
