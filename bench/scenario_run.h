@@ -31,9 +31,11 @@ struct ScenarioFigures {
   uint64_t toolNs() const { return cpuNs > emulatorNs ? cpuNs - emulatorNs : 0; }
 };
 
-// Runs the tool with `toolArgs` and `stdinText` on copies of the lab at `templateRoot`, in
-// `workDirectory`; the run must end with `expectedStatus`.
-ScenarioFigures runScenario(const std::string& templateRoot, const std::string& workDirectory,
+// Runs the tool with `toolArgs` and `stdinText` on copies of the lab at `templateRoot` (whose
+// adapters carry the part `jedecId` answers for), in `workDirectory`; the run must end with
+// `expectedStatus`.
+ScenarioFigures runScenario(const std::string& templateRoot, uint32_t jedecId,
+                            const std::string& workDirectory,
                             const std::vector<std::string>& toolArgs, const std::string& stdinText,
                             int expectedStatus, int repeats);
 

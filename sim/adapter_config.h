@@ -25,7 +25,9 @@ struct AdapterTimings {
   uint64_t pageProgramNs = 700000;    // one page program
   uint64_t sectorEraseNs = 45000000;  // a 4 KiB erase
   uint64_t blockEraseNs = 150000000;  // a 64 KiB erase
-  uint64_t writeStatusNs = 2000000;   // a status register write
+  // A status register write (non-volatile): unset, the part's own typical time (see
+  // FlashPartModel::writeStatusNs); set, this time on every part.
+  std::optional<uint64_t> writeStatusNs;
   uint64_t firmwareBootNs = 250000000;    // from a global reset until the firmware answers
   uint64_t interface1ResetNs = 30000000;  // the interface-1 reset, once driven
   uint64_t phyRestartNs = 120000000;      // from the PHY's restart until it is ready

@@ -415,7 +415,7 @@ void SpiFlashPart::finishWriteStatus() {
   }
   writeEnable_ = false;
   nonVolatileProtection_ = bits;
-  startBusy(timings_.writeStatusNs);
+  startBusy(timings_.writeStatusNs.value_or(model_.writeStatusNs));
 }
 
 void SpiFlashPart::finishProgram() {
