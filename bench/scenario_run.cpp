@@ -140,6 +140,13 @@ ScenarioFigures runScenario(const std::string& templateRoot, uint32_t jedecId,
   figures.needlessPolls = stream.at("needless_polls");
   figures.pagePrograms = stream.at("page_programs");
   figures.pageProgramsWithData = stream.at("page_programs_with_data");
+  figures.regReads = stats.at("reg_reads");
+  figures.regWrites = stats.at("reg_writes");
+  figures.transfers = stats.at("transfers");
+  figures.commands = stats.at("commands");
+  figures.modifyingTransfers = stats.at("modifying_transfers");
+  figures.statusWrites = stream.at("status_writes");
+  figures.pollsAfterStatusWrite = stream.at("polls_after_status_write");
   figures.ok = true;
   fs::remove_all(run);
   fs::remove_all(recorded);
@@ -214,6 +221,29 @@ void printGrowth(const std::vector<Case>& cases, const std::vector<ScenarioFigur
     column([](const ScenarioFigures& f) { return static_cast<double>(f.emulatorNs); }, 1e6);
     column([](const ScenarioFigures& f) { return static_cast<double>(f.peakRssKib); }, 1024.0);
     std::printf("\n");
+  }
+}
+
+// The emulator's counters of the one-adapter runs (more adapters repeat the same stream), with the
+// time the status writes took and the modelled time against the bound without them.
+void printCounters(const std::vector<Case>& cases, const std::vector<ScenarioFigures>& figures) {
+  std::printf("\nEmulator counters of the one-adapter runs\n");
+  std::printf("%-18s %9s %9s %9s %9s %7s %7s %8s %9s %8s %8s\n", "scenario", "reg reads",
+              "reg wr", "transfers", "commands", "modify", "erases", "st.wr", "st.polls",
+              "st.wr s", "w/o SW");
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const ScenarioFigures& f = figures[i];
+    if (cases[i].lab.adapters != 1 || !f.ok) continue;
+    std::printf("%-18s %9llu %9llu %9llu %9llu %7llu %7llu %8llu %9llu %8.3f %8.3f\n",
+                cases[i].name().c_str(), static_cast<unsigned long long>(f.regReads),
+                static_cast<unsigned long long>(f.regWrites),
+                static_cast<unsigned long long>(f.transfers),
+                static_cast<unsigned long long>(f.commands),
+                static_cast<unsigned long long>(f.modifyingTransfers),
+                static_cast<unsigned long long>(f.erases),
+                static_cast<unsigned long long>(f.statusWrites),
+                static_cast<unsigned long long>(f.pollsAfterStatusWrite),
+                seconds(f.statusWriteNs), ratio(f.modelledNs, f.boundNs - f.statusWriteNs));
   }
 }
 
@@ -357,6 +387,7 @@ int runBenchmark(bool quick) {
   }
   printGrowth(cases, figures);
   printPartGrowth(cases, figures);
+  printCounters(cases, figures);
 
   // Loading: the bundle and every adapter (versions, image choice, key check), the table, then
   // quit at the prompt.

@@ -28,6 +28,15 @@ struct ScenarioFigures {
   uint64_t needlessPolls = 0;
   uint64_t pagePrograms = 0;
   uint64_t pageProgramsWithData = 0;
+  // The emulator's counters for the whole run (every adapter's stats file, summed) and what the
+  // register stream says of the status register: writes, and reads while one ran.
+  uint64_t regReads = 0;
+  uint64_t regWrites = 0;
+  uint64_t transfers = 0;
+  uint64_t commands = 0;
+  uint64_t modifyingTransfers = 0;
+  uint64_t statusWrites = 0;
+  uint64_t pollsAfterStatusWrite = 0;
   uint64_t toolNs() const { return cpuNs > emulatorNs ? cpuNs - emulatorNs : 0; }
 };
 
