@@ -79,6 +79,9 @@ struct AdapterConfig {
   // The status register is written after opcode 0x50, which unlocks one status write but does not
   // set the write enable latch that program and erase need; the SFDP area says so.
   bool volatileStatusWriteEnable = false;
+  // The part also has a flag status register (opcode 0x70, bit 7 set when ready), and its SFDP
+  // area (revision 1.6) says that busy is polled there instead of in the status register.
+  bool flagStatusRegister = false;
   bool protectedAtPowerOn = false;        // status register protection bits set at power-on
   std::optional<uint64_t> powerCutAfter;  // power lost after this many program/erase commands
   // The cut strikes during the busy time of that command instead of after it: the program or

@@ -123,6 +123,7 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
   model.sfdp = config.sfdp;
   model.sfdpRevision = config.sfdpRevision;
   model.volatileStatusWriteEnable = config.volatileStatusWriteEnable;
+  model.flagStatusRegister = config.flagStatusRegister;
   if (config.jedecId == kShortIdPart) {
     // A small part from before the JEDEC identification: 128-byte pages, no erase commands.
     model.idBytes = {0x1F, 0x65};

@@ -90,6 +90,7 @@ class SpiFlashPart {
     kWriteDisable,
     kStatusWriteEnable,
     kReadStatus,
+    kReadFlagStatus,
     kWriteStatus,
     kJedecId,
     kShortId,
