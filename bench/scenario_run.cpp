@@ -14,6 +14,7 @@
 #include "bench/child_process.h"
 #include "bench/flashrom_comparison.h"
 #include "sim/adapter_config.h"
+#include "sim/flash_part_model.h"
 
 namespace hlv::bench {
 namespace {
@@ -63,12 +64,16 @@ void copyLab(const std::string& from, const std::string& to) {
 // program that changes a bit, the status writes the erase protocol makes before every erase, the
 // firmware's reboots and the PHY's restarts of the reload, and for every word read (backup,
 // version readout, read-back) its command write, overlapped by the engine's transfer, one status
-// read that finds the engine idle and one data read.
-uint64_t bound(const Values& stats, const Values& stream, uint64_t& statusWriteNs) {
+// read that finds the engine idle and one data read. A status write takes the part's own time.
+uint64_t bound(const Values& stats, const Values& stream, uint32_t jedecId,
+               uint64_t& statusWriteNs) {
   const sim::AdapterTimings t;
+  sim::AdapterConfig part;
+  part.jedecId = jedecId;
   const uint64_t readWordNs =
       std::max(t.registerWriteNs, t.engineTransferNs) + 2 * t.registerReadNs;
-  statusWriteNs = stream.at("status_writes") * t.writeStatusNs;
+  statusWriteNs = stream.at("status_writes") *
+                  t.writeStatusNs.value_or(sim::partModelFor(part).writeStatusNs);
   return stats.at("erases_4k") * t.sectorEraseNs + stats.at("erases_64k") * t.blockEraseNs +
          stream.at("page_programs_with_data") * t.pageProgramNs + statusWriteNs +
          stats.at("firmware_resets") * t.firmwareBootNs +
@@ -77,7 +82,8 @@ uint64_t bound(const Values& stats, const Values& stream, uint64_t& statusWriteN
 
 }  // namespace
 
-ScenarioFigures runScenario(const std::string& templateRoot, const std::string& workDirectory,
+ScenarioFigures runScenario(const std::string& templateRoot, uint32_t jedecId,
+                            const std::string& workDirectory,
                             const std::vector<std::string>& toolArgs, const std::string& stdinText,
                             int expectedStatus, int repeats) {
   ScenarioFigures figures;
@@ -123,7 +129,7 @@ ScenarioFigures runScenario(const std::string& templateRoot, const std::string& 
     return figures;
   }
   figures.modelledNs = stats.at("virtual_us") * 1000;
-  figures.boundNs = bound(stats, stream, figures.statusWriteNs);
+  figures.boundNs = bound(stats, stream, jedecId, figures.statusWriteNs);
   figures.emulatorNs = stream.at("emulator_cpu_ns");
   figures.bytesRead = stats.at("bytes_read");
   figures.bytesProgrammed = stats.at("bytes_programmed");
@@ -134,6 +140,13 @@ ScenarioFigures runScenario(const std::string& templateRoot, const std::string& 
   figures.needlessPolls = stream.at("needless_polls");
   figures.pagePrograms = stream.at("page_programs");
   figures.pageProgramsWithData = stream.at("page_programs_with_data");
+  figures.regReads = stats.at("reg_reads");
+  figures.regWrites = stats.at("reg_writes");
+  figures.transfers = stats.at("transfers");
+  figures.commands = stats.at("commands");
+  figures.modifyingTransfers = stats.at("modifying_transfers");
+  figures.statusWrites = stream.at("status_writes");
+  figures.pollsAfterStatusWrite = stream.at("polls_after_status_write");
   figures.ok = true;
   fs::remove_all(run);
   fs::remove_all(recorded);
@@ -208,6 +221,29 @@ void printGrowth(const std::vector<Case>& cases, const std::vector<ScenarioFigur
     column([](const ScenarioFigures& f) { return static_cast<double>(f.emulatorNs); }, 1e6);
     column([](const ScenarioFigures& f) { return static_cast<double>(f.peakRssKib); }, 1024.0);
     std::printf("\n");
+  }
+}
+
+// The emulator's counters of the one-adapter runs (more adapters repeat the same stream), with the
+// time the status writes took and the modelled time against the bound without them.
+void printCounters(const std::vector<Case>& cases, const std::vector<ScenarioFigures>& figures) {
+  std::printf("\nEmulator counters of the one-adapter runs\n");
+  std::printf("%-18s %9s %9s %9s %9s %7s %7s %8s %9s %8s %8s\n", "scenario", "reg reads",
+              "reg wr", "transfers", "commands", "modify", "erases", "st.wr", "st.polls",
+              "st.wr s", "w/o SW");
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const ScenarioFigures& f = figures[i];
+    if (cases[i].lab.adapters != 1 || !f.ok) continue;
+    std::printf("%-18s %9llu %9llu %9llu %9llu %7llu %7llu %8llu %9llu %8.3f %8.3f\n",
+                cases[i].name().c_str(), static_cast<unsigned long long>(f.regReads),
+                static_cast<unsigned long long>(f.regWrites),
+                static_cast<unsigned long long>(f.transfers),
+                static_cast<unsigned long long>(f.commands),
+                static_cast<unsigned long long>(f.modifyingTransfers),
+                static_cast<unsigned long long>(f.erases),
+                static_cast<unsigned long long>(f.statusWrites),
+                static_cast<unsigned long long>(f.pollsAfterStatusWrite),
+                seconds(f.statusWriteNs), ratio(f.modelledNs, f.boundNs - f.statusWriteNs));
   }
 }
 
@@ -340,7 +376,7 @@ int runBenchmark(bool quick) {
       std::fprintf(stderr, "hlvbench: %s\n", written.error().c_str());
       return 1;
     }
-    figures.push_back(runScenario(templateRoot, work, {"-s"}, "", 0, repeats));
+    figures.push_back(runScenario(templateRoot, c.lab.jedecId, work, {"-s"}, "", 0, repeats));
     if (figures.back().ok) {
       printUpdateRow(c, figures.back());
     } else {
@@ -351,6 +387,7 @@ int runBenchmark(bool quick) {
   }
   printGrowth(cases, figures);
   printPartGrowth(cases, figures);
+  printCounters(cases, figures);
 
   // Loading: the bundle and every adapter (versions, image choice, key check), the table, then
   // quit at the prompt.
@@ -359,10 +396,12 @@ int runBenchmark(bool quick) {
   fs::remove_all(templateRoot);
   if (Result<> written = writeBenchLab(templateRoot, loadLab); !written) return 1;
   const ScenarioFigures load =
-      runScenario(templateRoot, work, {}, "y\nq\n", kExitInterrupted, quick ? 1 : 5);
+      runScenario(templateRoot, loadLab.jedecId, work, {}, "y\nq\n", kExitInterrupted,
+                  quick ? 1 : 5);
   // What hlvsim costs around the tool on that lab (process start, opening the lab, mapping the
   // flashes, writing the counters): the tool asked for its usage text only.
-  const ScenarioFigures bare = runScenario(templateRoot, work, {"-h"}, "", 0, quick ? 1 : 5);
+  const ScenarioFigures bare =
+      runScenario(templateRoot, loadLab.jedecId, work, {"-h"}, "", 0, quick ? 1 : 5);
   std::printf("\nLoading the bundle and %u adapters, the table, quit: ", loadLab.adapters);
   if (load.ok && bare.ok) {
     const uint64_t tool = load.toolNs() > bare.cpuNs ? load.toolNs() - bare.cpuNs : 0;

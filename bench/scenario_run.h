@@ -28,12 +28,23 @@ struct ScenarioFigures {
   uint64_t needlessPolls = 0;
   uint64_t pagePrograms = 0;
   uint64_t pageProgramsWithData = 0;
+  // The emulator's counters for the whole run (every adapter's stats file, summed) and what the
+  // register stream says of the status register: writes, and reads while one ran.
+  uint64_t regReads = 0;
+  uint64_t regWrites = 0;
+  uint64_t transfers = 0;
+  uint64_t commands = 0;
+  uint64_t modifyingTransfers = 0;
+  uint64_t statusWrites = 0;
+  uint64_t pollsAfterStatusWrite = 0;
   uint64_t toolNs() const { return cpuNs > emulatorNs ? cpuNs - emulatorNs : 0; }
 };
 
-// Runs the tool with `toolArgs` and `stdinText` on copies of the lab at `templateRoot`, in
-// `workDirectory`; the run must end with `expectedStatus`.
-ScenarioFigures runScenario(const std::string& templateRoot, const std::string& workDirectory,
+// Runs the tool with `toolArgs` and `stdinText` on copies of the lab at `templateRoot` (whose
+// adapters carry the part `jedecId` answers for), in `workDirectory`; the run must end with
+// `expectedStatus`.
+ScenarioFigures runScenario(const std::string& templateRoot, uint32_t jedecId,
+                            const std::string& workDirectory,
                             const std::vector<std::string>& toolArgs, const std::string& stdinText,
                             int expectedStatus, int repeats);
 

@@ -25,7 +25,9 @@ struct AdapterTimings {
   uint64_t pageProgramNs = 700000;    // one page program
   uint64_t sectorEraseNs = 45000000;  // a 4 KiB erase
   uint64_t blockEraseNs = 150000000;  // a 64 KiB erase
-  uint64_t writeStatusNs = 2000000;   // a status register write
+  // A status register write (non-volatile): unset, the part's own typical time (see
+  // FlashPartModel::writeStatusNs); set, this time on every part.
+  std::optional<uint64_t> writeStatusNs;
   uint64_t firmwareBootNs = 250000000;    // from a global reset until the firmware answers
   uint64_t interface1ResetNs = 30000000;  // the interface-1 reset, once driven
   uint64_t phyRestartNs = 120000000;      // from the PHY's restart until it is ready
@@ -89,6 +91,9 @@ struct AdapterConfig {
   // The status register is written after opcode 0x50, which unlocks one status write but does not
   // set the write enable latch that program and erase need; the SFDP area says so.
   bool volatileStatusWriteEnable = false;
+  // The part also has a flag status register (opcode 0x70, bit 7 set when ready), and its SFDP
+  // area (revision 1.6) says that busy is polled there instead of in the status register.
+  bool flagStatusRegister = false;
   bool protectedAtPowerOn = false;        // status register protection bits set at power-on
   std::optional<uint64_t> powerCutAfter;  // power lost after this many program/erase commands
   // The cut strikes during the busy time of that command instead of after it: the program or

@@ -58,6 +58,10 @@ std::string_view violationName(Violation kind) {
       return "mdio_not_set_up";
     case Violation::kPhyRestartSequence:
       return "phy_restart_sequence";
+    case Violation::kFuseStepTooShort:
+      return "fuse_step_too_short";
+    case Violation::kFusePortClosed:
+      return "fuse_port_closed";
   }
   return "unknown";
 }

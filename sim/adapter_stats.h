@@ -27,7 +27,7 @@ enum class Violation : uint8_t {
   kAddressOutOfStep,              // a continuing word after the address was moved off the transfer
   kMdioWithoutSemaphore,          // an MDIO frame while the program did not hold its semaphore
   kMdioWhileBusy,                 // a frame started, or its registers used, while one ran
-  kFuseWithoutSemaphore,          // a fuse read port command without the fuse semaphore
+  kFuseWithoutSemaphore,          // a test port or fuse read port access without the fuse semaphore
   kTestPortSequence,              // a serial test port sequence other than the fuse-port opening
   kFirmwareResetOutOfOrder,       // a firmware reset or reload step that does not fit its state
   kResetWithBlockRunning,         // a global reset while a block's bit 29 was set: the block hangs
@@ -37,10 +37,12 @@ enum class Violation : uint8_t {
   kReleaseWithoutHolding,         // a hardware semaphore released by the program, not holding it
   kMdioNotSetUp,                  // an MDIO frame while 0x280 did not hold the working setup
   kPhyRestartSequence,            // a PHY restart-mode write out of order, or a lone restart bit
+  kFuseStepTooShort,              // a fuse word strobed, or its strobe released, within 1 ms
+  kFusePortClosed,                // a fuse word read while the fuse read port was closed
 };
 
-inline constexpr std::size_t kViolationKinds = 27;
-static_assert(static_cast<std::size_t>(Violation::kPhyRestartSequence) + 1 == kViolationKinds,
+inline constexpr std::size_t kViolationKinds = 29;
+static_assert(static_cast<std::size_t>(Violation::kFusePortClosed) + 1 == kViolationKinds,
               "kViolationKinds counts every kind");
 
 // Name of a violation kind as used in the stats file ("violations_<name>").

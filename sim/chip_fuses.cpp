@@ -37,11 +37,16 @@ constexpr uint32_t kNibbleIdle = 0xC;
 constexpr uint32_t kNibbleSelected = 0x5;
 constexpr uint32_t kNibbleStrobed = 0x7;
 
+bool isPortRegister(uint32_t offset) {
+  return offset == reg::kTestPortControl || offset == reg::kTestPortData ||
+         offset == reg::kFuseResult || offset == reg::kFuseCommand;
+}
+
 }  // namespace
 
-ChipFuses::ChipFuses(const AdapterConfig& config, AdapterStats& stats,
+ChipFuses::ChipFuses(const AdapterConfig& config, VirtualClock& clock, AdapterStats& stats,
                      const HardwareSemaphores& semaphores)
-    : firmware_(config.firmware), stats_(stats), semaphores_(semaphores) {
+    : firmware_(config.firmware), clock_(clock), stats_(stats), semaphores_(semaphores) {
   fuses_[kStatusLane][kStatusIndex] = firmware_.fuseStatus;
   for (std::size_t i = 0; i < kDigestIndexes.size(); ++i) {
     const uint8_t* bytes = firmware_.fuseDigest.data() + 4 * i;
@@ -52,11 +57,14 @@ ChipFuses::ChipFuses(const AdapterConfig& config, AdapterStats& stats,
 }
 
 bool ChipFuses::claims(uint32_t offset) const {
-  return offset == reg::kChipRevision || offset == reg::kTestPortControl ||
-         offset == reg::kTestPortData || offset == reg::kFuseResult || offset == reg::kFuseCommand;
+  return offset == reg::kChipRevision || isPortRegister(offset);
 }
 
 void ChipFuses::powerOn() {
+  closePort();
+}
+
+void ChipFuses::closePort() {
   sequenceStarted_ = false;
   sequenceWrong_ = false;
   edges_ = 0;
@@ -64,26 +72,36 @@ void ChipFuses::powerOn() {
   dataRegister_ = 0;
   open_ = false;
   command_ = reg::kFuseCommandIdle;
-  strobed_ = false;
+  step_ = ReadStep::kIdle;
+  lane_ = 0;
+  index_ = 0;
+  stepAt_ = 0;
+  strobeEarly_ = false;
   result_ = 0;
 }
 
+bool ChipFuses::heldByProgramOrCounted() {
+  if (semaphores_.heldByProgram(SemaphoreId::kFuse)) return true;
+  stats_.record(Violation::kFuseWithoutSemaphore);
+  return false;
+}
+
 uint32_t ChipFuses::read(uint32_t offset) {
+  if (offset == reg::kChipRevision) return firmware_.chipRevision;
+  if (!heldByProgramOrCounted()) return 0;
   switch (offset) {
-    case reg::kChipRevision:
-      return firmware_.chipRevision;
-    case reg::kTestPortData:
-      return 0;  // the port's data out; nothing the program needs
     case reg::kFuseResult:
       return result_;
-    case reg::kTestPortControl:
-      return 0;
-    default:
+    case reg::kFuseCommand:
       return command_;
+    default:
+      return 0;  // the test port's control, and its data out: nothing the program needs
   }
 }
 
 void ChipFuses::write(uint32_t offset, uint32_t value) {
+  if (!isPortRegister(offset)) return;  // the revision is read-only
+  if (!heldByProgramOrCounted()) return;
   switch (offset) {
     case reg::kTestPortControl:
       onControl(value);
@@ -95,7 +113,7 @@ void ChipFuses::write(uint32_t offset, uint32_t value) {
       onCommand(value);
       break;
     default:
-      break;  // the revision and the result are read-only
+      break;  // the result is read-only
   }
 }
 
@@ -136,8 +154,7 @@ void ChipFuses::onControl(uint32_t value) {
 }
 
 void ChipFuses::onCommand(uint32_t value) {
-  if (!semaphores_.heldByProgram(SemaphoreId::kFuse))
-    stats_.record(Violation::kFuseWithoutSemaphore);
+  command_ = value;
   // Which lane the low half selects, and whether its strobe is set.
   int lane = -1;
   bool strobe = false;
@@ -155,24 +172,55 @@ void ChipFuses::onCommand(uint32_t value) {
   const uint32_t word = value >> 16;
   if (!wellFormed || lane < 0 || word / 0x400 != static_cast<uint32_t>(lane) ||
       word % 0x400 >= 32) {
-    strobed_ = false;
-    command_ = value;
+    // The idle value, or nothing the port takes: no word is being read.
+    step_ = ReadStep::kIdle;
+    result_ = 0;
     return;
   }
-  const bool sameWord = (command_ >> 16) == word;
+  const bool sameWord =
+      step_ != ReadStep::kIdle && lane_ == static_cast<uint32_t>(lane) && index_ == word % 0x400;
+  const uint64_t now = clock_.now();
   if (strobe) {
-    strobed_ = sameWord || strobed_;
-  } else if (strobed_ && sameWord) {
-    // The strobe released: the word appears in the result register, if the port is open. A
-    // sequence left unfinished is noticed here.
-    if (!open_ && sequenceStarted_ && !sequenceWrong_ && edges_ < kOpeningEdges.size()) {
+    if (sameWord && step_ == ReadStep::kSelected) {
+      strobeEarly_ = now - stepAt_ < kFuseStepNs;
+      if (strobeEarly_) stats_.record(Violation::kFuseStepTooShort);
+      step_ = ReadStep::kStrobed;
+      stepAt_ = now;
+    } else if (!(sameWord && step_ == ReadStep::kStrobed)) {
+      // A strobe without its word selected first latches nothing.
+      step_ = ReadStep::kIdle;
+      result_ = 0;
+    }
+    return;
+  }
+  if (sameWord && step_ == ReadStep::kStrobed) {
+    latch();
+  } else if (!(sameWord && step_ == ReadStep::kLatched)) {
+    // A word selected; it is strobed no sooner than 1 ms from now.
+    step_ = ReadStep::kSelected;
+    lane_ = static_cast<uint32_t>(lane);
+    index_ = word % 0x400;
+    stepAt_ = now;
+    strobeEarly_ = false;
+    result_ = 0;
+  }
+}
+
+// The strobe released: the word appears in the result register, if the port is open and each
+// step took its time.
+void ChipFuses::latch() {
+  const bool released = clock_.now() - stepAt_ >= kFuseStepNs;
+  if (!released) stats_.record(Violation::kFuseStepTooShort);
+  if (!open_) {
+    // A sequence left unfinished (edges missing, or the closing write) is noticed here.
+    if (sequenceStarted_ && !sequenceWrong_) {
       stats_.record(Violation::kTestPortSequence);
       sequenceWrong_ = true;
     }
-    result_ = open_ ? fuses_[lane][word % 0x400] : 0;
-    strobed_ = false;
+    stats_.record(Violation::kFusePortClosed);
   }
-  command_ = value;
+  result_ = open_ && released && !strobeEarly_ ? fuses_[lane_][index_] : 0;
+  step_ = ReadStep::kLatched;
 }
 
 }  // namespace hlv::sim

@@ -61,8 +61,12 @@ void EmulatedAdapter::addFirmwareBlocks() {
   auto firmware = std::make_unique<FirmwareControl>(config_, clock_, stats_, *controlWord_,
                                                     *semaphores_, *mdio_);
   firmwareControl_ = firmware.get();
-  auto fuses = std::make_unique<ChipFuses>(config_, stats_, *semaphores_);
+  auto fuses = std::make_unique<ChipFuses>(config_, clock_, stats_, *semaphores_);
   chipFuses_ = fuses.get();
+  // What was opened under one hold of the fuse semaphore is gone once it is released.
+  semaphores_->setReleaseHook([this](SemaphoreId id) {
+    if (id == SemaphoreId::kFuse) chipFuses_->closePort();
+  });
   addBlock(std::move(semaphores));
   addBlock(std::move(mdio));
   addBlock(std::move(firmware));  // takes the control word over, keeping its value there

@@ -20,11 +20,20 @@ struct KnownPart {
   uint32_t pageSize;
   StatusStyle status;
   std::vector<EraseCommand> erases;
+  uint64_t writeStatusNs;  // typical status register write; 0: the part has none
 };
+
+constexpr uint64_t kMs = 1000000;
+// The ready-bit parts take no status write.
+constexpr uint64_t kNoStatusWrite = 0;
+// Parts the identification table does not know, and the short-ID part.
+constexpr uint64_t kGenericWriteStatusNs = 10 * kMs;
+constexpr uint64_t kShortIdWriteStatusNs = 5 * kMs;
 
 const std::vector<KnownPart>& knownParts() {
   using enum StatusStyle;
   const std::vector<EraseCommand> standard = {{0x20, 4 * kKiB}, {0xD8, 64 * kKiB}};
+  // Status write times: the typical figure of each part's class, 5 to 15 ms.
   static const std::vector<KnownPart> parts = {
       {0x1F,
        0x24,
@@ -33,7 +42,8 @@ const std::vector<KnownPart>& knownParts() {
        512 * kKiB,
        256,
        kReadyBit,
-       {{0x50, 2 * kKiB}, {0x7C, 64 * kKiB}}},
+       {{0x50, 2 * kKiB}, {0x7C, 64 * kKiB}},
+       kNoStatusWrite},
       {0x1F,
        0x24,
        Match::kFourthNonZero,
@@ -41,9 +51,10 @@ const std::vector<KnownPart>& knownParts() {
        512 * kKiB,
        256,
        kReadyBit,
-       {{0x50, 2 * kKiB}, {0x7C, 64 * kKiB}}},
-      {0x1F, 0x43, Match::kAnyThird, 0, 256 * kKiB, 256, kStatusRegister, {}},
-      {0x1F, 0x44, Match::kAnyThird, 0, 512 * kKiB, 256, kStatusRegister, standard},
+       {{0x50, 2 * kKiB}, {0x7C, 64 * kKiB}},
+       kNoStatusWrite},
+      {0x1F, 0x43, Match::kAnyThird, 0, 256 * kKiB, 256, kStatusRegister, {}, 8 * kMs},
+      {0x1F, 0x44, Match::kAnyThird, 0, 512 * kKiB, 256, kStatusRegister, standard, 8 * kMs},
       {0x1F,
        0x27,
        Match::kAnyThird,
@@ -51,8 +62,9 @@ const std::vector<KnownPart>& knownParts() {
        4 * kMiB,
        512,
        kReadyBit,
-       {{0x50, 4 * kKiB}, {0x7C, 64 * kKiB}}},
-      {0x20, 0x20, Match::kThirdEquals, 0x10, 64 * kKiB, 256, kStatusRegister, {}},
+       {{0x50, 4 * kKiB}, {0x7C, 64 * kKiB}},
+       kNoStatusWrite},
+      {0x20, 0x20, Match::kThirdEquals, 0x10, 64 * kKiB, 256, kStatusRegister, {}, 5 * kMs},
       {0x20,
        0x20,
        Match::kThirdEquals,
@@ -60,14 +72,15 @@ const std::vector<KnownPart>& knownParts() {
        512 * kKiB,
        256,
        kStatusRegister,
-       {{0xD8, 64 * kKiB}}},
-      {0xC2, 0x20, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard},
-      {0xC2, 0x23, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard},
-      {0xC2, 0x20, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard},
-      {0xEF, 0x40, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard},
-      {0xEF, 0x60, Match::kThirdEquals, 0x15, 2 * kMiB, 256, kStatusRegister, standard},
-      {0xEF, 0x30, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard},
-      {0x01, 0x40, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard},
+       {{0xD8, 64 * kKiB}},
+       5 * kMs},
+      {0xC2, 0x20, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard, 15 * kMs},
+      {0xC2, 0x23, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard, 15 * kMs},
+      {0xC2, 0x20, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard, 15 * kMs},
+      {0xEF, 0x40, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard, 10 * kMs},
+      {0xEF, 0x60, Match::kThirdEquals, 0x15, 2 * kMiB, 256, kStatusRegister, standard, 10 * kMs},
+      {0xEF, 0x30, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard, 10 * kMs},
+      {0x01, 0x40, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard, 5 * kMs},
   };
   return parts;
 }
@@ -110,6 +123,7 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
   model.sfdp = config.sfdp;
   model.sfdpRevision = config.sfdpRevision;
   model.volatileStatusWriteEnable = config.volatileStatusWriteEnable;
+  model.flagStatusRegister = config.flagStatusRegister;
   if (config.jedecId == kShortIdPart) {
     // A small part from before the JEDEC identification: 128-byte pages, no erase commands.
     model.idBytes = {0x1F, 0x65};
@@ -117,6 +131,7 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
     model.known = true;
     model.capacity = 64 * kKiB;
     model.pageSize = 128;
+    model.writeStatusNs = kShortIdWriteStatusNs;
     return model;
   }
   model.idBytes = jedecBytes(config.jedecId);
@@ -127,6 +142,7 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
     model.pageSize = part.pageSize;
     model.status = part.status;
     model.erases = part.erases;
+    model.writeStatusNs = part.writeStatusNs;
     model.splitFirstLargeUnit = part.status == StatusStyle::kReadyBit;
     return model;
   }
@@ -134,6 +150,7 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
   model.capacity = sizeExponent >= 0x10 && sizeExponent <= 0x18 ? 1u << sizeExponent : 2 * kMiB;
   if (config.capacity.has_value()) model.capacity = *config.capacity;
   model.erases = {{0x20, 4 * kKiB}, {0x52, 32 * kKiB}, {0xD8, 64 * kKiB}};
+  model.writeStatusNs = kGenericWriteStatusNs;
   return model;
 }
 

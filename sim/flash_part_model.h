@@ -34,6 +34,10 @@ struct FlashPartModel {
   bool splitFirstLargeUnit = false;
   bool sfdp = false;
   bool volatileStatusWriteEnable = false;  // opcode 0x50 unlocks a status write
+  bool flagStatusRegister = false;         // opcode 0x70: bit 7 set when ready
+  // How long a status register write keeps the part busy: the part's typical figure (a
+  // non-volatile write of several milliseconds); 0 for parts without a status write.
+  uint64_t writeStatusNs = 0;
   SfdpRevision sfdpRevision = SfdpRevision::k1_6;
 
   uint8_t statusOpcode() const { return status == StatusStyle::kReadyBit ? 0xD7 : 0x05; }

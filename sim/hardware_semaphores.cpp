@@ -43,6 +43,8 @@ uint32_t HardwareSemaphores::read(uint32_t offset) {
 void HardwareSemaphores::write(uint32_t offset, uint32_t value) {
   if (value != reg::kSemaphoreRelease) return;
   Semaphore& s = semaphore(offset);
+  const SemaphoreId id =
+      offset == reg::kMdioSemaphore ? SemaphoreId::kMdio : SemaphoreId::kFuse;
   if (s.program) {
     s.program = false;
     if (s.resetWanted) {
@@ -50,20 +52,19 @@ void HardwareSemaphores::write(uint32_t offset, uint32_t value) {
       s.resetWanted = false;
       s.resetHold = true;
     }
-    return;
-  }
-  if (s.resetHold && !s.busHold && clock_.now() >= s.handoverFrom) {
+  } else if (s.resetHold && !s.busHold && clock_.now() >= s.handoverFrom) {
     // The release the firmware leaves to the program once it has handed the semaphore over.
     s.resetHold = false;
     s.handoverFrom = kNoHandover;
-    return;
+  } else {
+    // Freed under the feet of whoever held it (or of nobody): the firmware loses its hold,
+    // except one that keeps it and takes it back at once.
+    stats_.record(Violation::kReleaseWithoutHolding);
+    s.resetHold = false;
+    s.busHold = false;
+    s.handoverFrom = kNoHandover;
   }
-  // Freed under the feet of whoever held it (or of nobody): the firmware loses its hold, except
-  // one that keeps it and takes it back at once.
-  stats_.record(Violation::kReleaseWithoutHolding);
-  s.resetHold = false;
-  s.busHold = false;
-  s.handoverFrom = kNoHandover;
+  if (releaseHook_) releaseHook_(id);
 }
 
 void HardwareSemaphores::powerOn() {

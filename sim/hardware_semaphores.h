@@ -45,6 +45,8 @@ class HardwareSemaphores : public RegisterBlock {
   bool anyHeldByProgram() const;
   // Runs after every grant to the program.
   void setGrantHook(std::function<void()> hook) { grantHook_ = std::move(hook); }
+  // Runs after every write that releases a semaphore (whoever held it), with the semaphore.
+  void setReleaseHook(std::function<void(SemaphoreId)> hook) { releaseHook_ = std::move(hook); }
 
   // The firmware's side. The reset hold: taken now, or as soon as the program releases the
   // semaphore if it holds it; the program may release it from handoverFrom on (virtual ns).
@@ -80,6 +82,7 @@ class HardwareSemaphores : public RegisterBlock {
   Semaphore mdio_;
   Semaphore fuse_;
   std::function<void()> grantHook_;
+  std::function<void(SemaphoreId)> releaseHook_;
 };
 
 }  // namespace hlv::sim

@@ -86,8 +86,9 @@ std::vector<uint8_t> buildSfdpArea(const FlashPartModel& model) {
     putWord(area, table + 0x28, chipEraseTimeField(model.capacity) | pageExponent << 4 | 0x1);
     putWord(area, table + 0x2C, 0);
     putWord(area, table + 0x30, 0);
-    // Word 14: busy polled through bit 0 of the ordinary status read.
-    putWord(area, table + 0x34, 0x00000004);
+    // Word 14: busy polled through bit 0 of the ordinary status read (bit 2), and through bit 7
+    // of the flag status register (bit 3) on a part that has one.
+    putWord(area, table + 0x34, model.flagStatusRegister ? 0x0000000C : 0x00000004);
     putWord(area, table + 0x38, 0);
     // Word 16: non-volatile status register written after the ordinary write enable (bit 0), or
     // one written after opcode 0x50 (bit 2).

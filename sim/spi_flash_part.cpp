@@ -19,6 +19,7 @@ constexpr uint8_t kOpFastRead = 0x0B;
 constexpr uint8_t kOpShortId = 0x15;
 constexpr uint8_t kOpStatusWriteEnable = 0x50;
 constexpr uint8_t kOpSfdp = 0x5A;
+constexpr uint8_t kOpReadFlagStatus = 0x70;
 constexpr uint8_t kOpJedecId = 0x9F;
 
 constexpr uint8_t kStatusBusy = 0x01;
@@ -29,6 +30,7 @@ constexpr uint8_t kStatusWritableBits = 0xFC;
 constexpr uint8_t kReadyBitReady = 0x80;
 constexpr uint8_t kReadyBitLocked = 0x02;
 constexpr uint8_t kReadyBitBinaryPages = 0x01;
+constexpr uint8_t kFlagStatusReady = 0x80;
 
 constexpr uint32_t kAddressBytes = 3;
 constexpr uint32_t kFirstUnitSplitPages = 8;
@@ -111,6 +113,7 @@ uint8_t SpiFlashPart::statusByte() const {
 
 SpiFlashPart::Command SpiFlashPart::decode(uint8_t opcode) const {
   if (opcode == model_.statusOpcode()) return Command::kReadStatus;
+  if (opcode == kOpReadFlagStatus && model_.flagStatusRegister) return Command::kReadFlagStatus;
   if (model_.shortId) {
     if (opcode == kOpShortId) return Command::kShortId;
   } else if (opcode == kOpJedecId) {
@@ -157,6 +160,7 @@ SpiFlashPart::Frame SpiFlashPart::frameOf(Command command) {
       // register; a data phase (whichever way) is not how this part's status is written.
       return {1, 0, kNone};
     case Command::kReadStatus:
+    case Command::kReadFlagStatus:
     case Command::kJedecId:
     case Command::kShortId:
       return {0, 0, kIn};
@@ -200,7 +204,7 @@ void SpiFlashPart::takeOpcode(uint8_t opcode) {
     if (!identificationProbe(opcode)) stats_.record(Violation::kUnknownOpcode);
     return;
   }
-  if (busy() && command_ != Command::kReadStatus) {
+  if (busy() && command_ != Command::kReadStatus && command_ != Command::kReadFlagStatus) {
     // A busy part answers nothing but its status.
     stats_.record(Violation::kCommandWhilePartBusy);
     command_ = Command::kIgnored;
@@ -311,6 +315,8 @@ uint8_t SpiFlashPart::dataByte(uint8_t mosi) {
     }
     case Command::kReadStatus:
       return statusByte();
+    case Command::kReadFlagStatus:
+      return busy() ? 0 : kFlagStatusReady;
     case Command::kJedecId:
       return index < model_.idBytes.size() ? model_.idBytes[index] : 0x00;
     case Command::kShortId:
@@ -368,6 +374,7 @@ void SpiFlashPart::deselect() {
     case Command::kFastRead:
     case Command::kSfdp:
     case Command::kReadStatus:
+    case Command::kReadFlagStatus:
     case Command::kJedecId:
     case Command::kShortId:
     case Command::kIgnored:
@@ -415,7 +422,7 @@ void SpiFlashPart::finishWriteStatus() {
   }
   writeEnable_ = false;
   nonVolatileProtection_ = bits;
-  startBusy(timings_.writeStatusNs);
+  startBusy(timings_.writeStatusNs.value_or(model_.writeStatusNs));
 }
 
 void SpiFlashPart::finishProgram() {

@@ -20,6 +20,9 @@
 //     garbled: each byte of the rest erased or as it was.
 // The result is a function of the seed and the number of the command, so a run can be repeated.
 //
+// A part configured with a flag status register also answers 0x70 with bit 7 set when ready (and
+// nothing else), as a status read the part takes while busy.
+//
 // The protection bits of the status register are non-volatile when written after write enable
 // (0x06): they survive a power cut. Written after 0x50 (on parts that have it) they are
 // volatile: the non-volatile value comes back at power-on.
@@ -90,6 +93,7 @@ class SpiFlashPart {
     kWriteDisable,
     kStatusWriteEnable,
     kReadStatus,
+    kReadFlagStatus,
     kWriteStatus,
     kJedecId,
     kShortId,

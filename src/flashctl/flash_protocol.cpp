@@ -177,6 +177,12 @@ bool waitIdle(const FlashHwContext& context) {
 }
 
 FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params) {
+  uint16_t readyStatus = 0;
+  return waitReady(context, params, readyStatus);
+}
+
+FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params,
+                      uint16_t& readyStatus) {
   if (pollEngine(context) == kEnginePollLimit) {
     trace::emit(tp::kWaitReadyEngineTimeout, kEnginePollLimit);
     return FLASH_ENGINE_TIMEOUT;
@@ -193,7 +199,10 @@ FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params) 
     }
     const uint16_t status = lowerHalf(readReg(context.deviceIndex, reg::kFlashData));
     const bool masked = (status & params.busyMask) != 0;
-    if (params.readyWhenSet == 0 ? !masked : masked) return FLASH_OK;
+    if (params.readyWhenSet == 0 ? !masked : masked) {
+      readyStatus = status;
+      return FLASH_OK;
+    }
     budget += 4 + busyReads;
     if (budget > kStatusTimeoutUnit) {
       // The unit counter ends the wait when it reaches or passes the timeout, so a timeout of 0

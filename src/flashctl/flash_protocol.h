@@ -34,6 +34,9 @@ bool waitIdle(const FlashHwContext& context);
 // Polls the part's status until it reports ready: FLASH_OK then, else FLASH_ENGINE_TIMEOUT or
 // FLASH_STATUS_TIMEOUT.
 FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params);
+// The same, giving the status byte of the read that found the part ready (untouched otherwise).
+FlashStatus waitReady(const FlashHwContext& context, const FlashParams& params,
+                      uint16_t& readyStatus);
 
 void openInterface(const FlashHwContext& context, SavedFlashRegisters& saved, uint8_t clockSetting);
 void closeInterface(const FlashHwContext& context, const SavedFlashRegisters& saved);

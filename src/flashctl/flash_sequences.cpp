@@ -34,11 +34,36 @@ FlashStatus eraseCommand(const FlashHwContext& context, const FlashParams& param
   return status;
 }
 
-// Clears the part's protection bits (write enable, status write of the status value, twice)
-// and leaves the write enable latch set for the erase.
+// Status bits a status write does not set: the part's busy bit, and its write enable latch
+// (bit 1 of a standard status register), which the erase needs anyway.
+constexpr uint16_t kStatusWriteEnableLatch = 0x02;
+constexpr uint16_t kStatusByte = 0xFF;
+
+// Whether the status register already holds what the status write would put there. A status
+// write is a non-volatile write of several milliseconds that also wears the register: one status
+// read saves it on an unprotected part. Only a part whose status read polls a busy bit reads the
+// status register with it (a part that reports ready in bit 7 answers another register), and a
+// status that cannot be read tells nothing: both take the status writes.
+bool statusAlreadyWritten(const FlashHwContext& context, const FlashParams& params) {
+  if (params.readyWhenSet != 0) return false;
+  uint16_t status = 0;
+  if (waitReady(context, params, status) != FLASH_OK) return false;
+  const uint16_t compared = kStatusByte & ~(params.busyMask | kStatusWriteEnableLatch);
+  if (((status ^ params.statusValue) & compared) == 0) {
+    trace::emit(tp::kStatusAlreadyClear, status);
+    return true;
+  }
+  trace::emit(tp::kStatusToClear, status);
+  return false;
+}
+
+// Clears the part's protection bits (write enable, status write of the status value, twice,
+// unless the status already reads that value) and leaves the write enable latch set for the
+// erase.
 FlashStatus unprotectAndEnable(const FlashHwContext& context, const FlashParams& params) {
   const uint32_t device = context.deviceIndex;
-  for (int round = 0; round < 2; ++round) {
+  const int rounds = statusAlreadyWritten(context, params) ? 0 : 2;
+  for (int round = 0; round < rounds; ++round) {
     if (!waitIdle(context)) return FLASH_ENGINE_TIMEOUT;
     writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
     writeReg(device, reg::kFlashCommand, params.statusWriteEnableCommand);

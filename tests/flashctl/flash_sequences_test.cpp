@@ -5,10 +5,12 @@
 #include <ostream>
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 #include <string>
 #include <vector>
 
+#include "flashctl/flash_protocol.h"
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
 #include "tests/flashctl/recording_registers.h"
@@ -273,21 +275,127 @@ TEST(EraseSequence, StandardPartsClearProtectionTwiceThenEnableWritingBeforeTheE
   EXPECT_EQ(bench.adapter->violations(), 0u);
 }
 
-// A status read can only find the part busy after a command that makes it busy: a write
-// enable is followed by the write status or the erase without one.
-TEST(EraseSequence, ReadsTheStatusOnlyAfterTheStatusWritesAndTheErase) {
-  Bench bench(0xEF6015);
-  ASSERT_TRUE(bench.flash->eraseBlock(0x10000));
-  uint8_t previous = 0;
-  for (const uint8_t opcode : bench.recorder->startedOpcodes()) {
-    if (opcode == 0x05) {
-      EXPECT_TRUE(previous == 0x01 || previous == 0xD8) << "status read after 0x" << std::hex
-                                                         << unsigned{previous};
-    } else {
-      previous = opcode;
+// Before an erase the status is read once, to see whether its protection bits need writing;
+// after that a status read follows only a command that makes the part busy (a status write or
+// the erase): a write enable is followed by the write status or the erase without one.
+TEST(EraseSequence, ReadsTheStatusOnceBeforeAndThenOnlyAfterCommandsThatMakeThePartBusy) {
+  for (const bool locked : {false, true}) {
+    SCOPED_TRACE(locked ? "protected" : "unprotected");
+    Bench bench(0xEF6015, locked);
+    ASSERT_TRUE(bench.flash->eraseBlock(0x10000));
+    const std::vector<uint8_t> opcodes = bench.recorder->startedOpcodes();
+    ASSERT_GE(opcodes.size(), 2u);
+    EXPECT_EQ(opcodes[0], 0x05) << "the status read before the first write enable";
+    EXPECT_EQ(opcodes[1], 0x06);
+    uint8_t previous = 0x06;
+    for (std::size_t i = 1; i < opcodes.size(); ++i) {
+      if (opcodes[i] == 0x05) {
+        EXPECT_TRUE(previous == 0x01 || previous == 0xD8)
+            << "status read after 0x" << std::hex << unsigned{previous};
+      } else {
+        previous = opcodes[i];
+      }
     }
+    EXPECT_EQ(bench.adapter->stats().erases64k, 1u);
   }
-  EXPECT_EQ(bench.adapter->stats().erases64k, 1u);
+}
+
+struct StatusWriteCase {
+  const char* name;
+  sim::AdapterConfig config;
+  // Commands other than status reads of the first erase, and of a second one.
+  std::vector<uint8_t> first;
+  std::vector<uint8_t> second;
+  std::function<void(Bench&)> before = nullptr;  // done to the part before the first erase
+};
+
+void PrintTo(const StatusWriteCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+sim::AdapterConfig partConfig(uint32_t jedecId, bool locked, bool sfdp = false,
+                              bool volatileStatus = false, bool flagStatus = false) {
+  sim::AdapterConfig config;
+  config.jedecId = jedecId;
+  config.protectedAtPowerOn = locked;
+  config.sfdp = sfdp;
+  config.volatileStatusWriteEnable = volatileStatus;
+  config.flagStatusRegister = flagStatus;
+  return config;
+}
+
+const std::vector<uint8_t> kEraseOnly = {0x06, 0x20};
+const std::vector<uint8_t> kStatusWrittenTwice = {0x06, 0x01, 0x06, 0x01, 0x06, 0x20};
+
+// A status write is a non-volatile write of milliseconds that wears the register: it is sent only
+// when the status does not already read the value it writes (busy and write enable latch
+// aside). A protected part is still unprotected, and a part whose status cannot be read where
+// its busy bit is polled takes the writes as before.
+const StatusWriteCase kStatusWriteCases[] = {
+    {"UnprotectedPart", partConfig(0xEF6015, false), kEraseOnly, kEraseOnly},
+    {"ProtectedPartIsUnprotectedOnce", partConfig(0xEF6015, true), kStatusWrittenTwice,
+     kEraseOnly},
+    {"WriteEnableLatchAlreadySet", partConfig(0xEF6015, false), kEraseOnly, kEraseOnly,
+     [](Bench& b) {
+       b.adapter->write32(reg::kFlashFormat, 0);
+       b.adapter->write32(reg::kFlashCommand, 0x8006);
+       b.adapter->clock().advance(10000);
+     }},
+    {"ProtectedPartOfAnotherSize", partConfig(0xC22016, true), kStatusWrittenTwice, kEraseOnly},
+    {"UnprotectedSfdpPartWithVolatileStatusWrites", partConfig(0xEF7016, false, true, true),
+     kEraseOnly, kEraseOnly},
+    {"ProtectedSfdpPartWithVolatileStatusWrites", partConfig(0xEF7016, true, true, true),
+     {0x50, 0x01, 0x50, 0x01, 0x06, 0x20}, kEraseOnly},
+    // Busy is polled in the flag status register: the status register is never read.
+    {"FlagStatusPart", partConfig(0xEF7016, false, true, false, true), kStatusWrittenTwice,
+     kStatusWrittenTwice},
+    {"ProtectedFlagStatusPart", partConfig(0xEF7016, true, true, false, true),
+     kStatusWrittenTwice, kStatusWrittenTwice},
+};
+
+class StatusWrites : public testing::TestWithParam<StatusWriteCase> {};
+
+TEST_P(StatusWrites, AreSentOnlyWhenTheStatusDoesNotReadAsWritten) {
+  const StatusWriteCase& c = GetParam();
+  Bench bench(c.config);
+  ASSERT_TRUE(bench.flash->initialized());
+  const uint8_t statusOpcode = bench.statusOpcode();
+  std::fill_n(bench.adapter->flash().begin() + 0x3000, 0x2000, 0x00);
+  if (c.before) c.before(bench);
+  bench.recorder->accesses.clear();
+  ASSERT_TRUE(bench.flash->eraseSector(0x3000));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(statusOpcode), c.first);
+  EXPECT_FALSE(bench.adapter->part().locked()) << "unprotected for the erase";
+  bench.recorder->accesses.clear();
+  ASSERT_TRUE(bench.flash->eraseSector(0x4000));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(statusOpcode), c.second);
+  EXPECT_EQ(bench.flashBytes(0x3000, 0x2000), std::vector<uint8_t>(0x2000, 0xFF));
+  EXPECT_EQ(bench.adapter->stats().erases4k, 2u);
+  // The teardown asserts no violation.
+}
+
+INSTANTIATE_TEST_SUITE_P(EraseSequence, StatusWrites, testing::ValuesIn(kStatusWriteCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A status read that fails tells nothing of the protection: the status is written as before.
+TEST(EraseSequence, AStatusThatCannotBeReadIsWrittenAsBefore) {
+  Bench bench(0xEF6015, /*protectedAtPowerOn=*/true);
+  std::fill_n(bench.adapter->flash().begin() + 0x3000, 0x1000, 0x00);
+  // The engine hangs on the first status read for as long as the poll waits for it.
+  bench.recorder->afterAccess = [&bench, stuckAt = std::size_t{0}]() mutable {
+    const std::vector<test::RegisterAccess>& accesses = bench.recorder->accesses;
+    const test::RegisterAccess& last = accesses.back();
+    if (stuckAt == 0 && last.write && last.offset == reg::kFlashCommand && last.value == 0x8005) {
+      stuckAt = accesses.size();
+      bench.adapter->setEngineStuck(true);
+    } else if (stuckAt != 0 && accesses.size() == stuckAt + kEnginePollLimit) {
+      bench.adapter->setEngineStuck(false);
+    }
+  };
+  ASSERT_TRUE(bench.flash->eraseSector(0x3000));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(0x05), kStatusWrittenTwice);
+  EXPECT_FALSE(bench.adapter->part().locked());
+  EXPECT_EQ(bench.flashBytes(0x3000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
 }
 
 TEST(ReadSequence, AnSfdpPartIsNotAskedForItsParametersAgainOnEveryRead) {
@@ -364,6 +472,7 @@ struct TablePart {
   bool sfdp = false;
   bool volatileStatus = false;
   bool locked = false;
+  bool flagStatus = false;
 };
 
 void PrintTo(const TablePart& c, std::ostream* os) {
@@ -392,6 +501,7 @@ const TablePart kTableParts[] = {
     {"Sfdp16VolatileStatus", 0xEF7016, true, true},
     {"Type12Locked", 0xEF6015, false, false, true},
     {"Sfdp16VolatileStatusLocked", 0xEF7016, true, true, true},
+    {"Sfdp16FlagStatusLocked", 0xEF7016, true, false, true, true},
 };
 
 class EveryPart : public testing::TestWithParam<TablePart> {};
@@ -403,6 +513,7 @@ TEST_P(EveryPart, ErasesProgramsAndReadsWithoutAnyViolation) {
   config.sfdp = c.sfdp;
   config.volatileStatusWriteEnable = c.volatileStatus;
   config.protectedAtPowerOn = c.locked;
+  config.flagStatusRegister = c.flagStatus;
   config.timings = sim::quickTimings();
   Bench bench(config);
   ASSERT_TRUE(bench.flash->initialized());

@@ -487,8 +487,9 @@ TEST(EmulatedPart, KeepOpenWordsFormOneProgramCommand) {
 struct BusyCase {
   const char* name;
   uint32_t jedecId;
-  uint8_t opcode;
+  uint8_t opcode;  // 0x02: a page program; 0x01: a status write of 0; otherwise an erase
   uint64_t expectedNs;
+  bool quick = false;  // with quickTimings()
 };
 
 void PrintTo(const BusyCase& c, std::ostream* os) {
@@ -501,11 +502,17 @@ TEST_P(BusyTimes, PartStaysBusyForItsOperationTime) {
   const BusyCase& c = GetParam();
   AdapterConfig config;
   config.jedecId = c.jedecId;
+  if (c.quick) config.timings = quickTimings();
   Rig rig(config);
   rig.raw.writeEnable();
   const uint64_t start = rig.clock.now();
   if (c.opcode == 0x02) {
     rig.raw.program(0, 0);
+  } else if (c.opcode == 0x01) {
+    rig.raw.format(1, 0, 0);
+    rig.raw.address(0);
+    rig.raw.start(0x01);
+    rig.raw.waitEngine();
   } else {
     rig.raw.erase(c.opcode, 0x10000);
   }
@@ -519,7 +526,15 @@ INSTANTIATE_TEST_SUITE_P(Defaults, BusyTimes,
                          testing::Values(BusyCase{"PageProgram", 0xEF6015, 0x02, 700000},
                                          BusyCase{"Erase4KiB", 0xEF6015, 0x20, 45000000},
                                          BusyCase{"Erase64KiB", 0xEF6015, 0xD8, 150000000},
-                                         BusyCase{"Erase32KiB", 0xEF4017, 0x52, 94000000}),
+                                         BusyCase{"Erase32KiB", 0xEF4017, 0x52, 94000000},
+                                         // A status write takes its part's own time.
+                                         BusyCase{"StatusWrite2MiBPart", 0xEF6015, 0x01, 10000000},
+                                         BusyCase{"StatusWrite4MiBPart", 0xC22016, 0x01, 15000000},
+                                         BusyCase{"StatusWrite64KiBPart", 0x202010, 0x01, 5000000},
+                                         BusyCase{"StatusWriteGenericPart", 0xEF4017, 0x01,
+                                                  10000000},
+                                         BusyCase{"StatusWriteQuick", 0xC22016, 0x01, 20000,
+                                                  true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EmulatedPart, ReadyBitPartsSplitTheirFirstLargeUnit) {

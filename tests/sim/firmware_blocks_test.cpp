@@ -1,6 +1,6 @@
-// The emulated adapter's firmware side: hardware semaphores, the MDIO interface and its PHY, the
-// firmware control registers, the chip revision, the serial test port and the fuse read port.
-// Each is driven register by register, with good and wrong sequences.
+// The emulated adapter's firmware side: hardware semaphores, the MDIO interface and its PHY, and
+// the firmware control registers (the fuses have tests of their own). Each is driven register by
+// register, with good and wrong sequences.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -409,101 +409,6 @@ TEST(FirmwareControl, TheInterface1ResetIsDrivenByTheControlWordStepsInOrder) {
   Rig skipped;
   EXPECT_FALSE(drive(skipped, {{reg::kControlWord, 0x40E1}, {reg::kControlWord, 0x180E0}}));
   EXPECT_EQ(skipped.violations(Violation::kFirmwareResetOutOfOrder), 1u);
-}
-
-// The clocked sequence that opens the fuse read port, as the edges a program sends.
-std::vector<uint32_t> openingLines() {
-  const uint32_t m = reg::kTestPortModeSelect;
-  const uint32_t d = reg::kTestPortDataIn;
-  std::vector<uint32_t> lines = {m, m, m, m, m, 0, m, m, 0, 0};
-  for (int bit = 0; bit < 32; ++bit)
-    lines.push_back(((0xFFE7FC7Au >> bit) & 1 ? d : 0) | (bit == 31 ? m : 0));
-  for (uint32_t l : {m, m, 0u, 0u, m | d, m, 0u})
-    lines.push_back(l);
-  return lines;
-}
-
-void clockSequence(Rig& rig, const std::vector<uint32_t>& lines) {
-  rig.write(reg::kTestPortData, reg::kTestPortDataSetup);
-  rig.write(reg::kTestPortControl, 0);
-  rig.write(reg::kTestPortControl, reg::kTestPortEnable);
-  for (uint32_t l : lines) {
-    rig.write(reg::kTestPortControl, reg::kTestPortEnable | l);
-    rig.write(reg::kTestPortControl, reg::kTestPortEnable | reg::kTestPortClock | l);
-    rig.read(reg::kTestPortData);
-  }
-  rig.write(reg::kTestPortControl, reg::kTestPortEnable);
-}
-
-uint32_t readFuse(Rig& rig, uint32_t lane, uint32_t index) {
-  const uint32_t patterns[] = {0xCCC5, 0xCC5C, 0xC5CC, 0x5CCC};
-  const uint32_t command = (lane * 0x400 + index) << 16 | patterns[lane];
-  rig.write(reg::kFuseCommand, 0xCCCC);
-  rig.write(reg::kFuseCommand, command);
-  rig.write(reg::kFuseCommand, command | (0x2u << (4 * lane)));
-  rig.write(reg::kFuseCommand, command);
-  const uint32_t value = rig.read(reg::kFuseResult);
-  rig.write(reg::kFuseCommand, 0xCCCC);
-  return value;
-}
-
-FirmwareConfig fused() {
-  FirmwareConfig firmware;
-  firmware.chipRevision = 0x10A;
-  firmware.fuseStatus = 0x1234;
-  for (std::size_t i = 0; i < firmware.fuseDigest.size(); ++i)
-    firmware.fuseDigest[i] = static_cast<uint8_t>(0xA0 + i);
-  return firmware;
-}
-
-TEST(ChipFuses, TheRightSequenceOpensThePortToTheStatusAndDigestWords) {
-  Rig rig(fused());
-  EXPECT_EQ(rig.read(reg::kChipRevision), 0x10Au);
-  rig.read(reg::kFuseSemaphore);
-  EXPECT_EQ(readFuse(rig, 1, 0x1E), 0u) << "closed before the sequence";
-  clockSequence(rig, openingLines());
-  EXPECT_TRUE(rig.adapter.chipFuses().fusePortOpen());
-  EXPECT_EQ(readFuse(rig, 1, 0x1E), 0x1234u);
-  EXPECT_EQ(readFuse(rig, 3, 7), 0xA3A2A1A0u) << "digest bytes 0-3, little-endian";
-  EXPECT_EQ(readFuse(rig, 3, 29), 0xBFBEBDBCu) << "digest bytes 28-31";
-  EXPECT_EQ(readFuse(rig, 2, 7), 0u);
-  EXPECT_EQ(rig.adapter.violations(), 0u);
-  EXPECT_EQ(Rig().read(reg::kChipRevision), 0x109u) << "the default revision";
-}
-
-TEST(ChipFuses, AnyWrongEdgeIsCountedAndLeavesThePortClosed) {
-  const std::vector<uint32_t> good = openingLines();
-  struct Case {
-    const char* what;
-    std::vector<uint32_t> lines;
-  };
-  std::vector<uint32_t> flipped = good;
-  flipped[20] ^= reg::kTestPortDataIn;
-  std::vector<uint32_t> noModeOnLast = good;
-  noModeOnLast[41] &= ~reg::kTestPortModeSelect;
-  std::vector<uint32_t> extra = good;
-  extra.push_back(0);
-  std::vector<uint32_t> shortOne = good;
-  shortOne.pop_back();
-  const Case cases[] = {{"one instruction bit flipped", flipped},
-                        {"the last instruction bit without mode-select", noModeOnLast},
-                        {"one edge too many", extra},
-                        {"one edge short", shortOne}};
-  for (const Case& c : cases) {
-    Rig rig(fused());
-    rig.read(reg::kFuseSemaphore);
-    clockSequence(rig, c.lines);
-    EXPECT_FALSE(rig.adapter.chipFuses().fusePortOpen()) << c.what;
-    EXPECT_EQ(readFuse(rig, 1, 0x1E), 0u) << c.what;
-    EXPECT_EQ(rig.violations(Violation::kTestPortSequence), 1u) << c.what;
-  }
-}
-
-TEST(ChipFuses, FuseCommandsWithoutTheSemaphoreAreCounted) {
-  Rig rig(fused());
-  clockSequence(rig, openingLines());
-  readFuse(rig, 1, 0x1E);
-  EXPECT_EQ(rig.violations(Violation::kFuseWithoutSemaphore), 5u);
 }
 
 TEST(EmulatedAdapterInterrupt, SigintIsRaisedRightAfterTheChosenGrant) {
