@@ -61,10 +61,11 @@ void copyLab(const std::string& from, const std::string& to) {
 
 // What the hardware needs at least for the work the run did, from the emulator's own timings:
 // every erase the update made (its erase plan is fixed: an erase is never skipped), every page
-// program that changes a bit, the status writes the erase protocol makes before every erase, the
-// firmware's reboots and the PHY's restarts of the reload, and for every word read (backup,
-// version readout, read-back) its command write, overlapped by the engine's transfer, one status
-// read that finds the engine idle and one data read. A status write takes the part's own time.
+// program that changes a bit, the status writes the run made (each takes the part's own time),
+// the firmware's boots (an interface-1 reset that the tool holds down and drives does not boot)
+// and the PHY's restarts of the reload, and for every word read (backup, version readout,
+// read-back) its command write, overlapped by the engine's transfer, one status read that finds
+// the engine idle and one data read.
 uint64_t bound(const Values& stats, const Values& stream, uint32_t jedecId,
                uint64_t& statusWriteNs) {
   const sim::AdapterTimings t;
@@ -76,7 +77,7 @@ uint64_t bound(const Values& stats, const Values& stream, uint32_t jedecId,
                   t.writeStatusNs.value_or(sim::partModelFor(part).writeStatusNs);
   return stats.at("erases_4k") * t.sectorEraseNs + stats.at("erases_64k") * t.blockEraseNs +
          stream.at("page_programs_with_data") * t.pageProgramNs + statusWriteNs +
-         stats.at("firmware_resets") * t.firmwareBootNs +
+         stats.at("firmware_boots") * t.firmwareBootNs +
          stats.at("phy_restarts") * t.phyRestartNs + (stats.at("bytes_read") + 3) / 4 * readWordNs;
 }
 

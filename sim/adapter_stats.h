@@ -66,6 +66,7 @@ struct AdapterStats {
   uint64_t virtualNs = 0;
   bool powerCut = false;        // the adapter lost power at some point
   uint64_t firmwareResets = 0;  // global resets started
+  uint64_t firmwareBoots = 0;   // starts after a reset that took the firmware's boot time
   uint64_t phyRestarts = 0;
   uint64_t mdioFrames = 0;
   uint64_t firmwareMdioUses = 0;  // times the firmware took the MDIO semaphore and used the bus

@@ -193,6 +193,7 @@ void FirmwareControl::start(bool byInterface1Reset) {
     resetDone_ = true;
     return;
   }
+  ++stats_.firmwareBoots;
   phase_ = Phase::kRunning;
   semaphores_.firmwareRelease(SemaphoreId::kMdio, FirmwareHold::kReset);
   mdio_.firmwareSetup();

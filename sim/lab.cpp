@@ -117,6 +117,7 @@ std::string formatStats(const AdapterStats& stats) {
   line("virtual_us", stats.virtualNs / 1000);
   text += std::string("power_cut = ") + (stats.powerCut ? "yes" : "no") + "\n";
   line("firmware_resets", stats.firmwareResets);
+  line("firmware_boots", stats.firmwareBoots);
   line("phy_restarts", stats.phyRestarts);
   line("mdio_frames", stats.mdioFrames);
   line("firmware_mdio_uses", stats.firmwareMdioUses);

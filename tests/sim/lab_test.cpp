@@ -316,7 +316,7 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   for (const char* line :
        {"reg_reads = 0\n", "reg_writes = 0\n", "bytes_read = 0\n", "bytes_programmed = 0\n",
         "erases_4k = 0\n", "erases_64k = 0\n", "modifying_transfers = 0\n", "violations = 0\n",
-        "power_cut = no\n", "firmware_resets = 0\n", "phy_restarts = 0\n", "mdio_frames = 0\n",
+        "power_cut = no\n", "firmware_resets = 0\n", "firmware_boots = 0\n", "phy_restarts = 0\n", "mdio_frames = 0\n",
         "semaphore_held_at_exit = no\n", "violations_mdio_without_semaphore = 0\n",
         "violations_mdio_while_busy = 0\n", "violations_fuse_without_semaphore = 0\n",
         "violations_test_port_sequence = 0\n", "violations_firmware_reset_out_of_order = 0\n"}) {

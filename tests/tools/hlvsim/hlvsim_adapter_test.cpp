@@ -72,13 +72,14 @@ TEST_F(HlvsimAdapter, UpdateWithReloadBringsTheNewFirmwareUp) {
     std::string out;
     int exitStatus;
     long long firmwareResets;
+    long long firmwareBoots;
     long long phyRestarts;
   };
   const Case cases[] = {
-      {"interface 1", "", "status 0\nreload 0\n", 0, 2, 1},
-      {"interface 2", "firmware = 2\n", "status 0\nreload 0\n", 0, 1, 0},
-      {"no firmware", "firmware = none\n", "status 0\nreload 39\n", 1, 0, 0},
-      {"a PHY that never becomes ready", "phy_stuck = yes\n", "status 0\nreload 36\n", 1, 1, 1},
+      {"interface 1", "", "status 0\nreload 0\n", 0, 2, 1, 1},
+      {"interface 2", "firmware = 2\n", "status 0\nreload 0\n", 0, 1, 1, 0},
+      {"no firmware", "firmware = none\n", "status 0\nreload 39\n", 1, 0, 0, 0},
+      {"a PHY that never becomes ready", "phy_stuck = yes\n", "status 0\nreload 36\n", 1, 1, 0, 1},
   };
   const UpdateCase u = sweepCase("type2_ncb1_active");
   for (const Case& c : cases) {
@@ -91,6 +92,7 @@ TEST_F(HlvsimAdapter, UpdateWithReloadBringsTheNewFirmwareUp) {
     EXPECT_EQ(stat("violations"), 0) << stats();
     EXPECT_FALSE(semaphoreLeftHeld());
     EXPECT_EQ(stat("firmware_resets"), c.firmwareResets);
+    EXPECT_EQ(stat("firmware_boots"), c.firmwareBoots);
     EXPECT_EQ(stat("phy_restarts"), c.phyRestarts);
   }
   // A failed update is not followed by a reload.
