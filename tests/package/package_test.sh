@@ -71,6 +71,23 @@ for path in "$doc/README.md" "$doc/doc/flash-map.svg" "$doc/copyright" "$doc/cha
   "$doc/examples/bundle/updatedata.xml" "$doc/examples/bundle/README"; do
   [ -s "$path" ] || fail "${path#"$root"/} is missing"
 done
+# The guides the README and the manual pages lead to: every doc/*.md of the tree, each link of the
+# README into doc/ and each guide a manual page names under SEE ALSO.
+source=$(cd "$(dirname "$0")/../.." && pwd)
+for guide in "$source"/doc/*.md; do
+  [ -s "$doc/doc/$(basename "$guide")" ] || fail "the guide doc/$(basename "$guide") is not installed"
+done
+for linked in $(grep -oE '\]\(doc/[a-z-]+\.md' "$doc/README.md" | cut -c3-); do
+  [ -s "$doc/$linked" ] || fail "the README links to $linked, which is not installed"
+done
+for page in "$root"/usr/share/man/man*/*.gz; do
+  named=$(zcat "$page" | grep -oE '/usr/share/doc/hlvflashupdate/[a-z/-]+(\\-[a-z]+)*\.md' |
+    sed 's/\\-/-/g')
+  [ -n "$named" ] || fail "$(basename "$page") names no guide"
+  for guide in $named; do
+    [ -s "$root$guide" ] || fail "$(basename "$page") names $guide, which is not installed"
+  done
+done
 for page in man8/hlvflashupdate.8 man1/hlvsim.1 man1/hlvimage.1 man1/hlvtrace.1; do
   run env MANWIDTH=80 man -l -P cat "$root/usr/share/man/$page.gz"
   expect_status 0 "man -l $page.gz"

@@ -1,7 +1,7 @@
 // The description files of `hlvimage build`: `key = value` lines, `#` starts a comment. A
 // description names only what differs from the defaults of ImageSpec; later lines win.
 // Keys of one control block apply to both blocks, or to one with the prefix "ncb0." or
-// "ncb1.". The README's section on flash images lists every key.
+// "ncb1.". doc/flash-images.md lists every key.
 #pragma once
 
 #include <string>

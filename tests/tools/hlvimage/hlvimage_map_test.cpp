@@ -1,6 +1,7 @@
 // `hlvimage map FILE --svg OUT`: the picture is well-formed XML whatever the file holds, and it
 // shows every component each block records with its place, size and CRC state, the free area,
-// and which block flash readers take. The README's picture is regenerated and compared.
+// and which block flash readers take. The picture the documentation shows is regenerated and
+// compared, and the flash images guide shows it beside the description it is drawn from.
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
@@ -108,15 +109,43 @@ constexpr Placed kDefaultComponents[] = {
     {"phyPart2", 0x1C000, 0x2000}, {"rom", 0x1E000, 0x4000},
 };
 
-TEST(HlvimageMap, TheReadmePictureIsUpToDateAndNamesEveryComponent) {
+// The lines of a description that say something: neither comments nor blank lines.
+std::vector<std::string> descriptionLines(const std::string& description) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < description.size()) {
+    std::size_t end = description.find('\n', start);
+    if (end == std::string::npos) end = description.size();
+    const std::string line = description.substr(start, end - start);
+    if (!line.empty() && line.front() != '#') lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(HlvimageMap, TheGuidesPictureIsUpToDateAndNamesEveryComponent) {
   test::TempDir dir;
   const std::string source = std::string(HLV_SOURCE_DIR) + "/doc/";
-  const std::string svg = mapOf(test::readFile(source + "flash-map.desc"), dir);
+  const std::string description = test::readFile(source + "flash-map.desc");
+  const std::string svg = mapOf(description, dir);
   EXPECT_EQ(svg, test::readFile(source + "flash-map.svg"))
       << "doc/flash-map.svg is not what the documented command makes now; regenerate it with\n"
          "  build/bin/hlvimage build doc/flash-map.desc flash-map.bin\n"
          "  build/bin/hlvimage map flash-map.bin --svg doc/flash-map.svg";
-  const Picture picture = parsePicture(svg, "README picture");
+
+  // The guide shows the picture, and the description it is drawn from as its example, line for
+  // line in one block.
+  const std::string guide = test::readFile(source + "flash-images.md");
+  EXPECT_NE(guide.find("](flash-map.svg)"), std::string::npos)
+      << "doc/flash-images.md does not show the picture";
+  std::string block;
+  for (const std::string& line : descriptionLines(description))
+    block += line + "\n";
+  EXPECT_NE(guide.find("```\n" + block + "```\n"), std::string::npos)
+      << "doc/flash-images.md does not show doc/flash-map.desc as its example:\n"
+      << block;
+
+  const Picture picture = parsePicture(svg, "the guide's picture");
   // NCB0 (deactivated, over bank A, its ROM CRC recorded wrong) and NCB1 (active, bank B).
   for (uint32_t slot = 0; slot < 2; ++slot) {
     const uint32_t bank = slot == 0 ? kBankAStart : kBankBStart;
