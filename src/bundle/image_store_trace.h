@@ -10,7 +10,8 @@
   X(kImageLoaded, 8, "image {} loaded: version {}.{}.{}, type {}", Text, U32, U32, U32,  \
     U32)                                                                                 \
   X(kImageNotRead, 9, "image file {} could not be read", Text)                           \
-  X(kImageRejected, 10, "image {} rejected by the image check: {}", Text, U32)
+  X(kImageRejected, 10, "image {} rejected by the image check: {}", Text, U32)          \
+  X(kImageNameRefused, 13, "image name {} refused: {}", Text, Text)
 // clang-format on
 HLV_TRACE_TABLE(image_store, kComponentApp, file::kImageFile, HLV_IMAGE_STORE_POINTS)
 #undef HLV_IMAGE_STORE_POINTS

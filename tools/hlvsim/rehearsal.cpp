@@ -109,6 +109,7 @@ std::string versionText(const std::optional<FirmwareVersion>& version) {
 struct ImageTrouble {
   bool unreadable = false;
   std::optional<uint32_t> refused;
+  std::string nameRefused;  // why the name itself was refused, if it was
 };
 
 class RunReader {
@@ -138,6 +139,8 @@ class RunReader {
       troubles_[fetching_].unreadable = true;
     } else if (is(record, image_store::kImageRejected)) {
       troubles_[fetching_].refused = number(record, 1);
+    } else if (is(record, image_store::kImageNameRefused)) {
+      troubles_[fetching_].nameRefused = text(record, 1);
     } else if (is(record, image_selection::kBoardEntryChosen)) {
       selecting_ = number(record, 0);
       if (AdapterRehearsal* adapter = entry(selecting_)) adapter->board = text(record, 1);
@@ -195,7 +198,9 @@ class RunReader {
     } else if (is(record, image_selection::kNoImage)) {
       const ImageTrouble trouble = troubles_[text(record, 1)];
       adapter->image = text(record, 1);
-      if (trouble.refused) {
+      if (!trouble.nameRefused.empty()) {
+        adapter->reason = "image name '" + adapter->image + "' is refused: " + trouble.nameRefused;
+      } else if (trouble.refused) {
         adapter->reason = "image '" + adapter->image + "' is refused by the image check (" +
                           statusWords(*trouble.refused) + ")";
       } else if (trouble.unreadable) {

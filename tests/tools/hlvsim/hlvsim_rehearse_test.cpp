@@ -235,6 +235,7 @@ struct RefusedBundle {
   const char* status;
   const char* why;  // in the reason, or for a refused update in its outcome
   int toolStatus;
+  std::string database = kDatabase;
 };
 void PrintTo(const RefusedBundle& refused, std::ostream* out) {
   *out << refused.name;
@@ -255,7 +256,7 @@ TEST_P(HlvsimRehearseRefused, IsReportedWithItsReasonAndLeavesTheLabAsItWas) {
   spec.database = kDatabase;
   Lab lab(directory, spec);
   const std::string bundle = directory / "bundle";
-  writeBundle(bundle, {refused.image}, kDatabase);
+  writeBundle(bundle, {refused.image}, refused.database);
 
   const Hlvsim hlvsim(directory);
   const std::map<std::string, std::string> labBefore = treeContents(lab.root());
@@ -294,7 +295,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedBundle{"DamagedImage", damaged(bundleImage("fw_20c3.bin", kNew)), "Available",
                       "the update failed (status 26: an image component does not match its "
                       "CRC); the firmware it ran stays intact",
-                      26}),
+                      26},
+        RefusedBundle{"ImageNameClimbsOutOfTheBundle", bundleImage("fw_20c3.bin", kNew),
+                      "Not available",
+                      "image name '../fw_20c3.bin' is refused: it has a \"..\" component, which "
+                      "could lead out of the bundle",
+                      2, database(boardEntry("t1", 0x20C3, 0x1F70, 0x1028, "../fw_20c3.bin"))}),
     [](const ::testing::TestParamInfo<RefusedBundle>& info) { return info.param.name; });
 
 // An adapter of a capture without a flash (no backup of it was put in): what the tool would do
