@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "device/driver_control.h"
 #include "device/pci_discovery.h"
 #include "platform/linux_platform.h"
 #include "tests/e2e/lab_scenario.h"
@@ -400,6 +401,48 @@ TEST(HlvsimCapture, TheToolReadsTheCapturedLabAsItReadsTheMachine) {
   const std::string again = directory / "again";
   ASSERT_EQ(hlvsim({"lab", "capture", again, "--sys", lab + "/sys"}).exitStatus, 0);
   EXPECT_EQ(treeContents(again + "/sys"), treeContents(lab + "/sys"));
+}
+
+// Whether the tool can restart an adapter's driver is decided on the lab as on the machine: by
+// the driver directories' listings, which the tool reads, not by the function's "driver" link.
+// A function bound to a driver the tool does not restart keeps it, with its version.
+TEST(HlvsimCapture, TheLabAndTheMachineAgreeOnWhichDriverTheToolRestarts) {
+  TempDir directory;
+  FakeSysfs machine(directory / "machine");
+  machine.addFunction({.bdf = "0000:01:00.0"});
+  machine.addFunction({.bdf = "0000:02:00.0", .driver = "halvern-fwd"});
+  // Linked to "halvern", but not in its directory's listing.
+  machine.addFunction({.bdf = "0000:03:00.0"});
+  fs::remove(machine.hostPath("/sys/bus/pci/drivers/halvern/0000:03:00.0"));
+  // In the listing of "halvern-fwd", without a link back.
+  machine.addFunction({.bdf = "0000:04:00.0", .driver = std::nullopt});
+  machine.bindFunction("0000:04:00.0", "halvern-fwd");
+  fs::remove(machine.hostPath("/sys/bus/pci/devices/0000:04:00.0/driver"));
+  machine.addFunction({.bdf = "0000:05:00.0", .driver = "vfio-pci", .driverVersion = "0.2\n"});
+
+  const Hlvsim hlvsim(directory);
+  const std::string lab = directory / "lab";
+  const ProcessResult capture = hlvsim({"lab", "capture", lab, "--sys", machine.root() + "/sys"});
+  ASSERT_EQ(capture.exitStatus, 0) << capture.err;
+
+  const auto ownersOn = [](const std::string& root) {
+    platform::RootedPlatform rooted(root);
+    const platform::ScopedPlatform scoped(rooted);
+    std::vector<std::string> owners;
+    for (const char* bdf :
+         {"0000:01:00.0", "0000:02:00.0", "0000:03:00.0", "0000:04:00.0", "0000:05:00.0"}) {
+      const char* owner = owningDriver(bdf);
+      owners.push_back(owner != nullptr ? owner : "none");
+    }
+    return owners;
+  };
+  const std::vector<std::string> expected = {"halvern", "halvern-fwd", "none", "halvern-fwd",
+                                             "none"};
+  EXPECT_EQ(ownersOn(machine.root()), expected);
+  EXPECT_EQ(ownersOn(lab), expected);
+  EXPECT_EQ(fs::read_symlink(lab + "/sys/bus/pci/devices/0000:05:00.0/driver").filename(),
+            "vfio-pci");
+  EXPECT_EQ(seenByTheTool(lab)[4].driverVersion, "0.2\n");
 }
 
 TEST(HlvsimCapture, RefusesWhatItCannotReadOrWouldOverwrite) {
