@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 0 to 5 and 11; the image store uses 6 to 10.
 // clang-format off
 #define HLV_VO_IMAGE_FILE_POINTS(X)                                                          \
   X(kReading, 0, "image file {}: reading", Text)                                             \

@@ -25,8 +25,13 @@ namespace procedure = trace_points::update_procedure;
 namespace driver_restart = trace_points::driver_restart_step;
 namespace engine_update = trace_points::firmware_update;
 
-template <class... Args>
-bool is(const trace::DecodedRecord& record, const trace::Point<Args...>& point) {
+// The rehearsal reads the arguments of the records it takes by their position: it takes only
+// points whose tables promise to keep those places (declared byPosition).
+template <const auto& point>
+bool is(const trace::DecodedRecord& record) {
+  static_assert(point.readByPosition,
+                "the rehearsal reads this point's arguments by position: declare its number "
+                "byPosition(n) in its table");
   return record.component == point.component && record.file == point.file &&
          record.point == point.point;
 }
@@ -117,31 +122,31 @@ class RunReader {
   explicit RunReader(Rehearsal& rehearsal) : rehearsal_(rehearsal) {}
 
   void read(const trace::DecodedRecord& record) {
-    if (is(record, discovery::kAdapterFound)) {
+    if (is<discovery::kAdapterFound>(record)) {
       AdapterRehearsal adapter;
       adapter.index = static_cast<uint32_t>(rehearsal_.adapters.size());
       adapter.bdf = text(record, 0);
       adapter.name = text(record, 1);
       adapter.mac = text(record, 2);
       rehearsal_.adapters.push_back(adapter);
-    } else if (is(record, discovery::kFunctionFound)) {
+    } else if (is<discovery::kFunctionFound>(record)) {
       // The identifiers of every function, by path; an adapter's come before its own record.
       functionIds_[text(record, 0)] = {number(record, 1), number(record, 2), number(record, 3),
                                        number(record, 4)};
-    } else if (is(record, image_store::kCacheMiss) || is(record, image_store::kCacheHit)) {
+    } else if (is<image_store::kCacheMiss>(record) || is<image_store::kCacheHit>(record)) {
       // The store's other records of this fetch name the file by its path: they are about
       // this name.
       fetching_ = text(record, 0);
       if (AdapterRehearsal* adapter = entry(selecting_)) adapter->image = fetching_;
-    } else if (is(record, image_store::kImageLoaded)) {
+    } else if (is<image_store::kImageLoaded>(record)) {
       images_[fetching_] = {versionAt(record, 1), number(record, 4)};
-    } else if (is(record, image_store::kImageNotRead)) {
+    } else if (is<image_store::kImageNotRead>(record)) {
       troubles_[fetching_].unreadable = true;
-    } else if (is(record, image_store::kImageRejected)) {
+    } else if (is<image_store::kImageRejected>(record)) {
       troubles_[fetching_].refused = number(record, 1);
-    } else if (is(record, image_store::kImageNameRefused)) {
+    } else if (is<image_store::kImageNameRefused>(record)) {
       troubles_[fetching_].nameRefused = text(record, 1);
-    } else if (is(record, image_selection::kBoardEntryChosen)) {
+    } else if (is<image_selection::kBoardEntryChosen>(record)) {
       selecting_ = number(record, 0);
       if (AdapterRehearsal* adapter = entry(selecting_)) adapter->board = text(record, 1);
     } else {
@@ -178,24 +183,24 @@ class RunReader {
     AdapterRehearsal* adapter = entry(number(record, 0));
     if (adapter == nullptr) return;
     const std::string image = "image '" + adapter->image + "'";
-    if (is(record, adapter_list::kUpdaterNotOpened)) {
+    if (is<adapter_list::kUpdaterNotOpened>(record)) {
       adapter->reason = "its registers could not be mapped or its flash interface opened";
-    } else if (is(record, adapter_list::kVersionsUnreadable)) {
+    } else if (is<adapter_list::kVersionsUnreadable>(record)) {
       adapter->reason = "its firmware versions cannot be read from the flash (" +
                         statusWords(number(record, 1)) + ")";
-    } else if (is(record, adapter_list::kTypeUnreadable)) {
+    } else if (is<adapter_list::kTypeUnreadable>(record)) {
       adapter->reason = "its image type cannot be read (" + statusWords(number(record, 1)) + ")";
-    } else if (is(record, adapter_list::kAdapterExamined)) {
+    } else if (is<adapter_list::kAdapterExamined>(record)) {
       adapter->current = versionAt(record, 1);
       const FirmwareVersion previous = versionAt(record, 4);
       if (!previous.isZero()) adapter->previous = previous;
       adapter->takesImageType = number(record, 7);
-    } else if (is(record, image_selection::kNoBoardEntry)) {
+    } else if (is<image_selection::kNoBoardEntry>(record)) {
       adapter->reason = format(
           "updatedata.xml has no board entry for VEN_%04" PRIX32 "&DEV_%04" PRIX32
           "&SUBSYS_%04" PRIX32 "%04" PRIX32,
           number(record, 1), number(record, 2), number(record, 3), number(record, 4));
-    } else if (is(record, image_selection::kNoImage)) {
+    } else if (is<image_selection::kNoImage>(record)) {
       const ImageTrouble trouble = troubles_[text(record, 1)];
       adapter->image = text(record, 1);
       if (!trouble.nameRefused.empty()) {
@@ -208,22 +213,22 @@ class RunReader {
       } else {
         adapter->reason = "image '" + adapter->image + "' is not available";
       }
-    } else if (is(record, adapter_list::kNoImageSelected)) {
+    } else if (is<adapter_list::kNoImageSelected>(record)) {
       adapter->reason = "no image was chosen for it";
-    } else if (is(record, adapter_list::kImageTypeMismatch)) {
+    } else if (is<adapter_list::kImageTypeMismatch>(record)) {
       adapter->reason = format("it takes images of type %" PRIu32 ", ", number(record, 1)) +
                         image + format(" is of type %" PRIu32, number(record, 2));
-    } else if (is(record, adapter_list::kUpdaterNotReady)) {
+    } else if (is<adapter_list::kUpdaterNotReady>(record)) {
       adapter->reason = "its update interface is not ready";
-    } else if (is(record, adapter_list::kNotEligible)) {
+    } else if (is<adapter_list::kNotEligible>(record)) {
       adapter->reason = "a board the tool does not update";
-    } else if (is(record, adapter_list::kImageKeyRejected)) {
+    } else if (is<adapter_list::kImageKeyRejected>(record)) {
       adapter->reason = image + " is signed with another key than the one fused into the chip";
-    } else if (is(record, adapter_list::kNotRequired)) {
+    } else if (is<adapter_list::kNotRequired>(record)) {
       adapter->status = "Not required";
       adapter->reason = image + " holds " + versionAt(record, 1).toString() +
                         ", not newer than the running " + versionAt(record, 4).toString();
-    } else if (is(record, adapter_list::kAvailable)) {
+    } else if (is<adapter_list::kAvailable>(record)) {
       adapter->status = "Available";
       adapter->reason = image + " holds " + versionText(imageVersionOf(adapter->image)) +
                         ", newer than the running " + versionText(adapter->current);
@@ -237,25 +242,25 @@ class RunReader {
   }
 
   void readUpdate(const trace::DecodedRecord& record) {
-    if (is(record, procedure::kUpdateStarted)) {
+    if (is<procedure::kUpdateStarted>(record)) {
       updating_ = number(record, 0);
       if (AdapterRehearsal* adapter = entry(updating_)) adapter->attempted = true;
       return;
     }
     AdapterRehearsal* adapter = entry(updating_);
     if (adapter == nullptr) return;
-    if (is(record, procedure::kNoImage) || is(record, procedure::kNoUpdateInterface)) {
+    if (is<procedure::kNoImage>(record) || is<procedure::kNoUpdateInterface>(record)) {
       adapter->notPossible = true;
-    } else if (is(record, procedure::kBackupFailed)) {
+    } else if (is<procedure::kBackupFailed>(record)) {
       adapter->backupFailed = true;
       adapter->result = number(record, 0);
-    } else if (is(record, engine_update::kTransforming)) {
+    } else if (is<engine_update::kTransforming>(record)) {
       adapter->transformed = true;
-    } else if (is(record, procedure::kReloadResult)) {
+    } else if (is<procedure::kReloadResult>(record)) {
       adapter->reload = number(record, 0);
-    } else if (is(record, driver_restart::kRestartFailed)) {
+    } else if (is<driver_restart::kRestartFailed>(record)) {
       adapter->driverRestartFailed = true;
-    } else if (is(record, procedure::kUpdateFinished)) {
+    } else if (is<procedure::kUpdateFinished>(record)) {
       adapter->result = number(record, 1);
       adapter->powerCycle = number(record, 2) != 0;
       updating_.reset();
