@@ -9,7 +9,7 @@ namespace tp = trace_points::image_store;
 namespace {
 
 // Without a checker no image is accepted, as if its type were not recognised.
-inline constexpr uint32_t kImageNotChecked = 12;
+inline constexpr uint32_t kImageNotChecked = kStatusImageTypeUnknown;
 
 // A name the database gives must stay inside the bundle: one that climbs out through ".." could
 // make the tool flash a file somebody else put anywhere on the machine. A name that begins with

@@ -6,11 +6,12 @@
 #include <string>
 
 #include "device/pci_discovery.h"
+#include "shared/status_table.h"
 
 namespace hlv {
 
-inline constexpr uint32_t kStatusDriverRestarted = 0;
-inline constexpr uint32_t kStatusDriverRestartFailed = 40;
+// kStatusDriverRestarted and kStatusDriverRestartFailed.
+HLV_DRIVER_RESTART_STATUSES(HLV_STATUS_CONSTANT)
 
 // The two kernel drivers that may own an adapter's function, tried in this order.
 inline constexpr const char* kDriverNames[] = {"halvern", "halvern-fwd"};

@@ -1,5 +1,6 @@
 #include "tools/hlvsim/rehearsal.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <map>
@@ -7,11 +8,13 @@
 
 #include "app/adapter_list_trace.h"
 #include "app/driver_restart_step_trace.h"
+#include "app/exit_status.h"
 #include "app/image_selection_trace.h"
 #include "app/update_procedure_trace.h"
 #include "bundle/image_store_trace.h"
 #include "device/pci_discovery_trace.h"
 #include "engine/firmware_update_trace.h"
+#include "shared/status_table.h"
 #include "tools/common/text_escape.h"
 
 namespace hlv::sim::tool {
@@ -54,56 +57,15 @@ std::string format(const char* pattern, auto... values) {
   return line;
 }
 
-// The engine's statuses (also those of a version readout and of the image check).
-constexpr std::pair<uint32_t, const char*> kEngineMeanings[] = {
-    {0, "success"},
-    {2, "the other bank holds no complete earlier firmware"},
-    {3, "a control block is not usable for an update, or the image cannot be parsed"},
-    {14, "a firmware version cannot be read"},
-    {15, "the flash could not be read"},
-    {16, "the flash could not be written, or read back other than written"},
-    {17, "the flash could not be erased"},
-    {20, "the new control block cannot be built"},
-    {21, "the flash interface could not be opened (part not identified)"},
-    {22, "out of memory"},
-    {24, "a control block fails its CRC or its structure"},
-    {25, "the flash holds no valid active control block"},
-    {26, "an image component does not match its CRC"},
-    {27, "the image is smaller than the flash layout or holds no valid control block"},
-    {28, "regions of the layout overlap"},
-    {29, "a component lies outside its bank"},
-    {30, "the free area is too small"},
-    {31, "the free area lies across both banks"},
-    {32, "the part's erase sector or size does not suit the layout"},
-    {39, "the adapter was not updated"},
-};
-
-// The backup's statuses.
-constexpr std::pair<uint32_t, const char*> kBackupMeanings[] = {
-    {3, "the flash cannot be read or reports a size of 0"},
-    {4, "the flash cannot be read or reports a size of 0"},
-    {6, "the backup file could not be opened"},
-    {13, "the backup file could not be written in full"},
-    {15, "the flash read short"},
-};
-
-// The firmware reload's statuses.
-constexpr std::pair<uint32_t, const char*> kReloadMeanings[] = {
-    {35, "the firmware did not come up"},
-    {36, "the PHY did not come up"},
-    {39, "no firmware interface answered"},
-};
-
-template <std::size_t N>
-std::string meaning(const std::pair<uint32_t, const char*> (&table)[N], uint32_t status) {
-  for (const auto& [code, words] : table) {
-    if (code == status) return words;
-  }
-  return "status " + std::to_string(status);
+// The words for a status, from the status table: "status 26: an image component does not match
+// its CRC".
+std::string statusWords(uint32_t status, std::initializer_list<StatusScope> scopes) {
+  return format("status %" PRIu32 ": ", status) + statusMeaning(status, scopes);
 }
 
+// An engine status: a failed update, a version readout.
 std::string statusWords(uint32_t status) {
-  return format("status %" PRIu32 ": ", status) + meaning(kEngineMeanings, status);
+  return statusWords(status, {StatusScope::kEngine});
 }
 
 std::string versionText(const std::optional<FirmwareVersion>& version) {
@@ -206,8 +168,10 @@ class RunReader {
       if (!trouble.nameRefused.empty()) {
         adapter->reason = "image name '" + adapter->image + "' is refused: " + trouble.nameRefused;
       } else if (trouble.refused) {
-        adapter->reason = "image '" + adapter->image + "' is refused by the image check (" +
-                          statusWords(*trouble.refused) + ")";
+        adapter->reason =
+            "image '" + adapter->image + "' is refused by the image check (" +
+            statusWords(*trouble.refused, {StatusScope::kUpdateInterface, StatusScope::kEngine}) +
+            ")";
       } else if (trouble.unreadable) {
         adapter->reason = "image file '" + adapter->image + "' cannot be read";
       } else {
@@ -335,23 +299,30 @@ std::string AdapterRehearsal::outcome() const {
   if (!attempted) return status == "Available" ? "not reached" : "not updated";
   if (!result) return "the update did not finish";
   if (backupFailed) {
-    return "the backup failed (" + meaning(kBackupMeanings, *result) +
+    return "the backup failed (" + statusMeaning(*result, {StatusScope::kBackup}) +
            "): the flash was not touched";
   }
   if (*result == 0) {
     std::string words = "updated to " + versionText(imageVersion);
     if (reload) {
-      words += *reload == 0 ? ", firmware reloaded"
-                            : ", firmware reload failed (" + meaning(kReloadMeanings, *reload) + ")";
+      const std::string why =
+          statusMeaning(*reload, {StatusScope::kFirmwareReload, StatusScope::kEngine});
+      words += *reload == 0 ? ", firmware reloaded" : ", firmware reload failed (" + why + ")";
     }
     return words;
   }
-  if (notPossible) return "the update was not possible (status 3: no image or no update interface)";
+  if (notPossible) {
+    return "the update was not possible (" + statusWords(*result, {StatusScope::kUpdate}) + ")";
+  }
   return "the update failed (" + statusWords(*result) + "); the firmware it ran stays intact";
 }
 
 bool Rehearsal::succeeds() const {
-  if (toolStatus != 0 && toolStatus != 2 && toolStatus != 42) return false;
+  const auto ends = [this](uint32_t status) { return toolStatus == static_cast<int>(status); };
+  if (!ends(kSessionSucceeded) && !ends(kSessionNoAdapterAvailable) &&
+      !ends(kSessionNoAdapterFound)) {
+    return false;
+  }
   for (const AdapterRehearsal& adapter : adapters) {
     if (adapter.attempted && adapter.result != 0u) return false;
     const bool mightBeUpdated = adapterName.empty() || adapter.name == adapterName;
@@ -364,23 +335,23 @@ std::string Rehearsal::toolOutcome() const {
   switch (toolStatus) {
     case 0:
       return "every update would succeed";
-    case 1:
-      return "the run could not start (another instance, or no log directory)";
     case 2:
       return "no adapter would be updated";
-    case 9:
-      return "updatedata.xml is missing or cannot be read";
-    case 41:
+    case kExitInterrupted:
       return "interrupted";
-    case 42:
-      return "no adapter of the maker found";
-    case 255:
-      return "the tool refused to run";
     case -1:
       return "the tool ended by a signal";
-    default:
-      return "an update would fail (the last with status " + std::to_string(toolStatus) + ")";
   }
+  // Before any update the status is the session's or the program's own; after one, the last
+  // failed update's (3 is both: -a naming no adapter, and an update that was not possible).
+  const bool attempted = std::any_of(adapters.begin(), adapters.end(),
+                                     [](const AdapterRehearsal& a) { return a.attempted; });
+  if (toolStatus > 0 && !attempted) {
+    const auto status = static_cast<uint32_t>(toolStatus);
+    if (findStatus(status, {StatusScope::kExit, StatusScope::kSession}) != nullptr)
+      return statusMeaning(status, {StatusScope::kExit, StatusScope::kSession});
+  }
+  return "an update would fail (the last with status " + std::to_string(toolStatus) + ")";
 }
 
 void readRun(const std::vector<trace::DecodedRecord>& records, const std::string& console,

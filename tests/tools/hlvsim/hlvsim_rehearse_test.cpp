@@ -304,6 +304,27 @@ INSTANTIATE_TEST_SUITE_P(
                       2, database(boardEntry("t1", 0x20C3, 0x1F70, 0x1028, "../fw_20c3.bin"))}),
     [](const ::testing::TestParamInfo<RefusedBundle>& info) { return info.param.name; });
 
+// The tool ends with 3 both when -a names no adapter and when an update was not possible: the
+// rehearsal tells them apart by whether an update was tried.
+TEST(HlvsimRehearse, AnAdapterNameThatNamesNoAdapterIsNotTakenForAFailedUpdate) {
+  TempDir directory;
+  LabSpec spec;
+  spec.adapters = {typeTwoLayoutAdapter("enp1s0", kOld)};
+  spec.database = kDatabase;
+  Lab lab(directory, spec);
+  const std::string bundle = directory / "bundle";
+  writeBundle(bundle, {bundleImage("fw_20c3.bin", kNew)}, kDatabase);
+
+  const Hlvsim hlvsim(directory);
+  const ProcessResult json =
+      hlvsim({"rehearse", lab.root(), bundle, "--json", "--adapter", "enp9s9"});
+  EXPECT_EQ(json.exitStatus, 1) << json.err;
+  const JsonValue report = parsed(json);
+  EXPECT_EQ(report["tool_status"].asInt64(), 3);
+  EXPECT_EQ(report["tool_outcome"].text(), "the adapter named with -a does not exist");
+  EXPECT_FALSE(report["adapters"][0]["attempted"].boolean());
+}
+
 // An adapter of a capture without a flash (no backup of it was put in): what the tool would do
 // to it is not known, so the rehearsal does not pass, unless the run is for another adapter.
 TEST(HlvsimRehearse, AnAdapterWithoutAFlashLeavesTheVerdictOpen) {
