@@ -11,21 +11,28 @@
   X(kNoAdapterName, 4, "no adapter name given")                                              \
   X(kAdapterNameFound, 5, "adapter name {} is entry {}", Text, U64)                          \
   X(kAdapterNameNotFound, 6, "adapter name {} matches no entry", Text)                       \
-  X(kUpdaterNotOpened, 7, "entry {}: update interface not opened or not ready", U32)         \
-  X(kVersionsUnreadable, 8, "entry {}: firmware versions not read: {}", U32, U32)            \
-  X(kTypeUnreadable, 9, "entry {}: adapter type not read: {}", U32, U32)                     \
-  X(kAdapterExamined, 10, "entry {}: firmware {}.{}.{}, previous {}.{}.{}, image type {}",   \
+  X(kUpdaterNotOpened, byPosition(7), "entry {}: update interface not opened or not ready",  \
+    U32)                                                                                     \
+  X(kVersionsUnreadable, byPosition(8), "entry {}: firmware versions not read: {}", U32,     \
+    U32)                                                                                     \
+  X(kTypeUnreadable, byPosition(9), "entry {}: adapter type not read: {}", U32, U32)         \
+  X(kAdapterExamined, byPosition(10),                                                        \
+    "entry {}: firmware {}.{}.{}, previous {}.{}.{}, image type {}",                         \
     U32, U32, U32, U32, U32, U32, U32, U32)                                                  \
   X(kNoImageFor, 11, "entry {}: no image selected", U32)                                     \
-  X(kNoImageSelected, 12, "entry {} not available: no image", U32)                           \
-  X(kImageTypeMismatch, 13, "entry {} not available: takes image type {}, image is type {}", \
+  X(kNoImageSelected, byPosition(12), "entry {} not available: no image", U32)               \
+  X(kImageTypeMismatch, byPosition(13),                                                      \
+    "entry {} not available: takes image type {}, image is type {}",                         \
     U32, U32, U32)                                                                           \
-  X(kUpdaterNotReady, 14, "entry {} not available: update interface not ready", U32)         \
-  X(kNotEligible, 15, "entry {} not available: not eligible", U32)                           \
-  X(kImageKeyRejected, 16, "entry {} not available: image key check {}", U32, U32)           \
-  X(kNotRequired, 17, "entry {} not required: image {}.{}.{}, running {}.{}.{}", U32, U32,   \
+  X(kUpdaterNotReady, byPosition(14), "entry {} not available: update interface not ready",  \
+    U32)                                                                                     \
+  X(kNotEligible, byPosition(15), "entry {} not available: not eligible", U32)               \
+  X(kImageKeyRejected, byPosition(16), "entry {} not available: image key check {}", U32,    \
+    U32)                                                                                     \
+  X(kNotRequired, byPosition(17),                                                            \
+    "entry {} not required: image {}.{}.{}, running {}.{}.{}", U32, U32,                     \
     U32, U32, U32, U32, U32)                                                                 \
-  X(kAvailable, 18, "entry {} available", U32)
+  X(kAvailable, byPosition(18), "entry {} available", U32)
 // clang-format on
 HLV_TRACE_TABLE(adapter_list, kComponentApp, file::kAdapterList, HLV_ADAPTER_LIST_POINTS)
 #undef HLV_ADAPTER_LIST_POINTS

@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 10 and above of the console's pair; 0 to 9 belong to console.cpp.
 // clang-format off
 #define HLV_ADAPTER_TABLE_POINTS(X)                                                       \
   X(kTableShown, 10, "table of {} entries shown (rollback mode {})", U64, Bool)           \

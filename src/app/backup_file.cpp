@@ -14,9 +14,6 @@ namespace hlv {
 namespace tp = trace_points::backup_file;
 namespace {
 
-// What the flash read answers when the buffer is smaller than the flash.
-inline constexpr uint32_t kBufferTooSmall = 8;
-
 // How many names are tried for one backup before it counts as not opened.
 inline constexpr unsigned kMaximumNameAttempts = 1000;
 
@@ -122,28 +119,28 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const trace::LogDirectory& d
   VoFlUpdateIface* updater = entry.readyUpdater();
   if (updater == nullptr) {
     trace::emit(tp::kNoUpdateInterface);
-    return kBackupNoUpdateInterface;
+    return kBackupFlashNotRead;
   }
 
   // The size first: a read into no buffer answers with the size it needs.
   uint32_t length = 0;
   const uint32_t query = updater->readFlashContents(nullptr, 0, length);
-  if (query == kBufferTooSmall) {
+  if (query == kStatusBufferTooSmall) {
     trace::emit(tp::kFlashSize, length);
   } else if (query != 0) {
     trace::emit(tp::kSizeQueryFailed, query);
-    return kBackupNoUpdateInterface;
+    return kBackupFlashNotRead;
   }
   // A flash of no bytes cannot be restored from: an empty file is no backup.
   if (length == 0) {
     trace::emit(tp::kEmptyFlash);
-    return kBackupNoUpdateInterface;
+    return kBackupFlashNotRead;
   }
 
   const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length]());
   if (!buffer) {
     trace::emit(tp::kNoMemory, length);
-    return kBackupNoUpdateInterface;
+    return kBackupFlashNotRead;
   }
   const uint32_t capacity = length;
   uint32_t read = 0;
@@ -154,7 +151,7 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const trace::LogDirectory& d
   }
   if (read != 0) {
     trace::emit(tp::kReadFailed, read);
-    return kBackupNoUpdateInterface;
+    return kBackupFlashNotRead;
   }
   if (length < capacity) {
     trace::emit(tp::kReadShort, length, capacity);

@@ -2,8 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 50 to 62 and 100 to 109 of the procedures' pair; 63 to 69 were given to a search of the
-// logs for rollback backups, which the tool no longer makes, and are not given again.
 // clang-format off
 #define HLV_BACKUP_FILE_POINTS(X)                                                      \
   X(kBackupStarted, 50, "backup of entry {}", U32)                                     \

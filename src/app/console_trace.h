@@ -2,8 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 0 to 9 of the console's (component, file) pair; the adapter table and the number
-// prompts use 10 and above.
 #define HLV_CONSOLE_POINTS(X)                                     \
   X(kOperatorText, 0, "operator typed {}", Text)                  \
   X(kInputEnded, 1, "standard input ended (read error {})", Bool) \

@@ -2,12 +2,12 @@
 
 #include "trace/trace_point.h"
 
-// Points 0 to 3 of the procedures' pair.
 #define HLV_IMAGE_SELECTION_POINTS(X)                                                             \
   X(kAlreadySettled, 0, "entry {} already settled with status {}", U32, U32)                      \
-  X(kNoBoardEntry, 1, "entry {}: no board entry for vid {x} did {x} sdid {x} svid {x}", U32, U16, \
+  X(kNoBoardEntry, byPosition(1),                                                                 \
+    "entry {}: no board entry for vid {x} did {x} sdid {x} svid {x}", U32, U16,                   \
     U16, U16, U16)                                                                                \
-  X(kBoardEntryChosen, 2, "entry {}: board entry {}", U32, Text)                                  \
-  X(kNoImage, 3, "entry {}: image {} not available", U32, Text)
+  X(kBoardEntryChosen, byPosition(2), "entry {}: board entry {}", U32, Text)                      \
+  X(kNoImage, byPosition(3), "entry {}: image {} not available", U32, Text)
 HLV_TRACE_TABLE(image_selection, kComponentApp, file::kProcedures, HLV_IMAGE_SELECTION_POINTS)
 #undef HLV_IMAGE_SELECTION_POINTS

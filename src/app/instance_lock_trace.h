@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 20 to 29 and 40 to 59 of the session's pair.
 #define HLV_INSTANCE_LOCK_POINTS(X)                                                                \
   X(kLockNotAllocated, 20, "instance lock cannot be allocated")                                    \
   X(kSemaphoreCreated, 21, "semaphore key {x}: id {}, errno {}, first instance {}", I32, I32, I32, \

@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 0 and 20 on of the process utilities' pair; the log directory's lie between.
 #define HLV_INTERRUPT_HANDLER_POINTS(X)             \
   X(kInterrupted, 0, "interrupted by the operator") \
   X(kInterruptSignal, 20, "the interrupt came as signal {}", I32)

@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 40 and above of the console's pair.
 // clang-format off
 #define HLV_MAPPING_REFUSAL_NOTICE_POINTS(X)                                                    \
   X(kAdapterRefused, 40, "adapter {}: its registers could not be mapped (errno {})", U32, I32)  \

@@ -2,8 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 0 to 19 of the program entry's pair; the command line uses 20 to 39 and the tool
-// directory 40 to 49.
 #define HLV_PROGRAM_ENTRY_POINTS(X)                               \
   X(kProgramStarted, 0, "program started with {} arguments", I32) \
   X(kNotRoot, 1, "real user {} is not root", U32)                 \

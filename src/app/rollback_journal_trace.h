@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 110 to 129 of the procedures' pair (110 to 123 given).
 // clang-format off
 #define HLV_ROLLBACK_JOURNAL_POINTS(X)                                                         \
   X(kDirectoryNotOwn, 110, "rollback journals: {} passed over: {}", Text, Text)              \

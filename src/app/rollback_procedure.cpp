@@ -135,7 +135,7 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
   // What the rollback will rewrite, checked as the rollback checks it: a rollback that would be
   // refused writes no journal, and fails below without touching the flash.
   RollbackPlan plan;
-  uint32_t planned = kBackupNoUpdateInterface;
+  uint32_t planned = kBackupFlashNotRead;
   if (result == 0 && updater != nullptr) {
     const std::span<const uint8_t> source =
         resumed ? std::span<const uint8_t>(resumed->bytes) : std::span<const uint8_t>();

@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 30 to 49 of the procedures' pair.
 // clang-format off
 #define HLV_ROLLBACK_PROCEDURE_POINTS(X)                                                  \
   X(kRollbackSelection, 30, "rollback selection over {} entries", U64)                    \

@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 0 to 19 and 30 to 39 of the session's pair; the instance lock uses 20 to 29 and 40 to 59.
 #define HLV_UPDATE_SESSION_POINTS(X)                                                   \
   X(kCreated, 0, "session created for tool directory {}", Text)                        \
   X(kLockNotCreated, 1, "instance lock not created: errno {}", I32)                    \

@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 9 and 10 of the database entries' pair; the entry descriptions use 0 to 8.
 #define HLV_BDP_LOOKUP_POINTS(X)                                                             \
   X(kAliasTargetMissing, 9, "alias target board entry {} of alias {} not found", Text, Text) \
   X(kAliasMatched, 10, "alias matched")

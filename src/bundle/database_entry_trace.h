@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 0 to 8; the board-entry lookup shares this file number with points 9 and 10.
 #define HLV_DATABASE_ENTRY_POINTS(X)                                                            \
   X(kBdpId, 0, "board entry {}", Text)                                                          \
   X(kBdpHwId, 1, "board entry hwid {}: vid {x} did {x} sdid {x} svid {x}", U32, U16, U16, U16,  \

@@ -9,21 +9,23 @@ namespace tp = trace_points::image_store;
 namespace {
 
 // Without a checker no image is accepted, as if its type were not recognised.
-inline constexpr uint32_t kImageNotChecked = 12;
+inline constexpr uint32_t kImageNotChecked = kStatusImageTypeUnknown;
 
-// A name the database gives must stay inside the bundle: an absolute name or one that climbs out
-// through ".." could make the tool flash a file somebody else put anywhere on the machine. Names
-// of files in the bundle's subfolders are fine.
-bool staysInBundle(const std::string& fileName) {
-  if (!fileName.empty() && fileName.front() == '/') return false;
-  size_t start = 0;
+// A name the database gives must stay inside the bundle: one that climbs out through ".." could
+// make the tool flash a file somebody else put anywhere on the machine. A name that begins with
+// "/" is joined to the bundle directory like any other, and names of files in the bundle's
+// subfolders are fine. Null when the name is fine, else why it is refused.
+const char* refusalOf(const std::string& fileName) {
+  std::size_t start = 0;
   while (start <= fileName.size()) {
-    size_t end = fileName.find('/', start);
+    std::size_t end = fileName.find('/', start);
     if (end == std::string::npos) end = fileName.size();
-    if (fileName.compare(start, end - start, "..") == 0) return false;
+    if (fileName.compare(start, end - start, "..") == 0) {
+      return "it has a \"..\" component, which could lead out of the bundle";
+    }
     start = end + 1;
   }
-  return true;
+  return nullptr;
 }
 
 }  // namespace
@@ -49,9 +51,11 @@ std::shared_ptr<VoImageFile> ImageStore::getImage(const std::string& fileName) {
 }
 
 std::shared_ptr<VoImageFile> ImageStore::loadImage(const std::string& fileName) {
-  if (!staysInBundle(fileName)) {
+  if (const char* why = refusalOf(fileName)) {
     std::printf("[!] Couldn't read file '%s' \n", fileName.c_str());
-    trace::emit(tp::kImageNotRead, fileName);
+    std::fflush(stdout);
+    std::fprintf(stderr, "[!] Image file name '%s' refused: %s \n", fileName.c_str(), why);
+    trace::emit(tp::kImageNameRefused, fileName, why);
     return nullptr;
   }
   std::string path = bundlePath_;

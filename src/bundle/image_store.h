@@ -20,9 +20,11 @@ class ImageStore {
   ImageStore(const ImageStore&) = delete;
   ImageStore& operator=(const ImageStore&) = delete;
 
-  // The image file of that name, read and accepted by the image check; null when it cannot be
-  // read (after "[!] Couldn't read file '<name>' ") or is rejected. A failure is not remembered:
-  // the next request tries the file again.
+  // The image file of that name (joined to the bundle directory, even when it begins with "/"),
+  // read and accepted by the image check; null when it cannot be read (after "[!] Couldn't read
+  // file '<name>' ") or is rejected. A name with a ".." component is refused unread, with the
+  // same line and, on standard error, why. A failure is not remembered: the next request tries
+  // the file again.
   std::shared_ptr<VoImageFile> getImage(const std::string& fileName);
 
  private:

@@ -1,11 +1,14 @@
 #include "bundle/vo_image_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <new>
 
 #include "bundle/vo_image_file_trace.h"
+#include "shared/flash_address_space.h"
 
 namespace hlv {
 namespace tp = trace_points::vo_image_file;
@@ -15,11 +18,21 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// Opens the file for reading without waiting: a named pipe in its place would otherwise hold
+// the run until something writes into it. Null when it cannot be opened.
+std::FILE* openWithoutWaiting(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
 }  // namespace
 
 VoImageFile::VoImageFile(const std::string& path) {
   trace::emit(tp::kReading, path);
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  const std::unique_ptr<std::FILE, FileCloser> file(openWithoutWaiting(path));
   if (!file) {
     trace::emit(tp::kOpenFailed);
     return;
@@ -40,8 +53,13 @@ VoImageFile::VoImageFile(const std::string& path) {
     trace::emit(tp::kReadFailed);
     return;
   }
-  // The length is kept modulo 2^32, as the size field holds it.
-  const auto length = static_cast<uint32_t>(static_cast<unsigned long>(position));
+  // A file longer than any flash the tool can write is no image, and its length would not fit
+  // the size field: a file of 4 GiB and 2 MiB would pass as its first 2 MiB.
+  if (static_cast<unsigned long>(position) > kLargestFlashSize) {
+    trace::emit(tp::kTooLong, static_cast<uint64_t>(position), kLargestFlashSize);
+    return;
+  }
+  const auto length = static_cast<uint32_t>(position);
   if (length == 0) {
     trace::emit(tp::kEmpty, uint32_t{0});
     return;

@@ -14,7 +14,8 @@ namespace hlv {
 class VoImageFile {
  public:
   // Reads the whole file at path. Never fails loudly: size() is 0 when the file could not be
-  // opened, was empty, or could not be held or read.
+  // opened, was no regular file, was empty or longer than the largest flash (16 MiB), or could
+  // not be held or read.
   explicit VoImageFile(const std::string& path);
   VoImageFile(const VoImageFile&) = delete;
   VoImageFile& operator=(const VoImageFile&) = delete;
@@ -32,7 +33,7 @@ class VoImageFile {
 
  private:
   std::unique_ptr<uint8_t[]> data_;
-  uint32_t size_ = 0;  // the file length modulo 2^32; 0 when the file was not read
+  uint32_t size_ = 0;  // the file length; 0 when the file was not read
   FirmwareVersion version_;
   uint32_t type_ = 0;  // 1 or 2 once checked
   std::string fileName_;

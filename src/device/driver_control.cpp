@@ -23,8 +23,6 @@ bool listingContains(const std::string& directory, const std::string& name) {
   return names && std::find(names->begin(), names->end(), name) != names->end();
 }
 
-// The kernel keeps one entry per bound function, named by its address, in the driver's
-// directory.
 bool driverOwns(const char* driverName, const std::string& bdf) {
   return listingContains(kDriversDirectory, driverName) &&
          listingContains(kDriversDirectory + std::string(driverName), bdf);
@@ -56,6 +54,12 @@ bool writeAddress(int fd, const std::string& bdf) {
 
 }  // namespace
 
+const char* owningDriver(const std::string& bdf) {
+  const auto owner = std::find_if(std::begin(kDriverNames), std::end(kDriverNames),
+                                  [&](const char* name) { return driverOwns(name, bdf); });
+  return owner != std::end(kDriverNames) ? *owner : nullptr;
+}
+
 uint32_t restartDriver(const AdapterInfo& adapter) {
   trace::emit(tp::kRestartRequested, adapter.bdf, adapter.interfaceName);
   if (adapter.interfaceName == "unknown") {
@@ -66,11 +70,9 @@ uint32_t restartDriver(const AdapterInfo& adapter) {
   // With no owning driver the base stays the drivers directory itself, and the open of its
   // "unbind" (a path with a doubled slash) fails: the kernel offers no such file there.
   std::string base = kDriversDirectory;
-  const auto owner = std::find_if(std::begin(kDriverNames), std::end(kDriverNames),
-                                  [&](const char* name) { return driverOwns(name, adapter.bdf); });
-  if (owner != std::end(kDriverNames)) {
-    base += *owner;
-    trace::emit(tp::kDriverFound, adapter.bdf, *owner);
+  if (const char* owner = owningDriver(adapter.bdf)) {
+    base += owner;
+    trace::emit(tp::kDriverFound, adapter.bdf, owner);
   } else {
     trace::emit(tp::kNoDriverFound, adapter.bdf);
   }

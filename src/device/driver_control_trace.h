@@ -2,8 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Point 0 of this file number belongs to the adapter update interface; discovery and the PCI
-// device readers number from 20.
 #define HLV_DRIVER_CONTROL_POINTS(X)                                                        \
   X(kUnbindOpenFailed, 1, "adapter {}: unbind file cannot be opened: errno {}", Text, I32)  \
   X(kUnbindWriteFailed, 2, "adapter {}: unbind write failed: errno {}", Text, I32)          \
@@ -13,6 +11,6 @@
   X(kNoInterface, 6, "adapter {} has no network interface; no driver to restart", Text)     \
   X(kDriverFound, 7, "adapter {} is bound to driver {}", Text, Text)                        \
   X(kNoDriverFound, 8, "adapter {} is bound to none of the known drivers", Text)            \
-  X(kDriverRestarted, 9, "adapter {}: driver unbound and bound again", Text)
+  X(kDriverRestarted, byPosition(9), "adapter {}: driver unbound and bound again", Text)
 HLV_TRACE_TABLE(driver_control, kComponentApp, file::kDeviceAccess, HLV_DRIVER_CONTROL_POINTS)
 #undef HLV_DRIVER_CONTROL_POINTS

@@ -2,8 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Shares its file number with driver control, discovery, the adapter update interface (points 0
-// to 39), the register window (point 44) and the register access (point 45).
 #define HLV_PCI_DEVICE_POINTS(X)                                                        \
   X(kAttributeUnreadable, 40, "sysfs attribute {} cannot be read: errno {}", Text, I32) \
   X(kResourceUnreadable, 41, "resource table {} cannot be read: errno {}", Text, I32)   \

@@ -2,14 +2,15 @@
 
 #include "trace/trace_point.h"
 
-// Shares its file number with driver control and the PCI device readers.
 #define HLV_PCI_DISCOVERY_POINTS(X)                                                           \
   X(kScanStarted, 20, "scanning {}", Text)                                                    \
   X(kScanFailed, 21, "directory {} cannot be listed", Text)                                   \
   X(kEntryNotAnAddress, 22, "entry {} is not a PCI address, skipped", Text)                   \
-  X(kFunctionFound, 23, "function {}: vendor {x} device {x} subsystem device {x} vendor {x}", \
+  X(kFunctionFound, byPosition(23),                                                           \
+    "function {}: vendor {x} device {x} subsystem device {x} vendor {x}",                     \
     Text, U16, U16, U16, U16)                                                                 \
-  X(kAdapterFound, 24, "adapter {} interface {} mac {} driver {}", Text, Text, Text, Text)    \
+  X(kAdapterFound, byPosition(24), "adapter {} interface {} mac {} driver {}", Text, Text,    \
+    Text, Text)                                                                               \
   X(kDiscoveryDone, 25, "{} adapters of {} PCI functions", U32, U32)                          \
   X(kDiscoveryFailed, 26, "discovery stopped: {}", Text)                                      \
   X(kMacUnreadable, 27, "address file {} cannot be read: errno {}", Text, I32)

@@ -26,7 +26,7 @@
     U32, U8, U32, U32)                                                                            \
   X(kPartUnsuitable, 395, "updateFirmware: part with sector {x} and size {x} cannot hold the layout",\
     U32, U32)                                                                                     \
-  X(kTransforming, 396, "updateFirmware: type-1 layout, transforming first")                      \
+  X(kTransforming, byPosition(396), "updateFirmware: type-1 layout, transforming first")          \
   X(kResult, 397, "updateFirmware: status {}", U32)                                               \
   X(kLayoutOverlap, 398, "checkType2Layout: regions of block {} overlap", U8)                     \
   X(kLayoutOutsideOwnBank, 399, "checkType2Layout: block {} has components outside its bank", U8)\

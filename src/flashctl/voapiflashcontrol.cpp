@@ -4,6 +4,7 @@
 #include "flashctl/voapiflashcontrol_trace.h"
 #include "platform/hlv_assert.h"
 #include "platform/interrupt_hold.h"
+#include "shared/flash_address_space.h"
 
 namespace hlv {
 namespace {
@@ -11,7 +12,7 @@ namespace {
 namespace tp = trace_points::voapiflashcontrol;
 
 // The sequences send three address bytes: nothing above 16 MiB can be reached without aliasing.
-constexpr uint64_t kAddressSpace = 1u << 24;
+constexpr uint64_t kAddressSpace = kLargestFlashSize;
 
 }  // namespace
 

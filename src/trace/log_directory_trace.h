@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Points 1, 2 and 10 to 19 of the process utilities' pair; the interrupt handler has 0.
 #define HLV_LOG_DIRECTORY_POINTS(X)                                                    \
   X(kLogsDirectoryFailed, 1, "could not create the logs directory: errno {}", I32)     \
   X(kRunDirectoryFailed, 2, "could not create the run's log directory: errno {}", I32) \

@@ -13,6 +13,15 @@
 // kTable that the decoder reads. The code then writes `trace::emit(tp::kReadFailed, n, errno)`;
 // the arguments are converted to the declared kinds, so a record always has the declared shape.
 // In messages, "{}" stands for the next argument in decimal, "{x}" in hexadecimal.
+//
+// The table's numbers come from its entry in trace_ids.h (kPointNumbers, under the table's
+// name); the build refuses a point outside them or on a retired number, and the decoder's
+// catalogue test refuses a table of the program without an entry.
+//
+// A point whose arguments other code reads by their position (hlvsim's rehearsal reads the
+// program's own trace, the demo and the end-to-end tests read decoded lines) is declared with
+// its number as byPosition(n): its arguments then keep their order and kinds, and the readers
+// that insist on it (the rehearsal) only take points declared so.
 #pragma once
 
 #include <array>
@@ -84,6 +93,26 @@ constexpr uint32_t argWidth(ArgKind kind) {
 
 inline constexpr std::size_t kMaxTraceArgs = 12;
 
+// A point number whose arguments are read by their position elsewhere: byPosition(n) in a table.
+struct ReadByPosition {
+  uint32_t number;
+};
+constexpr ReadByPosition byPosition(uint32_t number) {
+  return {number};
+}
+constexpr uint32_t pointNumber(uint32_t number) {
+  return number;
+}
+constexpr uint32_t pointNumber(ReadByPosition number) {
+  return number.number;
+}
+constexpr bool isReadByPosition(uint32_t) {
+  return false;
+}
+constexpr bool isReadByPosition(ReadByPosition) {
+  return true;
+}
+
 // What the decoder knows of one point.
 struct PointInfo {
   uint32_t point;
@@ -91,6 +120,7 @@ struct PointInfo {
   const char* message;
   std::array<ArgKind, kMaxTraceArgs> kinds;
   uint8_t argCount;
+  bool readByPosition = false;  // declared byPosition(n)
 };
 
 // One source file's table.
@@ -99,12 +129,15 @@ struct TableInfo {
   uint32_t component;
   uint32_t file;
   std::span<const PointInfo> points;
+  const PointNumbers* numbers;  // its entry in kPointNumbers; null for a test's own table
 };
 
-template <class... Args>
-constexpr PointInfo makePointInfo(uint32_t point, const char* name, const char* message) {
+template <class... Args, class Number>
+constexpr PointInfo makePointInfo(Number number, const char* name, const char* message) {
   static_assert(sizeof...(Args) <= kMaxTraceArgs, "too many trace arguments");
-  return PointInfo{point, name, message, {argKindOf<Args>()...}, sizeof...(Args)};
+  PointInfo info{pointNumber(number), name, message, {argKindOf<Args>()...}, sizeof...(Args)};
+  info.readByPosition = isReadByPosition(number);
+  return info;
 }
 
 // A typed trace point: the record identifiers plus, in its type, the kinds of its arguments.
@@ -113,7 +146,19 @@ struct Point {
   uint32_t component;
   uint32_t file;
   uint32_t point;
+  bool readByPosition = false;  // declared byPosition(n): its arguments keep their places
 };
+
+// Every point of the table lies in its numbers and on none retired. A table without numbers (a
+// test's own) is not checked; every table of the program has them (the catalogue test checks).
+constexpr bool pointsFit(std::span<const PointInfo> points, const PointNumbers* numbers) {
+  if (numbers == nullptr) return true;
+  for (const PointInfo& point : points) {
+    if (!numbers->contains(point.point)) return false;
+    if (isRetired(numbers->component, numbers->file, point.point)) return false;
+  }
+  return true;
+}
 
 // One argument of a record, converted to its declared kind. Whatever converts to the kind is
 // taken as it converts; a scoped enumeration (a status, say) is taken as its number.
@@ -142,18 +187,27 @@ void emit(const Point<Args...>& p, std::type_identity_t<Arg<Args>>... args) {
 
 }  // namespace hlv::trace
 
-#define HLV_TRACE_DECLARE_POINT_(name, number, message, ...) \
-  inline constexpr ::hlv::trace::Point<__VA_ARGS__> name{kComponent, kFile, number};
+#define HLV_TRACE_DECLARE_POINT_(name, number, message, ...)                                \
+  inline constexpr ::hlv::trace::Point<__VA_ARGS__> name{kComponent, kFile,                 \
+                                                         ::hlv::trace::pointNumber(number), \
+                                                         ::hlv::trace::isReadByPosition(number)};
 #define HLV_TRACE_DESCRIBE_POINT_(name, number, message, ...) \
   ::hlv::trace::makePointInfo<__VA_ARGS__>(number, #name, message),
 
-#define HLV_TRACE_TABLE(table, componentId, fileId, POINTS)                                 \
-  namespace hlv::trace_points::table {                                                      \
-  using namespace ::hlv::trace;                                                             \
-  using namespace ::hlv::trace::kinds;                                                      \
-  inline constexpr uint32_t kComponent = (componentId);                                     \
-  inline constexpr uint32_t kFile = (fileId);                                               \
-  POINTS(HLV_TRACE_DECLARE_POINT_)                                                          \
-  inline constexpr ::hlv::trace::PointInfo kPoints[] = {POINTS(HLV_TRACE_DESCRIBE_POINT_)}; \
-  inline constexpr ::hlv::trace::TableInfo kTable{#table, kComponent, kFile, kPoints};      \
+#define HLV_TRACE_TABLE(table, componentId, fileId, POINTS)                                       \
+  namespace hlv::trace_points::table {                                                            \
+  using namespace ::hlv::trace;                                                                   \
+  using namespace ::hlv::trace::kinds;                                                            \
+  inline constexpr uint32_t kComponent = (componentId);                                           \
+  inline constexpr uint32_t kFile = (fileId);                                                     \
+  inline constexpr const ::hlv::trace::PointNumbers* kNumbers =                                   \
+      ::hlv::trace::findPointNumbers(#table);                                                     \
+  static_assert(kNumbers == nullptr ||                                                            \
+                    (kNumbers->component == kComponent && kNumbers->file == kFile),               \
+                "trace table " #table ": its pair differs from its entry in trace_ids.h");        \
+  POINTS(HLV_TRACE_DECLARE_POINT_)                                                                \
+  inline constexpr ::hlv::trace::PointInfo kPoints[] = {POINTS(HLV_TRACE_DESCRIBE_POINT_)};       \
+  static_assert(::hlv::trace::pointsFit(kPoints, kNumbers),                                       \
+                "trace table " #table ": a point retired or outside its numbers in trace_ids.h"); \
+  inline constexpr ::hlv::trace::TableInfo kTable{#table, kComponent, kFile, kPoints, kNumbers};  \
   }

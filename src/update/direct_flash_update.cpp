@@ -24,9 +24,6 @@ constexpr uint16_t kExcludedVendorId = 0x106B;
 // Boards of the maker that are eligible only with another subsystem vendor.
 constexpr uint16_t kRestrictedSubsystemDeviceId = 0x0001;
 
-constexpr uint32_t kStatusBufferTooSmall = 8;
-constexpr uint32_t kStatusImageTypeUnknown = 12;
-
 std::span<const uint8_t> bytesOf(const std::string& text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }

@@ -8,15 +8,15 @@
 #include <cstdint>
 
 #include "device/voregcontrolinterface.h"
+#include "shared/status_table.h"
 
 namespace hlv {
 
 enum class FirmwareInterface : uint32_t { kNone = 0, kInterface1 = 1, kInterface2 = 2 };
 
-// Results of the reload sequences (0 is success).
-inline constexpr uint32_t kStatusFirmwareNotUp = 35;        // the firmware did not come up
-inline constexpr uint32_t kStatusPhyNotUp = 36;             // the PHY did not come up
-inline constexpr uint32_t kStatusNoFirmwareInterface = 39;  // no firmware answered
+// Results of the reload sequences (0 is success): kStatusFirmwareNotUp, kStatusPhyNotUp and
+// kStatusNoFirmwareInterface.
+HLV_FIRMWARE_RELOAD_STATUSES(HLV_STATUS_CONSTANT)
 
 // Sets or clears bit 0 of the control word (0x404).
 void setReg404Bit0(VoRegControlInterface& reg, bool set);

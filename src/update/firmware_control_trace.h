@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Shares its file number with the MDIO access, which numbers from 100.
 // clang-format off
 #define HLV_FIRMWARE_CONTROL_POINTS(X)                                                             \
   X(kControlWordBit0, 0, "setReg404Bit0: control word {x}", U32)                                   \

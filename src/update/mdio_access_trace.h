@@ -2,7 +2,6 @@
 
 #include "trace/trace_point.h"
 
-// Shares its file number with the firmware control sequences, which number from 0.
 // clang-format off
 #define HLV_MDIO_ACCESS_POINTS(X)                                                                  \
   X(kSemaphoreNotGranted, 100, "takeHwSemaphore: not granted after {} ms", U64)                    \

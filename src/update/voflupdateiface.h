@@ -12,11 +12,16 @@
 
 #include "shared/firmware_version.h"
 #include "shared/rollback_plan.h"
+#include "shared/status_table.h"
 
 namespace hlv {
 
 class VoImageFile;            // bundle/vo_image_file.h
 class FlashProgressObserver;  // shared/flash_progress.h
+
+// The interface's own results besides the engine's: kStatusBufferTooSmall (a whole-flash read
+// into a buffer smaller than the flash; an image smaller than 2 MiB) and kStatusImageTypeUnknown.
+HLV_UPDATE_INTERFACE_STATUSES(HLV_STATUS_CONSTANT)
 
 class VoFlUpdateIface {
  public:
@@ -28,11 +33,14 @@ class VoFlUpdateIface {
   // success, otherwise an engine status.
   virtual uint32_t update(const uint8_t* image, uint32_t imageLength, const std::string& macData,
                           const std::string& phyData) = 0;
-  // Brings the flashed firmware into service; 39 unless an update through this instance has
-  // succeeded.
+  // Brings the flashed firmware into service; kStatusAdapterNotUpdated (39) unless an update
+  // through this instance has succeeded. The program always passes flag false: the whole
+  // reload. With flag true the reload stops after the firmware reset and the PHY restart
+  // (interface 1), or only clears bit 3 of PHY register 0x1000 (interface 2).
   virtual uint32_t reloadFirmware(bool flag) = 0;
-  // Reads the whole flash into buffer. With a capacity below the flash size: 8, and required
-  // holds the size (a caller learns the size by passing capacity 0).
+  // Reads the whole flash into buffer. With a capacity below the flash size:
+  // kStatusBufferTooSmall, and required holds the size (a caller learns the size by passing
+  // capacity 0).
   virtual uint32_t readFlashContents(uint8_t* buffer, uint32_t capacity, uint32_t& required) = 0;
   // Activates the firmware that ran before the last update.
   virtual uint32_t rollbackFirmware() = 0;

@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -63,6 +64,7 @@ struct RestartCase {
   std::string interfaceName;
   uint32_t status;
   std::string failurePoint = "";  // the failure record expected, e.g. "9248:8:1 "; empty: none
+  int error = 0;                  // the error number that record carries
   std::string driver = "";        // the driver whose files receive the address; empty: none
   bool unbindWritten = false;
   bool bindWritten = false;
@@ -121,6 +123,9 @@ TEST_P(RestartDriver, UnbindsAndBindsThroughTheOwningDriverOnly) {
     ASSERT_EQ(records.size(), 1u) << point;
     EXPECT_NE(records[0].find(std::string("adapter \"") + kBdf + "\""), std::string::npos)
         << records[0];
+    // What the maker's support reads to tell a missing driver from a refused address.
+    const std::string errorText = ": errno " + std::to_string(c.error);
+    EXPECT_TRUE(records[0].ends_with(errorText)) << records[0] << " should end with " << errorText;
   }
 }
 
@@ -128,30 +133,30 @@ INSTANTIATE_TEST_SUITE_P(
     Drivers, RestartDriver,
     ::testing::Values(
         RestartCase{"BoundToHalvern", [](FakeSysfs& s) { s.bindFunction(kBdf, "halvern"); }, "eth0",
-                    0, "", "halvern", true, true},
+                    0, "", 0, "halvern", true, true},
         RestartCase{"BoundToHalvernFwd", [](FakeSysfs& s) { s.bindFunction(kBdf, "halvern-fwd"); },
-                    "eth0", 0, "", "halvern-fwd", true, true},
+                    "eth0", 0, "", 0, "halvern-fwd", true, true},
         RestartCase{"OnlyTheForwardingDriverListsTheAddress",
                     [](FakeSysfs& s) {
                       s.bindFunction("0000:04:00.0", "halvern");
                       s.bindFunction(kBdf, "halvern-fwd");
                     },
-                    "eth0", 0, "", "halvern-fwd", true, true},
+                    "eth0", 0, "", 0, "halvern-fwd", true, true},
         RestartCase{"BothListTheAddressHalvernFirst",
                     [](FakeSysfs& s) {
                       s.bindFunction(kBdf, "halvern-fwd");
                       s.bindFunction(kBdf, "halvern");
                     },
-                    "eth0", 0, "", "halvern", true, true},
+                    "eth0", 0, "", 0, "halvern", true, true},
         // The unbind path is then the drivers directory followed by "/unbind", a file the kernel
         // does not offer there.
         RestartCase{"NeitherDriverListsTheAddress",
                     [](FakeSysfs& s) { s.bindFunction("0000:04:00.0", "halvern"); }, "eth0", 40,
-                    "9248:8:1 "},
+                    "9248:8:1 ", ENOENT},
         RestartCase{
             "NoDriversDirectory",
             [](FakeSysfs& s) { std::filesystem::remove_all(s.hostPath("/sys/bus/pci/drivers")); },
-            "eth0", 40, "9248:8:1 "},
+            "eth0", 40, "9248:8:1 ", ENOENT},
         RestartCase{"NoInterfaceMeansNothingToRestart",
                     [](FakeSysfs& s) { s.bindFunction(kBdf, "halvern"); }, "unknown", 0, ""},
         RestartCase{"UnbindRejected",
@@ -159,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                       s.bindFunction(kBdf, "halvern");
                       makeWritesFail(s, "halvern", "unbind");
                     },
-                    "eth0", 40, "9248:8:2 ", "halvern", false, false, true},
+                    "eth0", 40, "9248:8:2 ", ENOSPC, "halvern", false, false, true},
         RestartCase{"BindCannotBeOpened",
                     [](FakeSysfs& s) {
                       s.bindFunction(kBdf, "halvern");
@@ -167,26 +172,26 @@ INSTANTIATE_TEST_SUITE_P(
                       std::filesystem::create_directory(
                           s.hostPath("/sys/bus/pci/drivers/halvern/bind"));
                     },
-                    "eth0", 40, "9248:8:3 ", "halvern", true},
+                    "eth0", 40, "9248:8:3 ", EISDIR, "halvern", true},
         RestartCase{"BindRejected",
                     [](FakeSysfs& s) {
                       s.bindFunction(kBdf, "halvern");
                       makeWritesFail(s, "halvern", "bind");
                     },
-                    "eth0", 40, "9248:8:4 ", "halvern", true, false, true},
+                    "eth0", 40, "9248:8:4 ", ENOSPC, "halvern", true, false, true},
         // A link in place of a driver file is not followed: root's write never lands elsewhere.
         RestartCase{"LinkInPlaceOfUnbindIsNotFollowed",
                     [](FakeSysfs& s) {
                       s.bindFunction(kBdf, "halvern");
                       plantLink(s, "halvern", "unbind");
                     },
-                    "eth0", 40, "9248:8:1 "},
+                    "eth0", 40, "9248:8:1 ", ELOOP},
         RestartCase{"LinkInPlaceOfBindIsNotFollowed",
                     [](FakeSysfs& s) {
                       s.bindFunction(kBdf, "halvern");
                       plantLink(s, "halvern", "bind");
                     },
-                    "eth0", 40, "9248:8:3 ", "halvern", true}),
+                    "eth0", 40, "9248:8:3 ", ELOOP, "halvern", true}),
     [](const ::testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
 
 // The restart runs while the operator's interrupt is held, but the signal still arrives and may

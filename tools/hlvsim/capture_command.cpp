@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "bundle/bdp_lookup.h"
 #include "bundle/database_entry.h"
+#include "device/driver_control.h"
 #include "device/pci_discovery.h"
 #include "device/sysfs_directory.h"
 #include "platform/linux_platform.h"
@@ -51,17 +53,25 @@ bool usableFileName(const std::string& name) {
          name.size() <= NAME_MAX;
 }
 
-// The name of the driver the function is bound to ("<function>/driver" links to the driver's
-// directory); empty when none is, or when the link says nothing usable.
-std::string boundDriver(const std::string& functionPath) {
+// The driver the lab binds the function to. Whether the tool can restart the function's driver
+// is decided by the tool's own rule (owningDriver: the driver's directory lists the function),
+// so the lab agrees with the machine on it. A function bound to another driver keeps it, so
+// that the lab shows that driver's version too; the tool restarts none of those. Empty when the
+// function is bound to none, or to one of the tool's drivers whose directory does not list it.
+std::string labDriver(const std::string& bdf, const std::string& functionPath) {
+  if (const char* owner = owningDriver(bdf)) return owner;
+  // "<function>/driver" links to the driver's directory.
   const std::string link = platform::current().hostPath(functionPath + "/driver");
   char target[PATH_MAX] = {};
   const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
   if (length <= 0) return {};
   std::string text(target, static_cast<std::size_t>(length));
-  while (!text.empty() && text.back() == '/') text.pop_back();
+  while (!text.empty() && text.back() == '/')
+    text.pop_back();
   const std::string name = text.substr(text.rfind('/') + 1);
-  return usableFileName(name) ? name : std::string();
+  const bool restartable =
+      std::find(std::begin(kDriverNames), std::end(kDriverNames), name) != std::end(kDriverNames);
+  return usableFileName(name) && !restartable ? name : std::string();
 }
 
 // Region lines as the kernel writes them, from the regions as the tool read them.
@@ -69,8 +79,7 @@ std::array<PciRegion, 6> regionsOf(const PciDevice& device) {
   std::array<PciRegion, 6> regions{};
   for (std::size_t i = 0; i < regions.size(); ++i) {
     const PciResource& resource = device.resources[i];
-    const uint64_t end =
-        resource.size == 0 ? resource.start : resource.start + (resource.size - 1);
+    const uint64_t end = resource.size == 0 ? resource.start : resource.start + (resource.size - 1);
     regions[i] = {resource.start, end, resource.flags};
   }
   return regions;
@@ -130,7 +139,7 @@ int labCaptureCommand(const Arguments& args) {
       while (!function.macAddress.empty() && function.macAddress.back() == '\n')
         function.macAddress.pop_back();
     }
-    function.driver = boundDriver(adapter->sysfsPath);
+    function.driver = labDriver(adapter->bdf, adapter->sysfsPath);
     function.driverVersion = adapter->driverVersion;
     captured.functions.push_back(std::move(function));
   }

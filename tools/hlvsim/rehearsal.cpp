@@ -1,5 +1,6 @@
 #include "tools/hlvsim/rehearsal.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <map>
@@ -7,11 +8,13 @@
 
 #include "app/adapter_list_trace.h"
 #include "app/driver_restart_step_trace.h"
+#include "app/exit_status.h"
 #include "app/image_selection_trace.h"
 #include "app/update_procedure_trace.h"
 #include "bundle/image_store_trace.h"
 #include "device/pci_discovery_trace.h"
 #include "engine/firmware_update_trace.h"
+#include "shared/status_table.h"
 #include "tools/common/text_escape.h"
 
 namespace hlv::sim::tool {
@@ -25,8 +28,13 @@ namespace procedure = trace_points::update_procedure;
 namespace driver_restart = trace_points::driver_restart_step;
 namespace engine_update = trace_points::firmware_update;
 
-template <class... Args>
-bool is(const trace::DecodedRecord& record, const trace::Point<Args...>& point) {
+// The rehearsal reads the arguments of the records it takes by their position: it takes only
+// points whose tables promise to keep those places (declared byPosition).
+template <const auto& point>
+bool is(const trace::DecodedRecord& record) {
+  static_assert(point.readByPosition,
+                "the rehearsal reads this point's arguments by position: declare its number "
+                "byPosition(n) in its table");
   return record.component == point.component && record.file == point.file &&
          record.point == point.point;
 }
@@ -49,56 +57,15 @@ std::string format(const char* pattern, auto... values) {
   return line;
 }
 
-// The engine's statuses (also those of a version readout and of the image check).
-constexpr std::pair<uint32_t, const char*> kEngineMeanings[] = {
-    {0, "success"},
-    {2, "the other bank holds no complete earlier firmware"},
-    {3, "a control block is not usable for an update, or the image cannot be parsed"},
-    {14, "a firmware version cannot be read"},
-    {15, "the flash could not be read"},
-    {16, "the flash could not be written, or read back other than written"},
-    {17, "the flash could not be erased"},
-    {20, "the new control block cannot be built"},
-    {21, "the flash interface could not be opened (part not identified)"},
-    {22, "out of memory"},
-    {24, "a control block fails its CRC or its structure"},
-    {25, "the flash holds no valid active control block"},
-    {26, "an image component does not match its CRC"},
-    {27, "the image is smaller than the flash layout or holds no valid control block"},
-    {28, "regions of the layout overlap"},
-    {29, "a component lies outside its bank"},
-    {30, "the free area is too small"},
-    {31, "the free area lies across both banks"},
-    {32, "the part's erase sector or size does not suit the layout"},
-    {39, "the adapter was not updated"},
-};
-
-// The backup's statuses.
-constexpr std::pair<uint32_t, const char*> kBackupMeanings[] = {
-    {3, "the flash cannot be read or reports a size of 0"},
-    {4, "the flash cannot be read or reports a size of 0"},
-    {6, "the backup file could not be opened"},
-    {13, "the backup file could not be written in full"},
-    {15, "the flash read short"},
-};
-
-// The firmware reload's statuses.
-constexpr std::pair<uint32_t, const char*> kReloadMeanings[] = {
-    {35, "the firmware did not come up"},
-    {36, "the PHY did not come up"},
-    {39, "no firmware interface answered"},
-};
-
-template <std::size_t N>
-std::string meaning(const std::pair<uint32_t, const char*> (&table)[N], uint32_t status) {
-  for (const auto& [code, words] : table) {
-    if (code == status) return words;
-  }
-  return "status " + std::to_string(status);
+// The words for a status, from the status table: "status 26: an image component does not match
+// its CRC".
+std::string statusWords(uint32_t status, std::initializer_list<StatusScope> scopes) {
+  return format("status %" PRIu32 ": ", status) + statusMeaning(status, scopes);
 }
 
+// An engine status: a failed update, a version readout.
 std::string statusWords(uint32_t status) {
-  return format("status %" PRIu32 ": ", status) + meaning(kEngineMeanings, status);
+  return statusWords(status, {StatusScope::kEngine});
 }
 
 std::string versionText(const std::optional<FirmwareVersion>& version) {
@@ -109,6 +76,7 @@ std::string versionText(const std::optional<FirmwareVersion>& version) {
 struct ImageTrouble {
   bool unreadable = false;
   std::optional<uint32_t> refused;
+  std::string nameRefused;  // why the name itself was refused, if it was
 };
 
 class RunReader {
@@ -116,29 +84,31 @@ class RunReader {
   explicit RunReader(Rehearsal& rehearsal) : rehearsal_(rehearsal) {}
 
   void read(const trace::DecodedRecord& record) {
-    if (is(record, discovery::kAdapterFound)) {
+    if (is<discovery::kAdapterFound>(record)) {
       AdapterRehearsal adapter;
       adapter.index = static_cast<uint32_t>(rehearsal_.adapters.size());
       adapter.bdf = text(record, 0);
       adapter.name = text(record, 1);
       adapter.mac = text(record, 2);
       rehearsal_.adapters.push_back(adapter);
-    } else if (is(record, discovery::kFunctionFound)) {
+    } else if (is<discovery::kFunctionFound>(record)) {
       // The identifiers of every function, by path; an adapter's come before its own record.
       functionIds_[text(record, 0)] = {number(record, 1), number(record, 2), number(record, 3),
                                        number(record, 4)};
-    } else if (is(record, image_store::kCacheMiss) || is(record, image_store::kCacheHit)) {
+    } else if (is<image_store::kCacheMiss>(record) || is<image_store::kCacheHit>(record)) {
       // The store's other records of this fetch name the file by its path: they are about
       // this name.
       fetching_ = text(record, 0);
       if (AdapterRehearsal* adapter = entry(selecting_)) adapter->image = fetching_;
-    } else if (is(record, image_store::kImageLoaded)) {
+    } else if (is<image_store::kImageLoaded>(record)) {
       images_[fetching_] = {versionAt(record, 1), number(record, 4)};
-    } else if (is(record, image_store::kImageNotRead)) {
+    } else if (is<image_store::kImageNotRead>(record)) {
       troubles_[fetching_].unreadable = true;
-    } else if (is(record, image_store::kImageRejected)) {
+    } else if (is<image_store::kImageRejected>(record)) {
       troubles_[fetching_].refused = number(record, 1);
-    } else if (is(record, image_selection::kBoardEntryChosen)) {
+    } else if (is<image_store::kImageNameRefused>(record)) {
+      troubles_[fetching_].nameRefused = text(record, 1);
+    } else if (is<image_selection::kBoardEntryChosen>(record)) {
       selecting_ = number(record, 0);
       if (AdapterRehearsal* adapter = entry(selecting_)) adapter->board = text(record, 1);
     } else {
@@ -175,50 +145,54 @@ class RunReader {
     AdapterRehearsal* adapter = entry(number(record, 0));
     if (adapter == nullptr) return;
     const std::string image = "image '" + adapter->image + "'";
-    if (is(record, adapter_list::kUpdaterNotOpened)) {
+    if (is<adapter_list::kUpdaterNotOpened>(record)) {
       adapter->reason = "its registers could not be mapped or its flash interface opened";
-    } else if (is(record, adapter_list::kVersionsUnreadable)) {
+    } else if (is<adapter_list::kVersionsUnreadable>(record)) {
       adapter->reason = "its firmware versions cannot be read from the flash (" +
                         statusWords(number(record, 1)) + ")";
-    } else if (is(record, adapter_list::kTypeUnreadable)) {
+    } else if (is<adapter_list::kTypeUnreadable>(record)) {
       adapter->reason = "its image type cannot be read (" + statusWords(number(record, 1)) + ")";
-    } else if (is(record, adapter_list::kAdapterExamined)) {
+    } else if (is<adapter_list::kAdapterExamined>(record)) {
       adapter->current = versionAt(record, 1);
       const FirmwareVersion previous = versionAt(record, 4);
       if (!previous.isZero()) adapter->previous = previous;
       adapter->takesImageType = number(record, 7);
-    } else if (is(record, image_selection::kNoBoardEntry)) {
+    } else if (is<image_selection::kNoBoardEntry>(record)) {
       adapter->reason = format(
           "updatedata.xml has no board entry for VEN_%04" PRIX32 "&DEV_%04" PRIX32
           "&SUBSYS_%04" PRIX32 "%04" PRIX32,
           number(record, 1), number(record, 2), number(record, 3), number(record, 4));
-    } else if (is(record, image_selection::kNoImage)) {
+    } else if (is<image_selection::kNoImage>(record)) {
       const ImageTrouble trouble = troubles_[text(record, 1)];
       adapter->image = text(record, 1);
-      if (trouble.refused) {
-        adapter->reason = "image '" + adapter->image + "' is refused by the image check (" +
-                          statusWords(*trouble.refused) + ")";
+      if (!trouble.nameRefused.empty()) {
+        adapter->reason = "image name '" + adapter->image + "' is refused: " + trouble.nameRefused;
+      } else if (trouble.refused) {
+        adapter->reason =
+            "image '" + adapter->image + "' is refused by the image check (" +
+            statusWords(*trouble.refused, {StatusScope::kUpdateInterface, StatusScope::kEngine}) +
+            ")";
       } else if (trouble.unreadable) {
         adapter->reason = "image file '" + adapter->image + "' cannot be read";
       } else {
         adapter->reason = "image '" + adapter->image + "' is not available";
       }
-    } else if (is(record, adapter_list::kNoImageSelected)) {
+    } else if (is<adapter_list::kNoImageSelected>(record)) {
       adapter->reason = "no image was chosen for it";
-    } else if (is(record, adapter_list::kImageTypeMismatch)) {
+    } else if (is<adapter_list::kImageTypeMismatch>(record)) {
       adapter->reason = format("it takes images of type %" PRIu32 ", ", number(record, 1)) +
                         image + format(" is of type %" PRIu32, number(record, 2));
-    } else if (is(record, adapter_list::kUpdaterNotReady)) {
+    } else if (is<adapter_list::kUpdaterNotReady>(record)) {
       adapter->reason = "its update interface is not ready";
-    } else if (is(record, adapter_list::kNotEligible)) {
+    } else if (is<adapter_list::kNotEligible>(record)) {
       adapter->reason = "a board the tool does not update";
-    } else if (is(record, adapter_list::kImageKeyRejected)) {
+    } else if (is<adapter_list::kImageKeyRejected>(record)) {
       adapter->reason = image + " is signed with another key than the one fused into the chip";
-    } else if (is(record, adapter_list::kNotRequired)) {
+    } else if (is<adapter_list::kNotRequired>(record)) {
       adapter->status = "Not required";
       adapter->reason = image + " holds " + versionAt(record, 1).toString() +
                         ", not newer than the running " + versionAt(record, 4).toString();
-    } else if (is(record, adapter_list::kAvailable)) {
+    } else if (is<adapter_list::kAvailable>(record)) {
       adapter->status = "Available";
       adapter->reason = image + " holds " + versionText(imageVersionOf(adapter->image)) +
                         ", newer than the running " + versionText(adapter->current);
@@ -232,25 +206,25 @@ class RunReader {
   }
 
   void readUpdate(const trace::DecodedRecord& record) {
-    if (is(record, procedure::kUpdateStarted)) {
+    if (is<procedure::kUpdateStarted>(record)) {
       updating_ = number(record, 0);
       if (AdapterRehearsal* adapter = entry(updating_)) adapter->attempted = true;
       return;
     }
     AdapterRehearsal* adapter = entry(updating_);
     if (adapter == nullptr) return;
-    if (is(record, procedure::kNoImage) || is(record, procedure::kNoUpdateInterface)) {
+    if (is<procedure::kNoImage>(record) || is<procedure::kNoUpdateInterface>(record)) {
       adapter->notPossible = true;
-    } else if (is(record, procedure::kBackupFailed)) {
+    } else if (is<procedure::kBackupFailed>(record)) {
       adapter->backupFailed = true;
       adapter->result = number(record, 0);
-    } else if (is(record, engine_update::kTransforming)) {
+    } else if (is<engine_update::kTransforming>(record)) {
       adapter->transformed = true;
-    } else if (is(record, procedure::kReloadResult)) {
+    } else if (is<procedure::kReloadResult>(record)) {
       adapter->reload = number(record, 0);
-    } else if (is(record, driver_restart::kRestartFailed)) {
+    } else if (is<driver_restart::kRestartFailed>(record)) {
       adapter->driverRestartFailed = true;
-    } else if (is(record, procedure::kUpdateFinished)) {
+    } else if (is<procedure::kUpdateFinished>(record)) {
       adapter->result = number(record, 1);
       adapter->powerCycle = number(record, 2) != 0;
       updating_.reset();
@@ -325,23 +299,30 @@ std::string AdapterRehearsal::outcome() const {
   if (!attempted) return status == "Available" ? "not reached" : "not updated";
   if (!result) return "the update did not finish";
   if (backupFailed) {
-    return "the backup failed (" + meaning(kBackupMeanings, *result) +
+    return "the backup failed (" + statusMeaning(*result, {StatusScope::kBackup}) +
            "): the flash was not touched";
   }
   if (*result == 0) {
     std::string words = "updated to " + versionText(imageVersion);
     if (reload) {
-      words += *reload == 0 ? ", firmware reloaded"
-                            : ", firmware reload failed (" + meaning(kReloadMeanings, *reload) + ")";
+      const std::string why =
+          statusMeaning(*reload, {StatusScope::kFirmwareReload, StatusScope::kEngine});
+      words += *reload == 0 ? ", firmware reloaded" : ", firmware reload failed (" + why + ")";
     }
     return words;
   }
-  if (notPossible) return "the update was not possible (status 3: no image or no update interface)";
+  if (notPossible) {
+    return "the update was not possible (" + statusWords(*result, {StatusScope::kUpdate}) + ")";
+  }
   return "the update failed (" + statusWords(*result) + "); the firmware it ran stays intact";
 }
 
 bool Rehearsal::succeeds() const {
-  if (toolStatus != 0 && toolStatus != 2 && toolStatus != 42) return false;
+  const auto ends = [this](uint32_t status) { return toolStatus == static_cast<int>(status); };
+  if (!ends(kSessionSucceeded) && !ends(kSessionNoAdapterAvailable) &&
+      !ends(kSessionNoAdapterFound)) {
+    return false;
+  }
   for (const AdapterRehearsal& adapter : adapters) {
     if (adapter.attempted && adapter.result != 0u) return false;
     const bool mightBeUpdated = adapterName.empty() || adapter.name == adapterName;
@@ -354,23 +335,23 @@ std::string Rehearsal::toolOutcome() const {
   switch (toolStatus) {
     case 0:
       return "every update would succeed";
-    case 1:
-      return "the run could not start (another instance, or no log directory)";
     case 2:
       return "no adapter would be updated";
-    case 9:
-      return "updatedata.xml is missing or cannot be read";
-    case 41:
+    case kExitInterrupted:
       return "interrupted";
-    case 42:
-      return "no adapter of the maker found";
-    case 255:
-      return "the tool refused to run";
     case -1:
       return "the tool ended by a signal";
-    default:
-      return "an update would fail (the last with status " + std::to_string(toolStatus) + ")";
   }
+  // Before any update the status is the session's or the program's own; after one, the last
+  // failed update's (3 is both: -a naming no adapter, and an update that was not possible).
+  const bool attempted = std::any_of(adapters.begin(), adapters.end(),
+                                     [](const AdapterRehearsal& a) { return a.attempted; });
+  if (toolStatus > 0 && !attempted) {
+    const auto status = static_cast<uint32_t>(toolStatus);
+    if (findStatus(status, {StatusScope::kExit, StatusScope::kSession}) != nullptr)
+      return statusMeaning(status, {StatusScope::kExit, StatusScope::kSession});
+  }
+  return "an update would fail (the last with status " + std::to_string(toolStatus) + ")";
 }
 
 void readRun(const std::vector<trace::DecodedRecord>& records, const std::string& console,

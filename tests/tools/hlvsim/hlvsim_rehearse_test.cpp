@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "device/driver_control.h"
 #include "device/pci_discovery.h"
 #include "platform/linux_platform.h"
 #include "tests/e2e/lab_scenario.h"
@@ -235,6 +236,7 @@ struct RefusedBundle {
   const char* status;
   const char* why;  // in the reason, or for a refused update in its outcome
   int toolStatus;
+  std::string database = kDatabase;
 };
 void PrintTo(const RefusedBundle& refused, std::ostream* out) {
   *out << refused.name;
@@ -255,7 +257,7 @@ TEST_P(HlvsimRehearseRefused, IsReportedWithItsReasonAndLeavesTheLabAsItWas) {
   spec.database = kDatabase;
   Lab lab(directory, spec);
   const std::string bundle = directory / "bundle";
-  writeBundle(bundle, {refused.image}, kDatabase);
+  writeBundle(bundle, {refused.image}, refused.database);
 
   const Hlvsim hlvsim(directory);
   const std::map<std::string, std::string> labBefore = treeContents(lab.root());
@@ -294,8 +296,34 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedBundle{"DamagedImage", damaged(bundleImage("fw_20c3.bin", kNew)), "Available",
                       "the update failed (status 26: an image component does not match its "
                       "CRC); the firmware it ran stays intact",
-                      26}),
+                      26},
+        RefusedBundle{"ImageNameClimbsOutOfTheBundle", bundleImage("fw_20c3.bin", kNew),
+                      "Not available",
+                      "image name '../fw_20c3.bin' is refused: it has a \"..\" component, which "
+                      "could lead out of the bundle",
+                      2, database(boardEntry("t1", 0x20C3, 0x1F70, 0x1028, "../fw_20c3.bin"))}),
     [](const ::testing::TestParamInfo<RefusedBundle>& info) { return info.param.name; });
+
+// The tool ends with 3 both when -a names no adapter and when an update was not possible: the
+// rehearsal tells them apart by whether an update was tried.
+TEST(HlvsimRehearse, AnAdapterNameThatNamesNoAdapterIsNotTakenForAFailedUpdate) {
+  TempDir directory;
+  LabSpec spec;
+  spec.adapters = {typeTwoLayoutAdapter("enp1s0", kOld)};
+  spec.database = kDatabase;
+  Lab lab(directory, spec);
+  const std::string bundle = directory / "bundle";
+  writeBundle(bundle, {bundleImage("fw_20c3.bin", kNew)}, kDatabase);
+
+  const Hlvsim hlvsim(directory);
+  const ProcessResult json =
+      hlvsim({"rehearse", lab.root(), bundle, "--json", "--adapter", "enp9s9"});
+  EXPECT_EQ(json.exitStatus, 1) << json.err;
+  const JsonValue report = parsed(json);
+  EXPECT_EQ(report["tool_status"].asInt64(), 3);
+  EXPECT_EQ(report["tool_outcome"].text(), "the adapter named with -a does not exist");
+  EXPECT_FALSE(report["adapters"][0]["attempted"].boolean());
+}
 
 // An adapter of a capture without a flash (no backup of it was put in): what the tool would do
 // to it is not known, so the rehearsal does not pass, unless the run is for another adapter.
@@ -394,6 +422,48 @@ TEST(HlvsimCapture, TheToolReadsTheCapturedLabAsItReadsTheMachine) {
   const std::string again = directory / "again";
   ASSERT_EQ(hlvsim({"lab", "capture", again, "--sys", lab + "/sys"}).exitStatus, 0);
   EXPECT_EQ(treeContents(again + "/sys"), treeContents(lab + "/sys"));
+}
+
+// Whether the tool can restart an adapter's driver is decided on the lab as on the machine: by
+// the driver directories' listings, which the tool reads, not by the function's "driver" link.
+// A function bound to a driver the tool does not restart keeps it, with its version.
+TEST(HlvsimCapture, TheLabAndTheMachineAgreeOnWhichDriverTheToolRestarts) {
+  TempDir directory;
+  FakeSysfs machine(directory / "machine");
+  machine.addFunction({.bdf = "0000:01:00.0"});
+  machine.addFunction({.bdf = "0000:02:00.0", .driver = "halvern-fwd"});
+  // Linked to "halvern", but not in its directory's listing.
+  machine.addFunction({.bdf = "0000:03:00.0"});
+  fs::remove(machine.hostPath("/sys/bus/pci/drivers/halvern/0000:03:00.0"));
+  // In the listing of "halvern-fwd", without a link back.
+  machine.addFunction({.bdf = "0000:04:00.0", .driver = std::nullopt});
+  machine.bindFunction("0000:04:00.0", "halvern-fwd");
+  fs::remove(machine.hostPath("/sys/bus/pci/devices/0000:04:00.0/driver"));
+  machine.addFunction({.bdf = "0000:05:00.0", .driver = "vfio-pci", .driverVersion = "0.2\n"});
+
+  const Hlvsim hlvsim(directory);
+  const std::string lab = directory / "lab";
+  const ProcessResult capture = hlvsim({"lab", "capture", lab, "--sys", machine.root() + "/sys"});
+  ASSERT_EQ(capture.exitStatus, 0) << capture.err;
+
+  const auto ownersOn = [](const std::string& root) {
+    platform::RootedPlatform rooted(root);
+    const platform::ScopedPlatform scoped(rooted);
+    std::vector<std::string> owners;
+    for (const char* bdf :
+         {"0000:01:00.0", "0000:02:00.0", "0000:03:00.0", "0000:04:00.0", "0000:05:00.0"}) {
+      const char* owner = owningDriver(bdf);
+      owners.push_back(owner != nullptr ? owner : "none");
+    }
+    return owners;
+  };
+  const std::vector<std::string> expected = {"halvern", "halvern-fwd", "none", "halvern-fwd",
+                                             "none"};
+  EXPECT_EQ(ownersOn(machine.root()), expected);
+  EXPECT_EQ(ownersOn(lab), expected);
+  EXPECT_EQ(fs::read_symlink(lab + "/sys/bus/pci/devices/0000:05:00.0/driver").filename(),
+            "vfio-pci");
+  EXPECT_EQ(seenByTheTool(lab)[4].driverVersion, "0.2\n");
 }
 
 TEST(HlvsimCapture, RefusesWhatItCannotReadOrWouldOverwrite) {

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 
 #include "tests/support/files.h"
@@ -37,6 +38,24 @@ TEST(TraceCatalog, EveryPointIsDeclaredOnceAndItsMessageNamesEveryArgument) {
     }
   }
   EXPECT_FALSE(seen.empty());
+}
+
+// Each table of the program gives out only the numbers trace_ids.h gives it (the build checks
+// that its points lie in them), and trace_ids.h speaks of no table that is gone.
+TEST(TraceCatalog, EveryTableHasItsNumbersAndEveryEntryItsTable) {
+  std::set<std::string_view> tables;
+  for (const TableInfo* table : traceCatalog()) {
+    tables.insert(table->name);
+    ASSERT_NE(table->numbers, nullptr)
+        << table->name << " has no entry in kPointNumbers (trace/trace_ids.h)";
+    for (const PointInfo& point : table->points) {
+      EXPECT_TRUE(table->numbers->contains(point.point)) << table->name << "." << point.name;
+      EXPECT_FALSE(isRetired(table->component, table->file, point.point))
+          << table->name << "." << point.name;
+    }
+  }
+  for (const PointNumbers& numbers : kPointNumbers)
+    EXPECT_TRUE(tables.contains(numbers.table)) << numbers.table << " has no table";
 }
 
 std::vector<uint8_t> words(std::initializer_list<uint32_t> values) {
