@@ -12,7 +12,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "flashctl/voflashcontrolinterface.h"
 #include "sim/emulated_adapter.h"
-#include "tests/sim/register_traffic.h"
+#include "tests/support/register_traffic.h"
 
 namespace hlv::test {
 

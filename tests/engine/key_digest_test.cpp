@@ -13,8 +13,8 @@
 #include "platform/platform.h"
 #include "sim/emulated_adapter.h"
 #include "tests/engine/key_image.h"
-#include "tests/flashctl/recording_registers.h"
-#include "tests/sim/register_traffic.h"
+#include "tests/support/recording_registers.h"
+#include "tests/support/register_traffic.h"
 #include "tests/support/virtual_time_platform.h"
 #include "tools/hlvimage/image_builder.h"
 

@@ -7,7 +7,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "platform/interrupt_hold.h"
 #include "sim/emulated_adapter.h"
-#include "tests/flashctl/recording_registers.h"
+#include "tests/support/recording_registers.h"
 
 namespace hlv {
 namespace {

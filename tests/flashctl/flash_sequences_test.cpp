@@ -13,8 +13,8 @@
 #include "flashctl/flash_protocol.h"
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
-#include "tests/flashctl/recording_registers.h"
-#include "tests/sim/register_traffic.h"
+#include "tests/support/recording_registers.h"
+#include "tests/support/register_traffic.h"
 
 namespace hlv {
 namespace {

@@ -15,8 +15,8 @@
 #include "platform/interrupt_hold.h"
 #include "platform/platform.h"
 #include "sim/emulated_adapter.h"
-#include "tests/flashctl/recording_registers.h"
-#include "tests/sim/register_traffic.h"
+#include "tests/support/recording_registers.h"
+#include "tests/support/register_traffic.h"
 #include "tests/support/virtual_time_platform.h"
 #include "update/mdio_access.h"
 
