@@ -122,10 +122,11 @@ bool parseSemaphore(std::string_view value, bool& heldByFirmware) {
 // 64 hex digits, two per byte in memory order.
 // The errno the kernel refuses the mapping with: EPERM as a locked-down kernel, EACCES as for a
 // missing permission.
+constexpr std::pair<std::string_view, int> kMappingRefusals[] = {
+    {"no", 0}, {"eperm", EPERM}, {"eacces", EACCES}};
+
 bool parseMappingRefusal(std::string_view value, int& error) {
-  constexpr std::pair<std::string_view, int> kRefusals[] = {
-      {"no", 0}, {"eperm", EPERM}, {"eacces", EACCES}};
-  for (const auto& [name, code] : kRefusals) {
+  for (const auto& [name, code] : kMappingRefusals) {
     if (value == name) {
       error = code;
       return true;
@@ -155,130 +156,233 @@ bool parseDigest(std::string_view value, std::array<uint8_t, 32>& out) {
   return true;
 }
 
+// One key of the file: how its value is read into a configuration, and how a configuration's
+// value is written back (none: the key is left out, its value being the default).
 struct Key {
   std::string_view name;
   std::string_view expected;  // what the value must look like, for the error message
-  std::function<bool(std::string_view, AdapterConfig&)> apply;
+  std::string_view example;   // a value other than the default
+  std::function<bool(std::string_view, AdapterConfig&)> read;
+  std::function<std::optional<std::string>(const AdapterConfig&)> write;
 };
 
+// Keys bound to one field of the configuration. `field` is a generic lambda giving the field of
+// a configuration, const or not; the key is written when the field differs from its default.
+template <class Field>
+auto writeWhenChanged(Field field, std::function<std::string(const AdapterConfig&)> text) {
+  return [field, text](const AdapterConfig& c) -> std::optional<std::string> {
+    static const AdapterConfig defaults;
+    if (field(c) == field(defaults)) return std::nullopt;
+    return text(c);
+  };
+}
+
+template <class Field>
+Key yesNoKey(std::string_view name, std::string_view example, Field field) {
+  return {name, "yes or no", example,
+          [field](std::string_view v, AdapterConfig& c) { return parseYesNo(v, field(c)); },
+          writeWhenChanged(field, [field](const AdapterConfig& c) {
+            return std::string(field(c) ? "yes" : "no");
+          })};
+}
+
+template <class Field>
+Key countKey(std::string_view name, std::string_view example, Field field) {
+  return {name, "a decimal count", example,
+          [field](std::string_view v, AdapterConfig& c) { return parseCount(v, field(c)); },
+          writeWhenChanged(field,
+                           [field](const AdapterConfig& c) { return std::to_string(field(c)); })};
+}
+
+template <class Field>
+Key microsecondsKey(std::string_view name, std::string_view expected, uint64_t least,
+                    std::string_view example, Field field) {
+  return {
+      name, expected, example,
+      [field, least](std::string_view v, AdapterConfig& c) {
+        return parseMicroseconds(v, least, field(c));
+      },
+      writeWhenChanged(field, [field](const AdapterConfig& c) { return microseconds(field(c)); })};
+}
+
+template <class Field>
+Key wordKey(std::string_view name, std::string_view example, Field field) {
+  return {name, "a 32-bit number (decimal, or hex with 0x)", example,
+          [field](std::string_view v, AdapterConfig& c) { return parseWord(v, field(c)); },
+          writeWhenChanged(field, [field](const AdapterConfig& c) {
+            char number[16];
+            std::snprintf(number, sizeof number, "0x%X", field(c));
+            return std::string(number);
+          })};
+}
+
+template <class Field>
+Key semaphoreKey(std::string_view name, Field field) {
+  return {name, "free or held", "held",
+          [field](std::string_view v, AdapterConfig& c) { return parseSemaphore(v, field(c)); },
+          writeWhenChanged(field, [field](const AdapterConfig& c) {
+            return std::string(field(c) ? "held" : "free");
+          })};
+}
+
+// A name from a table of (name, value) pairs for a value; none when the table has no name for it.
+template <std::size_t N>
+std::optional<std::string> nameOf(const std::pair<std::string_view, int> (&names)[N], int value) {
+  for (const auto& [name, number] : names) {
+    if (number == value) return std::string(name);
+  }
+  return std::nullopt;
+}
+
+// The file's keys, in the order formatAdapterConf writes them.
 const std::vector<Key>& keys() {
   static const std::vector<Key> table = {
-      {"flash", "six or eight hex digits, or 651F",
-       [](std::string_view v, AdapterConfig& c) { return parseFlashId(v, c.jedecId); }},
-      {"capacity", "a power of two from 65536 to 16777216 (decimal, or hex with 0x)",
+      {"flash", "six or eight hex digits, or 651F", "C22016",
+       [](std::string_view v, AdapterConfig& c) { return parseFlashId(v, c.jedecId); },
+       // Always written: the file names its part.
+       [](const AdapterConfig& c) { return std::optional(formatJedecId(c.jedecId)); }},
+      {"capacity", "a power of two from 65536 to 16777216 (decimal, or hex with 0x)", "1048576",
        [](std::string_view v, AdapterConfig& c) {
          uint64_t bytes = 0;
          if (!parseNumber(v, bytes) || !validGenericCapacity(bytes)) return false;
          c.capacity = static_cast<uint32_t>(bytes);
          return true;
+       },
+       [](const AdapterConfig& c) -> std::optional<std::string> {
+         // A known part's capacity is its own.
+         if (!c.capacity.has_value() || partModelFor(c).known) return std::nullopt;
+         return std::to_string(*c.capacity);
        }},
-      {"sfdp", "yes, no, 1.0 or 1.6",
+      {"sfdp", "yes, no, 1.0 or 1.6", "1.0",
        [](std::string_view v, AdapterConfig& c) {
          if (parseRevision(v, c.sfdpRevision)) {
            c.sfdp = true;
            return true;
          }
          return parseYesNo(v, c.sfdp);
+       },
+       // The revision goes with it: an area without a table has none.
+       [](const AdapterConfig& c) -> std::optional<std::string> {
+         if (!c.sfdp) return std::nullopt;
+         return std::string(c.sfdpRevision == SfdpRevision::k1_0 ? "1.0" : "1.6");
        }},
-      {"sfdp_revision", "1.0 or 1.6",
-       [](std::string_view v, AdapterConfig& c) { return parseRevision(v, c.sfdpRevision); }},
-      {"sfdp_volatile_status", "yes or no",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseYesNo(v, c.volatileStatusWriteEnable);
-       }},
-      {"protected", "yes or no",
-       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.protectedAtPowerOn); }},
-      {"power_cut_after", "a decimal count",
+      {"sfdp_revision", "1.0 or 1.6", "1.0",
+       [](std::string_view v, AdapterConfig& c) { return parseRevision(v, c.sfdpRevision); },
+       nullptr},  // written by sfdp
+      yesNoKey(
+          "sfdp_volatile_status", "yes",
+          [](auto& c) -> auto& { return c.volatileStatusWriteEnable; }),
+      yesNoKey(
+          "protected", "yes", [](auto& c) -> auto& { return c.protectedAtPowerOn; }),
+      {"power_cut_after", "a decimal count", "7",
        [](std::string_view v, AdapterConfig& c) {
          uint64_t n = 0;
          if (!parseCount(v, n)) return false;
          c.powerCutAfter = n;
          return true;
+       },
+       [](const AdapterConfig& c) -> std::optional<std::string> {
+         if (!c.powerCutAfter) return std::nullopt;
+         return std::to_string(*c.powerCutAfter);
        }},
-      {"power_cut_torn", "yes or no",
-       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.powerCutTorn); }},
-      {"seed", "a decimal count",
-       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.tornSeed); }},
-      {"kill_at_us", "a decimal count",
-       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.killAtUs); }},
-      {"engine_stuck", "yes or no",
-       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.engineStuck); }},
-      {"part_stuck", "yes or no",
-       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.partStuck); }},
-      {"engine_busy_us", "a decimal count of microseconds from 1 to 1000000",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseMicroseconds(v, 1, c.timings.engineTransferNs);
-       }},
-      {"engine_jitter_us", "a decimal count of microseconds from 0 to 1000000",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseMicroseconds(v, 0, c.timings.engineJitterNs);
-       }},
-      {"engine_seed", "a decimal count",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseCount(v, c.timings.engineJitterSeed);
-       }},
-      {"firmware_reset_latency_us", "a decimal count of microseconds from 0 to 1000000",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseMicroseconds(v, 0, c.timings.firmwareResetLatencyNs);
-       }},
-      {"firmware_reset_jitter_us", "a decimal count of microseconds from 0 to 1000000",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseMicroseconds(v, 0, c.timings.firmwareResetJitterNs);
-       }},
-      {"firmware_reset_seed", "a decimal count",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseCount(v, c.timings.firmwareResetJitterSeed);
-       }},
-      {"firmware_mdio_every_us", "a decimal count of microseconds from 0 to 1000000",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseMicroseconds(v, 0, c.timings.firmwareMdioEveryNs);
-       }},
-      {"firmware_mdio_seed", "a decimal count",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseCount(v, c.timings.firmwareMdioSeed);
-       }},
-      {"firmware", "1, 2 or none",
-       [](std::string_view v, AdapterConfig& c) { return parseFirmwareKind(v, c.firmware.kind); }},
-      {"firmware_stuck", "yes or no",
-       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.firmware.stuck); }},
-      {"phy", "yes or no",
-       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.firmware.phy); }},
-      {"phy_address", "0 to 31",
+      yesNoKey(
+          "power_cut_torn", "yes", [](auto& c) -> auto& { return c.powerCutTorn; }),
+      countKey(
+          "seed", "1234", [](auto& c) -> auto& { return c.tornSeed; }),
+      countKey(
+          "kill_at_us", "4000", [](auto& c) -> auto& { return c.killAtUs; }),
+      yesNoKey(
+          "engine_stuck", "yes", [](auto& c) -> auto& { return c.engineStuck; }),
+      yesNoKey(
+          "part_stuck", "yes", [](auto& c) -> auto& { return c.partStuck; }),
+      microsecondsKey(
+          "engine_busy_us", "a decimal count of microseconds from 1 to 1000000", 1, "12",
+          [](auto& c) -> auto& { return c.timings.engineTransferNs; }),
+      microsecondsKey(
+          "engine_jitter_us", "a decimal count of microseconds from 0 to 1000000", 0, "5",
+          [](auto& c) -> auto& { return c.timings.engineJitterNs; }),
+      countKey(
+          "engine_seed", "99", [](auto& c) -> auto& { return c.timings.engineJitterSeed; }),
+      microsecondsKey(
+          "firmware_reset_latency_us", "a decimal count of microseconds from 0 to 1000000", 0,
+          "2500", [](auto& c) -> auto& { return c.timings.firmwareResetLatencyNs; }),
+      microsecondsKey(
+          "firmware_reset_jitter_us", "a decimal count of microseconds from 0 to 1000000", 0, "700",
+          [](auto& c) -> auto& { return c.timings.firmwareResetJitterNs; }),
+      countKey(
+          "firmware_reset_seed", "42",
+          [](auto& c) -> auto& { return c.timings.firmwareResetJitterSeed; }),
+      microsecondsKey(
+          "firmware_mdio_every_us", "a decimal count of microseconds from 0 to 1000000", 0, "0",
+          [](auto& c) -> auto& { return c.timings.firmwareMdioEveryNs; }),
+      countKey(
+          "firmware_mdio_seed", "9", [](auto& c) -> auto& { return c.timings.firmwareMdioSeed; }),
+      {"firmware", "1, 2 or none", "2",
+       [](std::string_view v, AdapterConfig& c) { return parseFirmwareKind(v, c.firmware.kind); },
+       writeWhenChanged(
+           [](auto& c) -> auto& { return c.firmware.kind; },
+           [](const AdapterConfig& c) {
+             return std::string(c.firmware.kind == FirmwareKind::kNone         ? "none"
+                                : c.firmware.kind == FirmwareKind::kInterface2 ? "2"
+                                                                               : "1");
+           })},
+      yesNoKey(
+          "firmware_stuck", "yes", [](auto& c) -> auto& { return c.firmware.stuck; }),
+      yesNoKey(
+          "phy", "no", [](auto& c) -> auto& { return c.firmware.phy; }),
+      {"phy_address", "0 to 31", "7",
        [](std::string_view v, AdapterConfig& c) {
          uint64_t address = 0;
          if (!parseNumber(v, address) || address > 31) return false;
          c.firmware.phyAddress = static_cast<uint8_t>(address);
          return true;
-       }},
-      {"phy_stuck", "yes or no",
-       [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.firmware.phyStuck); }},
-      {"chip_revision", "a 32-bit number (decimal, or hex with 0x)",
-       [](std::string_view v, AdapterConfig& c) { return parseWord(v, c.firmware.chipRevision); }},
-      {"fuse_status", "a 32-bit number (decimal, or hex with 0x)",
-       [](std::string_view v, AdapterConfig& c) { return parseWord(v, c.firmware.fuseStatus); }},
+       },
+       writeWhenChanged(
+           [](auto& c) -> auto& { return c.firmware.phyAddress; },
+           [](const AdapterConfig& c) { return std::to_string(c.firmware.phyAddress); })},
+      yesNoKey(
+          "phy_stuck", "yes", [](auto& c) -> auto& { return c.firmware.phyStuck; }),
+      wordKey(
+          "chip_revision", "0x10A", [](auto& c) -> auto& { return c.firmware.chipRevision; }),
+      wordKey(
+          "fuse_status", "0x1000", [](auto& c) -> auto& { return c.firmware.fuseStatus; }),
       {"fuse_digest", "64 hex digits",
-       [](std::string_view v, AdapterConfig& c) { return parseDigest(v, c.firmware.fuseDigest); }},
-      {"mdio_semaphore", "free or held",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseSemaphore(v, c.firmware.mdioSemaphoreHeld);
+       "0102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f20",
+       [](std::string_view v, AdapterConfig& c) { return parseDigest(v, c.firmware.fuseDigest); },
+       writeWhenChanged(
+           [](auto& c) -> auto& { return c.firmware.fuseDigest; },
+           [](const AdapterConfig& c) {
+             std::string text;
+             char number[4];
+             for (uint8_t byte : c.firmware.fuseDigest) {
+               std::snprintf(number, sizeof number, "%02x", byte);
+               text += number;
+             }
+             return text;
+           })},
+      semaphoreKey(
+          "mdio_semaphore", [](auto& c) -> auto& { return c.firmware.mdioSemaphoreHeld; }),
+      semaphoreKey(
+          "fuse_semaphore", [](auto& c) -> auto& { return c.firmware.fuseSemaphoreHeld; }),
+      countKey(
+          "interrupt_at_grant", "3", [](auto& c) -> auto& { return c.firmware.interruptAtGrant; }),
+      {"signal", "int, term, hup or quit", "term",
+       [](std::string_view v, AdapterConfig& c) { return parseTestSignal(v, c.testSignal); },
+       [](const AdapterConfig& c) -> std::optional<std::string> {
+         if (c.testSignal == AdapterConfig{}.testSignal) return std::nullopt;
+         return nameOf(kTestSignals, c.testSignal);
        }},
-      {"fuse_semaphore", "free or held",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseSemaphore(v, c.firmware.fuseSemaphoreHeld);
-       }},
-      {"interrupt_at_grant", "a decimal count",
-       [](std::string_view v, AdapterConfig& c) {
-         return parseCount(v, c.firmware.interruptAtGrant);
-       }},
-      {"signal", "int, term, hup or quit",
-       [](std::string_view v, AdapterConfig& c) { return parseTestSignal(v, c.testSignal); }},
-      {"signal_at_command", "a decimal count",
-       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.signalAtCommand); }},
-      {"signal_at_us", "a decimal count",
-       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.signalAtUs); }},
-      {"map_refused", "no, eperm or eacces",
+      countKey(
+          "signal_at_command", "77", [](auto& c) -> auto& { return c.signalAtCommand; }),
+      countKey(
+          "signal_at_us", "900", [](auto& c) -> auto& { return c.signalAtUs; }),
+      {"map_refused", "no, eperm or eacces", "eperm",
        [](std::string_view v, AdapterConfig& c) {
          return parseMappingRefusal(v, c.mappingRefusal);
+       },
+       [](const AdapterConfig& c) -> std::optional<std::string> {
+         if (c.mappingRefusal == 0) return std::nullopt;
+         return nameOf(kMappingRefusals, c.mappingRefusal);
        }},
   };
   return table;
@@ -312,7 +416,7 @@ Result<> parseAdapterConf(std::string_view text, AdapterConfig& config) {
       return fail("line " + std::to_string(lineNumber) + ": unknown key '" + std::string(name) +
                   "'");
     }
-    if (!key->apply(value, config)) {
+    if (!key->read(value, config)) {
       return fail("line " + std::to_string(lineNumber) + ": bad value '" + std::string(value) +
                   "' for " + std::string(name) + " (expected " + std::string(key->expected) + ")");
     }
@@ -334,92 +438,20 @@ Result<> parseAdapterConf(std::string_view text, AdapterConfig& config) {
 }
 
 std::string formatAdapterConf(const AdapterConfig& config) {
-  std::string text = "flash = " + formatJedecId(config.jedecId) + "\n";
-  if (config.capacity.has_value() && !partModelFor(config).known) {
-    text += "capacity = " + std::to_string(*config.capacity) + "\n";
+  std::string text;
+  for (const Key& key : keys()) {
+    if (!key.write) continue;
+    if (const std::optional<std::string> value = key.write(config))
+      text += std::string(key.name) + " = " + *value + "\n";
   }
-  if (config.sfdp) {
-    text +=
-        std::string("sfdp = ") + (config.sfdpRevision == SfdpRevision::k1_0 ? "1.0" : "1.6") + "\n";
-  }
-  if (config.volatileStatusWriteEnable) text += "sfdp_volatile_status = yes\n";
-  if (config.protectedAtPowerOn) text += "protected = yes\n";
-  if (config.powerCutAfter)
-    text += "power_cut_after = " + std::to_string(*config.powerCutAfter) + "\n";
-  if (config.powerCutTorn) text += "power_cut_torn = yes\n";
-  if (config.tornSeed != AdapterConfig{}.tornSeed)
-    text += "seed = " + std::to_string(config.tornSeed) + "\n";
-  if (config.killAtUs != 0) text += "kill_at_us = " + std::to_string(config.killAtUs) + "\n";
-  if (config.engineStuck) text += "engine_stuck = yes\n";
-  if (config.partStuck) text += "part_stuck = yes\n";
-  const AdapterTimings defaultTimings;
-  if (config.timings.engineTransferNs != defaultTimings.engineTransferNs)
-    text += "engine_busy_us = " + microseconds(config.timings.engineTransferNs) + "\n";
-  if (config.timings.engineJitterNs != defaultTimings.engineJitterNs)
-    text += "engine_jitter_us = " + microseconds(config.timings.engineJitterNs) + "\n";
-  if (config.timings.engineJitterSeed != defaultTimings.engineJitterSeed)
-    text += "engine_seed = " + std::to_string(config.timings.engineJitterSeed) + "\n";
-  if (config.timings.firmwareResetLatencyNs != defaultTimings.firmwareResetLatencyNs) {
-    text += "firmware_reset_latency_us = " + microseconds(config.timings.firmwareResetLatencyNs) +
-            "\n";
-  }
-  if (config.timings.firmwareResetJitterNs != defaultTimings.firmwareResetJitterNs) {
-    text += "firmware_reset_jitter_us = " + microseconds(config.timings.firmwareResetJitterNs) +
-            "\n";
-  }
-  if (config.timings.firmwareResetJitterSeed != defaultTimings.firmwareResetJitterSeed) {
-    text += "firmware_reset_seed = " + std::to_string(config.timings.firmwareResetJitterSeed) +
-            "\n";
-  }
-  if (config.timings.firmwareMdioEveryNs != defaultTimings.firmwareMdioEveryNs)
-    text += "firmware_mdio_every_us = " + microseconds(config.timings.firmwareMdioEveryNs) + "\n";
-  if (config.timings.firmwareMdioSeed != defaultTimings.firmwareMdioSeed)
-    text += "firmware_mdio_seed = " + std::to_string(config.timings.firmwareMdioSeed) + "\n";
-  const FirmwareConfig& firmware = config.firmware;
-  const FirmwareConfig defaults;
-  if (firmware.kind != defaults.kind) {
-    text += std::string("firmware = ") +
-            (firmware.kind == FirmwareKind::kNone         ? "none"
-             : firmware.kind == FirmwareKind::kInterface2 ? "2"
-                                                          : "1") +
-            "\n";
-  }
-  if (firmware.stuck) text += "firmware_stuck = yes\n";
-  if (!firmware.phy) text += "phy = no\n";
-  if (firmware.phyAddress != defaults.phyAddress)
-    text += "phy_address = " + std::to_string(firmware.phyAddress) + "\n";
-  if (firmware.phyStuck) text += "phy_stuck = yes\n";
-  char number[16];
-  if (firmware.chipRevision != defaults.chipRevision) {
-    std::snprintf(number, sizeof number, "0x%X", firmware.chipRevision);
-    text += std::string("chip_revision = ") + number + "\n";
-  }
-  if (firmware.fuseStatus != defaults.fuseStatus) {
-    std::snprintf(number, sizeof number, "0x%X", firmware.fuseStatus);
-    text += std::string("fuse_status = ") + number + "\n";
-  }
-  if (firmware.fuseDigest != defaults.fuseDigest) {
-    text += "fuse_digest = ";
-    for (uint8_t byte : firmware.fuseDigest) {
-      std::snprintf(number, sizeof number, "%02x", byte);
-      text += number;
-    }
-    text += "\n";
-  }
-  if (firmware.mdioSemaphoreHeld) text += "mdio_semaphore = held\n";
-  if (firmware.fuseSemaphoreHeld) text += "fuse_semaphore = held\n";
-  if (firmware.interruptAtGrant != 0)
-    text += "interrupt_at_grant = " + std::to_string(firmware.interruptAtGrant) + "\n";
-  for (const auto& [name, number] : kTestSignals) {
-    if (number == config.testSignal && number != SIGINT)
-      text += "signal = " + std::string(name) + "\n";
-  }
-  if (config.signalAtCommand != 0)
-    text += "signal_at_command = " + std::to_string(config.signalAtCommand) + "\n";
-  if (config.signalAtUs != 0) text += "signal_at_us = " + std::to_string(config.signalAtUs) + "\n";
-  if (config.mappingRefusal == EPERM) text += "map_refused = eperm\n";
-  if (config.mappingRefusal == EACCES) text += "map_refused = eacces\n";
   return text;
+}
+
+std::vector<AdapterConfKey> adapterConfKeys() {
+  std::vector<AdapterConfKey> names;
+  for (const Key& key : keys())
+    names.push_back({key.name, key.example, key.write != nullptr});
+  return names;
 }
 
 }  // namespace hlv::sim

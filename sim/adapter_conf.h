@@ -44,6 +44,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "shared/result.h"
 #include "sim/adapter_config.h"
@@ -56,5 +57,14 @@ Result<> parseAdapterConf(std::string_view text, AdapterConfig& config);
 // The text that parseAdapterConf reads back as this configuration (keys with default values
 // left out, except flash).
 std::string formatAdapterConf(const AdapterConfig& config);
+
+// The keys, as one table reads and writes them: each with a value other than its default, and
+// whether formatAdapterConf writes it (sfdp_revision is written within sfdp).
+struct AdapterConfKey {
+  std::string_view name;
+  std::string_view example;
+  bool written;
+};
+std::vector<AdapterConfKey> adapterConfKeys();
 
 }  // namespace hlv::sim

@@ -62,6 +62,8 @@ std::string_view violationName(Violation kind) {
       return "fuse_step_too_short";
     case Violation::kFusePortClosed:
       return "fuse_port_closed";
+    case Violation::kCount:
+      break;
   }
   return "unknown";
 }

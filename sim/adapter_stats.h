@@ -39,11 +39,13 @@ enum class Violation : uint8_t {
   kPhyRestartSequence,            // a PHY restart-mode write out of order, or a lone restart bit
   kFuseStepTooShort,              // a fuse word strobed, or its strobe released, within 1 ms
   kFusePortClosed,                // a fuse word read while the fuse read port was closed
+  // Not a kind: the number of kinds. A new kind goes above it, and so counts and sizes the
+  // per-kind counters by itself; violationName must name it (the build refuses a switch that
+  // misses one).
+  kCount,
 };
 
-inline constexpr std::size_t kViolationKinds = 29;
-static_assert(static_cast<std::size_t>(Violation::kFusePortClosed) + 1 == kViolationKinds,
-              "kViolationKinds counts every kind");
+inline constexpr std::size_t kViolationKinds = static_cast<std::size_t>(Violation::kCount);
 
 // Name of a violation kind as used in the stats file ("violations_<name>").
 std::string_view violationName(Violation kind);

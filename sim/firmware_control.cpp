@@ -9,11 +9,11 @@ namespace hlv::sim {
 namespace {
 
 // Control word values the firmware acts on.
-constexpr uint32_t kHalt = 0x40E1;          // halt, for a reset
-constexpr uint32_t kRun = 0x40E0;           // run (again)
-constexpr uint32_t kHold = 0x80E0;          // hold the reset firmware; close its interface-1 reset
-constexpr uint32_t kDrive = 0x180E0;        // drive the interface-1 reset
-constexpr uint32_t kInterface1Request = 1;  // written to 0x0520
+constexpr uint32_t kHalt = reg::kControlResetArm;
+constexpr uint32_t kRun = reg::kControlRun;
+constexpr uint32_t kHold = reg::kControlResetHold;  // hold the reset firmware; close its reset
+constexpr uint32_t kDrive = reg::kControlResetDrive;
+constexpr uint32_t kInterface1Request = reg::kInterface1ResetRequest;
 constexpr uint32_t kInterface2State = 0x06000002;
 constexpr uint32_t kResetWordConfiguration = 0x3FFF;
 constexpr uint32_t kResetWordControl = reg::kGlobalResetStart | reg::kGlobalResetOther;

@@ -8,10 +8,11 @@ namespace {
 constexpr uint32_t kKiB = 1024;
 constexpr uint32_t kMiB = 1024 * 1024;
 
-enum class Match : uint8_t { kAnyThird, kThirdEquals, kFourthZero, kFourthNonZero };
+enum class Match : uint8_t { kShortId, kAnyThird, kThirdEquals, kFourthZero, kFourthNonZero };
 
-// One known part: the identification bytes it answers with and what it is.
+// One known part: the identification bytes it answers with and what it is physically.
 struct KnownPart {
+  const char* name;  // its identification as the lab writes it
   uint8_t manufacturer;
   uint8_t device;
   Match match;
@@ -20,74 +21,69 @@ struct KnownPart {
   uint32_t pageSize;
   StatusStyle status;
   std::vector<EraseCommand> erases;
-  uint64_t writeStatusNs;  // typical status register write; 0: the part has none
+  uint32_t firstUnitSplit;  // see FlashPartModel; 0: not split
+  uint64_t writeStatusNs;   // typical status register write; 0: the part has none
 };
 
 constexpr uint64_t kMs = 1000000;
 // The ready-bit parts take no status write.
 constexpr uint64_t kNoStatusWrite = 0;
-// Parts the identification table does not know, and the short-ID part.
+constexpr uint32_t kNotSplit = 0;
+// Parts the identification table does not know.
 constexpr uint64_t kGenericWriteStatusNs = 10 * kMs;
-constexpr uint64_t kShortIdWriteStatusNs = 5 * kMs;
 
+// The parts as a data sheet gives them. The flash layer keeps its own table of what it drives
+// them with; a test holds the two against each other row by row, so that neither can drift.
 const std::vector<KnownPart>& knownParts() {
   using enum StatusStyle;
+  using enum Match;
+  const std::vector<EraseCommand> none;
+  const std::vector<EraseCommand> blockOnly = {{0xD8, 64 * kKiB}};
   const std::vector<EraseCommand> standard = {{0x20, 4 * kKiB}, {0xD8, 64 * kKiB}};
-  // Status write times: the typical figure of each part's class, 5 to 15 ms.
+  const std::vector<EraseCommand> readyBit2k = {{0x50, 2 * kKiB}, {0x7C, 64 * kKiB}};
+  const std::vector<EraseCommand> readyBit4k = {{0x50, 4 * kKiB}, {0x7C, 64 * kKiB}};
+  // Status write times: the typical figure of each part's class, 5 to 15 ms. The ready-bit parts
+  // split their 64 KiB unit at 0 after eight pages.
   static const std::vector<KnownPart> parts = {
-      {0x1F,
-       0x24,
-       Match::kFourthZero,
-       0,
-       512 * kKiB,
-       256,
-       kReadyBit,
-       {{0x50, 2 * kKiB}, {0x7C, 64 * kKiB}},
+      // A small part from before the JEDEC identification: 128-byte pages, no erase commands.
+      {"651F", 0x1F, 0x65, kShortId, 0, 64 * kKiB, 128, kStatusRegister, none, kNotSplit, 5 * kMs},
+      {"1F2400", 0x1F, 0x24, kFourthZero, 0, 512 * kKiB, 256, kReadyBit, readyBit2k, 2 * kKiB,
        kNoStatusWrite},
-      {0x1F,
-       0x24,
-       Match::kFourthNonZero,
-       0,
-       512 * kKiB,
-       256,
-       kReadyBit,
-       {{0x50, 2 * kKiB}, {0x7C, 64 * kKiB}},
+      {"1F240001", 0x1F, 0x24, kFourthNonZero, 0, 512 * kKiB, 256, kReadyBit, readyBit2k, 2 * kKiB,
        kNoStatusWrite},
-      {0x1F, 0x43, Match::kAnyThird, 0, 256 * kKiB, 256, kStatusRegister, {}, 8 * kMs},
-      {0x1F, 0x44, Match::kAnyThird, 0, 512 * kKiB, 256, kStatusRegister, standard, 8 * kMs},
-      {0x1F,
-       0x27,
-       Match::kAnyThird,
-       0,
-       4 * kMiB,
-       512,
-       kReadyBit,
-       {{0x50, 4 * kKiB}, {0x7C, 64 * kKiB}},
+      {"1F43xx", 0x1F, 0x43, kAnyThird, 0, 256 * kKiB, 256, kStatusRegister, none, kNotSplit,
+       8 * kMs},
+      {"1F44xx", 0x1F, 0x44, kAnyThird, 0, 512 * kKiB, 256, kStatusRegister, standard, kNotSplit,
+       8 * kMs},
+      {"1F27xx", 0x1F, 0x27, kAnyThird, 0, 4 * kMiB, 512, kReadyBit, readyBit4k, 4 * kKiB,
        kNoStatusWrite},
-      {0x20, 0x20, Match::kThirdEquals, 0x10, 64 * kKiB, 256, kStatusRegister, {}, 5 * kMs},
-      {0x20,
-       0x20,
-       Match::kThirdEquals,
-       0x13,
-       512 * kKiB,
-       256,
-       kStatusRegister,
-       {{0xD8, 64 * kKiB}},
+      {"202010", 0x20, 0x20, kThirdEquals, 0x10, 64 * kKiB, 256, kStatusRegister, none, kNotSplit,
        5 * kMs},
-      {0xC2, 0x20, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard, 15 * kMs},
-      {0xC2, 0x23, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard, 15 * kMs},
-      {0xC2, 0x20, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard, 15 * kMs},
-      {0xEF, 0x40, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard, 10 * kMs},
-      {0xEF, 0x60, Match::kThirdEquals, 0x15, 2 * kMiB, 256, kStatusRegister, standard, 10 * kMs},
-      {0xEF, 0x30, Match::kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard, 10 * kMs},
-      {0x01, 0x40, Match::kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard, 5 * kMs},
+      {"202013", 0x20, 0x20, kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, blockOnly,
+       kNotSplit, 5 * kMs},
+      {"C22013", 0xC2, 0x20, kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard,
+       kNotSplit, 15 * kMs},
+      {"C22313", 0xC2, 0x23, kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard,
+       kNotSplit, 15 * kMs},
+      {"C22016", 0xC2, 0x20, kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard,
+       kNotSplit, 15 * kMs},
+      {"EF4016", 0xEF, 0x40, kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard,
+       kNotSplit, 10 * kMs},
+      {"EF6015", 0xEF, 0x60, kThirdEquals, 0x15, 2 * kMiB, 256, kStatusRegister, standard,
+       kNotSplit, 10 * kMs},
+      {"EF3013", 0xEF, 0x30, kThirdEquals, 0x13, 512 * kKiB, 256, kStatusRegister, standard,
+       kNotSplit, 10 * kMs},
+      {"014016", 0x01, 0x40, kThirdEquals, 0x16, 4 * kMiB, 256, kStatusRegister, standard,
+       kNotSplit, 5 * kMs},
   };
   return parts;
 }
 
-bool matches(const KnownPart& part, const std::vector<uint8_t>& id) {
+bool matches(const KnownPart& part, const std::vector<uint8_t>& id, bool shortId) {
+  if (shortId != (part.match == Match::kShortId)) return false;
   if (id[0] != part.manufacturer || id[1] != part.device) return false;
   switch (part.match) {
+    case Match::kShortId:
     case Match::kAnyThird:
       return true;
     case Match::kThirdEquals:
@@ -124,26 +120,18 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
   model.sfdpRevision = config.sfdpRevision;
   model.volatileStatusWriteEnable = config.volatileStatusWriteEnable;
   model.flagStatusRegister = config.flagStatusRegister;
-  if (config.jedecId == kShortIdPart) {
-    // A small part from before the JEDEC identification: 128-byte pages, no erase commands.
-    model.idBytes = {0x1F, 0x65};
-    model.shortId = true;
-    model.known = true;
-    model.capacity = 64 * kKiB;
-    model.pageSize = 128;
-    model.writeStatusNs = kShortIdWriteStatusNs;
-    return model;
-  }
-  model.idBytes = jedecBytes(config.jedecId);
+  model.shortId = config.jedecId == kShortIdPart;
+  model.idBytes = model.shortId ? std::vector<uint8_t>{0x1F, 0x65} : jedecBytes(config.jedecId);
   for (const KnownPart& part : knownParts()) {
-    if (!matches(part, model.idBytes)) continue;
+    if (!matches(part, model.idBytes, model.shortId)) continue;
+    model.name = part.name;
     model.known = true;
     model.capacity = part.capacity;
     model.pageSize = part.pageSize;
     model.status = part.status;
     model.erases = part.erases;
+    model.firstUnitSplit = part.firstUnitSplit;
     model.writeStatusNs = part.writeStatusNs;
-    model.splitFirstLargeUnit = part.status == StatusStyle::kReadyBit;
     return model;
   }
   const uint8_t sizeExponent = model.idBytes[2];
@@ -154,26 +142,35 @@ FlashPartModel partModelFor(const AdapterConfig& config) {
   return model;
 }
 
-std::vector<uint32_t> knownPartsOfCapacity(uint32_t capacity) {
+std::vector<uint32_t> knownPartIdentifications() {
   std::vector<uint32_t> ids;
-  if (capacity == 64 * kKiB) ids.push_back(kShortIdPart);
   for (const KnownPart& part : knownParts()) {
-    if (part.capacity != capacity) continue;
     const uint32_t prefix = (uint32_t{part.manufacturer} << 16) | (uint32_t{part.device} << 8);
     switch (part.match) {
+      case Match::kShortId:
+        ids.push_back(kShortIdPart);
+        break;
       case Match::kAnyThird:
+      case Match::kFourthZero:
         ids.push_back(prefix);
         break;
       case Match::kThirdEquals:
         ids.push_back(prefix | part.third);
         break;
-      case Match::kFourthZero:
-        ids.push_back(prefix);
-        break;
       case Match::kFourthNonZero:
         ids.push_back((prefix << 8) | 0x01);
         break;
     }
+  }
+  return ids;
+}
+
+std::vector<uint32_t> knownPartsOfCapacity(uint32_t capacity) {
+  std::vector<uint32_t> ids;
+  for (const uint32_t id : knownPartIdentifications()) {
+    AdapterConfig config;
+    config.jedecId = id;
+    if (partCapacity(config) == capacity) ids.push_back(id);
   }
   return ids;
 }

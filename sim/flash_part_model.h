@@ -22,6 +22,7 @@ struct EraseCommand {
 };
 
 struct FlashPartModel {
+  std::string name;              // the known part's identification as the lab writes it; "" else
   std::vector<uint8_t> idBytes;  // answer to the JEDEC identification (the short one for 0x651F)
   bool shortId = false;          // answers 0x15 instead of 0x9F
   bool known = false;            // one of the fixed parts; otherwise a generic one
@@ -29,9 +30,9 @@ struct FlashPartModel {
   uint32_t pageSize = 256;
   StatusStyle status = StatusStyle::kStatusRegister;
   std::vector<EraseCommand> erases;
-  // Parts of the ready-bit kind split their first large-erase unit in two: the first eight
-  // pages and the rest; an erase anywhere in one half erases only that half.
-  bool splitFirstLargeUnit = false;
+  // A part whose largest erase unit at address 0 is two units, the second starting this many
+  // bytes in: an erase anywhere in one half erases only that half (0: not split).
+  uint32_t firstUnitSplit = 0;
   bool sfdp = false;
   bool volatileStatusWriteEnable = false;  // opcode 0x50 unlocks a status write
   bool flagStatusRegister = false;         // opcode 0x70: bit 7 set when ready
@@ -51,9 +52,11 @@ struct FlashPartModel {
 // byte is out of range).
 FlashPartModel partModelFor(const AdapterConfig& config);
 
-// The identifications of the known parts (the short-ID part included) that hold exactly this
-// many bytes, in the table's order; one identification for each row (a row that takes any third
-// byte is given 00, the four-byte rows their fourth byte 00 or 01).
+// One identification for each known part (the short-ID part included), in the table's order: a
+// row that takes any third byte is given 00, the four-byte rows their fourth byte 00 or 01.
+std::vector<uint32_t> knownPartIdentifications();
+
+// Those of the known parts that hold exactly this many bytes.
 std::vector<uint32_t> knownPartsOfCapacity(uint32_t capacity);
 
 // Capacity of the part an adapter with this configuration carries.

@@ -1,7 +1,7 @@
 #include "sim/mdio_phy.h"
 
 #include <algorithm>
-#include <array>
+#include <span>
 
 #include "device/register_map.h"
 
@@ -13,19 +13,8 @@ constexpr uint16_t kAbsent = 0xFFFF;
 constexpr uint16_t kRegister1000AtPowerOn = 0x204C;
 constexpr uint16_t kRestartCountAtPowerOn = 0x0150;
 
-// The writes that restart the PHY, in the order it takes them (all on device 0x1E).
-struct RestartWrite {
-  uint16_t address;
-  uint16_t value;
-};
-constexpr std::array<RestartWrite, 6> kRestartSequence = {{
-    {MdioPhy::kRestartMode, 0x0041},
-    {MdioPhy::kControl, 0x0000},
-    {MdioPhy::kRestartOption, 0x0001},
-    {MdioPhy::kRestartScratch, 0x0000},
-    {MdioPhy::kControl, MdioPhy::kRestartBit},
-    {MdioPhy::kRestartMode, 0x0000},
-}};
+// The writes that restart the PHY, in the order it takes them (all on the vendor device).
+constexpr std::span<const reg::phy::RegisterWrite> kRestartSequence = reg::phy::kRestartWrites;
 
 }  // namespace
 
@@ -57,7 +46,7 @@ void MdioPhy::powerOn() {
   readPending_ = false;
   latchedAddress_.clear();
   registers_.clear();
-  registers_[{kVendorDevice, 0x1000}] = kRegister1000AtPowerOn;
+  registers_[{kVendorDevice, reg::phy::kRegister1000}] = kRegister1000AtPowerOn;
   restartStep_ = 0;
   restarts_ = 0;
   restartUnseen_ = false;
@@ -99,7 +88,8 @@ bool MdioPhy::ready() const {
 
 uint16_t MdioPhy::phyRead(uint8_t device, uint16_t address) const {
   if (!firmware_.phy) return kAbsent;
-  if (device == 1 && address == 3) return kIdentifier;
+  if (device == reg::phy::kIdentifierDevice && address == reg::phy::kIdentifierRegister)
+    return kIdentifier;
   if (device == kVendorDevice) {
     if (address == kStatus) return ready() ? kReadyBit : 0;
     if (address == kRestartCount) return static_cast<uint16_t>(kRestartCountAtPowerOn + restarts_);
@@ -131,7 +121,7 @@ void MdioPhy::phyWrite(uint8_t device, uint16_t address, uint16_t value) {
     }
     return;
   }
-  const RestartWrite& expected = kRestartSequence[restartStep_];
+  const reg::phy::RegisterWrite& expected = kRestartSequence[restartStep_];
   if (address != expected.address || value != expected.value) {
     stats_.record(Violation::kPhyRestartSequence);
     restartStep_ = 0;

@@ -40,6 +40,7 @@
 #include <map>
 #include <utility>
 
+#include "device/register_map.h"
 #include "sim/adapter_config.h"
 #include "sim/adapter_stats.h"
 #include "sim/hardware_semaphores.h"
@@ -70,19 +71,20 @@ class MdioPhy : public RegisterBlock {
   bool busy() const { return clock_.now() < frameEnd_; }
   bool setUp() const { return setup_ == kWorkingSetup; }
 
-  // PHY registers and values the restart and the tests use.
-  static constexpr uint8_t kVendorDevice = 0x1E;
-  static constexpr uint16_t kIdentifier = 0x7431;  // device 1, register 3
-  static constexpr uint16_t kControl = 0x0000;     // bit 15 restarts, in the restart mode
-  static constexpr uint16_t kRestartMode = 0xC001;
-  static constexpr uint16_t kRestartOption = 0xC442;
-  static constexpr uint16_t kRestartScratch = 0xC3FE;
-  static constexpr uint16_t kStatus = 0xC841;  // bit 6: a restart has completed
-  static constexpr uint16_t kRestartCount = 0xC886;
+  // PHY registers and values the restart and the tests use: the register map's, which the
+  // program drives the PHY with.
+  static constexpr uint8_t kVendorDevice = reg::phy::kVendorDevice;
+  static constexpr uint16_t kIdentifier = 0x7431;  // what the identifier register answers
+  static constexpr uint16_t kControl = reg::phy::kControl;
+  static constexpr uint16_t kRestartMode = reg::phy::kRestartMode;
+  static constexpr uint16_t kRestartOption = reg::phy::kRestartOption;
+  static constexpr uint16_t kRestartScratch = reg::phy::kRestartScratch;
+  static constexpr uint16_t kStatus = reg::phy::kStatus;
+  static constexpr uint16_t kRestartCount = reg::phy::kRestartCount;
   static constexpr uint16_t kFirmwarePolled =
       0xC820;  // what the firmware reads when it uses the bus
-  static constexpr uint16_t kReadyBit = 1u << 6;
-  static constexpr uint16_t kRestartBit = 1u << 15;
+  static constexpr uint16_t kReadyBit = reg::phy::kReadyBit;
+  static constexpr uint16_t kRestartBit = reg::phy::kRestartBit;
   // Enabled, clock divider 8.
   static constexpr uint32_t kWorkingSetup = 0x101;
   // After its restart starts, the PHY answers no frame for this long.

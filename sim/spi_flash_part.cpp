@@ -33,7 +33,6 @@ constexpr uint8_t kReadyBitBinaryPages = 0x01;
 constexpr uint8_t kFlagStatusReady = 0x80;
 
 constexpr uint32_t kAddressBytes = 3;
-constexpr uint32_t kFirstUnitSplitPages = 8;
 
 // A byte a program cut short was changing from `old` toward `target`: programmed, left as it
 // was, or with only some of the bits it was clearing cleared.
@@ -471,8 +470,8 @@ void SpiFlashPart::finishErase() {
     uint32_t largest = 0;
     for (const EraseCommand& e : model_.erases)
       largest = std::max(largest, e.size);
-    if (model_.splitFirstLargeUnit && erase.size == largest && address < erase.size) {
-      const uint32_t split = kFirstUnitSplitPages * model_.pageSize;
+    if (model_.firstUnitSplit != 0 && erase.size == largest && address < erase.size) {
+      const uint32_t split = model_.firstUnitSplit;
       start = address < split ? 0 : split;
       size = address < split ? split : erase.size - split;
     }

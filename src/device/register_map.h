@@ -90,6 +90,13 @@ inline constexpr uint32_t kFirmwareStateSilent = 0x6000000;
 inline constexpr uint32_t kFirmwareStateResetDone = 1u << 4;
 // Written into the interface-2 word; the restarted firmware overwrites it.
 inline constexpr uint32_t kFirmwareInterface2Marker = 0xDEAD;
+// Control word values of the firmware reset sequences, each of which the firmware acts on.
+inline constexpr uint32_t kControlResetArm = 0x40E1;     // halt, for a reset
+inline constexpr uint32_t kControlResetHold = 0x80E0;    // hold; closes an interface-1 reset
+inline constexpr uint32_t kControlResetDrive = 0x180E0;  // drive the interface-1 reset
+inline constexpr uint32_t kControlRun = 0x40E0;          // run (again)
+// Written to the interface-1 reset register to ask for that reset.
+inline constexpr uint32_t kInterface1ResetRequest = 1;
 
 // Hardware semaphores shared with the adapter's firmware: a read returning non-zero grants,
 // writing 1 releases.
@@ -117,6 +124,37 @@ inline constexpr uint32_t kTestPortDataSetup = 0x10000;
 // Fuse read port: the idle command; a command selects a fuse word in bits 16-31 and a lane in
 // the low half, whose strobe bit then latches the word into the result register.
 inline constexpr uint32_t kFuseCommandIdle = 0xCCCC;
+
+// Registers of the PHY behind the MDIO interface (Clause 45: a device and a register address).
+// Not adapter registers: they are reached through the MDIO frames above.
+namespace phy {
+// The device and register whose answer tells that a PHY is at an address.
+inline constexpr uint32_t kIdentifierDevice = 1;
+inline constexpr uint32_t kIdentifierRegister = 3;
+// The vendor device, where every register of the firmware control sequences lies.
+inline constexpr uint32_t kVendorDevice = 0x1E;
+inline constexpr uint16_t kControl = 0x0000;  // bit 15 restarts the PHY, in its restart mode
+inline constexpr uint16_t kRestartMode = 0xC001;
+inline constexpr uint16_t kRestartOption = 0xC442;
+inline constexpr uint16_t kRestartScratch = 0xC3FE;
+inline constexpr uint16_t kStatus = 0xC841;
+inline constexpr uint16_t kRestartCount = 0xC886;  // counts the restarts
+inline constexpr uint16_t kRegister1000 = 0x1000;
+inline constexpr uint16_t kReadyBit = 1u << 6;          // in kStatus: a restart has completed
+inline constexpr uint16_t kRestartBit = 1u << 15;       // in kControl
+inline constexpr uint16_t kRegister1000Bit3 = 1u << 3;  // cleared before new firmware runs
+
+// The writes that restart the PHY, in the order it takes them (all on the vendor device): into
+// its restart mode, the restart itself, out of the restart mode.
+struct RegisterWrite {
+  uint16_t address;
+  uint16_t value;
+};
+inline constexpr RegisterWrite kRestartWrites[] = {
+    {kRestartMode, 0x0041},    {kControl, 0x0000},      {kRestartOption, 0x0001},
+    {kRestartScratch, 0x0000}, {kControl, kRestartBit}, {kRestartMode, 0x0000},
+};
+}  // namespace phy
 
 // Every register above, by offset (the split-halves names are not offsets: the flash layer turns
 // them into kFlashAddress and kFlashData). A register added above belongs in this list too; the

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "engine/block_roles.h"
 #include "engine/byte_buffer.h"
 #include "engine/firmware_update_trace.h"
 #include "engine/firmware_version.h"
@@ -19,15 +20,19 @@ namespace hlv {
 namespace tp = trace_points::firmware_update;
 
 FlashUpdateStatus checkType2Layout(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1) {
-  const bool ncb0Active = ncb0.active();
-  const ConstHalvernNcb active = ncb0Active ? ncb0 : ncb1;
-  if (!imagesDisjoint(active, false)) {
-    trace::emit(tp::kLayoutOverlap, static_cast<uint8_t>(ncb0Active ? 0 : 1));
+  const std::optional<BlockRoles<ConstHalvernNcb>> roles = chooseBlocks(ncb0, ncb1);
+  if (!roles) {
+    trace::emit(tp::kNoActiveNcb);
+    return kStatusNoValidActiveNcb;
+  }
+  const NcbSlot slot = roles->activeSlot;
+  if (!imagesDisjoint(roles->active, false)) {
+    trace::emit(tp::kLayoutOverlap, slot.index());
     return kStatusRegionsOverlap;
   }
   // The update erases the other bank: nothing the block readers take may lie there.
-  if (!componentsInOwnBank(active, !ncb0Active)) {
-    trace::emit(tp::kLayoutOutsideOwnBank, static_cast<uint8_t>(ncb0Active ? 0 : 1));
+  if (!componentsInOwnBank(roles->active, slot.isNcb1())) {
+    trace::emit(tp::kLayoutOutsideOwnBank, slot.index());
     return kStatusComponentOutsideBank;
   }
   // A second active block (NCB1 beside NCB0, left by an interrupted update, transform or
@@ -68,12 +73,12 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
   }
   const HalvernNcb ncb0(ncbs.data());
   const HalvernNcb ncb1(ncbs.data() + kNcbBlockSize);
-  const std::optional<HalvernNcb> active = readActiveNcb(flashCtrl, ncb0, ncb1);
-  if (!active) {
+  const std::optional<BlockRoles<HalvernNcb>> roles = readBlockRoles(flashCtrl, ncb0, ncb1);
+  if (!roles) {
     trace::emit(tp::kNoActiveNcb);
     return kStatusNoValidActiveNcb;
   }
-  const bool activeIsNcb1 = *active == ncb1;
+  const HalvernNcb active = roles->active;
 
   // The image is parsed here, once: every check and copy below takes this view of it.
   const std::optional<UpdateImage> parsed = UpdateImage::parse(image);
@@ -88,7 +93,7 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
     return status;
   }
   FirmwareVersion currentVersion;
-  status = readFirmwareVersion(flashCtrl, *active, currentVersion);
+  status = readFirmwareVersion(flashCtrl, active, currentVersion);
   if (status != kStatusSuccess) {
     trace::emit(tp::kCurrentVersionFailed, status);
     return status;
@@ -99,7 +104,7 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
   UpdateData data;
   if (input.subsystemVendorId == kLegacySubsystemVendorId &&
       input.subsystemDeviceId == kLegacySubsystemDeviceId) {
-    if (!determineLegacyFlags(*active, currentVersion, data.areaDFlag, data.areaEFlag)) {
+    if (!determineLegacyFlags(active, currentVersion, data.areaDFlag, data.areaEFlag)) {
       trace::emit(tp::kLegacyFlagsUndecided);
       return kStatusNcbNotUsable;
     }
@@ -134,25 +139,24 @@ FlashUpdateStatus updateFirmware(VoFlashControlInterface& flashCtrl,
   // firmware first. Its areas come from the block that is active when the type-2 update starts:
   // the block readers take now, or the block the transform leaves active. Only that block is
   // built from; another active block is replaced and may hold anything.
-  const bool type2 = isType2Layout(*active, activeIsNcb1);
+  const bool type2 = isType2Layout(active, roles->activeSlot.isNcb1());
   const ByteBuffer trial = ByteBuffer::allocate(2 * kNcbBlockSize);
   if (!trial.ok()) {
     trace::emit(tp::kNoMemory);
     return kStatusOutOfMemory;
   }
-  ConstHalvernNcb source = *active;
-  uint32_t sourceAddress = activeIsNcb1 ? kNcb1Address : kNcb0Address;
+  ConstHalvernNcb source = active;
+  NcbSlot sourceSlot = roles->activeSlot;
   if (!type2) {
     const HalvernNcb target(trial.data() + kNcbBlockSize);
-    if (!type1TransformTarget(ncb0, ncb1, target, sourceAddress)) {
+    if (!type1TransformTarget(ncb0, ncb1, target, sourceSlot)) {
       trace::emit(tp::kNoActiveNcb);
       return kStatusNoValidActiveNcb;
     }
     source = target;
   }
-  const uint32_t newAddress = sourceAddress == kNcb0Address ? kNcb1Address : kNcb0Address;
-  if (!buildNewNcb(source, HalvernNcb(trial.data()), newAddress, data)) {
-    trace::emit(tp::kNewNcbWouldNotFit, sourceAddress == kNcb0Address ? 0u : 1u);
+  if (!buildNewNcb(source, HalvernNcb(trial.data()), sourceSlot.other().address(), data)) {
+    trace::emit(tp::kNewNcbWouldNotFit, uint32_t{sourceSlot.index()});
     return kStatusNcbBuildFailed;
   }
 

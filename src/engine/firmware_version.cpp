@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "engine/block_roles.h"
 #include "engine/byte_buffer.h"
 #include "engine/firmware_version_trace.h"
 #include "engine/flash_access.h"
@@ -199,17 +200,14 @@ FlashUpdateStatus readPreviousVersion(VoFlashControlInterface& flashCtrl,
   }
 
   // The block a rollback would activate: the one a reader does not take.
-  uint32_t address = 0;
-  if (ncb0.active()) {
-    address = kNcb1Address;
-  } else if (ncb1.active()) {
-    address = kNcb0Address;
-  } else {
+  const std::optional<BlockRoles<HalvernNcb>> roles = chooseBlocks(ncb0, ncb1);
+  if (!roles) {
     trace::emit(tp::kPreviousNoneActive);
     return kStatusImageInvalid;
   }
+  const uint32_t address = roles->otherSlot.address();
   trace::emit(tp::kPreviousChosen, address);
-  const HalvernNcb previous = address == kNcb1Address ? ncb1 : ncb0;
+  const HalvernNcb previous = roles->other;
   status = validateNcb(previous, true);
   if (status != kStatusSuccess) {
     trace::emit(tp::kPreviousInvalid, address, status);

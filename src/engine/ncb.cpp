@@ -112,8 +112,8 @@ FlashUpdateStatus readNcbs(VoFlashControlInterface& flashCtrl, HalvernNcb buffer
   return kStatusSuccess;
 }
 
-std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
-                                        HalvernNcb buffer1) {
+std::optional<BlockRoles<HalvernNcb>> readBlockRoles(VoFlashControlInterface& flashCtrl,
+                                                     HalvernNcb buffer0, HalvernNcb buffer1) {
   trace::emit(tp::kReadActive);
   FlashUpdateStatus status = readNcbs(flashCtrl, buffer0, buffer1);
   if (status != kStatusSuccess) {
@@ -123,25 +123,26 @@ std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, Halv
 
   // NCB0 wins when both are active, even when it then fails validation: a reader on the
   // adapter takes the same block.
-  std::optional<HalvernNcb> candidate;
-  uint32_t address = 0;
-  if (buffer0.active()) {
-    candidate = buffer0;
-    address = kNcb0Address;
-  } else if (buffer1.active()) {
-    candidate = buffer1;
-    address = kNcb1Address;
-  } else {
+  const std::optional<BlockRoles<HalvernNcb>> roles = chooseBlocks(buffer0, buffer1);
+  if (!roles) {
     trace::emit(tp::kNoActiveNcb);
     return std::nullopt;
   }
-  status = validateNcb(*candidate, false);
+  const uint32_t address = roles->activeSlot.address();
+  status = validateNcb(roles->active, false);
   if (status != kStatusSuccess) {
     trace::emit(tp::kActiveNcbInvalid, address, status);
     return std::nullopt;
   }
   trace::emit(tp::kActiveNcbTaken, address);
-  return candidate;
+  return roles;
+}
+
+std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
+                                        HalvernNcb buffer1) {
+  const std::optional<BlockRoles<HalvernNcb>> roles = readBlockRoles(flashCtrl, buffer0, buffer1);
+  if (!roles) return std::nullopt;
+  return roles->active;
 }
 
 std::optional<ConstHalvernNcb> findActiveImageNcb(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1) {

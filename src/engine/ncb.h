@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 
+#include "engine/block_roles.h"
 #include "engine/flash_update_status.h"
 #include "flashctl/voflashcontrolinterface.h"
 #include "shared/halvern_ncb.h"
@@ -31,9 +32,12 @@ FlashUpdateStatus validateNcb(ConstHalvernNcb ncb, bool force);
 FlashUpdateStatus readNcbs(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
                            HalvernNcb buffer1);
 
-// Reads both blocks from the flash into the two buffers and returns the one a reader takes:
-// NCB0 when it is active, else NCB1 when it is active; none when neither is active, when the
-// one taken fails validation (NCB1 is not consulted then) or when the flash cannot be read.
+// Reads both blocks from the flash into the two buffers and gives their roles (chooseBlocks):
+// none when neither is active, when the active one fails validation (NCB1 is not consulted
+// when NCB0 is active) or when the flash cannot be read.
+std::optional<BlockRoles<HalvernNcb>> readBlockRoles(VoFlashControlInterface& flashCtrl,
+                                                     HalvernNcb buffer0, HalvernNcb buffer1);
+// The same, giving only the block a reader takes.
 std::optional<HalvernNcb> readActiveNcb(VoFlashControlInterface& flashCtrl, HalvernNcb buffer0,
                                         HalvernNcb buffer1);
 

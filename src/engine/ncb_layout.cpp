@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/block_roles.h"
 #include "engine/flash_layout.h"
 #include "engine/ncb_layout_trace.h"
 
@@ -92,7 +93,7 @@ bool imagesInOneBank(ConstHalvernNcb ncb) {
 }
 
 bool componentsInOwnBank(ConstHalvernNcb ncb, bool isNcb1) {
-  const AddressRange bank = isNcb1 ? kBankB : kBankA;
+  const AddressRange bank = NcbSlot::fromIsNcb1(isNcb1).bank();
   for (NcbComponent component : kAllNcbComponents) {
     const NcbRegion region = ncb.component(component);
     if (!present(region)) continue;
@@ -112,7 +113,7 @@ bool isType2Layout(ConstHalvernNcb ncb, bool isNcb1) {
     trace::emit(tp::kType2, ncb.freeOffset(), ncb.freeSize(), slot);
     return true;
   }
-  const AddressRange bank = isNcb1 ? kBankB : kBankA;
+  const AddressRange bank = NcbSlot::fromIsNcb1(isNcb1).bank();
   for (NcbComponent component : kAllNcbComponents) {
     const NcbRegion region = ncb.component(component);
     if (!present(region)) continue;

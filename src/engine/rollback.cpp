@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <span>
 
+#include "engine/block_roles.h"
 #include "engine/byte_buffer.h"
 #include "engine/firmware_version.h"
 #include "engine/flash_access.h"
@@ -83,10 +84,14 @@ struct RollbackBlocks {
   ByteBuffer buffer;  // NCB0 then NCB1
   HalvernNcb current{nullptr};
   HalvernNcb previous{nullptr};
-  uint32_t currentAddress = kNcb0Address;
-  uint32_t previousAddress = kNcb1Address;
+  NcbSlot currentSlot = NcbSlot::ncb0();
+  NcbSlot previousSlot = NcbSlot::ncb1();
 
-  bool previousIsNcb1() const { return previousAddress == kNcb1Address; }
+  // The block readers take of the two as the buffer holds them now (the current one is active).
+  NcbSlot readersTake() const {
+    return chooseBlocks(HalvernNcb(buffer.data()), HalvernNcb(buffer.data() + kNcbBlockSize))
+        ->activeSlot;
+  }
 };
 
 // Reads both blocks and checks the current one: the part of every rollback that only reads.
@@ -108,19 +113,19 @@ FlashUpdateStatus readRollbackBlocks(VoFlashControlInterface& flashCtrl, Rollbac
     return status;
   }
 
-  if (!ncb0.active() && !ncb1.active()) {
+  // The current block is the one readers take, the previous one the other.
+  const std::optional<BlockRoles<HalvernNcb>> roles = chooseBlocks(ncb0, ncb1);
+  if (!roles) {
     trace::emit(tp::kNoActiveNcb);
     return kStatusImageInvalid;
   }
-  // The current block is the one readers take: NCB0 when both are active.
-  const bool currentIsNcb1 = !ncb0.active();
-  blocks.current = currentIsNcb1 ? ncb1 : ncb0;
-  blocks.previous = currentIsNcb1 ? ncb0 : ncb1;
-  blocks.currentAddress = currentIsNcb1 ? kNcb1Address : kNcb0Address;
-  blocks.previousAddress = currentIsNcb1 ? kNcb0Address : kNcb1Address;
+  blocks.current = roles->active;
+  blocks.previous = roles->other;
+  blocks.currentSlot = roles->activeSlot;
+  blocks.previousSlot = roles->otherSlot;
   status = validateNcb(blocks.current, false);
   if (status != kStatusSuccess) {
-    trace::emit(tp::kCurrentInvalid, blocks.currentAddress, status);
+    trace::emit(tp::kCurrentInvalid, blocks.currentSlot.address(), status);
     return kStatusImageInvalid;
   }
   return kStatusSuccess;
@@ -141,7 +146,7 @@ FlashUpdateStatus checkRollbackTarget(VoFlashControlInterface& flashCtrl,
                                       const RollbackBlocks& blocks) {
   const FlashUpdateStatus status = checkPreviousBlock(blocks.previous);
   if (status != kStatusSuccess) return status;
-  return checkComponents(flashCtrl, blocks.previous, blocks.previousIsNcb1());
+  return checkComponents(flashCtrl, blocks.previous, blocks.previousSlot.isNcb1());
 }
 
 // Activates the previous block, then deactivates the current one; only the first erase sector of
@@ -152,22 +157,22 @@ FlashUpdateStatus switchToPrevious(VoFlashControlInterface& flashCtrl,
   blocks.previous.setState(NcbState::kActive);
   blocks.current.setState(NcbState::kDeactivated);
   const uint32_t sector = flashCtrl.sectorSize;
-  trace::emit(tp::kActivating, blocks.previousAddress, sector);
+  trace::emit(tp::kActivating, blocks.previousSlot.address(), sector);
   bool cleared = false;
-  FlashUpdateStatus status =
-      writeActivatingNcbStart(flashCtrl, blocks.previous, blocks.previousAddress, sector, cleared);
+  FlashUpdateStatus status = writeActivatingNcbStart(
+      flashCtrl, blocks.previous, blocks.previousSlot.address(), sector, cleared);
   if (status != kStatusSuccess) {
-    trace::emit(tp::kActivationFailed, blocks.previousAddress, status, cleared);
+    trace::emit(tp::kActivationFailed, blocks.previousSlot.address(), status, cleared);
     return status;
   }
   // Both blocks are active now; readers take NCB0.
-  trace::emit(tp::kDeactivating, blocks.currentAddress);
-  status = writeNcbStart(flashCtrl, blocks.current, blocks.currentAddress, sector);
+  trace::emit(tp::kDeactivating, blocks.currentSlot.address());
+  status = writeNcbStart(flashCtrl, blocks.current, blocks.currentSlot.address(), sector);
   if (status != kStatusSuccess) {
-    trace::emit(tp::kDeactivationFailed, blocks.currentAddress, status);
+    trace::emit(tp::kDeactivationFailed, blocks.currentSlot.address(), status);
     return status;
   }
-  trace::emit(tp::kDone, blocks.previousAddress);
+  trace::emit(tp::kDone, blocks.previousSlot.address());
   return kStatusSuccess;
 }
 
@@ -200,8 +205,7 @@ bool sectorLeftByRollback(std::span<const uint8_t> flash, std::span<const uint8_
 // still holds intact. `blocks` then holds the flash's current block and the backup's previous
 // one.
 FlashUpdateStatus checkBackupAgainstFlash(VoFlashControlInterface& flashCtrl,
-                                          std::span<const uint8_t> backup,
-                                          RollbackBlocks& blocks) {
+                                          std::span<const uint8_t> backup, RollbackBlocks& blocks) {
   trace::emit(tp::kBackupCheck, static_cast<uint64_t>(backup.size()));
   FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks);
   if (status != kStatusSuccess) return status;
@@ -214,51 +218,52 @@ FlashUpdateStatus checkBackupAgainstFlash(VoFlashControlInterface& flashCtrl,
   // Where the flash still holds a rollback target, the ordinary rollback takes it; a backup
   // never overrides a block the flash keeps.
   if (checkRollbackTarget(flashCtrl, blocks) == kStatusSuccess) {
-    trace::emit(tp::kBackupNotNeeded, blocks.previousAddress);
+    trace::emit(tp::kBackupNotNeeded, blocks.previousSlot.address());
     return kStatusBackupMismatch;
   }
   // The layout fits the part, so both blocks lie inside the backup.
-  const std::span<const uint8_t> backupCurrent = backup.subspan(blocks.currentAddress, kNcbBlockSize);
+  const std::span<const uint8_t> backupCurrent =
+      backup.subspan(blocks.currentSlot.address(), kNcbBlockSize);
   const std::span<const uint8_t> backupPrevious =
-      backup.subspan(blocks.previousAddress, kNcbBlockSize);
+      backup.subspan(blocks.previousSlot.address(), kNcbBlockSize);
   const std::span<uint8_t> flashCurrent(blocks.current.data(), kNcbBlockSize);
   const std::span<uint8_t> flashPrevious(blocks.previous.data(), kNcbBlockSize);
   if (!std::ranges::equal(backupCurrent, flashCurrent)) {
-    trace::emit(tp::kBackupCurrentDiffers, blocks.currentAddress);
+    trace::emit(tp::kBackupCurrentDiffers, blocks.currentSlot.address());
     return kStatusBackupMismatch;
   }
   const uint32_t sector = flashCtrl.sectorSize;
   if (!std::ranges::equal(backupPrevious.subspan(sector), flashPrevious.subspan(sector))) {
-    trace::emit(tp::kBackupPreviousDiffers, blocks.previousAddress, sector);
+    trace::emit(tp::kBackupPreviousDiffers, blocks.previousSlot.address(), sector);
     return kStatusBackupMismatch;
   }
   uint32_t badByte = 0;
   if (!sectorLeftByRollback(flashPrevious.first(sector), backupPrevious.first(sector), badByte)) {
-    trace::emit(tp::kBackupSectorNotLeftByRollback, blocks.previousAddress + badByte,
+    trace::emit(tp::kBackupSectorNotLeftByRollback, blocks.previousSlot.address() + badByte,
                 flashPrevious[badByte], backupPrevious[badByte]);
     return kStatusBackupMismatch;
   }
   std::ranges::copy(backupPrevious.first(sector), flashPrevious.begin());
   // In the backup, readers took the same current block: its previous block may have been active
-  // only where readers prefer the other one (NCB0), as a rollback cut before it deactivated
+  // only where readers prefer the current one (NCB0), as a rollback cut before it deactivated
   // the current block leaves it.
-  if (blocks.previous.active() && blocks.previousAddress == kNcb0Address) {
-    trace::emit(tp::kBackupPreviousActive, blocks.previousAddress);
+  if (blocks.readersTake() != blocks.currentSlot) {
+    trace::emit(tp::kBackupPreviousActive, blocks.previousSlot.address());
     return kStatusBackupMismatch;
   }
   status = checkRollbackTarget(flashCtrl, blocks);
   if (status != kStatusSuccess) {
-    trace::emit(tp::kBackupPreviousRefused, blocks.previousAddress, status);
+    trace::emit(tp::kBackupPreviousRefused, blocks.previousSlot.address(), status);
     return status;
   }
-  trace::emit(tp::kBackupAccepted, blocks.previousAddress);
+  trace::emit(tp::kBackupAccepted, blocks.previousSlot.address());
   return kStatusSuccess;
 }
 
 // The blocks of a rollback of the flash as it is (no backup) or of a rollback cut short that the
 // backup finishes, checked as that rollback checks them; nothing is written.
-FlashUpdateStatus checkRollback(VoFlashControlInterface& flashCtrl,
-                                std::span<const uint8_t> backup, RollbackBlocks& blocks) {
+FlashUpdateStatus checkRollback(VoFlashControlInterface& flashCtrl, std::span<const uint8_t> backup,
+                                RollbackBlocks& blocks) {
   if (!backup.empty()) return checkBackupAgainstFlash(flashCtrl, backup, blocks);
   FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks);
   if (status != kStatusSuccess) return status;
@@ -266,7 +271,7 @@ FlashUpdateStatus checkRollback(VoFlashControlInterface& flashCtrl,
   if (status != kStatusSuccess) return status;
   status = checkPart(flashCtrl);
   if (status != kStatusSuccess) return status;
-  return checkComponents(flashCtrl, blocks.previous, blocks.previousIsNcb1());
+  return checkComponents(flashCtrl, blocks.previous, blocks.previousSlot.isNcb1());
 }
 
 }  // namespace
@@ -279,8 +284,8 @@ FlashUpdateStatus rollbackToPreviousImage(VoFlashControlInterface& flashCtrl) {
   return switchToPrevious(flashCtrl, blocks);
 }
 
-FlashUpdateStatus planRollback(VoFlashControlInterface& flashCtrl,
-                               std::span<const uint8_t> backup, RollbackPlan& plan) {
+FlashUpdateStatus planRollback(VoFlashControlInterface& flashCtrl, std::span<const uint8_t> backup,
+                               RollbackPlan& plan) {
   trace::emit(tp::kPlan, static_cast<uint64_t>(backup.size()));
   RollbackBlocks blocks;
   FlashUpdateStatus status = checkRollback(flashCtrl, backup, blocks);
@@ -289,8 +294,8 @@ FlashUpdateStatus planRollback(VoFlashControlInterface& flashCtrl,
   planned.flashId = flashCtrl.flashId;
   planned.flashSize = flashCtrl.flashSize;
   planned.sectorSize = flashCtrl.sectorSize;
-  planned.activateAddress = blocks.previousAddress;
-  planned.deactivateAddress = blocks.currentAddress;
+  planned.activateAddress = blocks.previousSlot.address();
+  planned.deactivateAddress = blocks.currentSlot.address();
   status = readFirmwareVersion(flashCtrl, blocks.current, planned.current);
   if (status == kStatusSuccess)
     status = readFirmwareVersion(flashCtrl, blocks.previous, planned.previous);

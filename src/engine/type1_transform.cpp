@@ -1,10 +1,10 @@
 #include "engine/type1_transform.h"
 
-#include <array>
 #include <cstring>
 #include <optional>
 
 #include "engine/block_handover.h"
+#include "engine/block_roles.h"
 #include "engine/component_copy.h"
 #include "engine/flash_access.h"
 #include "engine/flash_layout.h"
@@ -30,40 +30,39 @@ enum class Preparation : uint8_t {
 // One row of the transform table.
 struct TransformPlan {
   uint8_t row;
-  unsigned srcSlot;
-  unsigned dstSlot;
+  NcbSlot srcSlot;
+  NcbSlot dstSlot;
   Preparation preparation;
   // NCB1 becomes SRC or DST as it stands, without being the block readers take.
   bool takesNcb1AsItStands;
 };
 
 std::optional<TransformPlan> planTransform(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1) {
-  if (!ncb0.active() && !ncb1.active()) return std::nullopt;
-  const ConstHalvernNcb active = ncb0.active() ? ncb0 : ncb1;
-  const bool freeInBankA = active.freeOffset() < kBankBStart;
-  if (ncb0.active()) {
-    if (ncb1.active()) {
-      return freeInBankA ? TransformPlan{3, 1, 0, Preparation::kNone, true}
-                         : TransformPlan{1, 0, 1, Preparation::kNone, true};
+  const std::optional<BlockRoles<ConstHalvernNcb>> roles = chooseBlocks(ncb0, ncb1);
+  if (!roles) return std::nullopt;
+  // The firmware moves into the bank that holds the active block's free area.
+  const bool freeInBankA = roles->active.freeOffset() < kBankBStart;
+  constexpr NcbSlot n0 = NcbSlot::ncb0();
+  constexpr NcbSlot n1 = NcbSlot::ncb1();
+  if (roles->activeSlot == n0) {
+    if (roles->other.active()) {
+      return freeInBankA ? TransformPlan{3, n1, n0, Preparation::kNone, true}
+                         : TransformPlan{1, n0, n1, Preparation::kNone, true};
     }
-    return freeInBankA ? TransformPlan{4, 1, 0, Preparation::kDuplicateOnFlash, false}
-                       : TransformPlan{2, 0, 1, Preparation::kCopyInMemory, false};
+    return freeInBankA ? TransformPlan{4, n1, n0, Preparation::kDuplicateOnFlash, false}
+                       : TransformPlan{2, n0, n1, Preparation::kCopyInMemory, false};
   }
-  return freeInBankA ? TransformPlan{5, 1, 0, Preparation::kCopyInMemory, false}
-                     : TransformPlan{6, 0, 1, Preparation::kDuplicateOnFlash, false};
-}
-
-uint32_t slotAddress(unsigned slot) {
-  return slot == 0 ? kNcb0Address : kNcb1Address;
+  return freeInBankA ? TransformPlan{5, n1, n0, Preparation::kCopyInMemory, false}
+                     : TransformPlan{6, n0, n1, Preparation::kDuplicateOnFlash, false};
 }
 
 // The block whose components and free area the relocation uses: SRC, or for a duplicated block
 // the active block it is a copy of.
 ConstHalvernNcb regionSource(const TransformPlan& plan, ConstHalvernNcb ncb0,
                              ConstHalvernNcb ncb1) {
-  const unsigned slot =
+  const NcbSlot slot =
       plan.preparation == Preparation::kDuplicateOnFlash ? plan.dstSlot : plan.srcSlot;
-  return slot == 0 ? ncb0 : ncb1;
+  return slot.of(ncb0, ncb1);
 }
 
 // The whole erase sectors inside the free area: the only part of it that can be erased without
@@ -79,7 +78,7 @@ bool overlaps(NcbRegion a, NcbRegion b) {
 
 FlashUpdateStatus checkPlan(const VoFlashControlInterface& flashCtrl, ConstHalvernNcb ncb0,
                             ConstHalvernNcb ncb1, const TransformPlan& plan, UsableRange& usable) {
-  trace::emit(tp::kPlan, plan.row, plan.srcSlot, plan.dstSlot);
+  trace::emit(tp::kPlan, plan.row, uint32_t{plan.srcSlot.index()}, uint32_t{plan.dstSlot.index()});
   if (plan.takesNcb1AsItStands) {
     const FlashUpdateStatus status = validateNcb(ncb1, true);
     if (status != kStatusSuccess) {
@@ -93,8 +92,9 @@ FlashUpdateStatus checkPlan(const VoFlashControlInterface& flashCtrl, ConstHalve
     return kStatusRegionsOverlap;
   }
   const NcbRegion freeArea = source.freeArea();
-  // The block readers take until the target is written must survive the erase.
-  const ConstHalvernNcb reader = ncb0.active() ? ncb0 : ncb1;
+  // The block readers take until the target is written must survive the erase (a plan exists
+  // only while one is active).
+  const ConstHalvernNcb reader = chooseBlocks(ncb0, ncb1)->active;
   for (NcbComponent component : kAllNcbComponents) {
     if (overlaps(freeArea, reader.component(component))) {
       trace::emit(tp::kFreeAreaOverReader, static_cast<uint8_t>(component), freeArea.offset,
@@ -112,7 +112,7 @@ FlashUpdateStatus checkPlan(const VoFlashControlInterface& flashCtrl, ConstHalve
     trace::emit(tp::kAcrossBanks, freeArea.offset, required);
     return kStatusFreeAreaAcrossBanks;
   }
-  const AddressRange bank = plan.dstSlot == 0 ? kBankA : kBankB;
+  const AddressRange bank = plan.dstSlot.bank();
   if (freeArea.offset < bank.start || freeArea.end() > bank.end) {
     trace::emit(tp::kOutsideTargetBank, freeArea.offset, freeArea.size, bank.start);
     return kStatusFreeAreaAcrossBanks;
@@ -131,11 +131,11 @@ FlashUpdateStatus checkPlan(const VoFlashControlInterface& flashCtrl, ConstHalve
 
 // Copies a whole block into the other slot: areaB's offset carries the slot bit of its new
 // place, and the CRC is computed again.
-void copyToSlot(ConstHalvernNcb from, HalvernNcb to, unsigned toSlot) {
+void copyToSlot(ConstHalvernNcb from, HalvernNcb to, NcbSlot toSlot) {
   std::memcpy(to.data(), from.data(), kNcbBlockSize);
   NcbAreaDescriptor areaB = to.areaB();
   areaB.offset = static_cast<uint16_t>((areaB.offset & kNcbAreaOffsetMask) |
-                                       (toSlot == 1 ? kNcbAreaBSlotBit : 0));
+                                       (toSlot.isNcb1() ? kNcbAreaBSlotBit : 0));
   to.setArea(NcbArea::kB, areaB);
   updateNcbCrc(to);
 }
@@ -154,16 +154,15 @@ FlashUpdateStatus type1CheckTransformRequirements(VoFlashControlInterface& flash
 }
 
 bool type1TransformTarget(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1, HalvernNcb target,
-                          uint32_t& targetAddress) {
+                          NcbSlot& targetSlot) {
   const std::optional<TransformPlan> plan = planTransform(ncb0, ncb1);
   if (!plan) return false;
-  const std::array<ConstHalvernNcb, 2> slots = {ncb0, ncb1};
   if (plan->preparation == Preparation::kCopyInMemory) {
-    copyToSlot(slots[plan->srcSlot], target, plan->dstSlot);
+    copyToSlot(plan->srcSlot.of(ncb0, ncb1), target, plan->dstSlot);
   } else {
-    std::memcpy(target.data(), slots[plan->dstSlot].data(), kNcbBlockSize);
+    std::memcpy(target.data(), plan->dstSlot.of(ncb0, ncb1).data(), kNcbBlockSize);
   }
-  targetAddress = slotAddress(plan->dstSlot);
+  targetSlot = plan->dstSlot;
   return true;
 }
 
@@ -183,11 +182,10 @@ FlashUpdateStatus type1TransformToType2(HalvernNcb ncb0, HalvernNcb ncb1,
   traceNcb(ncb0, kNcb0Address);
   traceNcb(ncb1, kNcb1Address);
 
-  const std::array<HalvernNcb, 2> slots = {ncb0, ncb1};
-  const HalvernNcb src = slots[plan->srcSlot];
-  const HalvernNcb dst = slots[plan->dstSlot];
-  const uint32_t srcAddress = slotAddress(plan->srcSlot);
-  const uint32_t dstAddress = slotAddress(plan->dstSlot);
+  const HalvernNcb src = plan->srcSlot.of(ncb0, ncb1);
+  const HalvernNcb dst = plan->dstSlot.of(ncb0, ncb1);
+  const uint32_t srcAddress = plan->srcSlot.address();
+  const uint32_t dstAddress = plan->dstSlot.address();
 
   switch (plan->preparation) {
     case Preparation::kNone:

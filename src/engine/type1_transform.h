@@ -21,6 +21,7 @@
 
 #include <cstdint>
 
+#include "engine/block_roles.h"
 #include "engine/flash_update_status.h"
 #include "flashctl/voflashcontrolinterface.h"
 #include "shared/halvern_ncb.h"
@@ -41,9 +42,9 @@ FlashUpdateStatus type1CheckTransformRequirements(VoFlashControlInterface& flash
 // The block the transform leaves active, as the transform makes it before it relocates the
 // components into it: the target block as it stands, or the copy of the source block it is
 // built from. Its in-block areas are those a new block is built from after the transform.
-// Copies it into `target` and gives its address; false when neither block is active.
+// Copies it into `target` and gives its slot; false when neither block is active.
 bool type1TransformTarget(ConstHalvernNcb ncb0, ConstHalvernNcb ncb1, HalvernNcb target,
-                          uint32_t& targetAddress);
+                          NcbSlot& targetSlot);
 
 // Performs the transform on the in-memory copies of the blocks at 0x0 and 0x4000, which are
 // changed in place. The free area's whole sectors are erased and the components copied there

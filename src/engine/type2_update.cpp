@@ -1,6 +1,7 @@
 #include "engine/type2_update.h"
 
 #include "engine/block_handover.h"
+#include "engine/block_roles.h"
 #include "engine/component_copy.h"
 #include "engine/flash_layout.h"
 #include "engine/ncb.h"
@@ -13,17 +14,18 @@ namespace tp = trace_points::type2_update;
 
 FlashUpdateStatus type2PerformUpdate(VoFlashControlInterface& flashCtrl, HalvernNcb ncb0,
                                      HalvernNcb ncb1, const UpdateData& updateData) {
-  const bool ncb0Active = ncb0.active();
-  const HalvernNcb activeNcb = ncb0Active ? ncb0 : ncb1;
-  const HalvernNcb newNcb = ncb0Active ? ncb1 : ncb0;
-  const uint32_t activeAddress = ncb0Active ? kNcb0Address : kNcb1Address;
-  const uint32_t newAddress = ncb0Active ? kNcb1Address : kNcb0Address;
-  const uint32_t bankStart = ncb0Active ? kBankBStart : kBankAStart;
+  HLV_ASSERT(ncb0.active() || ncb1.active());
+  HLV_ASSERT(updateData.image.has_value());
+  // The new block goes into the other slot, the firmware into that slot's bank.
+  const BlockRoles<HalvernNcb> roles = *chooseBlocks(ncb0, ncb1);
+  const HalvernNcb activeNcb = roles.active;
+  const HalvernNcb newNcb = roles.other;
+  const uint32_t activeAddress = roles.activeSlot.address();
+  const uint32_t newAddress = roles.otherSlot.address();
+  const uint32_t bankStart = roles.otherSlot.bank().start;
   trace::emit(tp::kStart, activeAddress, newAddress, bankStart);
   traceNcb(ncb0, kNcb0Address);
   traceNcb(ncb1, kNcb1Address);
-  HLV_ASSERT(ncb0.active() || ncb1.active());
-  HLV_ASSERT(updateData.image.has_value());
 
   if (!buildNewNcb(activeNcb, newNcb, newAddress, updateData)) {
     trace::emit(tp::kBuildFailed);

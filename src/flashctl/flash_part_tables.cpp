@@ -6,61 +6,80 @@ namespace {
 constexpr uint32_t kKiB = 1024;
 constexpr uint32_t kMiB = 1024 * 1024;
 
-constexpr PartIdentification kIdentification[] = {
-    {0x1F, 0x24, IdRule::kFourthZero, 0, 1},
-    {0x1F, 0x24, IdRule::kFourthNonZero, 0, 2},
-    {0x1F, 0x43, IdRule::kAny, 0, 4},
-    {0x1F, 0x44, IdRule::kAny, 0, 5},
-    {0x1F, 0x27, IdRule::kAny, 0, 9},
-    {0x20, 0x20, IdRule::kThirdEquals, 0x10, 3},
-    {0x20, 0x20, IdRule::kThirdEquals, 0x13, 6},
-    {0xC2, 0x20, IdRule::kThirdEquals, 0x13, 7},
-    {0xC2, 0x23, IdRule::kThirdEquals, 0x13, 8},
-    {0xC2, 0x20, IdRule::kThirdEquals, 0x16, 10},
-    {0xEF, 0x40, IdRule::kThirdEquals, 0x16, 11},
-    {0xEF, 0x60, IdRule::kThirdEquals, 0x15, 12},
-    {0xEF, 0x30, IdRule::kThirdEquals, 0x13, 13},
-    {0x01, 0x40, IdRule::kThirdEquals, 0x16, 14},
-};
-
-constexpr EraseOpcode kNone{0, 0};
 constexpr EraseOpcode kSector4k{0x20, 16};
 constexpr EraseOpcode kBlock64k{0xD8, 256};
 
-// The ready-bit parts (1, 2, 9) poll bit 7 of their own status read, take no write enable and
-// split their first large unit after its first eight pages.
-constexpr bool kReadyBit = true;
-constexpr bool kNoWriteEnable = true;
-constexpr uint16_t kNotSplit = 0;
-constexpr uint16_t kSplitAfter8Pages = 8;
+// The ready-bit parts poll bit 7 of their own status read, take no write enable and split their
+// first large unit after its first eight pages.
+constexpr PartQuirks kReadyBitPart{
+    .readyBitStatus = true, .noWriteEnable = true, .splitFirstUnitPages = 8};
 
-constexpr PartParameters kParameters[] = {
-    {0, 128, false, false, kNone, kNone, kNotSplit, 10, 64 * kKiB},
-    {1, 256, kReadyBit, kNoWriteEnable, {0x50, 8}, {0x7C, 256}, kSplitAfter8Pages, 17, 512 * kKiB},
-    {2, 256, kReadyBit, kNoWriteEnable, {0x50, 8}, {0x7C, 256}, kSplitAfter8Pages, 17, 512 * kKiB},
-    {3, 256, false, false, kNone, kNone, kNotSplit, 10, 64 * kKiB},
-    {4, 256, false, false, kNone, kNone, kNotSplit, 10, 256 * kKiB},
-    {5, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 512 * kKiB},
-    {6, 256, false, false, kNone, kBlock64k, kNotSplit, 10, 512 * kKiB},
-    {7, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 512 * kKiB},
-    {8, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 512 * kKiB},
-    {9, 512, kReadyBit, kNoWriteEnable, {0x50, 8}, {0x7C, 128}, kSplitAfter8Pages, 80, 4 * kMiB},
-    {10, 256, false, false, kSector4k, kBlock64k, kNotSplit, 50, 4 * kMiB},
-    {11, 256, false, false, kSector4k, kBlock64k, kNotSplit, 50, 4 * kMiB},
-    {12, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 2 * kMiB},
-    {13, 256, false, false, kSector4k, kBlock64k, kNotSplit, 10, 512 * kKiB},
-    {14, 256, false, false, kSector4k, kBlock64k, kNotSplit, 50, 4 * kMiB},
+using enum IdRule;
+
+// One row a part, left as written: a row per line group reads better than one field per line.
+// clang-format off
+constexpr FlashPart kParts[] = {
+    {.name = "651F", .type = 0, .id = {0x1F, 0x65, kShortAnswer}, .flashSize = 64 * kKiB,
+     .pageSize = 128},
+    {.name = "1F2400", .type = 1, .id = {0x1F, 0x24, kFourthZero}, .flashSize = 512 * kKiB,
+     .smallErase = {0x50, 8}, .largeErase = {0x7C, 256}, .statusTimeout = 17,
+     .quirks = kReadyBitPart},
+    {.name = "1F240001", .type = 2, .id = {0x1F, 0x24, kFourthNonZero}, .flashSize = 512 * kKiB,
+     .smallErase = {0x50, 8}, .largeErase = {0x7C, 256}, .statusTimeout = 17,
+     .quirks = kReadyBitPart},
+    {.name = "1F43xx", .type = 4, .id = {0x1F, 0x43}, .flashSize = 256 * kKiB},
+    {.name = "1F44xx", .type = 5, .id = {0x1F, 0x44}, .flashSize = 512 * kKiB,
+     .smallErase = kSector4k, .largeErase = kBlock64k},
+    {.name = "1F27xx", .type = 9, .id = {0x1F, 0x27}, .flashSize = 4 * kMiB, .pageSize = 512,
+     .smallErase = {0x50, 8}, .largeErase = {0x7C, 128}, .statusTimeout = 80,
+     .quirks = kReadyBitPart},
+    {.name = "202010", .type = 3, .id = {0x20, 0x20, kThirdEquals, 0x10}, .flashSize = 64 * kKiB},
+    {.name = "202013", .type = 6, .id = {0x20, 0x20, kThirdEquals, 0x13}, .flashSize = 512 * kKiB,
+     .largeErase = kBlock64k},
+    {.name = "C22013", .type = 7, .id = {0xC2, 0x20, kThirdEquals, 0x13}, .flashSize = 512 * kKiB,
+     .smallErase = kSector4k, .largeErase = kBlock64k},
+    {.name = "C22313", .type = 8, .id = {0xC2, 0x23, kThirdEquals, 0x13}, .flashSize = 512 * kKiB,
+     .smallErase = kSector4k, .largeErase = kBlock64k},
+    {.name = "C22016", .type = 10, .id = {0xC2, 0x20, kThirdEquals, 0x16}, .flashSize = 4 * kMiB,
+     .smallErase = kSector4k, .largeErase = kBlock64k, .statusTimeout = 50},
+    {.name = "EF4016", .type = 11, .id = {0xEF, 0x40, kThirdEquals, 0x16}, .flashSize = 4 * kMiB,
+     .smallErase = kSector4k, .largeErase = kBlock64k, .statusTimeout = 50},
+    {.name = "EF6015", .type = 12, .id = {0xEF, 0x60, kThirdEquals, 0x15}, .flashSize = 2 * kMiB,
+     .smallErase = kSector4k, .largeErase = kBlock64k},
+    {.name = "EF3013", .type = 13, .id = {0xEF, 0x30, kThirdEquals, 0x13}, .flashSize = 512 * kKiB,
+     .smallErase = kSector4k, .largeErase = kBlock64k},
+    {.name = "014016", .type = 14, .id = {0x01, 0x40, kThirdEquals, 0x16}, .flashSize = 4 * kMiB,
+     .smallErase = kSector4k, .largeErase = kBlock64k, .statusTimeout = 50},
 };
+// clang-format on
 
-bool ruleHolds(const PartIdentification& row, uint8_t third, uint8_t fourth) {
-  switch (row.rule) {
-    case IdRule::kAny:
+// A type names one row, and none collides with the types that stand for no row.
+constexpr bool typesAreDistinct() {
+  for (const FlashPart& row : kParts) {
+    if (row.type == kFlashPartSfdp || row.type == kFlashPartNoInterface ||
+        row.type == kFlashPartUnknown) {
+      return false;
+    }
+    int count = 0;
+    for (const FlashPart& other : kParts)
+      count += other.type == row.type ? 1 : 0;
+    if (count != 1) return false;
+  }
+  return true;
+}
+static_assert(typesAreDistinct(), "two flash part rows share a type");
+
+bool ruleHolds(const PartIdentification& id, uint8_t third, uint8_t fourth) {
+  switch (id.rule) {
+    case kShortAnswer:
+      return false;  // not a JEDEC answer
+    case kAny:
       return true;
-    case IdRule::kThirdEquals:
-      return third == row.value;
-    case IdRule::kFourthZero:
+    case kThirdEquals:
+      return third == id.value;
+    case kFourthZero:
       return fourth == 0;
-    case IdRule::kFourthNonZero:
+    case kFourthNonZero:
       return fourth != 0;
   }
   return false;
@@ -68,26 +87,32 @@ bool ruleHolds(const PartIdentification& row, uint8_t third, uint8_t fourth) {
 
 }  // namespace
 
-std::span<const PartIdentification> partIdentificationTable() {
-  return kIdentification;
+std::span<const FlashPart> flashPartTable() {
+  return kParts;
+}
+
+const FlashPart* partOfShortAnswer(uint32_t answer) {
+  for (const FlashPart& row : kParts) {
+    if (row.id.rule == kShortAnswer &&
+        answer == (uint32_t{row.id.device} << 8 | row.id.manufacturer))
+      return &row;
+  }
+  return nullptr;
 }
 
 std::optional<FlashPartType> identifyJedecWord(uint32_t word) {
   const auto byte = [word](int i) { return static_cast<uint8_t>(word >> (8 * i)); };
-  for (const PartIdentification& row : kIdentification) {
-    if (byte(0) == row.manufacturer && byte(1) == row.device && ruleHolds(row, byte(2), byte(3))) {
+  for (const FlashPart& row : kParts) {
+    if (byte(0) == row.id.manufacturer && byte(1) == row.id.device &&
+        ruleHolds(row.id, byte(2), byte(3))) {
       return row.type;
     }
   }
   return std::nullopt;
 }
 
-std::span<const PartParameters> partParameterTable() {
-  return kParameters;
-}
-
-const PartParameters* parametersOf(FlashPartType type) {
-  for (const PartParameters& row : kParameters) {
+const FlashPart* parametersOf(FlashPartType type) {
+  for (const FlashPart& row : kParts) {
     if (row.type == type) return &row;
   }
   return nullptr;

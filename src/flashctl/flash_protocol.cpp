@@ -17,8 +17,6 @@ constexpr uint32_t kJedecIdCommand = 0x809F;
 constexpr uint32_t kSfdpFormat = 0x0413;  // three address bytes, one dummy, four data bytes
 constexpr uint32_t kSfdpCommand = 0x805A;
 
-constexpr uint16_t kShortIdAnswer = 0x651F;
-
 // Opcodes and status conventions every part starts from.
 constexpr uint16_t kWriteEnableOpcode = 0x06;
 constexpr uint16_t kVolatileStatusWriteEnableOpcode = 0x50;
@@ -267,8 +265,8 @@ FlashStatus identifyPart(const FlashHwContext& context, FlashPartType& type,
   if (!waitIdle(context)) return engineTimeout();
   identification = lowerHalf(readReg(device, reg::kFlashData));
   trace::emit(tp::kShortIdentification, identification);
-  if (identification == kShortIdAnswer) {
-    type = kFlashPartShortId;
+  if (const FlashPart* part = partOfShortAnswer(identification)) {
+    type = part->type;
     trace::emit(tp::kIdentified, type);
     return FLASH_OK;
   }
@@ -319,9 +317,9 @@ FlashStatus loadParams(const FlashHwContext& context, FlashPartType type, FlashP
 
   if (type == kFlashPartSfdp) {
     loadSfdpParams(context, params);
-  } else if (const PartParameters* row = parametersOf(type)) {
+  } else if (const FlashPart* row = parametersOf(type)) {
     params.pageSize = row->pageSize;
-    if (row->readyBitStatus) {
+    if (row->quirks.readyBitStatus) {
       params.rdsrOpcode = kReadyBitStatusOpcode;
       params.busyMask = kStatusBit7;
       params.readyWhenSet = 1;
@@ -332,8 +330,8 @@ FlashStatus loadParams(const FlashHwContext& context, FlashPartType type, FlashP
     params.largeErasePages = row->largeErase.pages;
     params.statusTimeout = row->statusTimeout;
     params.flashSize = row->flashSize;
-    params.noWriteEnable = row->noWriteEnable;
-    params.splitFirstUnitPages = row->splitFirstUnitPages;
+    params.noWriteEnable = row->quirks.noWriteEnable;
+    params.splitFirstUnitPages = row->quirks.splitFirstUnitPages;
   } else {
     trace::emit(tp::kNoParameters, type);
     return FLASH_NO_PARAMETERS;

@@ -10,13 +10,6 @@ namespace tp = trace_points::firmware_control;
 
 namespace {
 
-// Control word values the reset sequences write.
-constexpr uint32_t kControlResetArm = 0x40E1;
-constexpr uint32_t kControlResetHold = 0x80E0;
-constexpr uint32_t kControlResetDrive = 0x180E0;
-constexpr uint32_t kControlRun = 0x40E0;
-constexpr uint32_t kInterface1ResetRequest = 1;
-
 // Bounds of the waits.
 constexpr uint32_t kDetectPasses = 1000;
 constexpr uint32_t kPollSleepMs = 10;
@@ -35,17 +28,6 @@ constexpr uint32_t kArmSettleMs = 50;
 constexpr uint32_t kPulseMs = 10;
 constexpr uint32_t kHoldSettleMs = 50;
 constexpr uint32_t kPhyRestartSettleMs = 30;
-
-// PHY registers on the vendor device.
-constexpr uint32_t kPhyControl = 0x0000;
-constexpr uint32_t kPhyRestartMode = 0xC001;
-constexpr uint32_t kPhyRestartOption = 0xC442;
-constexpr uint32_t kPhyRestartScratch = 0xC3FE;
-constexpr uint32_t kPhyStatus = 0xC841;
-constexpr uint32_t kPhyRestartCount = 0xC886;
-constexpr uint32_t kPhyRegister1000 = 0x1000;
-constexpr uint16_t kPhyReadyBit = 1u << 6;
-constexpr uint16_t kPhyRegister1000Bit3 = 1u << 3;
 
 void sleepMs(uint32_t milliseconds) {
   platform::current().sleepMilliseconds(milliseconds);
@@ -181,18 +163,18 @@ uint32_t reloadInterface1(VoRegControlInterface& reg, bool flag) {
 
 bool resetSequence1(VoRegControlInterface& reg) {
   trace::emit(tp::kResetSequence1);
-  reg.write32(reg::kControlWord, kControlResetArm);
+  reg.write32(reg::kControlWord, reg::kControlResetArm);
   sleepMs(kArmSettleMs);
   setBits(reg, reg::kFirmwareControlBits, reg::kFirmwareControlReset);
   startGlobalReset(reg, kKeepLowBits);
-  reg.write32(reg::kControlWord, kControlResetHold);
+  reg.write32(reg::kControlWord, reg::kControlResetHold);
   reg.write32(reg::kFirmwareScratch, 0);
-  reg.write32(reg::kInterface1Reset, kInterface1ResetRequest);
+  reg.write32(reg::kInterface1Reset, reg::kInterface1ResetRequest);
   const uint32_t bits = reg.read32(reg::kFirmwareControlBits);
   reg.write32(reg::kFirmwareControlBits, bits | reg::kFirmwareControlReset);
   sleepMs(kPulseMs);
   reg.write32(reg::kFirmwareControlBits, bits);
-  reg.write32(reg::kControlWord, kControlResetDrive);
+  reg.write32(reg::kControlWord, reg::kControlResetDrive);
   uint32_t sleeps = 0;
   if (!pollWithSleeps(
           reg, reg::kFirmwareState,
@@ -201,7 +183,7 @@ bool resetSequence1(VoRegControlInterface& reg) {
     return false;
   }
   trace::emit(tp::kResetSequence1Done, sleeps * kPollSleepMs);
-  reg.write32(reg::kControlWord, kControlResetHold);
+  reg.write32(reg::kControlWord, reg::kControlResetHold);
   sleepMs(kHoldSettleMs);
   // The firmware took the MDIO semaphore when it was asked to halt and has held it through its
   // reset; once it has finished starting, its release is ours. Not through releaseHwSemaphore:
@@ -213,16 +195,9 @@ bool resetSequence1(VoRegControlInterface& reg) {
 bool restartPhy(VoRegControlInterface& reg) {
   trace::emit(tp::kRestartPhy);
   const uint16_t phy = findPhyAddress(reg, true);
-  const auto before = static_cast<uint16_t>(mdioReadLocked(reg, phy, kPhyRestartCount));
+  const auto before = static_cast<uint16_t>(mdioReadLocked(reg, phy, reg::phy::kRestartCount));
   trace::emit(tp::kPhyCountBefore, before);
-  constexpr struct {
-    uint32_t address;
-    uint16_t value;
-  } kRestartWrites[] = {
-      {kPhyRestartMode, 0x0041},    {kPhyControl, 0x0000}, {kPhyRestartOption, 0x0001},
-      {kPhyRestartScratch, 0x0000}, {kPhyControl, 0x8000}, {kPhyRestartMode, 0x0000},
-  };
-  for (const auto& write : kRestartWrites)
+  for (const reg::phy::RegisterWrite& write : reg::phy::kRestartWrites)
     mdioWriteLocked(reg, phy, kPhyVendorDevice, write.address, write.value);
   sleepMs(kPhyRestartSettleMs);
 
@@ -232,11 +207,12 @@ bool restartPhy(VoRegControlInterface& reg) {
     if (!takeHwSemaphore(reg, kMdioSemaphoreTimeoutMs)) {
       trace::emit(tp::kPhyReadySkipped, tries);
     } else {
-      const auto value = static_cast<uint16_t>(mdioRead(reg, phy, kPhyVendorDevice, kPhyStatus));
+      const auto value =
+          static_cast<uint16_t>(mdioRead(reg, phy, kPhyVendorDevice, reg::phy::kStatus));
       releaseHwSemaphore(reg);
       if (value != kMdioNobody) {
         if (tries > kPhyReadyTraceAfter) trace::emit(tp::kPhyStatusSlow, value);
-        ready = (value & kPhyReadyBit) != 0;
+        ready = (value & reg::phy::kReadyBit) != 0;
       }
     }
     if (ready) {
@@ -251,7 +227,7 @@ bool restartPhy(VoRegControlInterface& reg) {
   }
 
   for (uint32_t read = 0; read < kPhyChangeReads; ++read) {
-    const auto after = static_cast<uint16_t>(mdioReadLocked(reg, phy, kPhyRestartCount));
+    const auto after = static_cast<uint16_t>(mdioReadLocked(reg, phy, reg::phy::kRestartCount));
     trace::emit(tp::kPhyCountAfter, after);
     if (after != before || before == 0) break;
     sleepMs(kPhyChangeSleepMs);
@@ -264,7 +240,7 @@ void clearPhyReg1000Bit3(VoRegControlInterface& reg) {
   const uint16_t phy = findPhyAddress(reg, false);
   uint32_t value = kMdioNoValue;
   if (takeHwSemaphore(reg, kMdioSemaphoreTimeoutMs)) {
-    value = mdioRead(reg, phy, kPhyVendorDevice, kPhyRegister1000);
+    value = mdioRead(reg, phy, kPhyVendorDevice, reg::phy::kRegister1000);
     releaseHwSemaphore(reg);
   } else {
     trace::emit(tp::kRegister1000Unread);
@@ -274,19 +250,19 @@ void clearPhyReg1000Bit3(VoRegControlInterface& reg) {
     trace::emit(tp::kRegister1000NotWritten, value);
     return;
   }
-  const auto cleared = static_cast<uint16_t>(value & ~kPhyRegister1000Bit3);
+  const auto cleared = static_cast<uint16_t>(value & ~reg::phy::kRegister1000Bit3);
   if (!takeHwSemaphore(reg, kMdioSemaphoreTimeoutMs)) {
     trace::emit(tp::kRegister1000NotWritten, value);
     return;
   }
-  mdioWrite(reg, phy, kPhyVendorDevice, kPhyRegister1000, cleared);
+  mdioWrite(reg, phy, kPhyVendorDevice, reg::phy::kRegister1000, cleared);
   releaseHwSemaphore(reg);
   trace::emit(tp::kRegister1000Written, cleared);
 }
 
 uint32_t reloadInterface2(VoRegControlInterface& reg) {
   trace::emit(tp::kReloadInterface2);
-  reg.write32(reg::kControlWord, kControlResetArm);
+  reg.write32(reg::kControlWord, reg::kControlResetArm);
   // The halting firmware takes the MDIO semaphore and leaves its release to us at once.
   reg.write32(reg::kMdioSemaphore, reg::kSemaphoreRelease);
   reg.write32(reg::kFirmwareScratch, 0);
@@ -295,7 +271,7 @@ uint32_t reloadInterface2(VoRegControlInterface& reg) {
   setBits(reg, reg::kFirmwareControlBits, reg::kFirmwareControlReset);
   stopBlocks(reg);
   startGlobalReset(reg, kKeepAllButStart);
-  reg.write32(reg::kControlWord, kControlRun);
+  reg.write32(reg::kControlWord, reg::kControlRun);
 
   uint32_t sleeps = 0;
   const auto overwritten = [](uint32_t v) {

@@ -13,8 +13,6 @@ namespace {
 constexpr uint32_t kSemaphorePauseUs = 1000;
 constexpr uint32_t kPhyAddresses = 32;
 // Device 1 register 3: the PHY's identifier, read to find it.
-constexpr uint32_t kIdentifierDevice = 1;
-constexpr uint32_t kIdentifierRegister = 3;
 constexpr uint8_t kSetupDivider = 8;
 
 // Waits for the running frame to end; false when it has not ended within the limit.
@@ -114,7 +112,8 @@ uint16_t findPhyAddress(VoRegControlInterface& reg, bool setupFirst) {
       trace::emit(tp::kScanSkipped, address);
       continue;
     }
-    const uint32_t value = mdioRead(reg, address, kIdentifierDevice, kIdentifierRegister);
+    const uint32_t value =
+        mdioRead(reg, address, reg::phy::kIdentifierDevice, reg::phy::kIdentifierRegister);
     releaseHwSemaphore(reg);
     if ((value & 0xFFFF) != kMdioNobody) {
       trace::emit(tp::kPhyFound, address, value);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "device/register_map.h"
 #include "device/voregcontrolinterface.h"
 
 namespace hlv {
@@ -21,7 +22,7 @@ inline constexpr uint32_t kMdioFrameLimitUs = 10000;
 // Every caller waits this long for the MDIO semaphore.
 inline constexpr uint32_t kMdioSemaphoreTimeoutMs = 1000;
 // The PHY's vendor device, where every register of the firmware control sequences lies.
-inline constexpr uint32_t kPhyVendorDevice = 0x1E;
+inline constexpr uint32_t kPhyVendorDevice = reg::phy::kVendorDevice;
 
 // The MDIO semaphore: polls for fewer than timeoutMs milliseconds with 1 ms pauses (never reads
 // with 0). While held, the operator's interrupt waits for the release.

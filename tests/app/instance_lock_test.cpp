@@ -24,7 +24,7 @@
 #include "app/update_session.h"
 #include "platform/linux_platform.h"
 #include "platform/platform.h"
-#include "tests/device/trace_capture.h"
+#include "tests/support/trace_capture.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 

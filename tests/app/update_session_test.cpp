@@ -25,7 +25,7 @@
 #include "device/pci_discovery.h"
 #include "platform/linux_platform.h"
 #include "platform/platform.h"
-#include "tests/device/trace_capture.h"
+#include "tests/support/trace_capture.h"
 #include "tests/support/fake_sysfs.h"
 #include "tests/support/fake_updater.h"
 #include "tests/support/files.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/device/trace_capture.h"
+#include "tests/support/trace_capture.h"
 #include "tests/support/fake_updater.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"

@@ -21,7 +21,7 @@
 
 #include "platform/linux_platform.h"
 #include "platform/platform.h"
-#include "tests/device/trace_capture.h"
+#include "tests/support/trace_capture.h"
 #include "tests/support/fake_sysfs.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"

@@ -13,11 +13,11 @@
 #include "tests/e2e/expected_output.h"
 #include "tests/e2e/lab_scenario.h"
 #include "tests/e2e/operator_texts.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
-#include "tests/tools/hlvsim/hlvsim_lab.h"
+#include "tests/support/hlvsim_lab.h"
 
 namespace hlv::test {
 namespace {

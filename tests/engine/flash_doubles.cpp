@@ -148,13 +148,13 @@ sim::AdapterConfig configFor(uint32_t jedecId) {
 }  // namespace
 
 EmulatedFlash::EmulatedFlash(uint32_t jedecId)
-    : adapter(configFor(jedecId), clock), flash(std::make_unique<VoApiFlashControl>(&adapter)) {
+    : AdapterRig(configFor(jedecId), TrafficCheck::kExpectClean, "the emulated flash"),
+      flash(std::make_unique<VoApiFlashControl>(&adapter)) {
   EXPECT_TRUE(flash->init()) << "emulated part " << std::hex << jedecId;
 }
 
 EmulatedFlash::~EmulatedFlash() {
   flash.reset();  // releases the flash interface before the adapter goes
-  expectCleanRegisterTraffic(adapter, "the emulated flash");
 }
 
 void EmulatedFlash::load(const std::vector<uint8_t>& bytes) {

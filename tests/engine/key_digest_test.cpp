@@ -13,9 +13,7 @@
 #include "platform/platform.h"
 #include "sim/emulated_adapter.h"
 #include "tests/engine/key_image.h"
-#include "tests/flashctl/recording_registers.h"
-#include "tests/sim/register_traffic.h"
-#include "tests/support/virtual_time_platform.h"
+#include "tests/support/adapter_rig.h"
 #include "tools/hlvimage/image_builder.h"
 
 namespace hlv {
@@ -81,25 +79,11 @@ TEST(GetImageKeyDigest, IsTheSha256OfTheKeyBlockWhenTheImageCarriesOne) {
 
 // An emulated adapter with its fuses, on virtual time. Whatever a test checks, the check drove
 // the ports without a single protocol break and left the fuse semaphore free.
-struct FuseRig {
+struct FuseRig : test::AdapterRig {
   explicit FuseRig(const sim::FirmwareConfig& firmware)
-      : adapter(configWith(firmware), clock), recorder(adapter), platform(clock), scope(platform) {}
-  ~FuseRig() {
-    test::expectCleanRegisterTraffic(adapter, "the key check");
-    EXPECT_FALSE(adapter.semaphores().heldByProgram(sim::SemaphoreId::kFuse));
-  }
-  static sim::AdapterConfig configWith(const sim::FirmwareConfig& firmware) {
-    sim::AdapterConfig config;
-    config.firmware = firmware;
-    return config;
-  }
+      : AdapterRig(withFirmware(firmware), test::TrafficCheck::kExpectClean, "the key check") {}
+  ~FuseRig() { EXPECT_FALSE(adapter.semaphores().heldByProgram(sim::SemaphoreId::kFuse)); }
   bool writes(uint32_t offset) const { return recorder.count(true, offset) != 0; }
-
-  sim::VirtualClock clock;
-  sim::EmulatedAdapter adapter;
-  test::RecordingRegisters recorder;
-  test::VirtualTimePlatform platform;
-  platform::ScopedPlatform scope;
 };
 
 sim::FirmwareConfig keyFused(const KeyDigest& digest) {

@@ -11,7 +11,7 @@
 #include "engine/ncb.h"
 #include "engine/type1_transform.h"
 #include "tests/engine/flash_doubles.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 #include "tests/engine/update_harness.h"
 #include "tools/hlvimage/image_builder.h"
 

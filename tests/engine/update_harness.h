@@ -14,7 +14,7 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
 #include "sim/virtual_clock.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 #include "tools/hlvimage/image_spec.h"
 
 namespace hlv::test {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/firmware_update.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 #include "tests/engine/update_harness.h"
 #include "tools/hlvimage/image_builder.h"
 

@@ -7,48 +7,42 @@
 #include "flashctl/voapiflashcontrol.h"
 #include "platform/interrupt_hold.h"
 #include "sim/emulated_adapter.h"
-#include "tests/flashctl/recording_registers.h"
+#include "tests/support/adapter_rig.h"
 
 namespace hlv {
 namespace {
 
-struct Adapter {
-  explicit Adapter(uint32_t jedecId = 0xEF6015) {
-    config.jedecId = jedecId;
-    emulated = std::make_unique<sim::EmulatedAdapter>(config, clock);
-    recorder = std::make_unique<test::RecordingRegisters>(*emulated);
-  }
-  sim::VirtualClock clock;
-  sim::AdapterConfig config;
-  std::unique_ptr<sim::EmulatedAdapter> emulated;
-  std::unique_ptr<test::RecordingRegisters> recorder;
+// The adapter rig with a part on it (the default 2 MiB part unless one is named).
+struct Adapter : test::AdapterRig {
+  explicit Adapter(uint32_t jedecId = 0xEF6015)
+      : AdapterRig(withPart(jedecId), test::TrafficCheck::kExpectClean, "the flash control rig") {}
 };
 
 TEST(FlashControlLifecycle, InitOnAnInitialisedObjectTouchesNoRegister) {
   Adapter adapter;
-  VoApiFlashControl flash(adapter.recorder.get());
+  VoApiFlashControl flash(&adapter.recorder);
   ASSERT_TRUE(flash.init());
-  adapter.recorder->accesses.clear();
+  adapter.recorder.accesses.clear();
   EXPECT_TRUE(flash.init());
-  EXPECT_TRUE(adapter.recorder->accesses.empty());
+  EXPECT_TRUE(adapter.recorder.accesses.empty());
 }
 
 TEST(FlashControlLifecycle, ASecondObjectCannotClaimTheInterfaceAndRestoresNothing) {
   Adapter first;
   Adapter second;
-  VoApiFlashControl owner(first.recorder.get());
+  VoApiFlashControl owner(&first.recorder);
   ASSERT_TRUE(owner.init());
   {
-    VoApiFlashControl intruder(second.recorder.get());
+    VoApiFlashControl intruder(&second.recorder);
     EXPECT_FALSE(intruder.init());
   }
-  EXPECT_TRUE(second.recorder->accesses.empty());
+  EXPECT_TRUE(second.recorder.accesses.empty());
   EXPECT_EQ(gVoApiFlashCtrlCtx.ctrl, &owner);
   {
     // Its operations would reach the owner's adapter: they fail and touch nothing.
-    VoApiFlashControl intruder(second.recorder.get());
+    VoApiFlashControl intruder(&second.recorder);
     EXPECT_FALSE(intruder.init());
-    first.recorder->accesses.clear();
+    first.recorder.accesses.clear();
     uint8_t buffer[4] = {1, 2, 3, 4};
     uint32_t done = 0;
     EXPECT_FALSE(intruder.read(0, buffer, 4, done));
@@ -56,8 +50,8 @@ TEST(FlashControlLifecycle, ASecondObjectCannotClaimTheInterfaceAndRestoresNothi
     EXPECT_FALSE(intruder.write(0, buffer, 0, done));
     EXPECT_FALSE(intruder.eraseSector(0));
     EXPECT_FALSE(intruder.eraseBlock(0));
-    EXPECT_TRUE(first.recorder->accesses.empty());
-    EXPECT_TRUE(second.recorder->accesses.empty());
+    EXPECT_TRUE(first.recorder.accesses.empty());
+    EXPECT_TRUE(second.recorder.accesses.empty());
   }
   // The owner still works.
   uint8_t byte = 0;
@@ -67,18 +61,18 @@ TEST(FlashControlLifecycle, ASecondObjectCannotClaimTheInterfaceAndRestoresNothi
 
 TEST(FlashControlLifecycle, DestructionRestoresTheSavedRegistersAndReleasesTheInterface) {
   Adapter adapter;
-  adapter.emulated->write32(reg::kControlWord, 0x1234);
-  adapter.emulated->write32(reg::kFlashFormat, 0x0100);
-  adapter.emulated->write32(reg::kFlashInterfaceControl, 0x0077);
-  adapter.emulated->write32(reg::kFlashCommand, 0x0005);
+  adapter.adapter.write32(reg::kControlWord, 0x1234);
+  adapter.adapter.write32(reg::kFlashFormat, 0x0100);
+  adapter.adapter.write32(reg::kFlashInterfaceControl, 0x0077);
+  adapter.adapter.write32(reg::kFlashCommand, 0x0005);
   {
-    VoApiFlashControl flash(adapter.recorder.get());
+    VoApiFlashControl flash(&adapter.recorder);
     ASSERT_TRUE(flash.init());
-    EXPECT_EQ(adapter.emulated->read32(reg::kFlashInterfaceControl), 0x0110u);
+    EXPECT_EQ(adapter.adapter.read32(reg::kFlashInterfaceControl), 0x0110u);
     uint8_t buffer[8];
     uint32_t done = 0;
     ASSERT_TRUE(flash.read(0x40, buffer, 8, done));
-    adapter.recorder->accesses.clear();
+    adapter.recorder.accesses.clear();
   }
   EXPECT_EQ(gVoApiFlashCtrlCtx.ctrl, nullptr);
   const std::vector<test::RegisterAccess> expected = {
@@ -87,13 +81,13 @@ TEST(FlashControlLifecycle, DestructionRestoresTheSavedRegistersAndReleasesTheIn
       {true, reg::kFlashFormat, 0x0100},
       {true, reg::kControlWord, 0x1234},
   };
-  ASSERT_EQ(adapter.recorder->accesses.size(), expected.size());
+  ASSERT_EQ(adapter.recorder.accesses.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(adapter.recorder->accesses[i].write, expected[i].write);
-    EXPECT_EQ(adapter.recorder->accesses[i].offset, expected[i].offset);
-    EXPECT_EQ(adapter.recorder->accesses[i].value, expected[i].value);
+    EXPECT_EQ(adapter.recorder.accesses[i].write, expected[i].write);
+    EXPECT_EQ(adapter.recorder.accesses[i].offset, expected[i].offset);
+    EXPECT_EQ(adapter.recorder.accesses[i].value, expected[i].value);
   }
-  EXPECT_EQ(adapter.emulated->violations(), 0u);
+  EXPECT_EQ(adapter.adapter.violations(), 0u);
 }
 
 TEST(FlashControlLifecycle, RestoringTheCommandRegisterNeverStartsATransfer) {
@@ -116,30 +110,30 @@ TEST(FlashControlLifecycle, RestoringTheCommandRegisterNeverStartsATransfer) {
     bool firstCommandRead_ = true;
   };
   Adapter adapter;
-  BusyAtOpen registers(*adapter.recorder);
+  BusyAtOpen registers(adapter.recorder);
   {
     VoApiFlashControl flash(&registers);
     ASSERT_TRUE(flash.init());
-    adapter.recorder->accesses.clear();
+    adapter.recorder.accesses.clear();
   }
-  ASSERT_FALSE(adapter.recorder->accesses.empty());
-  EXPECT_EQ(adapter.recorder->accesses[0].offset, reg::kFlashCommand);
-  EXPECT_EQ(adapter.recorder->accesses[0].value & reg::kFlashCommandStart, 0u);
-  EXPECT_TRUE(adapter.recorder->startedOpcodes().empty());
-  EXPECT_EQ(adapter.emulated->stats().modifyingTransfers, 0u);
+  ASSERT_FALSE(adapter.recorder.accesses.empty());
+  EXPECT_EQ(adapter.recorder.accesses[0].offset, reg::kFlashCommand);
+  EXPECT_EQ(adapter.recorder.accesses[0].value & reg::kFlashCommandStart, 0u);
+  EXPECT_TRUE(adapter.recorder.startedOpcodes().empty());
+  EXPECT_EQ(adapter.adapter.stats().modifyingTransfers, 0u);
 }
 
 TEST(FlashControlLifecycle, AFailedInitKeepsTheInterfaceUntilItsObjectIsGone) {
   Adapter unknown(0x123456);
   Adapter good;
   {
-    VoApiFlashControl failed(unknown.recorder.get());
+    VoApiFlashControl failed(&unknown.recorder);
     EXPECT_FALSE(failed.init());
     EXPECT_FALSE(failed.init());
-    VoApiFlashControl other(good.recorder.get());
+    VoApiFlashControl other(&good.recorder);
     EXPECT_FALSE(other.init());
   }
-  VoApiFlashControl other(good.recorder.get());
+  VoApiFlashControl other(&good.recorder);
   EXPECT_TRUE(other.init());
 }
 
@@ -150,7 +144,7 @@ TEST(FlashControlLifecycle, AnInterruptWaitsUntilTheRegistersAreRestored) {
   platform::setInterruptAction([] { gInterruptActionRan = true; });
   Adapter adapter;
   {
-    VoApiFlashControl flash(adapter.recorder.get());
+    VoApiFlashControl flash(&adapter.recorder);
     ASSERT_TRUE(flash.init());
     platform::deliverInterrupt();
     EXPECT_FALSE(gInterruptActionRan);
@@ -158,7 +152,7 @@ TEST(FlashControlLifecycle, AnInterruptWaitsUntilTheRegistersAreRestored) {
   }
   EXPECT_TRUE(gInterruptActionRan);
   // The restore came first.
-  EXPECT_EQ(adapter.recorder->accesses.back().offset, reg::kControlWord);
+  EXPECT_EQ(adapter.recorder.accesses.back().offset, reg::kControlWord);
   platform::setInterruptAction(nullptr);
   // Without an owner the interrupt acts at the next checkpoint.
   gInterruptActionRan = false;
@@ -171,9 +165,9 @@ TEST(FlashControlLifecycle, AnInterruptWaitsUntilTheRegistersAreRestored) {
 
 TEST(FlashControlRequests, RequestsPastThePartsEndAreRefusedBeforeAnyTransfer) {
   Adapter adapter;
-  VoApiFlashControl flash(adapter.recorder.get());
+  VoApiFlashControl flash(&adapter.recorder);
   ASSERT_TRUE(flash.init());
-  adapter.recorder->accesses.clear();
+  adapter.recorder.accesses.clear();
   std::vector<uint8_t> buffer(8);
   uint32_t done = 0;
   EXPECT_FALSE(flash.read(flash.flashSize - 4, buffer.data(), 8, done));
@@ -181,33 +175,33 @@ TEST(FlashControlRequests, RequestsPastThePartsEndAreRefusedBeforeAnyTransfer) {
   EXPECT_FALSE(flash.write(flash.flashSize - 2, buffer.data(), 4, done));
   EXPECT_FALSE(flash.eraseSector(flash.flashSize));
   EXPECT_FALSE(flash.eraseBlock(flash.flashSize));
-  EXPECT_TRUE(adapter.recorder->accesses.empty());
+  EXPECT_TRUE(adapter.recorder.accesses.empty());
   // The last bytes themselves are fine.
   EXPECT_TRUE(flash.read(flash.flashSize - 8, buffer.data(), 8, done));
 }
 
 TEST(FlashControlRequests, EraseAddressesMustStartTheirUnit) {
   Adapter adapter;
-  VoApiFlashControl flash(adapter.recorder.get());
+  VoApiFlashControl flash(&adapter.recorder);
   ASSERT_TRUE(flash.init());
-  std::fill_n(adapter.emulated->flash().begin(), 0x20000, 0x00);
+  std::fill_n(adapter.adapter.flash().begin(), 0x20000, 0x00);
   EXPECT_FALSE(flash.eraseSector(0x1800));
   EXPECT_FALSE(flash.eraseBlock(0x1000));
-  EXPECT_EQ(adapter.emulated->stats().modifyingTransfers, 0u);
-  EXPECT_EQ(adapter.emulated->flash()[0x1000], 0x00);
+  EXPECT_EQ(adapter.adapter.stats().modifyingTransfers, 0u);
+  EXPECT_EQ(adapter.adapter.flash()[0x1000], 0x00);
 }
 
 class NoSmallErase : public testing::TestWithParam<uint32_t> {};
 
 TEST_P(NoSmallErase, SectorEraseFailsWithoutSendingAnything) {
   Adapter adapter(GetParam());
-  VoApiFlashControl flash(adapter.recorder.get());
+  VoApiFlashControl flash(&adapter.recorder);
   ASSERT_TRUE(flash.init());
   ASSERT_EQ(flash.sectorSize, 0u);
-  adapter.recorder->accesses.clear();
+  adapter.recorder.accesses.clear();
   for (uint32_t address : {0u, 0x1000u, 0x10000u})
     EXPECT_FALSE(flash.eraseSector(address));
-  EXPECT_TRUE(adapter.recorder->accesses.empty());
+  EXPECT_TRUE(adapter.recorder.accesses.empty());
 }
 
 // Types 0, 3, 4 and 6.
@@ -216,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(Parts, NoSmallErase,
 
 TEST(FlashControlRequestsDeathTest, BlockEraseOnAPartWithoutOneIsAProgrammingError) {
   Adapter adapter(0x202010);
-  VoApiFlashControl flash(adapter.recorder.get());
+  VoApiFlashControl flash(&adapter.recorder);
   ASSERT_TRUE(flash.init());
   ASSERT_FALSE(flash.blockEraseSupported);
   EXPECT_DEATH(flash.eraseBlock(0), "false");
@@ -224,49 +218,49 @@ TEST(FlashControlRequestsDeathTest, BlockEraseOnAPartWithoutOneIsAProgrammingErr
 
 TEST(SplitHalves, LowerThenUpperHalfCostsOneHardwareRead) {
   Adapter adapter;
-  VoApiFlashControl flash(adapter.recorder.get());
+  VoApiFlashControl flash(&adapter.recorder);
   ASSERT_TRUE(flash.init());
-  adapter.emulated->engine().write(reg::kFlashData, 0xAABBCCDD);
-  adapter.recorder->accesses.clear();
+  adapter.adapter.engine().write(reg::kFlashData, 0xAABBCCDD);
+  adapter.recorder.accesses.clear();
   EXPECT_EQ(readReg(0, reg::kFlashData) & 0xFFFF, 0xCCDDu);
   EXPECT_EQ(readReg(0, reg::kFlashDataUpper) >> 16, 0xAABBu);
-  EXPECT_EQ(adapter.recorder->count(false, reg::kFlashData), 1u);
+  EXPECT_EQ(adapter.recorder.count(false, reg::kFlashData), 1u);
 
   // Upper half first: a hardware read of the whole register.
   readReg(0, reg::kFlashCommand);
-  adapter.recorder->accesses.clear();
+  adapter.recorder.accesses.clear();
   EXPECT_EQ(readReg(0, reg::kFlashDataUpper) >> 16, 0xAABBu);
-  EXPECT_EQ(adapter.recorder->count(false, reg::kFlashData), 1u);
-  EXPECT_EQ(adapter.recorder->accesses.size(), 1u);
+  EXPECT_EQ(adapter.recorder.count(false, reg::kFlashData), 1u);
+  EXPECT_EQ(adapter.recorder.accesses.size(), 1u);
 }
 
 TEST(SplitHalves, UpperThenLowerHalfReachTheHardwareAsOneWrite) {
   Adapter adapter;
-  VoApiFlashControl flash(adapter.recorder.get());
+  VoApiFlashControl flash(&adapter.recorder);
   ASSERT_TRUE(flash.init());
-  adapter.recorder->accesses.clear();
+  adapter.recorder.accesses.clear();
   writeReg(0, reg::kFlashAddressUpper, 0x0012);
-  EXPECT_TRUE(adapter.recorder->accesses.empty());
+  EXPECT_TRUE(adapter.recorder.accesses.empty());
   writeReg(0, reg::kFlashAddress, 0x3456);
-  ASSERT_EQ(adapter.recorder->accesses.size(), 1u);
-  EXPECT_EQ(adapter.recorder->accesses[0].offset, reg::kFlashAddress);
-  EXPECT_EQ(adapter.recorder->accesses[0].value, 0x00123456u);
+  ASSERT_EQ(adapter.recorder.accesses.size(), 1u);
+  EXPECT_EQ(adapter.recorder.accesses[0].offset, reg::kFlashAddress);
+  EXPECT_EQ(adapter.recorder.accesses[0].value, 0x00123456u);
   // The upper half stays pending: a lower half alone reuses it.
   writeReg(0, reg::kFlashAddress, 0x0001);
-  EXPECT_EQ(adapter.recorder->accesses[1].value, 0x00120001u);
+  EXPECT_EQ(adapter.recorder.accesses[1].value, 0x00120001u);
   // Other registers pass through.
   writeReg(0, reg::kFlashFormat, 0x0403);
-  EXPECT_EQ(adapter.recorder->accesses[2].value, 0x0403u);
+  EXPECT_EQ(adapter.recorder.accesses[2].value, 0x0403u);
 }
 
 TEST(SplitHalves, DevicesBeyondTheTablesAreNotReached) {
   Adapter adapter;
-  VoApiFlashControl flash(adapter.recorder.get());
+  VoApiFlashControl flash(&adapter.recorder);
   ASSERT_TRUE(flash.init());
-  adapter.recorder->accesses.clear();
+  adapter.recorder.accesses.clear();
   EXPECT_EQ(readReg(16, reg::kFlashData), 0xFFFFFFFFu);
   writeReg(16, reg::kFlashData, 1);
-  EXPECT_TRUE(adapter.recorder->accesses.empty());
+  EXPECT_TRUE(adapter.recorder.accesses.empty());
 }
 
 }  // namespace

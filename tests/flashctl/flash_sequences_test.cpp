@@ -13,8 +13,7 @@
 #include "flashctl/flash_protocol.h"
 #include "flashctl/voapiflashcontrol.h"
 #include "sim/emulated_adapter.h"
-#include "tests/flashctl/recording_registers.h"
-#include "tests/sim/register_traffic.h"
+#include "tests/support/adapter_rig.h"
 
 namespace hlv {
 namespace {
@@ -26,39 +25,26 @@ std::vector<uint8_t> pattern(uint32_t length, uint8_t seed) {
   return data;
 }
 
-// An emulated adapter with an initialised flash control object on it, seen through a recorder.
-struct Bench {
+// The adapter rig with an initialised flash control object on it, driving it through the
+// recorder.
+struct Bench : test::AdapterRig {
   explicit Bench(uint32_t jedecId, bool protectedAtPowerOn = false)
-      : Bench([&] {
-          sim::AdapterConfig c;
-          c.jedecId = jedecId;
-          c.protectedAtPowerOn = protectedAtPowerOn;
-          return c;
-        }()) {}
-  explicit Bench(const sim::AdapterConfig& c) : config(c) {
-    adapter = std::make_unique<sim::EmulatedAdapter>(config, clock);
-    recorder = std::make_unique<test::RecordingRegisters>(*adapter);
-    flash = std::make_unique<VoApiFlashControl>(recorder.get());
+      : Bench(withPart(jedecId, protectedAtPowerOn)) {}
+  explicit Bench(const sim::AdapterConfig& c)
+      : AdapterRig(c, test::TrafficCheck::kExpectClean, "the flash bench") {
+    flash = std::make_unique<VoApiFlashControl>(&recorder);
     EXPECT_TRUE(flash->init());
-    recorder->accesses.clear();
+    recorder.accesses.clear();
   }
   // The interface is closed first, so that what closing it does is counted as well.
-  ~Bench() {
-    flash.reset();
-    test::expectCleanRegisterTraffic(*adapter, "the flash bench", provoked);
-  }
+  ~Bench() { flash.reset(); }
   uint8_t statusOpcode() const { return static_cast<uint8_t>(flash->params().rdsrOpcode); }
   std::vector<uint8_t> flashBytes(uint32_t address, uint32_t length) const {
-    const auto begin = adapter->flash().begin() + address;
+    const auto begin = adapter.flash().begin() + address;
     return {begin, begin + length};
   }
 
-  sim::VirtualClock clock;
-  sim::AdapterConfig config;
-  std::unique_ptr<sim::EmulatedAdapter> adapter;
-  std::unique_ptr<test::RecordingRegisters> recorder;
   std::unique_ptr<VoApiFlashControl> flash;
-  std::vector<sim::Violation> provoked;  // kinds a fault test causes on purpose
 };
 
 struct Part {
@@ -128,7 +114,7 @@ TEST_P(ReadAndProgram, PutsExactlyTheBufferIntoTheFlashAndReadsItBack) {
   EXPECT_EQ(done, length);
   EXPECT_EQ(std::vector<uint8_t>(back.begin(), back.begin() + length), data);
   EXPECT_EQ(back[length], 0xEE) << "read wrote past its buffer";
-  EXPECT_EQ(bench.adapter->violations(), 0u);
+  EXPECT_EQ(bench.adapter.violations(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boundaries, ReadAndProgram,
@@ -147,7 +133,7 @@ TEST(ReadSequence, UpToFourBytesTakeOneWordWithoutAContinueCommand) {
     ASSERT_TRUE(bench.flash->read(0x100, buffer.data(), length, done));
     // The opcode is written alone, the address set, and then the word started.
     std::vector<uint32_t> readCommands;
-    for (const test::RegisterAccess& access : bench.recorder->accesses) {
+    for (const test::RegisterAccess& access : bench.recorder.accesses) {
       if (access.write && access.offset == reg::kFlashCommand && (access.value & 0xFF) == 0x03) {
         readCommands.push_back(access.value);
       }
@@ -158,13 +144,13 @@ TEST(ReadSequence, UpToFourBytesTakeOneWordWithoutAContinueCommand) {
 
 TEST(ReadSequence, EightBytesTakeOneContinuedWordAndOneLastWord) {
   Bench bench(0xEF6015);
-  std::copy_n(pattern(8, 1).begin(), 8, bench.adapter->flash().begin() + 0x200);
+  std::copy_n(pattern(8, 1).begin(), 8, bench.adapter.flash().begin() + 0x200);
   std::vector<uint8_t> buffer(8);
   uint32_t done = 0;
   ASSERT_TRUE(bench.flash->read(0x200, buffer.data(), 8, done));
   EXPECT_EQ(buffer, pattern(8, 1));
   std::vector<uint32_t> readWords;
-  for (const test::RegisterAccess& access : bench.recorder->accesses) {
+  for (const test::RegisterAccess& access : bench.recorder.accesses) {
     if (access.write && access.offset == reg::kFlashCommand &&
         (access.value & reg::kFlashCommandStart) && (access.value & 0xFF) == 0x03) {
       readWords.push_back(access.value);
@@ -181,16 +167,16 @@ TEST(ProgramSequence, AChunkEndingTwoBytesBeforeThePageEndIsFollowedByAFreshPage
   ASSERT_TRUE(bench.flash->write(0x1FE, data.data(), 10, done));
   // Write enable and a last word of 2 bytes; then the next page: write enable, one continued
   // word of 4 bytes, a last word of 4 bytes.
-  EXPECT_EQ(bench.recorder->commandsOtherThan(0x05),
+  EXPECT_EQ(bench.recorder.commandsOtherThan(0x05),
             (std::vector<uint8_t>{0x06, 0x02, 0x06, 0x02, 0x02}));
   std::vector<uint32_t> addresses;
-  for (const test::RegisterAccess& access : bench.recorder->accesses) {
+  for (const test::RegisterAccess& access : bench.recorder.accesses) {
     if (access.write && access.offset == reg::kFlashAddress) addresses.push_back(access.value);
   }
   EXPECT_EQ(addresses, (std::vector<uint32_t>{0x1FE, 0x200}));
   EXPECT_EQ(bench.flashBytes(0x1FE, 10), data);
-  EXPECT_EQ(bench.adapter->stats().bytesProgrammed, 10u);
-  EXPECT_EQ(bench.adapter->violations(), 0u);
+  EXPECT_EQ(bench.adapter.stats().bytesProgrammed, 10u);
+  EXPECT_EQ(bench.adapter.violations(), 0u);
 }
 
 TEST(ProgramSequence, PageChunksOfErasedBytesAreNotProgrammedAndTheFlashEndsTheSame) {
@@ -204,18 +190,18 @@ TEST(ProgramSequence, PageChunksOfErasedBytesAreNotProgrammedAndTheFlashEndsTheS
   data[0x80 + 0xFF] = 0x00;
   std::copy(tail.begin(), tail.end(), data.end() - static_cast<std::ptrdiff_t>(tail.size()));
   std::copy_n(pattern(0x100, 9).begin(), 0x100, data.begin() + 0x80 + 0x200);
-  std::fill_n(bench.adapter->flash().begin() + kStart, data.size(), 0xFF);
+  std::fill_n(bench.adapter.flash().begin() + kStart, data.size(), 0xFF);
   uint32_t done = 0;
   ASSERT_TRUE(bench.flash->write(kStart, data.data(), static_cast<uint32_t>(data.size()), done));
   EXPECT_EQ(done, data.size());
   EXPECT_EQ(bench.flashBytes(kStart, static_cast<uint32_t>(data.size())), data);
-  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 3u);
+  EXPECT_EQ(bench.adapter.stats().modifyingTransfers, 3u);
   std::vector<uint32_t> addresses;
-  for (const test::RegisterAccess& access : bench.recorder->accesses) {
+  for (const test::RegisterAccess& access : bench.recorder.accesses) {
     if (access.write && access.offset == reg::kFlashAddress) addresses.push_back(access.value);
   }
   EXPECT_EQ(addresses, (std::vector<uint32_t>{0x1100, 0x1300, 0x1400}));
-  EXPECT_EQ(bench.adapter->violations(), 0u);
+  EXPECT_EQ(bench.adapter.violations(), 0u);
 }
 
 TEST(ProgramSequence, AWriteOfErasedBytesAloneProgramsNothingAndSucceeds) {
@@ -224,8 +210,8 @@ TEST(ProgramSequence, AWriteOfErasedBytesAloneProgramsNothingAndSucceeds) {
   uint32_t done = 0;
   ASSERT_TRUE(bench.flash->write(0x2010, erased.data(), 0x300, done));
   EXPECT_EQ(done, 0x300u);
-  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
-  EXPECT_TRUE(bench.recorder->commandsOtherThan(0x05).empty());
+  EXPECT_EQ(bench.adapter.stats().modifyingTransfers, 0u);
+  EXPECT_TRUE(bench.recorder.commandsOtherThan(0x05).empty());
 }
 
 TEST(ProgramSequence, ReadyBitPartsTakeNoWriteEnable) {
@@ -233,8 +219,8 @@ TEST(ProgramSequence, ReadyBitPartsTakeNoWriteEnable) {
   const std::vector<uint8_t> data = pattern(6, 3);
   uint32_t done = 0;
   ASSERT_TRUE(bench.flash->write(0x40, data.data(), 6, done));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(0xD7), (std::vector<uint8_t>{0x02, 0x02}));
-  EXPECT_EQ(bench.adapter->violations(), 0u);
+  EXPECT_EQ(bench.recorder.commandsOtherThan(0xD7), (std::vector<uint8_t>{0x02, 0x02}));
+  EXPECT_EQ(bench.adapter.violations(), 0u);
 }
 
 TEST(ProgramSequence, ZeroLengthOnlyWaitsForThePart) {
@@ -242,8 +228,8 @@ TEST(ProgramSequence, ZeroLengthOnlyWaitsForThePart) {
   uint32_t done = 99;
   ASSERT_TRUE(bench.flash->write(0, nullptr, 0, done));
   EXPECT_EQ(done, 0u);
-  EXPECT_TRUE(bench.recorder->commandsOtherThan(0x05).empty());
-  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+  EXPECT_TRUE(bench.recorder.commandsOtherThan(0x05).empty());
+  EXPECT_EQ(bench.adapter.stats().modifyingTransfers, 0u);
 }
 
 TEST(ReadSequence, ZeroLengthTouchesNoRegister) {
@@ -251,28 +237,28 @@ TEST(ReadSequence, ZeroLengthTouchesNoRegister) {
   uint32_t done = 99;
   ASSERT_TRUE(bench.flash->read(0, nullptr, 0, done));
   EXPECT_EQ(done, 0u);
-  EXPECT_TRUE(bench.recorder->accesses.empty());
+  EXPECT_TRUE(bench.recorder.accesses.empty());
 }
 
 TEST(EraseSequence, StandardPartsClearProtectionTwiceThenEnableWritingBeforeTheErase) {
   Bench bench(0xEF6015, /*protectedAtPowerOn=*/true);
-  std::fill_n(bench.adapter->flash().begin() + 0x3000, 0x1000, 0x00);
+  std::fill_n(bench.adapter.flash().begin() + 0x3000, 0x1000, 0x00);
   ASSERT_TRUE(bench.flash->eraseSector(0x3000));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(0x05),
+  EXPECT_EQ(bench.recorder.commandsOtherThan(0x05),
             (std::vector<uint8_t>{0x06, 0x01, 0x06, 0x01, 0x06, 0x20}));
   // The status written is 0: the protection bits cleared.
-  for (std::size_t i = 0; i < bench.recorder->accesses.size(); ++i) {
-    const test::RegisterAccess& access = bench.recorder->accesses[i];
+  for (std::size_t i = 0; i < bench.recorder.accesses.size(); ++i) {
+    const test::RegisterAccess& access = bench.recorder.accesses[i];
     if (access.write && access.offset == reg::kFlashCommand && access.value == 0x8001) {
-      const test::RegisterAccess& address = bench.recorder->accesses[i - 1];
+      const test::RegisterAccess& address = bench.recorder.accesses[i - 1];
       EXPECT_EQ(address.offset, reg::kFlashAddress);
       EXPECT_EQ(address.value & 0xFF, 0u);
     }
   }
   EXPECT_EQ(bench.flashBytes(0x3000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
   EXPECT_EQ(bench.flashBytes(0x2FFF, 1), std::vector<uint8_t>{0xFF});
-  EXPECT_EQ(bench.adapter->stats().erases4k, 1u);
-  EXPECT_EQ(bench.adapter->violations(), 0u);
+  EXPECT_EQ(bench.adapter.stats().erases4k, 1u);
+  EXPECT_EQ(bench.adapter.violations(), 0u);
 }
 
 // Before an erase the status is read once, to see whether its protection bits need writing;
@@ -283,7 +269,7 @@ TEST(EraseSequence, ReadsTheStatusOnceBeforeAndThenOnlyAfterCommandsThatMakeTheP
     SCOPED_TRACE(locked ? "protected" : "unprotected");
     Bench bench(0xEF6015, locked);
     ASSERT_TRUE(bench.flash->eraseBlock(0x10000));
-    const std::vector<uint8_t> opcodes = bench.recorder->startedOpcodes();
+    const std::vector<uint8_t> opcodes = bench.recorder.startedOpcodes();
     ASSERT_GE(opcodes.size(), 2u);
     EXPECT_EQ(opcodes[0], 0x05) << "the status read before the first write enable";
     EXPECT_EQ(opcodes[1], 0x06);
@@ -296,7 +282,7 @@ TEST(EraseSequence, ReadsTheStatusOnceBeforeAndThenOnlyAfterCommandsThatMakeTheP
         previous = opcodes[i];
       }
     }
-    EXPECT_EQ(bench.adapter->stats().erases64k, 1u);
+    EXPECT_EQ(bench.adapter.stats().erases64k, 1u);
   }
 }
 
@@ -337,9 +323,9 @@ const StatusWriteCase kStatusWriteCases[] = {
      kEraseOnly},
     {"WriteEnableLatchAlreadySet", partConfig(0xEF6015, false), kEraseOnly, kEraseOnly,
      [](Bench& b) {
-       b.adapter->write32(reg::kFlashFormat, 0);
-       b.adapter->write32(reg::kFlashCommand, 0x8006);
-       b.adapter->clock().advance(10000);
+       b.adapter.write32(reg::kFlashFormat, 0);
+       b.adapter.write32(reg::kFlashCommand, 0x8006);
+       b.adapter.clock().advance(10000);
      }},
     {"ProtectedPartOfAnotherSize", partConfig(0xC22016, true), kStatusWrittenTwice, kEraseOnly},
     {"UnprotectedSfdpPartWithVolatileStatusWrites", partConfig(0xEF7016, false, true, true),
@@ -360,17 +346,17 @@ TEST_P(StatusWrites, AreSentOnlyWhenTheStatusDoesNotReadAsWritten) {
   Bench bench(c.config);
   ASSERT_TRUE(bench.flash->initialized());
   const uint8_t statusOpcode = bench.statusOpcode();
-  std::fill_n(bench.adapter->flash().begin() + 0x3000, 0x2000, 0x00);
+  std::fill_n(bench.adapter.flash().begin() + 0x3000, 0x2000, 0x00);
   if (c.before) c.before(bench);
-  bench.recorder->accesses.clear();
+  bench.recorder.accesses.clear();
   ASSERT_TRUE(bench.flash->eraseSector(0x3000));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(statusOpcode), c.first);
-  EXPECT_FALSE(bench.adapter->part().locked()) << "unprotected for the erase";
-  bench.recorder->accesses.clear();
+  EXPECT_EQ(bench.recorder.commandsOtherThan(statusOpcode), c.first);
+  EXPECT_FALSE(bench.adapter.part().locked()) << "unprotected for the erase";
+  bench.recorder.accesses.clear();
   ASSERT_TRUE(bench.flash->eraseSector(0x4000));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(statusOpcode), c.second);
+  EXPECT_EQ(bench.recorder.commandsOtherThan(statusOpcode), c.second);
   EXPECT_EQ(bench.flashBytes(0x3000, 0x2000), std::vector<uint8_t>(0x2000, 0xFF));
-  EXPECT_EQ(bench.adapter->stats().erases4k, 2u);
+  EXPECT_EQ(bench.adapter.stats().erases4k, 2u);
   // The teardown asserts no violation.
 }
 
@@ -380,21 +366,21 @@ INSTANTIATE_TEST_SUITE_P(EraseSequence, StatusWrites, testing::ValuesIn(kStatusW
 // A status read that fails tells nothing of the protection: the status is written as before.
 TEST(EraseSequence, AStatusThatCannotBeReadIsWrittenAsBefore) {
   Bench bench(0xEF6015, /*protectedAtPowerOn=*/true);
-  std::fill_n(bench.adapter->flash().begin() + 0x3000, 0x1000, 0x00);
+  std::fill_n(bench.adapter.flash().begin() + 0x3000, 0x1000, 0x00);
   // The engine hangs on the first status read for as long as the poll waits for it.
-  bench.recorder->afterAccess = [&bench, stuckAt = std::size_t{0}]() mutable {
-    const std::vector<test::RegisterAccess>& accesses = bench.recorder->accesses;
+  bench.recorder.afterAccess = [&bench, stuckAt = std::size_t{0}]() mutable {
+    const std::vector<test::RegisterAccess>& accesses = bench.recorder.accesses;
     const test::RegisterAccess& last = accesses.back();
     if (stuckAt == 0 && last.write && last.offset == reg::kFlashCommand && last.value == 0x8005) {
       stuckAt = accesses.size();
-      bench.adapter->setEngineStuck(true);
+      bench.adapter.setEngineStuck(true);
     } else if (stuckAt != 0 && accesses.size() == stuckAt + kEnginePollLimit) {
-      bench.adapter->setEngineStuck(false);
+      bench.adapter.setEngineStuck(false);
     }
   };
   ASSERT_TRUE(bench.flash->eraseSector(0x3000));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(0x05), kStatusWrittenTwice);
-  EXPECT_FALSE(bench.adapter->part().locked());
+  EXPECT_EQ(bench.recorder.commandsOtherThan(0x05), kStatusWrittenTwice);
+  EXPECT_FALSE(bench.adapter.part().locked());
   EXPECT_EQ(bench.flashBytes(0x3000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
 }
 
@@ -408,7 +394,7 @@ TEST(ReadSequence, AnSfdpPartIsNotAskedForItsParametersAgainOnEveryRead) {
   uint32_t done = 0;
   for (int read = 0; read < 3; ++read)
     ASSERT_TRUE(bench.flash->read(0x100 * read, buffer.data(), 8, done));
-  const std::vector<uint8_t> opcodes = bench.recorder->startedOpcodes();
+  const std::vector<uint8_t> opcodes = bench.recorder.startedOpcodes();
   EXPECT_EQ(std::count(opcodes.begin(), opcodes.end(), 0x5A), 0);
   EXPECT_EQ(std::count(opcodes.begin(), opcodes.end(), 0x03), 6);
 }
@@ -428,19 +414,19 @@ class SplitFirstUnit : public testing::TestWithParam<SplitUnitCase> {};
 TEST_P(SplitFirstUnit, ErasingTheFirstBlockErasesBothHalves) {
   const SplitUnitCase& c = GetParam();
   Bench bench(c.jedecId);
-  std::fill_n(bench.adapter->flash().begin(), 0x20000, 0x00);
+  std::fill_n(bench.adapter.flash().begin(), 0x20000, 0x00);
   ASSERT_TRUE(bench.flash->eraseBlock(0));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(0xD7), (std::vector<uint8_t>{0x7C, 0x7C}));
-  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 2u);
+  EXPECT_EQ(bench.recorder.commandsOtherThan(0xD7), (std::vector<uint8_t>{0x7C, 0x7C}));
+  EXPECT_EQ(bench.adapter.stats().modifyingTransfers, 2u);
   EXPECT_EQ(bench.flashBytes(0, 0x10000), std::vector<uint8_t>(0x10000, 0xFF));
   EXPECT_EQ(bench.flashBytes(0x10000, 1), std::vector<uint8_t>{0x00});
 
   // Any other block is one unit.
-  bench.recorder->accesses.clear();
+  bench.recorder.accesses.clear();
   ASSERT_TRUE(bench.flash->eraseBlock(0x10000));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(0xD7), std::vector<uint8_t>{0x7C});
+  EXPECT_EQ(bench.recorder.commandsOtherThan(0xD7), std::vector<uint8_t>{0x7C});
   EXPECT_EQ(bench.flashBytes(0x10000, 0x10000), std::vector<uint8_t>(0x10000, 0xFF));
-  EXPECT_EQ(bench.adapter->violations(), 0u);
+  EXPECT_EQ(bench.adapter.violations(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadyBitParts, SplitFirstUnit,
@@ -587,8 +573,8 @@ TEST(EngineBusyTime, AWordBusyForTheWholePollFailsEverySequenceAndChangesNothing
     test::expectCleanRegisterTraffic(adapter, "identification at the poll limit");
   }
   Bench bench(0xEF6015);
-  std::fill_n(bench.adapter->flash().begin(), 0x2000, 0x00);
-  bench.adapter->engine().setTransferTime(kAtThePollLimitNs);
+  std::fill_n(bench.adapter.flash().begin(), 0x2000, 0x00);
+  bench.adapter.engine().setTransferTime(kAtThePollLimitNs);
   std::vector<uint8_t> buffer(64, 0xEE);
   uint32_t done = 99;
   EXPECT_FALSE(bench.flash->read(0x100, buffer.data(), 64, done));
@@ -598,7 +584,7 @@ TEST(EngineBusyTime, AWordBusyForTheWholePollFailsEverySequenceAndChangesNothing
   EXPECT_FALSE(bench.flash->write(0x1000, data.data(), 64, done));
   EXPECT_EQ(done, 0u);
   EXPECT_FALSE(bench.flash->eraseSector(0x1000));
-  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+  EXPECT_EQ(bench.adapter.stats().modifyingTransfers, 0u);
   EXPECT_EQ(bench.flashBytes(0, 0x2000), std::vector<uint8_t>(0x2000, 0x00));
 }
 
@@ -606,21 +592,21 @@ TEST(EngineBusyTime, AWordBusyForTheWholePollFailsEverySequenceAndChangesNothing
 
 TEST(Faults, PowerCutInTheMiddleOfAWriteFailsAndKeepsWhatWasProgrammed) {
   Bench bench(0xEF6015);
-  bench.adapter->cutPowerAfter(1);
+  bench.adapter.cutPowerAfter(1);
   const std::vector<uint8_t> data = pattern(600, 9);
   uint32_t done = 0;
   EXPECT_FALSE(bench.flash->write(0x1000, data.data(), 600, done));
   EXPECT_EQ(done, 0u);
-  EXPECT_TRUE(bench.adapter->poweredOff());
+  EXPECT_TRUE(bench.adapter.poweredOff());
   EXPECT_EQ(bench.flashBytes(0x1000, 256), std::vector<uint8_t>(data.begin(), data.begin() + 256));
   EXPECT_EQ(bench.flashBytes(0x1100, 256), std::vector<uint8_t>(256, 0xFF));
-  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 1u);
+  EXPECT_EQ(bench.adapter.stats().modifyingTransfers, 1u);
 }
 
 TEST(Faults, EraseFailsWhenTheAdapterLosesPowerRightAfterTheCommand) {
   Bench bench(0xEF6015);
-  std::fill_n(bench.adapter->flash().begin(), 0x20000, 0x00);
-  bench.adapter->cutPowerAfter(1);
+  std::fill_n(bench.adapter.flash().begin(), 0x20000, 0x00);
+  bench.adapter.cutPowerAfter(1);
   EXPECT_FALSE(bench.flash->eraseSector(0x2000));
   EXPECT_FALSE(bench.flash->eraseBlock(0x10000));
   // The first erase reached the part before the power went; the second never did.
@@ -645,8 +631,8 @@ TEST(Faults, StuckPartEndsReadsAndWritesWithAStatusTimeout) {
   Bench bench(0xEF6015);
   // The erase sends its first write enable before it waits for the part.
   bench.provoked = {sim::Violation::kCommandWhilePartBusy};
-  std::fill_n(bench.adapter->flash().begin(), 0x2000, 0x00);
-  bench.adapter->setPartStuck(true);
+  std::fill_n(bench.adapter.flash().begin(), 0x2000, 0x00);
+  bench.adapter.setPartStuck(true);
   std::vector<uint8_t> buffer(16, 0xEE);
   uint32_t done = 0;
   const uint64_t before = bench.clock.now();
@@ -662,28 +648,28 @@ TEST(Faults, StuckPartEndsReadsAndWritesWithAStatusTimeout) {
   EXPECT_LT(elapsedMs, expectedMs * 11 / 10);
   EXPECT_FALSE(bench.flash->write(0, buffer.data(), 16, done));
   EXPECT_FALSE(bench.flash->eraseSector(0));
-  EXPECT_EQ(bench.adapter->stats().modifyingTransfers, 0u);
+  EXPECT_EQ(bench.adapter.stats().modifyingTransfers, 0u);
   EXPECT_EQ(bench.flashBytes(0, 0x2000), std::vector<uint8_t>(0x2000, 0x00));
   EXPECT_EQ(buffer, std::vector<uint8_t>(16, 0xEE)) << "nothing read";
 }
 
 TEST(Faults, StatusTimeoutOfZeroAllowsOneStatusRead) {
   Bench bench(0xEF6015);
-  bench.adapter->setPartStuck(true);
+  bench.adapter.setPartStuck(true);
   FlashParams params = bench.flash->params();
   params.statusTimeout = 0;
   EXPECT_EQ(waitReady(FlashHwContext{}, params), FLASH_STATUS_TIMEOUT);
-  EXPECT_EQ(bench.recorder->startedOpcodes(), std::vector<uint8_t>{0x05});
+  EXPECT_EQ(bench.recorder.startedOpcodes(), std::vector<uint8_t>{0x05});
 }
 
 // The engine goes busy for good right after the n-th word started with this command word (the
 // phase of the sequence a fault hits, whatever the chunking around it).
 void jamEngineAtWord(Bench& bench, uint32_t commandWord, int n) {
-  bench.recorder->afterAccess = [&bench, commandWord, n, seen = 0]() mutable {
-    const test::RegisterAccess& last = bench.recorder->accesses.back();
+  bench.recorder.afterAccess = [&bench, commandWord, n, seen = 0]() mutable {
+    const test::RegisterAccess& last = bench.recorder.accesses.back();
     if (last.write && last.offset == reg::kFlashCommand && last.value == commandWord &&
         ++seen == n) {
-      bench.adapter->setEngineStuck(true);
+      bench.adapter.setEngineStuck(true);
     }
   };
 }
@@ -697,7 +683,7 @@ const std::vector<sim::Violation> kStuckEngineEffects = {
 TEST(Faults, EngineStuckInTheMiddleOfAReadFailsTheRead) {
   Bench bench(0xEF6015);
   bench.provoked = kStuckEngineEffects;
-  std::copy_n(pattern(64, 3).begin(), 64, bench.adapter->flash().begin());
+  std::copy_n(pattern(64, 3).begin(), 64, bench.adapter.flash().begin());
   // The third continued word of a 64-byte read never ends.
   jamEngineAtWord(bench, bench.flash->params().readContinueCommand, 3);
   std::vector<uint8_t> buffer(64, 0xEE);
@@ -729,11 +715,11 @@ TEST(Faults, EngineStuckInTheMiddleOfAProgramFailsTheWrite) {
 TEST(Faults, EngineStuckAfterTheEraseCommandFailsTheErase) {
   Bench bench(0xEF6015);
   bench.provoked = kStuckEngineEffects;
-  std::fill_n(bench.adapter->flash().begin(), 0x3000, 0x00);
-  bench.recorder->afterAccess = [&bench] {
-    const test::RegisterAccess& last = bench.recorder->accesses.back();
+  std::fill_n(bench.adapter.flash().begin(), 0x3000, 0x00);
+  bench.recorder.afterAccess = [&bench] {
+    const test::RegisterAccess& last = bench.recorder.accesses.back();
     if (last.write && last.offset == reg::kFlashCommand && last.value == 0x8020) {
-      bench.adapter->setEngineStuck(true);
+      bench.adapter.setEngineStuck(true);
     }
   };
   EXPECT_FALSE(bench.flash->eraseSector(0x1000));

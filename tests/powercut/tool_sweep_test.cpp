@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "shared/halvern_ncb.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 #include "tests/powercut/tool_sweep.h"
 #include "tests/support/files.h"
 #include "tools/hlvimage/image_spec.h"

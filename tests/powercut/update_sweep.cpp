@@ -13,7 +13,7 @@
 #include "engine/firmware_update.h"
 #include "engine/rollback.h"
 #include "tests/engine/flash_doubles.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 
 namespace hlv::test {
 

@@ -14,15 +14,17 @@
 #include "sim/emulated_adapter.h"
 #include "sim/sfdp_table.h"
 #include "tests/sim/raw_engine.h"
+#include "tests/support/adapter_rig.h"
 
 namespace hlv::sim {
 namespace {
 
 using test::RawEngine;
 
-struct Rig {
-  explicit Rig(AdapterConfig c = {}, bool openInterface = true)
-      : config(c), adapter(config, clock), raw(adapter) {
+// The adapter rig driven word by word; the tests count the violations themselves.
+struct Rig : test::AdapterRig {
+  explicit Rig(const AdapterConfig& c = {}, bool openInterface = true)
+      : AdapterRig(c, test::TrafficCheck::kCountedByTheTest), raw(adapter) {
     std::fill(adapter.flash().begin(), adapter.flash().end(), 0x5A);
     if (openInterface) raw.open();
   }
@@ -32,9 +34,6 @@ struct Rig {
                        [](uint8_t byte) { return byte == 0x5A; });
   }
 
-  VirtualClock clock;
-  AdapterConfig config;
-  EmulatedAdapter adapter;
   RawEngine raw;
 };
 

@@ -13,21 +13,15 @@
 
 #include "device/register_map.h"
 #include "sim/emulated_adapter.h"
+#include "tests/support/adapter_rig.h"
 
 namespace hlv::sim {
 namespace {
 
-struct Rig {
-  explicit Rig(FirmwareConfig firmware = {}) : adapter(configWith(firmware), clock) {}
-  static AdapterConfig configWith(const FirmwareConfig& firmware) {
-    AdapterConfig config;
-    config.firmware = firmware;
-    return config;
-  }
-  uint32_t read(uint32_t offset) { return adapter.read32(offset); }
-  void write(uint32_t offset, uint32_t value) { adapter.write32(offset, value); }
-  void waitMs(uint64_t ms) { clock.advance(ms * 1000000); }
-  uint64_t violations(Violation kind) const { return adapter.violations(kind); }
+// An adapter with this firmware side; the tests count the violations themselves.
+struct Rig : test::AdapterRig {
+  explicit Rig(const FirmwareConfig& firmware = {})
+      : AdapterRig(withFirmware(firmware), test::TrafficCheck::kCountedByTheTest) {}
 
   // One MDIO frame, waited for; the data register after it.
   void frame(uint32_t command) {
@@ -49,9 +43,6 @@ struct Rig {
     write(reg::kMdioWriteData, value);
     frame(reg::kMdioWriteFrame | port);
   }
-
-  VirtualClock clock;
-  EmulatedAdapter adapter;
 };
 
 TEST(HardwareSemaphores, AReadGrantsAFreeSemaphoreAndOnlyItsHolderReleasesIt) {

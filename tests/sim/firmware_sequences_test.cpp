@@ -15,6 +15,7 @@
 #include "device/register_map.h"
 #include "sim/emulated_adapter.h"
 #include "tests/sim/raw_firmware.h"
+#include "tests/support/adapter_rig.h"
 
 namespace hlv::sim {
 namespace {
@@ -22,11 +23,11 @@ namespace {
 constexpr uint32_t kVendor = MdioPhy::kVendorDevice;
 constexpr uint16_t kRegister1000Bit3 = 0x8;
 
-struct Rig {
-  explicit Rig(const AdapterConfig& config) : adapter(config, clock), raw(adapter) {}
+// The adapter rig driven step by step; the tests count the violations themselves.
+struct Rig : test::AdapterRig {
+  explicit Rig(const AdapterConfig& config)
+      : AdapterRig(config, test::TrafficCheck::kCountedByTheTest), raw(adapter) {}
 
-  VirtualClock clock;
-  EmulatedAdapter adapter;
   test::RawFirmware raw;
   // What the sequence found and what its own waits saw.
   uint32_t phy = 0;

@@ -18,7 +18,7 @@
 #include "sim/lab.h"
 #include "sim/lab_platform.h"
 #include "sim/lab_writer.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 #include "tests/engine/update_harness.h"
 #include "tests/support/fake_updater.h"
 #include "tests/support/files.h"

@@ -15,9 +15,7 @@
 #include "platform/interrupt_hold.h"
 #include "platform/platform.h"
 #include "sim/emulated_adapter.h"
-#include "tests/flashctl/recording_registers.h"
-#include "tests/sim/register_traffic.h"
-#include "tests/support/virtual_time_platform.h"
+#include "tests/support/adapter_rig.h"
 #include "update/mdio_access.h"
 
 namespace hlv {
@@ -27,17 +25,11 @@ using Write = std::pair<uint32_t, uint32_t>;  // register, value
 using PhyWrite =
     std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>;  // phy, device, register, value
 
-// An emulated adapter on virtual time; torn down, it must have counted no violation.
-struct Rig {
-  explicit Rig(sim::FirmwareConfig firmware = {}) : Rig(configWith(firmware)) {}
+// The adapter rig, with what the firmware control sequences wrote decoded from its recorder.
+struct Rig : test::AdapterRig {
+  explicit Rig(const sim::FirmwareConfig& firmware = {}) : Rig(withFirmware(firmware)) {}
   explicit Rig(const sim::AdapterConfig& config)
-      : adapter(config, clock), recorder(adapter), platform(clock), scope(platform) {}
-  ~Rig() { test::expectCleanRegisterTraffic(adapter, "the firmware control rig"); }
-  static sim::AdapterConfig configWith(const sim::FirmwareConfig& firmware) {
-    sim::AdapterConfig config;
-    config.firmware = firmware;
-    return config;
-  }
+      : AdapterRig(config, test::TrafficCheck::kExpectClean, "the firmware control rig") {}
 
   // Every write but those of the MDIO frames and of the MDIO semaphore, in order.
   std::vector<Write> controlWrites() const {
@@ -64,12 +56,6 @@ struct Rig {
     return writes;
   }
   uint64_t seconds() const { return clock.now() / 1000000000; }
-
-  sim::VirtualClock clock;
-  sim::EmulatedAdapter adapter;
-  test::RecordingRegisters recorder;
-  test::VirtualTimePlatform platform;
-  platform::ScopedPlatform scope;
 };
 
 sim::FirmwareConfig firmwareOf(sim::FirmwareKind kind) {

@@ -179,9 +179,9 @@ ImageReport analyzeImage(std::span<const uint8_t> contents, uint64_t fileSize) {
   std::vector<uint8_t> buffers(2 * kNcbBlockSize);
   const HalvernNcb buffer0(buffers.data());
   const HalvernNcb buffer1(buffers.data() + kNcbBlockSize);
-  const std::optional<HalvernNcb> active = readActiveNcb(flash, buffer0, buffer1);
-  if (active) {
-    const uint32_t slot = *active == buffer1 ? 1 : 0;
+  const std::optional<BlockRoles<HalvernNcb>> roles = readBlockRoles(flash, buffer0, buffer1);
+  if (roles) {
+    const uint32_t slot = roles->activeSlot.index();
     const NcbReport& ncb = report.ncbs[slot];
     report.activeNcb = slot;
     report.layout = ncb.type2Layout ? 2 : 1;

@@ -12,7 +12,7 @@
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
-#include "tests/tools/hlvsim/hlvsim_lab.h"
+#include "tests/support/hlvsim_lab.h"
 
 namespace hlv::test {
 namespace {

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "engine/flash_update_status.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 #include "tests/engine/update_harness.h"
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
-#include "tests/tools/hlvsim/hlvsim_lab.h"
+#include "tests/support/hlvsim_lab.h"
 #include "tools/hlvimage/image_builder.h"
 
 namespace hlv::test {

@@ -1,4 +1,4 @@
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 
 #include <gtest/gtest.h>
 
