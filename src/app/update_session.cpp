@@ -33,17 +33,17 @@ SessionSteps defaultSessionSteps() {
   return steps;
 }
 
-DriverControl::~DriverControl() {
+DriverInstallRecord::~DriverInstallRecord() {
   if (installed) uninstallDriver(2);
 }
 
-uint32_t DriverControl::installDriver() {
+uint32_t DriverInstallRecord::installDriver() {
   installed = true;
   trace::emit(tp::kDriverInstalled);
   return 0;
 }
 
-bool DriverControl::uninstallDriver(uint32_t mode) {
+bool DriverInstallRecord::uninstallDriver(uint32_t mode) {
   trace::emit(tp::kDriverUninstalled, mode);
   return true;
 }
@@ -98,7 +98,7 @@ bool UpdateSession::initialize() {
   instanceLock_->writeHistory();
 
   trace::emit(tp::kOptions, options_.silent, options_.rollback, options_.adapterName);
-  driverControl_.installDriver();
+  driverInstall_.installDriver();
   trace::emit(tp::kInitialized, logDirectory_.path());
   return true;
 }

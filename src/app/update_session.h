@@ -45,11 +45,13 @@ struct SessionSteps {
 
 SessionSteps defaultSessionSteps();
 
-// Marks that the session has the driver side prepared. It only records the fact: the driver
-// restart after an update is a separate operation of the device layer.
-class DriverControl {
+// Records, in the trace, that the session "installed" the driver side when it began and
+// "uninstalls" it at its teardown. Nothing is installed: the registers are reached through
+// sysfs. Not to be mistaken for driver control (device/driver_control.h), which restarts an
+// adapter's kernel driver after an update.
+class DriverInstallRecord {
  public:
-  virtual ~DriverControl();             // uninstallDriver(2) when installed
+  virtual ~DriverInstallRecord();       // uninstallDriver(2) when installed
   uint32_t installDriver();             // always 0
   bool uninstallDriver(uint32_t mode);  // does nothing; true
 
@@ -61,8 +63,8 @@ class UpdateSession {
   // Stores the tool directory (ending in "/") and creates the trace control; prints nothing.
   UpdateSession(std::string toolDirectory, SessionOptions options,
                 SessionSteps steps = defaultSessionSteps());
-  // The teardown: the adapter entries, the driver control, the trace control, then the lock
-  // (which removes the single-instance semaphore).
+  // The teardown: the adapter entries, the driver install record, the trace control, then the
+  // lock (which removes the single-instance semaphore).
   ~UpdateSession();
   UpdateSession(const UpdateSession&) = delete;
   UpdateSession& operator=(const UpdateSession&) = delete;
@@ -89,14 +91,14 @@ class UpdateSession {
 
  private:
   // Members are destroyed in the reverse of this order, which is the teardown order: entries,
-  // driver control, trace control, lock, the log directory's descriptors, strings.
+  // driver install record, trace control, lock, the log directory's descriptors, strings.
   SessionOptions options_;
   SessionSteps steps_;
   std::string toolDirectory_;
   trace::LogDirectory logDirectory_;
   std::unique_ptr<InstanceLock> instanceLock_;
   std::unique_ptr<trace::TraceControl> traceControl_;
-  DriverControl driverControl_;
+  DriverInstallRecord driverInstall_;
   std::vector<AdapterEntry> adapters_;
 };
 

@@ -21,7 +21,7 @@
   X(kProcedureFinished, 15, "entry {} update finished with {}", U32, U32)              \
   X(kSummary, 16, "problems {}, result {}", Bool, U32)                                 \
   X(kTeardown, 17, "session teardown")                                                 \
-  X(kDriverInstalled, 30, "driver control installed")                                  \
-  X(kDriverUninstalled, 31, "driver control uninstalled, mode {}", U32)
+  X(kDriverInstalled, 30, "driver side marked installed (nothing is installed)")       \
+  X(kDriverUninstalled, 31, "driver side marked uninstalled, mode {}", U32)
 HLV_TRACE_TABLE(update_session, kComponentApp, file::kUpdateSession, HLV_UPDATE_SESSION_POINTS)
 #undef HLV_UPDATE_SESSION_POINTS

@@ -23,7 +23,8 @@ using enum FlashStatus;
 
 using FlashPartType = uint32_t;
 
-// Types 0 to 14 are the parts of the identification table.
+// Types 0 to 14 have rows in the parameter table: 0 is the part that answers the short
+// identification, 1 to 14 those of the JEDEC identification table.
 inline constexpr FlashPartType kFlashPartShortId = 0;
 inline constexpr FlashPartType kFlashPartSfdp = 90;  // described by its SFDP area
 inline constexpr FlashPartType kFlashPartNoInterface = 100;

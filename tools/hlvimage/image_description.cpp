@@ -1,6 +1,7 @@
 #include "tools/hlvimage/image_description.h"
 
 #include <charconv>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <optional>
@@ -19,6 +20,16 @@ std::string_view trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   const auto last = text.find_last_not_of(" \t\r");
   return text.substr(first, last - first + 1);
+}
+
+std::string hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string byteCount(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
 std::vector<std::string_view> words(std::string_view text) {
@@ -328,6 +339,11 @@ std::string applyNcbKey(NcbSpec& ncb, std::string_view key, std::string_view val
   if (key == "set") {
     const auto poke = parsePoke(value);
     if (!poke) return bad;
+    // A byte past the block would not be written: the line says something that does not happen.
+    if (uint64_t{poke->offset} + poke->bytes.size() > kNcbBlockSize) {
+      return "set at " + hex(poke->offset) + " of " + byteCount(poke->bytes.size()) +
+             " passes the block's end (" + hex(kNcbBlockSize) + " bytes)";
+    }
     ncb.sets.push_back(*poke);
     return {};
   }
@@ -337,6 +353,9 @@ std::string applyNcbKey(NcbSpec& ncb, std::string_view key, std::string_view val
 }  // namespace
 
 Result<> parseImageDescription(std::string_view text, ImageSpec& spec) {
+  // The pokes of this description with their lines: whether one passes the image's end is known
+  // only once image_size has been read, wherever it stands.
+  std::vector<std::pair<std::size_t, std::size_t>> pokeLines;  // index in spec.pokes, line
   std::size_t lineNumber = 0;
   std::size_t at = 0;
   while (at <= text.size()) {
@@ -376,10 +395,12 @@ Result<> parseImageDescription(std::string_view text, ImageSpec& spec) {
         problem = "bad value '" + std::string(value) + "' for fill";
     } else if (key == "poke") {
       const auto poke = parsePoke(value);
-      if (poke)
+      if (poke) {
+        pokeLines.emplace_back(spec.pokes.size(), lineNumber);
         spec.pokes.push_back(*poke);
-      else
+      } else {
         problem = "bad value '" + std::string(value) + "' for poke (OFFSET HEXBYTES)";
+      }
     } else if (key == "ncb0" || key == "ncb1") {
       problem = applyNcbKey(spec.ncbs[key == "ncb1" ? 1 : 0], "state", value);
     } else if (key.starts_with("ncb0.") || key.starts_with("ncb1.")) {
@@ -390,6 +411,15 @@ Result<> parseImageDescription(std::string_view text, ImageSpec& spec) {
     }
     if (!problem.empty()) {
       return fail(where + problem);
+    }
+  }
+  // A byte past the end would not be written: the line says something that does not happen.
+  for (const auto& [index, line] : pokeLines) {
+    const Poke& poke = spec.pokes[index];
+    if (uint64_t{poke.offset} + poke.bytes.size() > spec.imageSize) {
+      return fail("line " + std::to_string(line) + ": poke at " + hex(poke.offset) + " of " +
+                  byteCount(poke.bytes.size()) + " passes the image's end (" + hex(spec.imageSize) +
+                  " bytes)");
     }
   }
   return {};

@@ -120,6 +120,13 @@ TEST(ImageDescription, BadLinesAreRefusedWithTheirLineNumber) {
       {"poke = 12\n", "line 1: bad value '12' for poke (OFFSET HEXBYTES)"},
       {"area_b = bytes 0g\n", "line 1: bad value 'bytes 0g' for area_b"},
       {"image_size = 0x4000001\n", "line 1: bad value '0x4000001' for image_size"},
+      // A poke past the end would write nothing; whether it does is known once image_size is.
+      {"poke = 0x1FFFFF 01 02\n",
+       "line 1: poke at 0x1FFFFF of 2 bytes passes the image's end (0x200000 bytes)"},
+      {"poke = 0x100000 01\nimage_size = 0x100000\n",
+       "line 1: poke at 0x100000 of 1 byte passes the image's end (0x100000 bytes)"},
+      {"ncb1.set = 0x3FFF 01 02\n",
+       "line 1: set at 0x3FFF of 2 bytes passes the block's end (0x4000 bytes)"},
   };
   for (const Case& c : cases) {
     ImageSpec spec;
@@ -127,6 +134,10 @@ TEST(ImageDescription, BadLinesAreRefusedWithTheirLineNumber) {
     EXPECT_FALSE(parsed) << c.text;
     EXPECT_EQ(parsed.error().rfind(c.message, 0), 0u) << c.text << " gave: " << parsed.error();
   }
+  // The last byte of the image and of the block may be written.
+  ImageSpec spec;
+  EXPECT_TRUE(parseImageDescription("poke = 0x1FFFFE 01 02\nncb0.set = 0x3FFF 01\n", spec));
+  EXPECT_TRUE(parseImageDescription("image_size = 0x300000\npoke = 0x2FFFFF 01\n", spec));
 }
 
 TEST(ImageBuilder, DescriptionsControlWhatTheEngineReads) {

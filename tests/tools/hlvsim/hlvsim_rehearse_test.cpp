@@ -247,15 +247,21 @@ BundleImage damaged(BundleImage image) {
   return image;
 }
 
+// One adapter running the old firmware in the type-2 layout; the lab's database offers its model
+// an image.
+Lab oneOldAdapterLab(const TempDir& directory) {
+  LabSpec spec;
+  spec.adapters = {typeTwoLayoutAdapter("enp1s0", kOld)};
+  spec.database = kDatabase;
+  return Lab(directory, spec);
+}
+
 class HlvsimRehearseRefused : public ::testing::TestWithParam<RefusedBundle> {};
 
 TEST_P(HlvsimRehearseRefused, IsReportedWithItsReasonAndLeavesTheLabAsItWas) {
   const RefusedBundle& refused = GetParam();
   TempDir directory;
-  LabSpec spec;
-  spec.adapters = {typeTwoLayoutAdapter("enp1s0", kOld)};
-  spec.database = kDatabase;
-  Lab lab(directory, spec);
+  Lab lab = oneOldAdapterLab(directory);
   const std::string bundle = directory / "bundle";
   writeBundle(bundle, {refused.image}, refused.database);
 
@@ -308,10 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
 // rehearsal tells them apart by whether an update was tried.
 TEST(HlvsimRehearse, AnAdapterNameThatNamesNoAdapterIsNotTakenForAFailedUpdate) {
   TempDir directory;
-  LabSpec spec;
-  spec.adapters = {typeTwoLayoutAdapter("enp1s0", kOld)};
-  spec.database = kDatabase;
-  Lab lab(directory, spec);
+  Lab lab = oneOldAdapterLab(directory);
   const std::string bundle = directory / "bundle";
   writeBundle(bundle, {bundleImage("fw_20c3.bin", kNew)}, kDatabase);
 
