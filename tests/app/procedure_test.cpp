@@ -23,6 +23,7 @@
 #include "tests/support/fake_sysfs.h"
 #include "tests/support/fake_updater.h"
 #include "tests/support/files.h"
+#include "tests/support/operator_texts.h"
 #include "tests/support/temp_dir.h"
 
 namespace hlv {
@@ -95,12 +96,18 @@ class Procedure : public ::testing::Test {
   std::shared_ptr<VoImageFile> image_;
 };
 
-const std::string kUpdateHead =
-    "=== \n"
-    "+ Adapter: eth0 \n"
-    "|-- HWID:  VEN_1E9C&DEV_20C3&SUBSYS_00011E9C \n";
-const std::string kPowerCycle = "|-- To complete update process please power cycle your PC. \n";
-const std::string kBlockEnd = "===\n \n";
+// eth0's block (the type-1 device of the legacy board, updated to 3.1.121), as changed.
+std::string eth0Block(const std::function<void(test::UpdateBlock&)>& change) {
+  test::UpdateBlock block{.name = "eth0",
+                          .deviceId = 0x20C3,
+                          .subsystemDeviceId = 0x0001,
+                          .subsystemVendorId = 0x1E9C,
+                          .newVersion = {3, 1, 121}};
+  change(block);
+  return test::updateBlock(block);
+}
+
+using Reload = test::UpdateBlock::Reload;
 
 struct UpdateCase {
   const char* what;
@@ -121,68 +128,36 @@ void PrintTo(const UpdateCase& c, std::ostream* os) {
 
 const UpdateCase kUpdateCases[] = {
     {.what = "a type 1 adapter is updated, reloaded and restarted",
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [OK] \n"
-               "|-- New firmware version: 3.1.121 \n"
-               "|-- Trying to reload firmware... [OK] \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kBlockEnd},
+     .output = eth0Block([](test::UpdateBlock& b) { b.reload = Reload::kSucceeded; })},
     {.what = "a type 1 adapter whose reload fails asks for a power cycle",
      .adapter = [](FakeUpdater& u) { u.reloadResult = 31; },
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [OK] \n"
-               "|-- New firmware version: 3.1.121 \n"
-               "|-- Trying to reload firmware... [FAILED] \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kPowerCycle + kBlockEnd},
+     .output = eth0Block([](test::UpdateBlock& b) { b.reload = Reload::kFailed; })},
     {.what = "a type 2 adapter is not reloaded and asks for a power cycle",
      .imageType = 2,
-     .output = "=== \n"
-               "+ Adapter: eth0 \n"
-               "|-- HWID:  VEN_1E9C&DEV_21C3&SUBSYS_00011E9C \n"
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [OK] \n"
-               "|-- New firmware version: 3.1.121 \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kPowerCycle + kBlockEnd},
+     .output = eth0Block([](test::UpdateBlock& b) { b.deviceId = 0x21C3; })},
     {.what = "a failed update reports its code and still restarts the driver",
      .adapter = [](FakeUpdater& u) { u.updateResult = 7; },
      .result = 7,
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [FAILED : 7] \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kPowerCycle + kBlockEnd},
+     .output = eth0Block([](test::UpdateBlock& b) { b.updateResult = 7; })},
     {.what = "no image: nothing is written, the driver is restarted",
      .change = [](AdapterEntry& e, test::FakeSysfs&) { e.selectedImage.reset(); },
      .result = 3,
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [FAILED : 3] \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kPowerCycle + kBlockEnd,
+     .output = eth0Block([](test::UpdateBlock& b) { b.updateResult = 3; }),
      .flashWritten = false},
     {.what = "a driver restart that fails asks for a power cycle but keeps the result",
      .change =
          [](AdapterEntry&, test::FakeSysfs& s) {
            std::filesystem::remove(s.hostPath("/sys/bus/pci/drivers/halvern/0000:03:00.0"));
          },
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [OK] \n"
-               "|-- New firmware version: 3.1.121 \n"
-               "|-- Trying to reload firmware... [OK] \n"
-               "|-- Restarting device driver... [FAILED] \n" +
-               kPowerCycle + kBlockEnd,
+     .output = eth0Block([](test::UpdateBlock& b) {
+       b.reload = Reload::kSucceeded;
+       b.driverRestarted = false;
+     }),
      .driverRestarted = false},
     {.what = "a failed backup stops before the flash is touched",
      .adapter = [](FakeUpdater& u) { u.flash.clear(); },
      .result = 4,
-     .output = kUpdateHead + "|-- Backing up... [FAILED] \n"
-                             "|-- Update stopped: firmware has not been updated\n"
-                             "===\n \n",
+     .output = eth0Block([](test::UpdateBlock& b) { b.backupResult = 4; }),
      .flashWritten = false,
      .driverRestarted = false,
      .backupWritten = false},
@@ -190,12 +165,10 @@ const UpdateCase kUpdateCases[] = {
      .change = [](AdapterEntry& e,
                   test::FakeSysfs&) { e.adapter->interfaceName = "no/such/directory"; },
      .result = 6,
-     .output = "=== \n"
-               "+ Adapter: no/such/directory \n"
-               "|-- HWID:  VEN_1E9C&DEV_20C3&SUBSYS_00011E9C \n"
-               "|-- Backing up... [FAILED] \n"
-               "|-- Update stopped: firmware has not been updated\n"
-               "===\n \n",
+     .output = eth0Block([](test::UpdateBlock& b) {
+       b.name = "no/such/directory";
+       b.backupResult = 6;
+     }),
      .flashWritten = false,
      .driverRestarted = false,
      .backupWritten = false},
@@ -252,14 +225,7 @@ void chmodTo(const std::filesystem::path& path, std::filesystem::perms perms) {
 constexpr std::filesystem::perms kOwnerReadWrite =
     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
 
-const std::string kRollbackHead =
-    "This will restore adapter's firmware to the previous version. \n"
-    "  Current version:\t3.1.57 \n"
-    "  Previous version:\t3.0.9 \n"
-    "[WARNING] This is an experimental feature which may not work correctly. \n"
-    "  Please ONLY use if absolutely necessary, e.g. network adapter not functional after "
-    "firmware update. \n"
-    "Please confirm firmware rollback operation (y/n): ";
+const std::string kRollbackHead = test::rollbackQuestion({3, 1, 57}, {3, 0, 9});
 
 struct RollbackCase {
   const char* what;
@@ -282,20 +248,10 @@ void PrintTo(const RollbackCase& c, std::ostream* os) {
 const RollbackCase kRollbackCases[] = {
     {.what = "a confirmed rollback asks for a power cycle, as no update ran in this run",
      .input = "y\n",
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "/!\\ Rollback succeeded but firmware could not be restarted \n"
-                               "Restarting device driver... [OK] \n"
-                               "Firmware rollback finished! \n"
-                               "Please power cycle the setup to complete the operation. \n"},
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 0)},
     {.what = "the answer's letter case does not matter",
      .input = "YES\n",
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "/!\\ Rollback succeeded but firmware could not be restarted \n"
-                               "Restarting device driver... [OK] \n"
-                               "Firmware rollback finished! \n"
-                               "Please power cycle the setup to complete the operation. \n"},
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 0)},
     {.what = "an empty answer is asked again",
      .input = "\nn\n",
      .result = 41,
@@ -308,7 +264,7 @@ const RollbackCase kRollbackCases[] = {
     {.what = "a refusal leaves the adapter alone",
      .input = "yes please\n",
      .result = 41,
-     .output = kRollbackHead + "Firmware rollback aborted. \n",
+     .output = kRollbackHead + test::kRollbackAborted,
      .rolledBack = false,
      .driverRestarted = false,
      .backupWritten = false,
@@ -316,7 +272,7 @@ const RollbackCase kRollbackCases[] = {
     {.what = "end of input is a refusal",
      .input = "y",
      .result = 41,
-     .output = kRollbackHead + "Firmware rollback aborted. \n",
+     .output = kRollbackHead + test::kRollbackAborted,
      .rolledBack = false,
      .driverRestarted = false,
      .backupWritten = false,
@@ -343,11 +299,7 @@ const RollbackCase kRollbackCases[] = {
      .input = "y\n",
      .adapter = [](FakeUpdater& u) { u.rollbackResult = 24; },
      .result = 24,
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "[!] Rollback failed on adapter #3 \n"
-                               "Restarting device driver... [OK] \n"
-                               "Firmware rollback finished! \n"},
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 24)},
     {.what = "a failed rollback and driver restart ask for a power cycle",
      .input = "y\n",
      .adapter = [](FakeUpdater& u) { u.rollbackResult = 24; },
@@ -356,22 +308,13 @@ const RollbackCase kRollbackCases[] = {
            std::filesystem::remove(s.hostPath("/sys/bus/pci/drivers/halvern/0000:03:00.0"));
          },
      .result = 24,
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "[!] Rollback failed on adapter #3 \n"
-                               "Restarting device driver... [FAILED] \n"
-                               "Firmware rollback finished! \n"
-                               "Please power cycle the setup to complete the operation. \n",
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 24, /*driverRestarted=*/false),
      .driverRestarted = false},
     {.what = "a rollback its own checks refuse writes no journal and leaves the flash alone",
      .input = "y\n",
      .adapter = [](FakeUpdater& u) { u.planResult = 24; },
      .result = 24,
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "[!] Rollback failed on adapter #3 \n"
-                               "Restarting device driver... [OK] \n"
-                               "Firmware rollback finished! \n",
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 24),
      .rolledBack = false,
      .journalWritten = false},
     {.what = "a link placed where the journal goes stops the rollback before the flash",
@@ -609,21 +552,9 @@ TEST_P(ResumedRollback, FinishesFromTheBackupTheNewestJournalNamesOrStops) {
   const std::string taken = (logs / c.taken).native();
   EXPECT_EQ(result, 0u);
   EXPECT_EQ(output,
-            "An interrupted rollback was found; it is finished from the backup '" + taken +
-                "' \n"
-                "This will restore adapter's firmware to the previous version. \n"
-                "  Current version:\t3.1.57 \n"
-                "  Previous version:\t3.0.11 \n"
-                "[WARNING] This is an experimental feature which may not work correctly. \n"
-                "  Please ONLY use if absolutely necessary, e.g. network adapter not functional "
-                "after firmware update. \n"
-                "Please confirm firmware rollback operation (y/n): "
-                "Backing up... [OK] \n"
-                "Performing firmware rollback on adapter 'eth0'... \n"
-                "/!\\ Rollback succeeded but firmware could not be restarted \n"
-                "Restarting device driver... [OK] \n"
-                "Firmware rollback finished! \n"
-                "Please power cycle the setup to complete the operation. \n");
+            test::kInterruptedRollbackFound + taken + "' \n" +
+                test::rollbackQuestion({3, 1, 57}, {3, 0, 11}) +
+                test::rollbackOutcome("eth0", 3, 0));
   EXPECT_EQ(updater_->calls.rollbackFromBackup, 1);
   EXPECT_EQ(updater_->rolledBackFrom, test::readBinaryFile(taken));
   EXPECT_EQ(driverFile("bind"), kBdf);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/expected_output.h"
+#include "tests/support/expected_output.h"
 #include "tests/e2e/tool_copy.h"
 #include "tests/support/subprocess.h"
 
