@@ -1,3 +1,5 @@
+// The console's adapter table (column widths, the rollback mode's column) and the prompt that
+// takes an adapter's number.
 #include "app/adapter_table.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The backup file of an adapter's whole flash: its exact bytes, its refusals, and a kill during
+// the write leaving nothing named like a backup.
 #include "app/backup_file.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Reading the operator's answer: one whole line, an unfinished line taken as end of input.
 #include "app/console.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The operator's interrupt: counted, held while the flash must not be left half-written, traced,
+// and ending the run with its status wherever the run stands.
 #include "app/interrupt_handler.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Finding the tool's own directory from its executable link.
 #include "app/tool_directory.h"
 
 #include <gtest/gtest.h>

@@ -29,6 +29,7 @@
 #include "tests/support/fake_sysfs.h"
 #include "tests/support/fake_updater.h"
 #include "tests/support/files.h"
+#include "tests/support/operator_texts.h"
 #include "tests/support/temp_dir.h"
 
 namespace hlv {
@@ -96,11 +97,8 @@ const std::string kProblems =
     "\n!!! There were some problems updating one or more adapters. \n"
     "   Please send update logs to the vendor. \n"
     "   Logs location: '";
-const std::string kFinished = "\nFirmware update finished! \n";
-const std::string kNotice =
-    "*** Important notice *** \n"
-    "The network connection may be dropped during the update process. \n"
-    "Please complete all network activity before updating.\n \n";
+const std::string kFinished = test::kUpdateFinished;
+const std::string kNotice = test::kUpdateNotice;
 
 const RunCase kRunCases[] = {
     {.what = "silent mode reports the last failure although a later adapter succeeds",
@@ -472,36 +470,26 @@ TEST_F(SessionTest, ASilentRunShowsTheTableAndUpdatesEveryAvailableAdapterInTurn
   const std::string output = ::testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(result, 0u);
-  const std::string rule(4 + 19 + 50, '_');
-  EXPECT_EQ(output,
-            rule + "\n" +
-                "No  Name  Firmware  Update status        Device         MAC address      \n" +
-                rule + "\n" +
-                "1   eth0  3.1.57    Available: 3.1.121   20C3-00011E9C  02:00:00:aa:bb:cc\n"
-                "2   eth1  3.1.121   Not required         20C3-00011E9C  02:00:00:aa:bb:cc\n"
-                "3   eth2  3.9.0     Available: 4.0.0     21C3-00011E9C  02:00:00:aa:bb:cc\n" +
-                rule + "\n\n" +
-                "Silent mode: all devices will be updated \n"
-                " \n"
-                "=== \n"
-                "+ Adapter: eth0 \n"
-                "|-- HWID:  VEN_1E9C&DEV_20C3&SUBSYS_00011E9C \n"
-                "|-- Backing up... [OK] \n"
-                "|-- Updating... [OK] \n"
-                "|-- New firmware version: 3.1.121 \n"
-                "|-- Trying to reload firmware... [OK] \n"
-                "|-- Restarting device driver... [OK] \n"
-                "===\n \n"
-                "=== \n"
-                "+ Adapter: eth2 \n"
-                "|-- HWID:  VEN_1E9C&DEV_21C3&SUBSYS_00011E9C \n"
-                "|-- Backing up... [OK] \n"
-                "|-- Updating... [OK] \n"
-                "|-- New firmware version: 4.0.0 \n"
-                "|-- Restarting device driver... [OK] \n"
-                "|-- To complete update process please power cycle your PC. \n"
-                "===\n \n"
-                "\nFirmware update finished! \n");
+  const std::string mac = "02:00:00:aa:bb:cc";
+  const std::vector<test::TableRow> table = {
+      {"eth0", {3, 1, 57}, test::availableStatus({3, 1, 121}), 0x20C3, 0x0001, 0x1E9C, mac},
+      {"eth1", {3, 1, 121}, test::notRequiredStatus(), 0x20C3, 0x0001, 0x1E9C, mac},
+      {"eth2", {3, 9, 0}, test::availableStatus({4, 0, 0}), 0x21C3, 0x0001, 0x1E9C, mac},
+  };
+  const test::UpdateBlock eth0{.name = "eth0",
+                               .deviceId = 0x20C3,
+                               .subsystemDeviceId = 0x0001,
+                               .subsystemVendorId = 0x1E9C,
+                               .newVersion = {3, 1, 121},
+                               .reload = test::UpdateBlock::Reload::kSucceeded};
+  const test::UpdateBlock eth2{.name = "eth2",
+                               .deviceId = 0x21C3,
+                               .subsystemDeviceId = 0x0001,
+                               .subsystemVendorId = 0x1E9C,
+                               .newVersion = {4, 0, 0}};
+  EXPECT_EQ(output, test::adapterTable(table, false) + test::kSilentAll + test::kUpdatesStart +
+                        test::updateBlock(eth0) + test::updateBlock(eth2) +
+                        test::kUpdateFinished);
 
   ASSERT_EQ(updaters.size(), 3u);
   EXPECT_EQ(updaters[0]->calls.update, 1);

@@ -1,3 +1,5 @@
+// Finding an adapter's board entry in the database: by alias on this board, then by identity, and
+// the board name read once.
 #include "bundle/bdp_lookup.h"
 
 #include <gtest/gtest.h>

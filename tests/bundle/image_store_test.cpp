@@ -1,3 +1,5 @@
+// The store of image files: each loaded and checked once and shared, failures tried again, and
+// names that leave the bundle never read.
 #include "bundle/image_store.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Loading the update database: entries in document order, refused documents, hex bytes.
 #include "bundle/update_database.h"
 
 #include <gtest/gtest.h>

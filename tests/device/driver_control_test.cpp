@@ -1,3 +1,5 @@
+// Restarting an adapter's driver: unbind and bind through the owning driver only, a bind cut
+// short by a signal made again.
 #include "device/driver_control.h"
 
 #include <fcntl.h>

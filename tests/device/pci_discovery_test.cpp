@@ -1,3 +1,5 @@
+// Discovering the maker's adapters in sysfs: the functions kept and their order, the texts and
+// the resource table read as the kernel writes them.
 #include "device/pci_discovery.h"
 
 #include <gtest/gtest.h>

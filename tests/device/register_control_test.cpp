@@ -1,3 +1,5 @@
+// Register access: the mapped window, accesses outside it, its release, and a window the kernel
+// refuses.
 #include "device/register_control.h"
 
 #include <dirent.h>

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "shared/firmware_version.h"
-#include "tests/e2e/operator_texts.h"
+#include "tests/support/operator_texts.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
 #include "tools/hlvimage/image_spec.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/e2e/lab_scenario.h"
-#include "tests/e2e/operator_texts.h"
+#include "tests/support/operator_texts.h"
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"

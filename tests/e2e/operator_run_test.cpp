@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "engine/flash_update_status.h"
-#include "tests/e2e/expected_output.h"
+#include "tests/support/expected_output.h"
 #include "tests/e2e/lab_scenario.h"
-#include "tests/e2e/operator_texts.h"
+#include "tests/support/operator_texts.h"
 #include "tests/support/reference_layout.h"
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"

@@ -7,7 +7,7 @@
 #include <regex>
 #include <string>
 
-#include "tests/e2e/expected_output.h"
+#include "tests/support/expected_output.h"
 #include "tests/e2e/tool_copy.h"
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"

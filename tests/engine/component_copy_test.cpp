@@ -1,3 +1,5 @@
+// Copying the firmware components into the other bank, from the flash or from an update image,
+// and recording them in the other block.
 #include "engine/component_copy.h"
 
 #include <gtest/gtest.h>

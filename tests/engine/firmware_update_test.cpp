@@ -1,3 +1,5 @@
+// The firmware update entry: every refusal before a write, the legacy flags, an interrupted
+// transform completed and a second active block replaced.
 #include "engine/firmware_update.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Firmware versions and image types: read from an image, from the active and the previous block
+// on the flash, and compared.
 #include "engine/firmware_version.h"
 
 #include <gtest/gtest.h>

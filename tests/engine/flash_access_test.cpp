@@ -1,3 +1,5 @@
+// The engine's flash access wrappers: erasing a range with the largest units that fit, reads
+// retried once, writes not retried, nothing outside the part.
 #include "engine/flash_access.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Reading the whole flash for a backup.
 #include "engine/flash_backup.h"
 
 #include <gtest/gtest.h>

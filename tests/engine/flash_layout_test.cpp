@@ -1,3 +1,4 @@
+// The layout helpers: alignment, all-zero buffers and half-open address ranges.
 #include "engine/flash_layout.h"
 
 #include <gtest/gtest.h>

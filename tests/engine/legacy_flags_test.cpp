@@ -1,3 +1,5 @@
+// The legacy configuration flags of the boards that carry them: the tables, the areas searched
+// and the decision.
 #include "engine/legacy_flags.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Checking a control block: its CRC, the windows of its descriptors, validation, and the active
+// block of an image.
 #include <gtest/gtest.h>
 
 #include <functional>

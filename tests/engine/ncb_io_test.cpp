@@ -1,3 +1,5 @@
+// Reading and writing the control blocks on the flash: the block readers take, and writes that
+// no power cut leaves as an active block with a bad CRC.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,3 +1,5 @@
+// Where a control block puts its regions: region starts, overlaps, banks and the room the
+// components take.
 #include "engine/ncb_layout.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The record streams of the configuration areas, and the patch records' masked writes.
 #include "engine/record_stream.h"
 
 #include <gtest/gtest.h>

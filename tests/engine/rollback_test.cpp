@@ -1,3 +1,5 @@
+// The rollback to the previous block: the switch, its refusals and failures, and a rollback cut
+// short finished from its backup.
 #include "engine/rollback.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The transform of a type-1 layout into the type-2 layout: every row of the transform table, its
+// requirements, and failures that leave the flash readable.
 #include "engine/type1_transform.h"
 
 #include <gtest/gtest.h>

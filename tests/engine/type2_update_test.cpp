@@ -1,3 +1,5 @@
+// The type-2 update: the other bank written, the new block activated, the old one deactivated,
+// and every failure on the way; building the new block.
 #include "engine/type2_update.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// What an update carries: the board's configuration areas, the parsed update image and the
+// checks of its components.
 #include "engine/update_data.h"
 
 #include <gtest/gtest.h>

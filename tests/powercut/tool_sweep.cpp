@@ -7,8 +7,8 @@
 #include <stdexcept>
 
 #include "shared/halvern_ncb.h"
-#include "tests/e2e/expected_output.h"
-#include "tests/e2e/operator_texts.h"
+#include "tests/support/expected_output.h"
+#include "tests/support/operator_texts.h"
 #include "tests/support/reference_layout.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/hlvsim_lab.h"

@@ -1,3 +1,4 @@
+// The CRC-16 of every control block and component checksum.
 #include "shared/crc16.h"
 
 #include <gtest/gtest.h>

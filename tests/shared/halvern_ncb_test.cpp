@@ -1,3 +1,5 @@
+// The control block's byte layout: every field at its offset, the state and tag sharing a byte,
+// and views only over whole blocks.
 #include "shared/halvern_ncb.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Hex digits to bytes.
 #include "shared/hex_bytes.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The trace file: the record format, buffering, and what a failed write does.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,3 +1,5 @@
+// The trace's utilities: formatted strings, the per-run log directory and starting the trace
+// file in it.
 #include <sys/stat.h>
 #include <unistd.h>
 

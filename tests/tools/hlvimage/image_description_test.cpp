@@ -1,3 +1,4 @@
+// hlvimage's image builder and its description language.
 #include "tools/hlvimage/image_description.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// hlvtrace: the catalogue of trace points, decoding records to text and JSON, and the program's
+// command line.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "tests/e2e/operator_texts.h"
+#include "tests/support/operator_texts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -131,13 +131,16 @@ std::string rollbackQuestion(FirmwareVersion current, FirmwareVersion previous) 
          "Please confirm firmware rollback operation (y/n): ";
 }
 
-std::string rollbackOutcome(const std::string& name, uint32_t index, uint32_t result) {
+std::string rollbackOutcome(const std::string& name, uint32_t index, uint32_t result,
+                            bool driverRestarted) {
   std::string text =
       "Backing up... [OK] \nPerforming firmware rollback on adapter '" + name + "'... \n";
   text += result == 0 ? "/!\\ Rollback succeeded but firmware could not be restarted \n"
                       : format("[!] Rollback failed on adapter #%u \n", index);
-  text += "Restarting device driver... [OK] \nFirmware rollback finished! \n";
-  if (result == 0) text += "Please power cycle the setup to complete the operation. \n";
+  text += std::string("Restarting device driver... ") +
+          (driverRestarted ? "[OK] \n" : "[FAILED] \n") + "Firmware rollback finished! \n";
+  if (result == 0 || !driverRestarted)
+    text += "Please power cycle the setup to complete the operation. \n";
   return text;
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "shared/firmware_version.h"
-#include "tests/e2e/expected_output.h"
+#include "tests/support/expected_output.h"
 
 namespace hlv::test {
 
@@ -80,6 +80,8 @@ inline const std::string kInterruptedRollbackFound =
 // After the confirmation: the backup, the switch (a rollback result of 0 is followed by the
 // firmware restart the tool cannot do without an update, hence the power-cycle line), the
 // driver restart and the closing lines.
-std::string rollbackOutcome(const std::string& name, uint32_t index, uint32_t result);
+// A driver restart that fails asks for the power cycle too.
+std::string rollbackOutcome(const std::string& name, uint32_t index, uint32_t result,
+                            bool driverRestarted = true);
 
 }  // namespace hlv::test

@@ -1,5 +1,5 @@
-// The per-adapter update and rollback procedures: their console blocks, results, backups and the
-// driver restart, on an adapter with a fake update interface in a fake sysfs.
+// The per-adapter rollback procedure: the confirmation, backup, switch and driver restart, a
+// rollback cut short finished from its backup, and the choice of the adapter to roll back.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,237 +14,17 @@
 
 #include "app/rollback_journal.h"
 #include "app/rollback_procedure.h"
-#include "app/update_procedure.h"
 #include "app/update_session.h"
-#include "bundle/vo_image_file.h"
 #include "device/pci_discovery.h"
-#include "platform/linux_platform.h"
-#include "platform/platform.h"
-#include "tests/support/fake_sysfs.h"
-#include "tests/support/fake_updater.h"
-#include "tests/support/files.h"
-#include "tests/support/temp_dir.h"
+#include "tests/app/procedure_fixture.h"
+#include "tests/support/operator_texts.h"
 
 namespace hlv {
 namespace {
 
 using test::FakeUpdater;
-
-constexpr const char* kBdf = "0000:03:00.0";
-
-// One adapter, eth0 at 0000:03:00.0, bound to its driver (unless a case unbinds it), with a fake
-// update interface over a flash of 4 KiB, and the run's log directory.
-class Procedure : public ::testing::Test {
- protected:
-  Procedure() {
-    test::FakePciFunction function;
-    function.bdf = kBdf;
-    sysfs_.addFunction(function);
-    platform::FileProblem problem;
-    logs_ = trace::makeLogDirectory(root_.path() + "/", "run", problem);
-    EXPECT_TRUE(logs_.isOpen()) << problem.reason;
-    flash_.resize(0x1000);
-    for (std::size_t i = 0; i < flash_.size(); ++i)
-      flash_[i] = static_cast<uint8_t>(i * 13);
-  }
-
-  std::string logDirectory() const { return logs_.path(); }
-
-  AdapterEntry entry(uint32_t imageType, const std::function<void(FakeUpdater&)>& setup,
-                     const std::string& interfaceName = "eth0") {
-    auto info = std::make_unique<AdapterInfo>();
-    info->bdf = kBdf;
-    info->interfaceName = interfaceName;
-    info->sysfsPath = test::FakeSysfs::devicePath(kBdf);
-    info->vendorId = 0x1E9C;
-    info->deviceId = imageType == 2 ? 0x21C3 : 0x20C3;
-    info->subsystemDeviceId = 0x0001;
-    info->subsystemVendorId = 0x1E9C;
-    auto updater = std::make_unique<FakeUpdater>();
-    updater->flash = flash_;
-    updater->adapterType = imageType;
-    setup(*updater);
-    updater_ = updater.get();
-    info->updater = std::move(updater);
-
-    AdapterEntry made(3, std::move(info));
-    made.imageType = imageType;
-    made.currentVersion = {3, 1, 57};
-    made.previousVersion = {3, 0, 9};
-    made.macData = "\xA1\xB2";
-    made.phyData = "\xC3";
-    test::writeFile(root_ / "fw.bin", std::string(0x2000, 'F'));
-    image_ = std::make_shared<VoImageFile>(root_ / "fw.bin");
-    image_->setVersion({3, 1, 121});
-    image_->setType(imageType);
-    made.selectedImage = image_;
-    return made;
-  }
-
-  std::string driverFile(const std::string& name) const {
-    return test::readFile(sysfs_.hostPath("/sys/bus/pci/drivers/halvern/" + name));
-  }
-
-  test::TempDir root_;
-  trace::LogDirectory logs_;
-  test::FakeSysfs sysfs_{root_.path()};
-  platform::RootedPlatform machine_{root_.path()};
-  platform::ScopedPlatform installed_{machine_};
-  std::vector<uint8_t> flash_;
-  FakeUpdater* updater_ = nullptr;
-  std::shared_ptr<VoImageFile> image_;
-};
-
-const std::string kUpdateHead =
-    "=== \n"
-    "+ Adapter: eth0 \n"
-    "|-- HWID:  VEN_1E9C&DEV_20C3&SUBSYS_00011E9C \n";
-const std::string kPowerCycle = "|-- To complete update process please power cycle your PC. \n";
-const std::string kBlockEnd = "===\n \n";
-
-struct UpdateCase {
-  const char* what;
-  uint32_t imageType = 1;
-  std::function<void(FakeUpdater&)> adapter = [](FakeUpdater&) {};
-  std::function<void(AdapterEntry&, test::FakeSysfs&)> change = [](AdapterEntry&,
-                                                                   test::FakeSysfs&) {};
-  uint32_t result = 0;
-  std::string output;
-  bool flashWritten = true;
-  bool driverRestarted = true;  // the address was written to unbind and bind
-  bool backupWritten = true;
-};
-
-void PrintTo(const UpdateCase& c, std::ostream* os) {
-  *os << c.what;
-}
-
-const UpdateCase kUpdateCases[] = {
-    {.what = "a type 1 adapter is updated, reloaded and restarted",
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [OK] \n"
-               "|-- New firmware version: 3.1.121 \n"
-               "|-- Trying to reload firmware... [OK] \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kBlockEnd},
-    {.what = "a type 1 adapter whose reload fails asks for a power cycle",
-     .adapter = [](FakeUpdater& u) { u.reloadResult = 31; },
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [OK] \n"
-               "|-- New firmware version: 3.1.121 \n"
-               "|-- Trying to reload firmware... [FAILED] \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kPowerCycle + kBlockEnd},
-    {.what = "a type 2 adapter is not reloaded and asks for a power cycle",
-     .imageType = 2,
-     .output = "=== \n"
-               "+ Adapter: eth0 \n"
-               "|-- HWID:  VEN_1E9C&DEV_21C3&SUBSYS_00011E9C \n"
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [OK] \n"
-               "|-- New firmware version: 3.1.121 \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kPowerCycle + kBlockEnd},
-    {.what = "a failed update reports its code and still restarts the driver",
-     .adapter = [](FakeUpdater& u) { u.updateResult = 7; },
-     .result = 7,
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [FAILED : 7] \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kPowerCycle + kBlockEnd},
-    {.what = "no image: nothing is written, the driver is restarted",
-     .change = [](AdapterEntry& e, test::FakeSysfs&) { e.selectedImage.reset(); },
-     .result = 3,
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [FAILED : 3] \n"
-               "|-- Restarting device driver... [OK] \n" +
-               kPowerCycle + kBlockEnd,
-     .flashWritten = false},
-    {.what = "a driver restart that fails asks for a power cycle but keeps the result",
-     .change =
-         [](AdapterEntry&, test::FakeSysfs& s) {
-           std::filesystem::remove(s.hostPath("/sys/bus/pci/drivers/halvern/0000:03:00.0"));
-         },
-     .output = kUpdateHead +
-               "|-- Backing up... [OK] \n"
-               "|-- Updating... [OK] \n"
-               "|-- New firmware version: 3.1.121 \n"
-               "|-- Trying to reload firmware... [OK] \n"
-               "|-- Restarting device driver... [FAILED] \n" +
-               kPowerCycle + kBlockEnd,
-     .driverRestarted = false},
-    {.what = "a failed backup stops before the flash is touched",
-     .adapter = [](FakeUpdater& u) { u.flash.clear(); },
-     .result = 4,
-     .output = kUpdateHead + "|-- Backing up... [FAILED] \n"
-                             "|-- Update stopped: firmware has not been updated\n"
-                             "===\n \n",
-     .flashWritten = false,
-     .driverRestarted = false,
-     .backupWritten = false},
-    {.what = "a backup file that cannot be opened stops the update with 6",
-     .change = [](AdapterEntry& e,
-                  test::FakeSysfs&) { e.adapter->interfaceName = "no/such/directory"; },
-     .result = 6,
-     .output = "=== \n"
-               "+ Adapter: no/such/directory \n"
-               "|-- HWID:  VEN_1E9C&DEV_20C3&SUBSYS_00011E9C \n"
-               "|-- Backing up... [FAILED] \n"
-               "|-- Update stopped: firmware has not been updated\n"
-               "===\n \n",
-     .flashWritten = false,
-     .driverRestarted = false,
-     .backupWritten = false},
-};
-
-class UpdateProcedure : public Procedure, public ::testing::WithParamInterface<UpdateCase> {};
-
-TEST_P(UpdateProcedure, PrintsTheBlockAndReturnsTheUpdatesResult) {
-  const UpdateCase& c = GetParam();
-  AdapterEntry adapter = entry(c.imageType, c.adapter);
-  c.change(adapter, sysfs_);
-
-  ::testing::internal::CaptureStdout();
-  const uint32_t result = updateAdapter(adapter, logs_);
-  std::fflush(stdout);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
-  EXPECT_EQ(result, c.result);
-
-  EXPECT_EQ(updater_->calls.update, c.flashWritten ? 1 : 0);
-  if (updater_->calls.update == 1) {
-    EXPECT_EQ(updater_->lastImage, image_->data());
-    EXPECT_EQ(updater_->lastImageLength, image_->size());
-    EXPECT_EQ(updater_->lastMacData, "\xA1\xB2");
-    EXPECT_EQ(updater_->lastPhyData, "\xC3");
-  }
-  EXPECT_FALSE(updater_->lastReloadFlag);
-  EXPECT_EQ(driverFile("unbind"), c.driverRestarted ? kBdf : "");
-  EXPECT_EQ(driverFile("bind"), c.driverRestarted ? kBdf : "");
-  const std::string backup = logDirectory() + "image_eth0.bin";
-  EXPECT_EQ(test::fileExists(backup), c.backupWritten);
-  if (c.backupWritten) {
-    EXPECT_EQ(test::readBinaryFile(backup), flash_);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, UpdateProcedure, ::testing::ValuesIn(kUpdateCases));
-
-TEST_F(Procedure, AnAdapterWithoutANetworkInterfaceIsUpdatedWithoutADriverRestart) {
-  AdapterEntry adapter = entry(
-      1, [](FakeUpdater&) {}, "unknown");
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(updateAdapter(adapter, logs_), 0u);
-  std::fflush(stdout);
-  const std::string output = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(output.find("|-- Restarting device driver... [OK] \n===\n \n"), std::string::npos)
-      << output;
-  EXPECT_EQ(driverFile("unbind"), "");
-  EXPECT_EQ(test::readBinaryFile(logDirectory() + "image_unknown.bin"), flash_);
-}
+using test::kBdf;
+using test::Procedure;
 
 void chmodTo(const std::filesystem::path& path, std::filesystem::perms perms) {
   std::filesystem::permissions(path, perms, std::filesystem::perm_options::replace);
@@ -252,14 +32,7 @@ void chmodTo(const std::filesystem::path& path, std::filesystem::perms perms) {
 constexpr std::filesystem::perms kOwnerReadWrite =
     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
 
-const std::string kRollbackHead =
-    "This will restore adapter's firmware to the previous version. \n"
-    "  Current version:\t3.1.57 \n"
-    "  Previous version:\t3.0.9 \n"
-    "[WARNING] This is an experimental feature which may not work correctly. \n"
-    "  Please ONLY use if absolutely necessary, e.g. network adapter not functional after "
-    "firmware update. \n"
-    "Please confirm firmware rollback operation (y/n): ";
+const std::string kRollbackHead = test::rollbackQuestion({3, 1, 57}, {3, 0, 9});
 
 struct RollbackCase {
   const char* what;
@@ -282,20 +55,10 @@ void PrintTo(const RollbackCase& c, std::ostream* os) {
 const RollbackCase kRollbackCases[] = {
     {.what = "a confirmed rollback asks for a power cycle, as no update ran in this run",
      .input = "y\n",
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "/!\\ Rollback succeeded but firmware could not be restarted \n"
-                               "Restarting device driver... [OK] \n"
-                               "Firmware rollback finished! \n"
-                               "Please power cycle the setup to complete the operation. \n"},
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 0)},
     {.what = "the answer's letter case does not matter",
      .input = "YES\n",
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "/!\\ Rollback succeeded but firmware could not be restarted \n"
-                               "Restarting device driver... [OK] \n"
-                               "Firmware rollback finished! \n"
-                               "Please power cycle the setup to complete the operation. \n"},
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 0)},
     {.what = "an empty answer is asked again",
      .input = "\nn\n",
      .result = 41,
@@ -308,7 +71,7 @@ const RollbackCase kRollbackCases[] = {
     {.what = "a refusal leaves the adapter alone",
      .input = "yes please\n",
      .result = 41,
-     .output = kRollbackHead + "Firmware rollback aborted. \n",
+     .output = kRollbackHead + test::kRollbackAborted,
      .rolledBack = false,
      .driverRestarted = false,
      .backupWritten = false,
@@ -316,7 +79,7 @@ const RollbackCase kRollbackCases[] = {
     {.what = "end of input is a refusal",
      .input = "y",
      .result = 41,
-     .output = kRollbackHead + "Firmware rollback aborted. \n",
+     .output = kRollbackHead + test::kRollbackAborted,
      .rolledBack = false,
      .driverRestarted = false,
      .backupWritten = false,
@@ -343,11 +106,7 @@ const RollbackCase kRollbackCases[] = {
      .input = "y\n",
      .adapter = [](FakeUpdater& u) { u.rollbackResult = 24; },
      .result = 24,
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "[!] Rollback failed on adapter #3 \n"
-                               "Restarting device driver... [OK] \n"
-                               "Firmware rollback finished! \n"},
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 24)},
     {.what = "a failed rollback and driver restart ask for a power cycle",
      .input = "y\n",
      .adapter = [](FakeUpdater& u) { u.rollbackResult = 24; },
@@ -356,22 +115,13 @@ const RollbackCase kRollbackCases[] = {
            std::filesystem::remove(s.hostPath("/sys/bus/pci/drivers/halvern/0000:03:00.0"));
          },
      .result = 24,
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "[!] Rollback failed on adapter #3 \n"
-                               "Restarting device driver... [FAILED] \n"
-                               "Firmware rollback finished! \n"
-                               "Please power cycle the setup to complete the operation. \n",
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 24, /*driverRestarted=*/false),
      .driverRestarted = false},
     {.what = "a rollback its own checks refuse writes no journal and leaves the flash alone",
      .input = "y\n",
      .adapter = [](FakeUpdater& u) { u.planResult = 24; },
      .result = 24,
-     .output = kRollbackHead + "Backing up... [OK] \n"
-                               "Performing firmware rollback on adapter 'eth0'... \n"
-                               "[!] Rollback failed on adapter #3 \n"
-                               "Restarting device driver... [OK] \n"
-                               "Firmware rollback finished! \n",
+     .output = kRollbackHead + test::rollbackOutcome("eth0", 3, 24),
      .rolledBack = false,
      .journalWritten = false},
     {.what = "a link placed where the journal goes stops the rollback before the flash",
@@ -426,15 +176,15 @@ TEST_P(RollbackProcedure, ConfirmsBacksUpSwitchesAndRestarts) {
   // rollback rewrites.
   const std::string journalPath = logDirectory() + kRollbackJournalName;
   if (c.journalWritten) {
-    const std::optional<RollbackJournal> journal = parseRollbackJournal(test::readFile(journalPath));
+    const std::optional<RollbackJournal> journal =
+        parseRollbackJournal(test::readFile(journalPath));
     ASSERT_TRUE(journal);
     EXPECT_EQ(journal->sequence, 1u);
     EXPECT_EQ(journal->pciAddress, kBdf);
     EXPECT_EQ(journal->backup, "run/image_eth0_rollback.bin");
     EXPECT_EQ(journal->backupDigest, *sha256(flash_));
     EXPECT_EQ(journal->plan.activateAddress, updater_->rollbackPlan.activateAddress);
-    EXPECT_EQ(std::filesystem::status(journalPath).permissions() &
-                  std::filesystem::perms::all,
+    EXPECT_EQ(std::filesystem::status(journalPath).permissions() & std::filesystem::perms::all,
               kOwnerReadWrite);
   } else if (!std::filesystem::is_symlink(journalPath)) {
     EXPECT_FALSE(test::fileExists(journalPath));
@@ -448,9 +198,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, RollbackProcedure, ::testing::ValuesIn(kRollback
 // What an earlier run left under logs/: a rollback journal in its run directory and the backup
 // the journal names, with how the files look on disk.
 struct LoggedRollback {
-  std::string run;          // the run directory's name
-  uint64_t sequence = 1;    // the journal's
-  char fill = 'G';          // the backup's bytes; 'G': the adapter accepts it, others it refuses
+  std::string run;            // the run directory's name
+  uint64_t sequence = 1;      // the journal's
+  char fill = 'G';            // the backup's bytes; 'G': the adapter accepts it, others it refuses
   std::size_t size = 0x1000;  // the backup's size (the flash's)
   std::string adapter = kBdf;
   std::string backupFile = "image_eth0_rollback.bin";
@@ -463,7 +213,7 @@ struct LoggedRollback {
 struct ResumeCase {
   const char* what;
   std::vector<LoggedRollback> logs;
-  std::string taken;  // the backup (under logs/) the rollback is finished from; none: stopped
+  std::string taken;      // the backup (under logs/) the rollback is finished from; none: stopped
   uint64_t sequence = 0;  // the new journal's, when taken
 };
 
@@ -519,7 +269,9 @@ const ResumeCase kResumeCases[] = {
      {{.run = "a", .sequence = 1}, {.run = "b", .sequence = 2, .fill = 'x'}},
      ""},
     {"a backup no journal names is never taken",
-     {{.run = "a", .sequence = 1, .tamper =
+     {{.run = "a",
+       .sequence = 1,
+       .tamper =
            [](const std::filesystem::path& run) {
              std::filesystem::remove(run / kRollbackJournalName);
            }}},
@@ -534,34 +286,44 @@ const ResumeCase kResumeCases[] = {
      {{.run = "a", .sequence = 2}, {.run = "b", .sequence = 2}},
      ""},
     {"a journal others may read is not the tool's own",
-     {{.run = "a", .sequence = 1, .tamper =
+     {{.run = "a",
+       .sequence = 1,
+       .tamper =
            [](const std::filesystem::path& run) {
              chmodTo(run / kRollbackJournalName,
                      kOwnerReadWrite | std::filesystem::perms::others_read);
            }}},
      ""},
     {"a journal of another owner is not the tool's own",
-     {{.run = "a", .sequence = 1, .tamper =
+     {{.run = "a",
+       .sequence = 1,
+       .tamper =
            [](const std::filesystem::path& run) {
              ASSERT_EQ(lchown((run / kRollbackJournalName).c_str(), 1, 1), 0);
            }}},
      ""},
     {"a journal that is a link is not the tool's own",
-     {{.run = "a", .sequence = 1, .tamper =
+     {{.run = "a",
+       .sequence = 1,
+       .tamper =
            [](const std::filesystem::path& run) {
              std::filesystem::rename(run / kRollbackJournalName, run / "elsewhere");
              std::filesystem::create_symlink("elsewhere", run / kRollbackJournalName);
            }}},
      ""},
     {"a backup that is a link is not the tool's own",
-     {{.run = "a", .sequence = 1, .tamper =
+     {{.run = "a",
+       .sequence = 1,
+       .tamper =
            [](const std::filesystem::path& run) {
              std::filesystem::rename(run / "image_eth0_rollback.bin", run / "elsewhere.bin");
              std::filesystem::create_symlink("elsewhere.bin", run / "image_eth0_rollback.bin");
            }}},
      ""},
     {"a run directory others may write to is not the tool's own",
-     {{.run = "a", .sequence = 1, .tamper =
+     {{.run = "a",
+       .sequence = 1,
+       .tamper =
            [](const std::filesystem::path& run) {
              std::filesystem::permissions(run, std::filesystem::perms::others_write,
                                           std::filesystem::perm_options::add);
@@ -608,22 +370,9 @@ TEST_P(ResumedRollback, FinishesFromTheBackupTheNewestJournalNamesOrStops) {
   }
   const std::string taken = (logs / c.taken).native();
   EXPECT_EQ(result, 0u);
-  EXPECT_EQ(output,
-            "An interrupted rollback was found; it is finished from the backup '" + taken +
-                "' \n"
-                "This will restore adapter's firmware to the previous version. \n"
-                "  Current version:\t3.1.57 \n"
-                "  Previous version:\t3.0.11 \n"
-                "[WARNING] This is an experimental feature which may not work correctly. \n"
-                "  Please ONLY use if absolutely necessary, e.g. network adapter not functional "
-                "after firmware update. \n"
-                "Please confirm firmware rollback operation (y/n): "
-                "Backing up... [OK] \n"
-                "Performing firmware rollback on adapter 'eth0'... \n"
-                "/!\\ Rollback succeeded but firmware could not be restarted \n"
-                "Restarting device driver... [OK] \n"
-                "Firmware rollback finished! \n"
-                "Please power cycle the setup to complete the operation. \n");
+  EXPECT_EQ(output, test::kInterruptedRollbackFound + taken + "' \n" +
+                        test::rollbackQuestion({3, 1, 57}, {3, 0, 11}) +
+                        test::rollbackOutcome("eth0", 3, 0));
   EXPECT_EQ(updater_->calls.rollbackFromBackup, 1);
   EXPECT_EQ(updater_->rolledBackFrom, test::readBinaryFile(taken));
   EXPECT_EQ(driverFile("bind"), kBdf);
