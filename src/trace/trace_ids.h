@@ -27,6 +27,7 @@ inline constexpr uint32_t kDeviceAccess = 8;  // driver control, discovery
 inline constexpr uint32_t kDatabaseLoading = 9;
 inline constexpr uint32_t kUpdateInterface = 10;
 inline constexpr uint32_t kProcessUtilities = 15;  // interrupt handler, log directory
+inline constexpr uint32_t kRunReport = 16;
 // Component kComponentEngine.
 inline constexpr uint32_t kEngine = 0;
 inline constexpr uint32_t kFirmwareControl = 2;
