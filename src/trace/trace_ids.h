@@ -34,6 +34,7 @@ inline constexpr uint32_t kFirmwareControl = 2;
 inline constexpr uint32_t kEngineSupport = 3;
 inline constexpr uint32_t kEngineFurther = 4;
 inline constexpr uint32_t kFlashControl = 5;  // flash control object and its register sequences
+inline constexpr uint32_t kEngineState = 6;  // the read-only look at a flash
 }  // namespace file
 
 }  // namespace hlv::trace
