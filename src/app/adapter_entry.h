@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "shared/firmware_version.h"
@@ -46,8 +47,9 @@ struct AdapterEntry {
   AdapterStatus status = AdapterStatus::Available;
   // Why the adapter has its status, in words; empty until the adapter list has settled it.
   std::string statusReason;
-  std::string boardEntry;  // the id of the database's board entry chosen for it, if any
-  std::string imageName;   // the image file that entry names, as the database names it
+  std::string boardEntry;            // the id of the database's board entry chosen for it, if any
+  std::string imageName;             // the image file that entry names, as the database names it
+  std::optional<uint32_t> keyCheck;  // the signing-key check's answer, once it was asked
   std::unique_ptr<AdapterInfo> adapter;
 };
 

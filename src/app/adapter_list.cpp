@@ -101,7 +101,8 @@ void evaluateAdapter(AdapterEntry& entry) {
     trace::emit(tp::kNotEligible, entry.index);
     return;
   }
-  if (const uint32_t key = updater->checkImageKey(*image); key != 0) {
+  entry.keyCheck = updater->checkImageKey(*image);
+  if (const uint32_t key = *entry.keyCheck; key != 0) {
     markNotAvailable(
         entry, imageWords(entry) + " is signed with another key than the one fused into the chip");
     trace::emit(tp::kImageKeyRejected, entry.index, key);
