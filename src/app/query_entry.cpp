@@ -24,12 +24,14 @@ constexpr int kQueryUsage = 2;
 constexpr const char* kUsage =
     "usage: hlvquery [--bundle DIR] [--json] [--prometheus FILE]\n"
     "       hlvquery --history [--json]\n"
+    "       hlvquery -h\n"
     "Lists the machine's adapters as hlvflashupdate sees them, each flash's state and, with\n"
     "--bundle, what that bundle would offer each one; writes nothing to any adapter.\n"
     "  --bundle DIR       also the bundle's verdict, image and signing-key answer per adapter\n"
     "  --json             one JSON object instead of the table\n"
     "  --prometheus FILE  also write node_exporter textfile metrics to FILE, atomically\n"
-    "  --history          the runs recorded under logs/ (from their report.json)\n";
+    "  --history          the runs recorded under logs/ (from their report.json)\n"
+    "  -h, --help         this text\n";
 
 struct QueryOptions {
   std::string bundle;
@@ -61,6 +63,10 @@ void print(const std::string& text) {
 
 int runQuery(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::fputs(kUsage, stdout);
+    return kQueryDone;
+  }
   QueryOptions options;
   if (!parse(args, options)) {
     std::fputs(kUsage, stderr);
