@@ -78,6 +78,7 @@ std::string exitMeaning(const RunFacts& facts) {
   if (status == 0) {
     return rollback ? "the rollback succeeded" : "every update that ran succeeded";
   }
+  if (rollback && status == kRollbackAborted) return "the rollback was not confirmed";
   // The result is the last failing adapter's: explain it as that adapter's outcome does.
   if (facts.outcomes != nullptr) {
     for (auto outcome = facts.outcomes->rbegin(); outcome != facts.outcomes->rend(); ++outcome) {
