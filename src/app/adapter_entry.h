@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "shared/firmware_version.h"
@@ -42,7 +43,13 @@ struct AdapterEntry {
   uint32_t imageType = 0;           // image type the adapter takes (1 or 2)
   FirmwareVersion currentVersion;   // the running firmware
   FirmwareVersion previousVersion;  // the firmware in the other bank; all zero when there is none
+  bool firmwareRead = false;        // both versions were read from the adapter
   AdapterStatus status = AdapterStatus::Available;
+  // Why the adapter has its status, in words; empty until the adapter list has settled it.
+  std::string statusReason;
+  std::string boardEntry;            // the id of the database's board entry chosen for it, if any
+  std::string imageName;             // the image file that entry names, as the database names it
+  std::optional<uint32_t> keyCheck;  // the signing-key check's answer, once it was asked
   std::unique_ptr<AdapterInfo> adapter;
 };
 

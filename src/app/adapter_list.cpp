@@ -7,6 +7,7 @@
 #include "app/exit_status.h"
 #include "app/image_selection.h"
 #include "app/mapping_refusal_notice.h"
+#include "app/status_meanings.h"
 #include "app/update_session.h"
 #include "bundle/bdp_lookup.h"
 #include "bundle/image_store.h"
@@ -24,12 +25,28 @@ void markNotAvailable(AdapterEntry& entry) {
   entry.status = AdapterStatus::NotAvailable;
 }
 
+void markNotAvailable(AdapterEntry& entry, std::string reason) {
+  entry.status = AdapterStatus::NotAvailable;
+  entry.statusReason = std::move(reason);
+}
+
+// "status N: what it means", as the engine's statuses are explained.
+std::string statusWords(uint32_t status) {
+  return "status " + std::to_string(status) + ": " + statusMeaning(StatusKind::kEngine, status);
+}
+
+// "image 'NAME'", the image file as the database names it.
+std::string imageWords(const AdapterEntry& entry) {
+  return "image '" + entry.imageName + "'";
+}
+
 }  // namespace
 
 bool collectAdapterInfo(AdapterEntry& entry, const UpdaterOpener& openUpdater) {
   AdapterInfo* adapter = entry.adapter.get();
   if (adapter == nullptr || !openUpdater(*adapter) || !adapter->updater) {
     trace::emit(tp::kUpdaterNotOpened, entry.index);
+    entry.statusReason = "its registers could not be mapped or its flash interface opened";
     return false;
   }
   VoFlUpdateIface& updater = *adapter->updater;
@@ -40,13 +57,17 @@ bool collectAdapterInfo(AdapterEntry& entry, const UpdaterOpener& openUpdater) {
     std::printf("Couldn't determine firmware version for device: '%s' \n",
                 adapter->interfaceName.c_str());
     trace::emit(tp::kVersionsUnreadable, entry.index, versions);
+    entry.statusReason =
+        "its firmware versions cannot be read from the flash (" + statusWords(versions) + ")";
     return false;
   }
+  entry.firmwareRead = true;
   const uint32_t type = updater.getAdapterType(entry.imageType);
   if (type != 0) {
     std::printf("Couldn't collect information about device: '%s' \n",
                 adapter->interfaceName.c_str());
     trace::emit(tp::kTypeUnreadable, entry.index, type);
+    entry.statusReason = "its image type cannot be read (" + statusWords(type) + ")";
     return false;
   }
   trace::emit(tp::kAdapterExamined, entry.index, entry.currentVersion.major,
@@ -59,38 +80,45 @@ void evaluateAdapter(AdapterEntry& entry) {
   entry.status = AdapterStatus::Available;
   const VoImageFile* image = entry.selectedImage.get();
   if (image == nullptr) {
-    markNotAvailable(entry);
+    markNotAvailable(entry, "no image was chosen for it");
     trace::emit(tp::kNoImageSelected, entry.index);
     return;
   }
   if (image->type() != entry.imageType) {
-    markNotAvailable(entry);
+    markNotAvailable(entry, "it takes images of type " + std::to_string(entry.imageType) + ", " +
+                                imageWords(entry) + " is of type " + std::to_string(image->type()));
     trace::emit(tp::kImageTypeMismatch, entry.index, entry.imageType, image->type());
     return;
   }
   VoFlUpdateIface* updater = entry.readyUpdater();
   if (updater == nullptr) {
-    markNotAvailable(entry);
+    markNotAvailable(entry, "its update interface is not ready");
     trace::emit(tp::kUpdaterNotReady, entry.index);
     return;
   }
   if (!updater->isEligible()) {
-    markNotAvailable(entry);
+    markNotAvailable(entry, "a board the tool does not update");
     trace::emit(tp::kNotEligible, entry.index);
     return;
   }
-  if (const uint32_t key = updater->checkImageKey(*image); key != 0) {
-    markNotAvailable(entry);
+  entry.keyCheck = updater->checkImageKey(*image);
+  if (const uint32_t key = *entry.keyCheck; key != 0) {
+    markNotAvailable(
+        entry, imageWords(entry) + " is signed with another key than the one fused into the chip");
     trace::emit(tp::kImageKeyRejected, entry.index, key);
     return;
   }
   const FirmwareVersion& offered = image->version();
   if (offered <= entry.currentVersion) {
     entry.status = AdapterStatus::NotRequired;
+    entry.statusReason = imageWords(entry) + " holds " + offered.toString() +
+                         ", not newer than the running " + entry.currentVersion.toString();
     trace::emit(tp::kNotRequired, entry.index, offered.major, offered.minor, offered.build,
                 entry.currentVersion.major, entry.currentVersion.minor, entry.currentVersion.build);
     return;
   }
+  entry.statusReason = imageWords(entry) + " holds " + offered.toString() +
+                       ", newer than the running " + entry.currentVersion.toString();
   trace::emit(tp::kAvailable, entry.index);
 }
 

@@ -185,7 +185,7 @@ uint32_t writeBackupFile(const AdapterEntry& entry, const trace::LogDirectory& d
   }
   const std::string path = directory.path() + chosen;
   trace::emit(tp::kWritten, path);
-  if (saved != nullptr) *saved = {path, chosen, *digest};
+  if (saved != nullptr) *saved = {path, chosen, *digest, capacity};
   return 0;
 }
 

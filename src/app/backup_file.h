@@ -11,12 +11,13 @@
 
 namespace hlv {
 
-// What a backup saved: its path, its file name in the run's directory, and the SHA-256 of its
-// bytes.
+// What a backup saved: its path, its file name in the run's directory, its size and the SHA-256
+// of its bytes.
 struct SavedBackup {
   std::string path;
   std::string fileName;
   Sha256Digest digest{};
+  uint64_t size = 0;
 };
 
 // Saves the flash to the file "image_" + name (blanks as "_") + suffix + ".bin" in the run's log

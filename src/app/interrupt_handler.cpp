@@ -43,6 +43,9 @@ constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // redelivery of a pending interrupt included) do not replace it.
 volatile sig_atomic_t gFirstSignal = 0;
 
+// Used by the main flow only.
+InterruptObserver gObserver = nullptr;
+
 void setDisposition(int signalNumber, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
@@ -62,6 +65,7 @@ void endOnInterrupt() {
   setInterruptDisposition(SIG_IGN);
   trace::emit(tp::kInterrupted);
   trace::emit(tp::kInterruptSignal, static_cast<int32_t>(gFirstSignal));
+  if (gObserver != nullptr) gObserver(gFirstSignal);
   std::exit(kExitInterrupted);
 }
 
@@ -69,6 +73,10 @@ void endOnInterrupt() {
 
 std::span<const int> interruptSignals() {
   return kInterruptSignals;
+}
+
+void setInterruptObserver(InterruptObserver observer) {
+  gObserver = observer;
 }
 
 void onInterrupt(int signalNumber) {

@@ -16,6 +16,11 @@ std::span<const int> interruptSignals();
 // the process wherever it is.
 void installInterruptHandler();
 
+// Called by the interrupt action, before the process exits, with the signal that brought the
+// interrupt; null for none.
+using InterruptObserver = void (*)(int signalNumber);
+void setInterruptObserver(InterruptObserver observer);
+
 // The handler: only records the interrupt (and the first signal that brought it); the main flow
 // runs the action at its next checkpoint where no hold is active (platform/interrupt_hold.h).
 void onInterrupt(int signalNumber);

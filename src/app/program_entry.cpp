@@ -13,6 +13,7 @@
 #include "app/program_entry_trace.h"
 #include "app/program_options.h"
 #include "app/tool_directory.h"
+#include "app/tool_version.h"
 #include "app/update_session.h"
 #include "platform/platform.h"
 
@@ -25,9 +26,10 @@ ProgramOptions gProgramOptions;
 
 namespace {
 
-inline constexpr unsigned kVersionMajor = 1;
-inline constexpr unsigned kVersionMinor = 8;
-inline constexpr unsigned kVersionBuild = 0;
+// What ends the run, as its report tells it.
+void recordInterrupt(int signalNumber) {
+  if (gProgramOptions.session) gProgramOptions.session->recordInterrupt(signalNumber);
+}
 
 int runProgram(int argc, char** argv) {
   ProgramOptions& options = gProgramOptions;
@@ -64,6 +66,7 @@ int runProgram(int argc, char** argv) {
 
   // From here on an interrupt ends the program with status 41 after the session's teardown.
   installInterruptHandler();
+  setInterruptObserver(&recordInterrupt);
   trace::emit(tp::kInterruptHandlerInstalled);
 
   const std::string toolDirectory = findToolDirectory();
@@ -79,9 +82,12 @@ int runProgram(int argc, char** argv) {
       toolDirectory, SessionOptions{options.silent, options.rollback, options.adapterName});
   const uint32_t result = options.session->run();
   trace::emit(tp::kSessionResult, result);
-  if (result == kSessionOperatorQuit) return kExitInterrupted;
+  const int exitStatus =
+      result == kSessionOperatorQuit ? kExitInterrupted : static_cast<int>(result);
+  options.session->recordExitStatus(exitStatus);
+  if (result == kSessionOperatorQuit) return exitStatus;
   pressAnyKey(options.silent);
-  return static_cast<int>(result);
+  return exitStatus;
 }
 
 }  // namespace
@@ -94,6 +100,7 @@ int programMain(int argc, char** argv) {
   } catch (const std::exception& failure) {
     trace::emit(tp::kUnexpectedFailure, failure.what());
     std::printf("[!] Unexpected failure: %s \n", failure.what());
+    if (gProgramOptions.session) gProgramOptions.session->recordExitStatus(kExitFailure, true);
     return kExitFailure;
   }
 }

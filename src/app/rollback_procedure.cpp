@@ -13,6 +13,7 @@
 #include "app/update_session.h"
 #include "device/pci_discovery.h"
 #include "platform/interrupt_hold.h"
+#include "platform/platform.h"
 #include "update/voflupdateiface.h"
 
 namespace hlv {
@@ -31,7 +32,7 @@ uint32_t rollbackSelection(UpdateSession& session, std::FILE* input) {
       return kRollbackAborted;
     }
   }
-  return rollbackAdapter(entries[chosen], session.logDirectory(), input);
+  return rollbackAdapter(entries[chosen], session.logDirectory(), input, session.outcomeOf(chosen));
 }
 
 namespace {
@@ -39,9 +40,8 @@ namespace {
 // The rollback cut short that the adapter's newest journal records, when its backup finishes it
 // on the flash as it is now: the plan made from the backup must rewrite what the journal said, on
 // the part the journal names.
-std::optional<InterruptedRollback> findInterruptedRollback(const AdapterEntry& entry,
-                                                           VoFlUpdateIface* updater,
-                                                           const trace::LogDirectory& logDirectory) {
+std::optional<InterruptedRollback> findInterruptedRollback(
+    const AdapterEntry& entry, VoFlUpdateIface* updater, const trace::LogDirectory& logDirectory) {
   if (updater == nullptr || !entry.adapter) return std::nullopt;
   std::optional<InterruptedRollback> found =
       readInterruptedRollback(logDirectory.logs(), entry.adapter->bdf);
@@ -89,7 +89,19 @@ uint32_t recordRollback(const AdapterEntry& entry, const trace::LogDirectory& lo
 }  // namespace
 
 uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
-                         std::FILE* input) {
+                         std::FILE* input, AdapterOutcome* outcome) {
+  AdapterOutcome unrecorded;
+  AdapterOutcome& out = outcome != nullptr ? *outcome : unrecorded;
+  out = {};
+  out.attempted = true;
+  // Until the rollback has run, the flash holds what it held.
+  out.firmwareAfter = entry.currentVersion;
+  out.startedNs = platform::current().monotonicNanoseconds();
+  const auto finish = [&out](uint32_t result) {
+    out.result = result;
+    out.endedNs = platform::current().monotonicNanoseconds();
+    return result;
+  };
   trace::emit(tp::kRollbackStarted, entry.index);
   VoFlUpdateIface* const updater = entry.readyUpdater();
   FirmwareVersion previous = entry.previousVersion;
@@ -101,7 +113,7 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
     resumed = findInterruptedRollback(entry, updater, logDirectory);
     if (!resumed) {
       std::puts("[!] Backup firmware not found, rollback is not possible. Stopping. ");
-      return kRollbackNotPossible;
+      return finish(kRollbackNotPossible);
     }
     trace::emit(tp::kInterruptedRollbackFound, resumed->backupPath);
     std::printf("An interrupted rollback was found; it is finished from the backup '%s' \n",
@@ -124,7 +136,7 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
   if (!isConfirmation(answer)) {
     trace::emit(tp::kNotConfirmed);
     std::puts("Firmware rollback aborted. ");
-    return kRollbackAborted;
+    return finish(kRollbackAborted);
   }
 
   // The previous firmware is switched on only when the whole flash is saved first, and the
@@ -132,6 +144,11 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
   showStep("Backing up... ");
   SavedBackup saved;
   uint32_t result = backupAdapterImage(entry, logDirectory, "_rollback", &saved);
+  if (result == 0) {
+    out.backupFile = saved.fileName;
+    out.backupSize = saved.size;
+    out.backupDigest = saved.digest;
+  }
   // What the rollback will rewrite, checked as the rollback checks it: a rollback that would be
   // refused writes no journal, and fails below without touching the flash.
   RollbackPlan plan;
@@ -142,10 +159,12 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
     planned = updater->planRollback(source, plan);
     if (planned == 0) result = recordRollback(entry, logDirectory, plan, saved, resumed);
   }
+  // The journal belongs to the step: its failure is the backup's.
+  out.backupStatus = result;
   if (result != 0) {
     trace::emit(tp::kBackupFailed, result);
     std::puts("[FAILED] ");
-    return result;
+    return finish(result);
   }
   std::puts("[OK] ");
 
@@ -165,22 +184,33 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
     result = updater->rollbackFirmware();
   }
   bool needPowerCycle = false;
+  out.result = result;
+  // The rollback switches the active block in the flash's first sector; until that is done the
+  // firmware it ran is the active one.
+  if (result == 0) out.firmwareAfter = previous;
   if (result != 0) {
     // The table numbers adapters from 1; this message gives the index, from 0.
     std::printf("[!] Rollback failed on adapter #%u \n", entry.index);
     trace::emit(tp::kRollbackFailed, entry.index, result);
-  } else if (const uint32_t reload = updater->reloadFirmware(false); reload != 0) {
-    trace::emit(tp::kReloadFailed, reload);
-    std::puts("/!\\ Rollback succeeded but firmware could not be restarted ");
-    needPowerCycle = true;
+  } else {
+    const uint32_t reload = updater->reloadFirmware(false);
+    out.reload = reload;
+    if (reload != 0) {
+      trace::emit(tp::kReloadFailed, reload);
+      std::puts("/!\\ Rollback succeeded but firmware could not be restarted ");
+      needPowerCycle = true;
+    }
   }
 
   // The driver is restarted also after a failed rollback.
-  if (!restartDriverStep(entry, "Restarting device driver... ")) needPowerCycle = true;
+  uint32_t restart = 0;
+  if (!restartDriverStep(entry, "Restarting device driver... ", &restart)) needPowerCycle = true;
+  out.driverRestart = restart;
   std::puts("Firmware rollback finished! ");
   if (needPowerCycle) std::puts("Please power cycle the setup to complete the operation. ");
+  out.powerCycleNeeded = needPowerCycle;
   trace::emit(tp::kRollbackFinished, entry.index, result, needPowerCycle);
-  return result;
+  return finish(result);
 }
 
 }  // namespace hlv

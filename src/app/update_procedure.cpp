@@ -10,6 +10,7 @@
 #include "bundle/vo_image_file.h"
 #include "device/pci_discovery.h"
 #include "platform/interrupt_hold.h"
+#include "platform/platform.h"
 #include "shared/halvern_ncb.h"
 #include "update/voflupdateiface.h"
 
@@ -22,7 +23,15 @@ inline constexpr uint32_t kReloadableImageType = 1;
 
 }  // namespace
 
-uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& logDirectory) {
+uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
+                       AdapterOutcome* outcome) {
+  AdapterOutcome unrecorded;
+  AdapterOutcome& out = outcome != nullptr ? *outcome : unrecorded;
+  out = {};
+  out.attempted = true;
+  // Until the update has run, the flash holds what it held.
+  out.firmwareAfter = entry.currentVersion;
+  out.startedNs = platform::current().monotonicNanoseconds();
   trace::emit(tp::kUpdateStarted, entry.index);
   const AdapterInfo* adapter = entry.adapter.get();
   std::puts("=== ");
@@ -33,13 +42,20 @@ uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& log
 
   // Nothing is written to the flash unless the whole of it is saved first.
   showStep("|-- Backing up... ");
-  uint32_t result = backupAdapterImage(entry, logDirectory, nullptr);
+  SavedBackup saved;
+  uint32_t result = backupAdapterImage(entry, logDirectory, nullptr, &saved);
+  out.backupStatus = result;
   if (result != 0) {
     trace::emit(tp::kBackupFailed, result);
     std::puts("[FAILED] ");
     std::printf("|-- %s\n===\n \n", "Update stopped: firmware has not been updated");
+    out.result = result;
+    out.endedNs = platform::current().monotonicNanoseconds();
     return result;
   }
+  out.backupFile = saved.fileName;
+  out.backupSize = saved.size;
+  out.backupDigest = saved.digest;
   std::puts("[OK] ");
 
   // From here the flash may change. An interrupt that came during the backup ends the run now,
@@ -65,6 +81,10 @@ uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& log
   }
 
   bool needPowerCycle = true;
+  out.result = result;
+  // The update writes only the bank the running firmware does not use, and makes it the active
+  // one last: a failed update leaves the running firmware active.
+  out.firmwareAfter = result == 0 ? image->version() : entry.currentVersion;
   if (result != 0) {
     trace::emit(tp::kUpdateFailed, result);
     std::printf("[FAILED : %u] \n", result);
@@ -77,6 +97,7 @@ uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& log
     if (entry.imageType == kReloadableImageType) {
       showStep("|-- Trying to reload firmware... ");
       const uint32_t reload = updater->reloadFirmware(false);
+      out.reload = reload;
       trace::emit(tp::kReloadResult, reload);
       needPowerCycle = reload != 0;
       std::puts(needPowerCycle ? "[FAILED] " : "[OK] ");
@@ -87,10 +108,15 @@ uint32_t updateAdapter(const AdapterEntry& entry, const trace::LogDirectory& log
   }
 
   // The driver takes the adapter up again whatever became of the update.
-  if (!restartDriverStep(entry, "|-- Restarting device driver... ")) needPowerCycle = true;
+  uint32_t restart = 0;
+  if (!restartDriverStep(entry, "|-- Restarting device driver... ", &restart))
+    needPowerCycle = true;
+  out.driverRestart = restart;
   if (needPowerCycle) std::puts("|-- To complete update process please power cycle your PC. ");
+  out.powerCycleNeeded = needPowerCycle;
   trace::emit(tp::kUpdateFinished, entry.index, result, needPowerCycle);
   std::puts("===\n ");
+  out.endedNs = platform::current().monotonicNanoseconds();
   return result;
 }
 

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <utility>
 
 #include "app/adapter_table.h"
 #include "app/exit_status.h"
 #include "app/rollback_procedure.h"
+#include "app/run_report_trace.h"
 #include "app/update_procedure.h"
 #include "app/update_session_trace.h"
 #include "platform/interrupt_hold.h"
+#include "platform/platform.h"
 #include "trace/log_directory.h"
 #include "update/direct_flash_update.h"
 
@@ -25,7 +28,10 @@ SessionSteps defaultSessionSteps() {
     return selectAdapterForUpdate(entries);
   };
   steps.rollbackSelection = [](UpdateSession& session) { return rollbackSelection(session); };
-  steps.updateAdapter = &updateAdapter;
+  steps.updateAdapter = [](const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
+                           AdapterOutcome& outcome) {
+    return updateAdapter(entry, logDirectory, &outcome);
+  };
   steps.openUpdater = &openUpdater;
   steps.makeImageChecker = []() -> std::unique_ptr<VoFlUpdateIface> {
     return std::make_unique<DirectFlashUpdate>();
@@ -52,14 +58,67 @@ UpdateSession::UpdateSession(std::string toolDirectory, SessionOptions options, 
     : options_(std::move(options)),
       steps_(std::move(steps)),
       toolDirectory_(std::move(toolDirectory)),
-      traceControl_(trace::createTraceControl()) {
+      traceControl_(trace::createTraceControl()),
+      started_(std::time(nullptr)) {
   trace::emit(tp::kCreated, toolDirectory_);
 }
 
 UpdateSession::~UpdateSession() {
+  // The report goes out with the trace: after a normal end as after an interrupt, whose exit
+  // tears the session down too.
+  writeReport();
   // The trace control is destroyed without being stopped: the trace file stays open for the
   // records written later in the process's exit.
   trace::emit(tp::kTeardown);
+}
+
+AdapterOutcome* UpdateSession::outcomeOf(std::size_t position) {
+  if (position >= adapters_.size()) return nullptr;
+  if (outcomes_.size() < adapters_.size()) outcomes_.resize(adapters_.size());
+  return &outcomes_[position];
+}
+
+void UpdateSession::recordExitStatus(int exitStatus, bool unexpectedFailure) {
+  // As the shell sees it.
+  exitStatus_ = exitStatus & 0xFF;
+  if (unexpectedFailure) end_ = RunEnd::kUnexpectedFailure;
+}
+
+void UpdateSession::recordInterrupt(int signalNumber) {
+  end_ = RunEnd::kInterrupted;
+  interruptSignal_ = signalNumber;
+  exitStatus_ = kExitInterrupted;
+}
+
+uint32_t UpdateSession::ended(RunEnd end, uint32_t result) {
+  end_ = end;
+  return result;
+}
+
+bool UpdateSession::writeReport() {
+  if (reportWritten_ || !logDirectory_.isOpen()) return false;
+  reportWritten_ = true;
+  // Nothing of the report may end the teardown: a failure to make it is only traced.
+  try {
+    RunFacts facts;
+    facts.hostName = hostName();
+    facts.started = started_;
+    facts.ended = std::time(nullptr);
+    facts.silent = options_.silent;
+    facts.rollback = options_.rollback;
+    facts.adapterName = options_.adapterName;
+    facts.logDirectory = logDirectory_.path();
+    facts.end = end_;
+    facts.exitStatus = exitStatus_;
+    facts.interruptSignal = interruptSignal_;
+    facts.entries = &adapters_;
+    facts.outcomes = &outcomes_;
+    facts.nowNs = platform::current().monotonicNanoseconds();
+    return writeRunReport(logDirectory_, formatRunReport(facts)) == 0;
+  } catch (const std::exception& failure) {
+    trace::emit(trace_points::run_report::kNotFormatted, failure.what());
+    return false;
+  }
 }
 
 bool UpdateSession::initialize() {
@@ -116,13 +175,19 @@ uint32_t UpdateSession::run() {
   platform::interruptCheckpoint();
   if (loaded != 0) {
     trace::emit(tp::kAdapterListFailed, loaded);
-    return loaded;
+    return ended(
+        loaded == kSessionDatabaseNotLoaded ? RunEnd::kDatabaseNotLoaded : RunEnd::kNoAdapterFound,
+        loaded);
   }
+  outcomes_.assign(adapters_.size(), AdapterOutcome{});
 
   if (options_.rollback) {
     const uint32_t result = steps_.rollbackSelection(*this);
     trace::emit(tp::kRollbackFinished, result);
-    return result;
+    // The rollback's quit at the prompt is its own result 41, as is a refused confirmation.
+    const bool rollbackRan = std::any_of(outcomes_.begin(), outcomes_.end(),
+                                         [](const AdapterOutcome& o) { return o.attempted; });
+    return ended(rollbackRan ? RunEnd::kRollbackDone : RunEnd::kOperatorQuit, result);
   }
 
   steps_.showAdapterTable(adapters_, false);
@@ -132,7 +197,7 @@ uint32_t UpdateSession::run() {
   if (!anyAvailable) {
     std::puts("No adapters can be updated ");
     trace::emit(tp::kNoAdapterAvailable);
-    return kSessionNoAdapterAvailable;
+    return ended(RunEnd::kNoAdapterAvailable, kSessionNoAdapterAvailable);
   }
 
   std::size_t chosen = findAdapterByName();
@@ -144,7 +209,7 @@ uint32_t UpdateSession::run() {
       chosen = steps_.selectAdapterForUpdate(adapters_);
       if (chosen >= adapters_.size()) {
         trace::emit(tp::kOperatorQuit);
-        return kSessionOperatorQuit;
+        return ended(RunEnd::kOperatorQuit, kSessionOperatorQuit);
       }
     }
   } else if (chosen < adapters_.size()) {
@@ -156,7 +221,7 @@ uint32_t UpdateSession::run() {
     std::printf("Silent mode: adapter with name '%s' not found \n", options_.adapterName.c_str());
     std::puts("Silent mode: update aborted ");
     trace::emit(tp::kSilentAdapterNotFound, options_.adapterName);
-    return kSessionAdapterNotFound;
+    return ended(RunEnd::kAdapterNotFound, kSessionAdapterNotFound);
   }
 
   std::puts(" ");
@@ -173,7 +238,7 @@ uint32_t UpdateSession::run() {
     if (entry.status != AdapterStatus::Available) {
       trace::emit(tp::kEntrySkipped, entry.index, static_cast<uint32_t>(entry.status));
     } else {
-      result = steps_.updateAdapter(entry, logDirectory_);
+      result = steps_.updateAdapter(entry, logDirectory_, *outcomeOf(i));
       trace::emit(tp::kProcedureFinished, entry.index, result);
       if (result != 0) {
         problems = true;
@@ -186,6 +251,7 @@ uint32_t UpdateSession::run() {
   // A failure followed by a success must not end the run with 0: the exit status reports the
   // last failure whenever the summary reports problems.
   if (problems) result = lastFailure;
+  end_ = RunEnd::kUpdatesDone;
   platform::interruptCheckpoint();
   trace::emit(tp::kSummary, problems, result);
   if (problems) {

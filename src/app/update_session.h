@@ -4,13 +4,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/adapter_entry.h"
+#include "app/adapter_outcome.h"
 #include "app/instance_lock.h"
+#include "app/run_report.h"
 #include "trace/log_directory.h"
 #include "trace/trace_control.h"
 #include "update/voflupdateiface.h"
@@ -35,7 +39,9 @@ struct SessionSteps {
   // The chosen position, or the number of entries when the operator quits.
   std::function<std::size_t(const std::vector<AdapterEntry>& entries)> selectAdapterForUpdate;
   std::function<uint32_t(UpdateSession& session)> rollbackSelection;
-  std::function<uint32_t(const AdapterEntry& entry, const trace::LogDirectory& logDirectory)>
+  // Records what it did in `outcome` as it goes.
+  std::function<uint32_t(const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
+                         AdapterOutcome& outcome)>
       updateAdapter;
   // Used by the program's adapter list: gives an adapter its update interface and answers whether
   // it is ready, and makes the update interface bound to no adapter that checks image files.
@@ -63,8 +69,9 @@ class UpdateSession {
   // Stores the tool directory (ending in "/") and creates the trace control; prints nothing.
   UpdateSession(std::string toolDirectory, SessionOptions options,
                 SessionSteps steps = defaultSessionSteps());
-  // The teardown: the adapter entries, the driver install record, the trace control, then the
-  // lock (which removes the single-instance semaphore).
+  // The teardown: the run report (when the run has its log directory), the adapter entries, the
+  // driver install record, the trace control, then the lock (which removes the single-instance
+  // semaphore).
   ~UpdateSession();
   UpdateSession(const UpdateSession&) = delete;
   UpdateSession& operator=(const UpdateSession&) = delete;
@@ -89,7 +96,19 @@ class UpdateSession {
   std::vector<AdapterEntry>& adapters() { return adapters_; }
   const std::vector<AdapterEntry>& adapters() const { return adapters_; }
 
+  // Where the procedure for the entry at that position records what it did; null past the end.
+  AdapterOutcome* outcomeOf(std::size_t position);
+  // The exit status the program ends with (after an unexpected failure, which ended the run), and
+  // that an interrupt (that signal) ends the run: for the run report, which the teardown writes.
+  void recordExitStatus(int exitStatus, bool unexpectedFailure = false);
+  void recordInterrupt(int signalNumber);
+  // Writes the run report now, once; the teardown does it when nobody did before. False when it
+  // was not written (no log directory, or a failure, traced).
+  bool writeReport();
+
  private:
+  uint32_t ended(RunEnd end, uint32_t result);
+
   // Members are destroyed in the reverse of this order, which is the teardown order: entries,
   // driver install record, trace control, lock, the log directory's descriptors, strings.
   SessionOptions options_;
@@ -100,6 +119,13 @@ class UpdateSession {
   std::unique_ptr<trace::TraceControl> traceControl_;
   DriverInstallRecord driverInstall_;
   std::vector<AdapterEntry> adapters_;
+  // What the run report tells besides the entries.
+  std::time_t started_ = 0;
+  std::vector<AdapterOutcome> outcomes_;
+  RunEnd end_ = RunEnd::kNotEnded;
+  std::optional<int> exitStatus_;
+  int interruptSignal_ = 0;
+  bool reportWritten_ = false;
 };
 
 }  // namespace hlv

@@ -33,7 +33,8 @@ const char* refusalOf(const std::string& fileName) {
 ImageStore::ImageStore(std::string bundlePath, std::unique_ptr<VoFlUpdateIface> checker)
     : bundlePath_(std::move(bundlePath)), checker_(std::move(checker)) {}
 
-std::shared_ptr<VoImageFile> ImageStore::getImage(const std::string& fileName) {
+std::shared_ptr<VoImageFile> ImageStore::getImage(const std::string& fileName,
+                                                  ImageRefusal* refusal) {
   for (const auto& [name, image] : images_) {
     if (name == fileName) {
       trace::emit(tp::kCacheHit, fileName);
@@ -41,8 +42,12 @@ std::shared_ptr<VoImageFile> ImageStore::getImage(const std::string& fileName) {
     }
   }
   trace::emit(tp::kCacheMiss, fileName);
-  std::shared_ptr<VoImageFile> image = loadImage(fileName);
-  if (!image) return nullptr;
+  ImageRefusal why;
+  std::shared_ptr<VoImageFile> image = loadImage(fileName, why);
+  if (!image) {
+    if (refusal != nullptr) *refusal = why;
+    return nullptr;
+  }
   images_.emplace_back(fileName, image);
   const FirmwareVersion& version = image->version();
   trace::emit(tp::kImageLoaded, image->fileName(), version.major, version.minor, version.build,
@@ -50,7 +55,9 @@ std::shared_ptr<VoImageFile> ImageStore::getImage(const std::string& fileName) {
   return image;
 }
 
-std::shared_ptr<VoImageFile> ImageStore::loadImage(const std::string& fileName) {
+std::shared_ptr<VoImageFile> ImageStore::loadImage(const std::string& fileName,
+                                                   ImageRefusal& refusal) {
+  refusal.unreadable = true;
   if (const char* why = refusalOf(fileName)) {
     std::printf("[!] Couldn't read file '%s' \n", fileName.c_str());
     std::fflush(stdout);
@@ -70,10 +77,13 @@ std::shared_ptr<VoImageFile> ImageStore::loadImage(const std::string& fileName) 
   }
   // Nothing is printed for a rejected image: the adapters that wanted it show "Not available".
   const uint32_t check = checker_ ? checker_->inspectImage(*image) : kImageNotChecked;
+  refusal = {false, check};
   if (check != 0) {
     trace::emit(tp::kImageRejected, image->fileName(), check);
     return nullptr;
   }
+  // What was offered, exactly, for the run's report.
+  image->setDigest(sha256({image->data(), image->size()}));
   return image;
 }
 

@@ -12,6 +12,12 @@
 
 namespace hlv {
 
+// Why an image could not be had.
+struct ImageRefusal {
+  bool unreadable = false;  // the file could not be read, or its name leaves the bundle
+  uint32_t status = 0;      // otherwise the image check's status (not 0)
+};
+
 class ImageStore {
  public:
   // bundlePath is the directory the image files lie in ("/" after it is optional). The checker is
@@ -24,11 +30,12 @@ class ImageStore {
   // read and accepted by the image check; null when it cannot be read (after "[!] Couldn't read
   // file '<name>' ") or is rejected. A name with a ".." component is refused unread, with the
   // same line and, on standard error, why. A failure is not remembered: the next request tries
-  // the file again.
-  std::shared_ptr<VoImageFile> getImage(const std::string& fileName);
+  // the file again. On failure `refusal`, when given, says why.
+  std::shared_ptr<VoImageFile> getImage(const std::string& fileName,
+                                        ImageRefusal* refusal = nullptr);
 
  private:
-  std::shared_ptr<VoImageFile> loadImage(const std::string& fileName);
+  std::shared_ptr<VoImageFile> loadImage(const std::string& fileName, ImageRefusal& refusal);
 
   // Keyed by the name as it was asked for: "sub/fw.bin" and "fw.bin" are different files even
   // though the name part of their paths is the same.

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "shared/firmware_version.h"
+#include "shared/sha256.h"
 
 namespace hlv {
 
@@ -27,15 +29,22 @@ class VoImageFile {
   // The part of the path after its last "/" (the whole path when it has none).
   const std::string& fileName() const { return fileName_; }
 
+  // The SHA-256 of the bytes, taken once the image store has accepted the image; none before,
+  // or when it could not be computed.
+  const std::optional<Sha256Digest>& digest() const { return digest_; }
+
   // Set by the image check.
   void setVersion(const FirmwareVersion& version) { version_ = version; }
   void setType(uint32_t type) { type_ = type; }
+  // Set by the image store.
+  void setDigest(const std::optional<Sha256Digest>& digest) { digest_ = digest; }
 
  private:
   std::unique_ptr<uint8_t[]> data_;
   uint32_t size_ = 0;  // the file length; 0 when the file was not read
   FirmwareVersion version_;
   uint32_t type_ = 0;  // 1 or 2 once checked
+  std::optional<Sha256Digest> digest_;
   std::string fileName_;
 };
 

@@ -37,12 +37,14 @@ inline constexpr uint32_t kDeviceAccess = 8;  // driver control, discovery, regi
 inline constexpr uint32_t kDatabaseLoading = 9;
 inline constexpr uint32_t kUpdateInterface = 10;
 inline constexpr uint32_t kProcessUtilities = 15;  // interrupt handler, log directory
+inline constexpr uint32_t kRunReport = 16;
 // Component kComponentEngine.
 inline constexpr uint32_t kEngine = 0;
 inline constexpr uint32_t kFirmwareControl = 2;
 inline constexpr uint32_t kEngineSupport = 3;
 inline constexpr uint32_t kEngineFurther = 4;
 inline constexpr uint32_t kFlashControl = 5;  // flash control object and its register sequences
+inline constexpr uint32_t kEngineState = 6;  // the read-only look at a flash
 }  // namespace file
 
 // Point numbers first to last, both included.

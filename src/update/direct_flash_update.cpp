@@ -9,6 +9,7 @@
 #include "engine/firmware_update.h"
 #include "engine/firmware_version.h"
 #include "engine/flash_backup.h"
+#include "engine/flash_state.h"
 #include "engine/rollback.h"
 #include "flashctl/voapiflashcontrol.h"
 #include "update/direct_flash_update_trace.h"
@@ -173,6 +174,16 @@ uint32_t DirectFlashUpdate::getFirmwareVersions(FirmwareVersion& current,
   }
   trace::emit(tp::kVersions, result);
   return statusNumber(result);
+}
+
+uint32_t DirectFlashUpdate::readFlashState(FlashState& state) {
+  state = {};
+  if (!regCtrl_) {
+    trace::emit(tp::kNoAdapter);
+    return statusNumber(kStatusFlashInitFailed);
+  }
+  VoApiFlashControl flash(regCtrl_.get());
+  return statusNumber(hlv::readFlashState(flash, state));
 }
 
 uint32_t DirectFlashUpdate::inspectImage(VoImageFile& image) {

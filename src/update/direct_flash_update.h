@@ -35,6 +35,7 @@ class DirectFlashUpdate : public VoFlUpdateIface {
   uint32_t rollbackFromBackup(std::span<const uint8_t> backup) override;
   bool isEligible() override;
   uint32_t getFirmwareVersions(FirmwareVersion& current, FirmwareVersion* previous) override;
+  uint32_t readFlashState(FlashState& state) override;
   uint32_t inspectImage(VoImageFile& image) override;
   uint32_t checkImageKey(const VoImageFile& image) override;
   uint32_t getAdapterType(uint32_t& type) override;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "shared/firmware_version.h"
+#include "shared/flash_state.h"
 #include "shared/rollback_plan.h"
 #include "shared/status_table.h"
 
@@ -52,6 +53,14 @@ class VoFlUpdateIface {
   // Finishes such a rollback with the backup's previous block (checked again first).
   virtual uint32_t rollbackFromBackup(std::span<const uint8_t> backup) = 0;
   virtual bool isEligible() = 0;
+  // What the flash holds, read only: the active block, its layout and firmware, whether that
+  // firmware's components match their CRCs, and the rollback's answer. 0, or why the active
+  // block could not be read (the state then says what could be). Updaters that reach no flash
+  // answer kStatusFlashInitFailed (21).
+  virtual uint32_t readFlashState(FlashState& state) {
+    state = {};
+    return 21;
+  }
   // The running firmware's version, and (when previous is not null) the version a rollback
   // would restore. The result is that of the current readout.
   virtual uint32_t getFirmwareVersions(FirmwareVersion& current, FirmwareVersion* previous) = 0;

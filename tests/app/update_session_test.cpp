@@ -240,7 +240,8 @@ TEST_P(SessionRun, FollowsTheOptionsTheAdapterListAndTheProcedureResults) {
     EXPECT_TRUE(c.rollback);
     return c.rollbackResult;
   };
-  steps.updateAdapter = [&](const AdapterEntry& entry, const trace::LogDirectory& logDirectory) {
+  steps.updateAdapter = [&](const AdapterEntry& entry, const trace::LogDirectory& logDirectory,
+                            AdapterOutcome&) {
     EXPECT_TRUE(logDirectory.isOpen());
     updated.push_back(entry.index);
     return procedureCalls < c.procedureResults.size() ? c.procedureResults[procedureCalls++] : 0u;

@@ -29,9 +29,10 @@ $(cat "$work/out" "$work/err")"
 
 # --- the installation layout
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for path in lib/hlvflashupdate/hlvflashupdate sbin/hlvflashupdate bin/hlvsim bin/hlvimage \
-  bin/hlvtrace share/man/man8/hlvflashupdate.8.gz share/man/man1/hlvsim.1.gz \
-  share/man/man1/hlvimage.1.gz share/man/man1/hlvtrace.1.gz; do
+for path in lib/hlvflashupdate/hlvflashupdate sbin/hlvflashupdate lib/hlvflashupdate/hlvquery \
+  sbin/hlvquery bin/hlvsim bin/hlvimage bin/hlvtrace share/man/man8/hlvflashupdate.8.gz \
+  share/man/man1/hlvsim.1.gz share/man/man1/hlvimage.1.gz share/man/man1/hlvtrace.1.gz \
+  share/man/man1/hlvquery.1.gz; do
   [ -e "$work/prefix/$path" ] || fail "cmake --install does not install $path"
 done
 
@@ -61,14 +62,17 @@ fi
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 doc=$root/usr/share/doc/hlvflashupdate
-for path in usr/lib/hlvflashupdate/hlvflashupdate usr/bin/hlvsim usr/bin/hlvimage \
-  usr/bin/hlvtrace; do
+for path in usr/lib/hlvflashupdate/hlvflashupdate usr/lib/hlvflashupdate/hlvquery usr/bin/hlvsim \
+  usr/bin/hlvimage usr/bin/hlvtrace; do
   [ -f "$root/$path" ] && [ -x "$root/$path" ] || fail "$path is not an executable file"
 done
 [ "$(readlink "$root/usr/sbin/hlvflashupdate")" = ../lib/hlvflashupdate/hlvflashupdate ] ||
   fail "usr/sbin/hlvflashupdate is not the relative link to the program"
+[ "$(readlink "$root/usr/sbin/hlvquery")" = ../lib/hlvflashupdate/hlvquery ] ||
+  fail "usr/sbin/hlvquery is not the relative link to the program"
 for path in "$doc/README.md" "$doc/doc/flash-map.svg" "$doc/copyright" "$doc/changelog.gz" \
-  "$doc/examples/bundle/updatedata.xml" "$doc/examples/bundle/README"; do
+  "$doc/examples/bundle/updatedata.xml" "$doc/examples/bundle/README" \
+  "$doc/schema/report.schema.json" "$doc/schema/query.schema.json"; do
   [ -s "$path" ] || fail "${path#"$root"/} is missing"
 done
 # The guides the README and the manual pages lead to: every doc/*.md of the tree, each link of the
@@ -88,7 +92,7 @@ for page in "$root"/usr/share/man/man*/*.gz; do
     [ -s "$root$guide" ] || fail "$(basename "$page") names $guide, which is not installed"
   done
 done
-for page in man8/hlvflashupdate.8 man1/hlvsim.1 man1/hlvimage.1 man1/hlvtrace.1; do
+for page in man8/hlvflashupdate.8 man1/hlvsim.1 man1/hlvimage.1 man1/hlvtrace.1 man1/hlvquery.1; do
   run env MANWIDTH=80 man -l -P cat "$root/usr/share/man/$page.gz"
   expect_status 0 "man -l $page.gz"
   [ -s "$work/err" ] && fail "man -l $page.gz warns: $(cat "$work/err")"
@@ -110,6 +114,9 @@ for program in hlvsim hlvimage hlvtrace; do
   expect_status 0 "$program -h"
   expect_output "usage" "$program -h"
 done
+run "$root/usr/sbin/hlvquery" -h
+expect_status 0 "hlvquery -h"
+expect_output "usage: hlvquery" "hlvquery -h"
 
 hlvsim=$root/usr/bin/hlvsim
 hlvimage=$root/usr/bin/hlvimage

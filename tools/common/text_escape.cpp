@@ -41,12 +41,6 @@ std::size_t sequenceLength(std::string_view bytes, std::size_t at, uint32_t& cod
   return length;
 }
 
-std::string hexEscape(const char* pattern, unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
-}
-
 }  // namespace
 
 bool isValidUtf8(std::string_view bytes) {
@@ -57,43 +51,6 @@ bool isValidUtf8(std::string_view bytes) {
     at += length;
   }
   return true;
-}
-
-std::string jsonString(std::string_view bytes) {
-  std::string out = "\"";
-  uint32_t codePoint = 0;
-  for (std::size_t at = 0; at < bytes.size();) {
-    const std::size_t length = sequenceLength(bytes, at, codePoint);
-    if (length == 0) {
-      out += "\\ufffd";
-      ++at;
-      continue;
-    }
-    switch (codePoint) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (codePoint < 0x20)
-          out += hexEscape("\\u%04x", codePoint);
-        else
-          out.append(bytes.substr(at, length));
-    }
-    at += length;
-  }
-  return out + "\"";
 }
 
 std::string xmlText(std::string_view bytes) {

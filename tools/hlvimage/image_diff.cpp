@@ -15,36 +15,37 @@ namespace {
 // One side of a compared field, as the text and the JSON output show it.
 struct Value {
   std::string text;
-  std::string json;
+  tool::Json json;
   bool operator==(const Value&) const = default;
 };
 
 Value hexValue(uint64_t value, int digits) {
-  return {format("0x%0*" PRIX64, digits, value), std::to_string(value)};
+  return {format("0x%0*" PRIX64, digits, value), value};
 }
 Value numberValue(uint64_t value) {
-  return {std::to_string(value), std::to_string(value)};
+  return {std::to_string(value), value};
 }
 Value flagValue(bool value) {
-  return {value ? "yes" : "no", jsonBool(value)};
+  return {value ? "yes" : "no", value};
 }
 Value versionValue(const std::optional<FirmwareVersion>& version, FlashUpdateStatus status) {
   return {versionText(version, status), jsonVersion(version)};
 }
 Value stateValue(const NcbReport& ncb) {
-  return {ncb.erased ? "erased" : ncbStateName(ncb.state),
-          std::to_string(static_cast<unsigned>(ncb.state))};
+  return {ncb.erased ? "erased" : ncbStateName(ncb.state), static_cast<unsigned>(ncb.state)};
 }
 Value validityValue(const NcbReport& ncb) {
-  return {ncb.problem.empty() ? "valid" : "invalid: " + ncb.problem,
-          format("{\"valid\": %s, \"status\": %" PRIu32 ", \"problem\": %s}",
-                 jsonBool(ncb.problem.empty()), statusNumber(ncb.validation),
-                 ncb.problem.empty() ? "null" : jsonText(ncb.problem).c_str())};
+  return {
+      ncb.problem.empty() ? "valid" : "invalid: " + ncb.problem,
+      tool::Json{{"valid", ncb.problem.empty()},
+                 {"status", statusNumber(ncb.validation)},
+                 {"problem", ncb.problem.empty() ? tool::Json(nullptr) : tool::Json(ncb.problem)}}};
 }
 Value crcCheckValue(const ComponentCheck& check) {
   return {format("0x%04X ", check.recordedCrc) + crcCheckText(check),
-          format("{\"recorded\": %u, \"computed\": %s, \"ok\": %s}", check.recordedCrc,
-                 jsonNumber(check.computedCrc).c_str(), jsonBool(check.ok()))};
+          tool::Json{{"recorded", check.recordedCrc},
+                     {"computed", jsonNumber(check.computedCrc)},
+                     {"ok", check.ok()}}};
 }
 
 // A stretch of a file: the bytes of a component, of the free area or of an in-block area, which
@@ -60,14 +61,14 @@ struct Stretch {
 
 Value stretchValue(const Stretch& stretch) {
   if (!stretch.inFile()) {
-    return {stretch.limit < stretch.file.size() ? "outside its block" : "outside the file", "null"};
+    return {stretch.limit < stretch.file.size() ? "outside its block" : "outside the file",
+            nullptr};
   }
   const std::span<const uint8_t> bytes = stretch.bytes();
   const uint16_t crc = crc16(bytes.data(), static_cast<uint32_t>(bytes.size()), 0);
   return {format("0x%" PRIX64 " bytes at 0x%06" PRIX64 ", crc16 0x%04X", stretch.size,
                  stretch.offset, crc),
-          format("{\"offset\": %" PRIu64 ", \"size\": %" PRIu64 ", \"crc16\": %u}", stretch.offset,
-                 stretch.size, crc)};
+          tool::Json{{"offset", stretch.offset}, {"size", stretch.size}, {"crc16", crc}}};
 }
 
 bool sameBytes(const Stretch& a, const Stretch& b) {
@@ -97,8 +98,7 @@ class Collector {
  public:
   void compare(const char* category, const std::string& field, const Value& a, const Value& b) {
     if (a == b) return;
-    add(category, field, field + ": " + a.text + " -> " + b.text,
-        format("\"a\": %s, \"b\": %s", a.json.c_str(), b.json.c_str()));
+    add(category, field, field + ": " + a.text + " -> " + b.text, {{"a", a.json}, {"b", b.json}});
   }
 
   void compareBytes(const char* category, const std::string& field, const Stretch& a,
@@ -106,7 +106,7 @@ class Collector {
     if (sameBytes(a, b)) return;
     const Value x = stretchValue(a), y = stretchValue(b);
     add(category, field, field + " differ: " + x.text + " -> " + y.text,
-        format("\"a\": %s, \"b\": %s", x.json.c_str(), y.json.c_str()));
+        {{"a", x.json}, {"b", y.json}});
   }
 
   void compareRegion(const Region& region, std::span<const uint8_t> a, std::span<const uint8_t> b) {
@@ -123,9 +123,10 @@ class Collector {
         format("%s (0x%06" PRIX64 "..0x%06" PRIX64 "): %" PRIu64 " %s, the first at 0x%06" PRIX64,
                region.name, region.start, end - 1, differing,
                differing == 1 ? "byte differs" : "bytes differ", first),
-        format("\"start\": %" PRIu64 ", \"end\": %" PRIu64 ", \"differing_bytes\": %" PRIu64
-               ", \"first_difference\": %" PRIu64,
-               region.start, end, differing, first));
+        {{"start", region.start},
+         {"end", end},
+         {"differing_bytes", differing},
+         {"first_difference", first}});
   }
 
   // The differences by category (in the order of kCategories), each category in the order
@@ -142,11 +143,13 @@ class Collector {
   }
 
  private:
+  // `members` (an object) follow the category and the field, in their order.
   void add(const char* category, const std::string& field, std::string text,
-           const std::string& jsonMembers) {
-    diff_.differences.push_back({category, field, std::move(text),
-                                 format("{\"category\": \"%s\", \"field\": %s, %s}", category,
-                                        jsonText(field).c_str(), jsonMembers.c_str())});
+           const tool::Json& members) {
+    tool::Json json{{"category", category}, {"field", field}};
+    for (const auto& [key, value] : members.items())
+      json[key] = value;
+    diff_.differences.push_back({category, field, std::move(text), std::move(json)});
   }
 
   ImageDiff diff_;
@@ -161,8 +164,8 @@ void compareSummary(Collector& out, const ImageReport& a, const ImageReport& b) 
     return Value{r.layout ? format("type %" PRIu32, *r.layout) : "none", jsonNumber(r.layout)};
   };
   const auto componentsOk = [](const ImageReport& r) {
-    if (!r.componentsOk) return Value{"none", "null"};
-    return Value{*r.componentsOk ? "ok" : "DAMAGED", jsonBool(*r.componentsOk)};
+    if (!r.componentsOk) return Value{"none", nullptr};
+    return Value{*r.componentsOk ? "ok" : "DAMAGED", *r.componentsOk};
   };
   const auto type = [](const ImageReport& r) {
     return Value{r.type ? format("%" PRIu32, *r.type) : "unknown", jsonNumber(r.type)};
@@ -248,8 +251,7 @@ void compareNcb(Collector& out, uint32_t slot, const NcbReport& a, std::span<con
 ImageDiff diffImages(std::span<const uint8_t> a, uint64_t sizeA, std::span<const uint8_t> b,
                      uint64_t sizeB) {
   Collector out;
-  out.compare("file", "file_size", {std::to_string(sizeA), std::to_string(sizeA)},
-              {std::to_string(sizeB), std::to_string(sizeB)});
+  out.compare("file", "file_size", numberValue(sizeA), numberValue(sizeB));
   const ImageReport reportA = analyzeImage(a, sizeA);
   const ImageReport reportB = analyzeImage(b, sizeB);
   compareSummary(out, reportA, reportB);
@@ -280,14 +282,15 @@ std::string formatDiffText(const ImageDiff& diff, const std::string& pathA,
 
 std::string formatDiffJson(const ImageDiff& diff, const std::string& pathA,
                            const std::string& pathB, uint64_t sizeA, uint64_t sizeB) {
-  std::string differences;
+  tool::Json differences = tool::Json::array();
   for (const ImageDifference& difference : diff.differences)
-    differences += (differences.empty() ? "" : ", ") + difference.json;
-  return format("{\"a\": {\"path\": %s, \"file_size\": %" PRIu64
-                "}, \"b\": {\"path\": %s, \"file_size\": %" PRIu64
-                "}, \"identical\": %s, \"differences\": [%s]}\n",
-                jsonText(pathA).c_str(), sizeA, jsonText(pathB).c_str(), sizeB,
-                jsonBool(diff.identical()), differences.c_str());
+    differences.push_back(difference.json);
+  tool::Json out;
+  out["a"] = tool::Json{{"path", pathA}, {"file_size", sizeA}};
+  out["b"] = tool::Json{{"path", pathB}, {"file_size", sizeB}};
+  out["identical"] = diff.identical();
+  out["differences"] = std::move(differences);
+  return tool::dumpJson(out) + "\n";
 }
 
 }  // namespace hlv::image

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/json_output.h"
+
 namespace hlv::image {
 
 struct ImageDifference {
@@ -17,7 +19,7 @@ struct ImageDifference {
   std::string category;
   std::string field;  // e.g. "ncb1.state", "ncb0.macPart2.offset", "bankB"
   std::string text;   // "field: A -> B", or for a region what differs in it
-  std::string json;   // one JSON object
+  tool::Json json;    // one JSON object: category, field, then what differs
 };
 
 struct ImageDiff {

@@ -90,45 +90,52 @@ NcbReport analyzeNcb(std::span<const uint8_t> contents, uint32_t slot, MemoryFla
   return report;
 }
 
-std::string ncbJson(const NcbReport& ncb) {
-  if (!ncb.inFile) return format("{\"address\": %" PRIu32 ", \"in_file\": false}", ncb.address);
-  std::string areas;
+tool::Json ncbJson(const NcbReport& ncb) {
+  tool::Json out;
+  out["address"] = ncb.address;
+  out["in_file"] = ncb.inFile;
+  if (!ncb.inFile) return out;
+  tool::Json areas = tool::Json::array();
   for (std::size_t i = 0; i < ncb.areas.size(); ++i) {
-    areas += format("%s{\"name\": \"%s\", \"offset\": %u, \"length\": %u}", i ? ", " : "",
-                    ncbAreaName(static_cast<NcbArea>(i)), ncb.areas[i].offset, ncb.areas[i].length);
+    areas.push_back(tool::Json{{"name", ncbAreaName(static_cast<NcbArea>(i))},
+                               {"offset", ncb.areas[i].offset},
+                               {"length", ncb.areas[i].length}});
   }
-  std::string components;
+  tool::Json components = tool::Json::array();
   for (std::size_t i = 0; i < ncb.components.size(); ++i) {
-    components += format("%s{\"name\": \"%s\", \"offset\": %" PRIu32 ", \"size\": %" PRIu32 "}",
-                         i ? ", " : "", ncbComponentName(static_cast<NcbComponent>(i)),
-                         ncb.components[i].offset, ncb.components[i].size);
+    components.push_back(tool::Json{{"name", ncbComponentName(static_cast<NcbComponent>(i))},
+                                    {"offset", ncb.components[i].offset},
+                                    {"size", ncb.components[i].size}});
   }
-  std::string checks;
-  for (std::size_t i = 0; i < ncb.checks.size(); ++i) {
-    const ComponentCheck& check = ncb.checks[i];
-    checks += format("%s\"%s\": {\"recorded_crc\": %u, \"computed_crc\": %s, \"ok\": %s}",
-                     i ? ", " : "", check.name, check.recordedCrc,
-                     jsonNumber(check.computedCrc).c_str(), jsonBool(check.ok()));
+  tool::Json checks = tool::Json::object();
+  for (const ComponentCheck& check : ncb.checks) {
+    checks[check.name] = tool::Json{{"recorded_crc", check.recordedCrc},
+                                    {"computed_crc", jsonNumber(check.computedCrc)},
+                                    {"ok", check.ok()}};
   }
-  return format(
-      "{\"address\": %" PRIu32
-      ", \"in_file\": true, \"erased\": %s, \"state\": %u, \"active\": %s, "
-      "\"size\": %u, \"crc\": %u, \"computed_crc\": %s, \"crc_ok\": %s, \"structure_ok\": %s, "
-      "\"valid\": %s, \"validation_status\": %" PRIu32
-      ", \"problem\": %s, "
-      "\"areas\": [%s], \"components\": [%s], \"component_crcs\": {%s}, "
-      "\"free_offset\": %" PRIu32 ", \"free_size\": %" PRIu32
-      ", \"image_tag\": %u, "
-      "\"image_version_field\": %" PRIu32
-      ", \"magic\": %s, \"layout\": %d, "
-      "\"version\": %s, \"version_status\": %" PRIu32 "}",
-      ncb.address, jsonBool(ncb.erased), static_cast<unsigned>(ncb.state), jsonBool(ncb.active),
-      ncb.size, ncb.storedCrc, jsonNumber(ncb.computedCrc).c_str(), jsonBool(ncb.crcOk),
-      jsonBool(ncb.structureOk), jsonBool(ncb.validation == kStatusSuccess),
-      statusNumber(ncb.validation), ncb.problem.empty() ? "null" : jsonText(ncb.problem).c_str(),
-      areas.c_str(), components.c_str(), checks.c_str(), ncb.freeArea.offset, ncb.freeArea.size,
-      ncb.imageTag, ncb.imageVersion, jsonBool(ncb.magic), ncb.type2Layout ? 2 : 1,
-      jsonVersion(ncb.version).c_str(), statusNumber(ncb.versionStatus));
+  out["erased"] = ncb.erased;
+  out["state"] = static_cast<unsigned>(ncb.state);
+  out["active"] = ncb.active;
+  out["size"] = ncb.size;
+  out["crc"] = ncb.storedCrc;
+  out["computed_crc"] = jsonNumber(ncb.computedCrc);
+  out["crc_ok"] = ncb.crcOk;
+  out["structure_ok"] = ncb.structureOk;
+  out["valid"] = ncb.validation == kStatusSuccess;
+  out["validation_status"] = statusNumber(ncb.validation);
+  out["problem"] = ncb.problem.empty() ? tool::Json(nullptr) : tool::Json(ncb.problem);
+  out["areas"] = std::move(areas);
+  out["components"] = std::move(components);
+  out["component_crcs"] = std::move(checks);
+  out["free_offset"] = ncb.freeArea.offset;
+  out["free_size"] = ncb.freeArea.size;
+  out["image_tag"] = ncb.imageTag;
+  out["image_version_field"] = ncb.imageVersion;
+  out["magic"] = ncb.magic;
+  out["layout"] = ncb.type2Layout ? 2 : 1;
+  out["version"] = jsonVersion(ncb.version);
+  out["version_status"] = statusNumber(ncb.versionStatus);
+  return out;
 }
 
 std::string ncbText(const NcbReport& ncb) {
@@ -262,7 +269,8 @@ std::string previousText(const ImageReport& report) {
 std::string formatReportSummary(const ImageReport& report) {
   if (!report.activeNcb) return "no valid active NCB, previous " + previousText(report);
   const std::optional<char> bank = activeBank(report);
-  return format("NCB%" PRIu32 " active, layout type %" PRIu32 ", firmware %s%s, previous %s, "
+  return format("NCB%" PRIu32 " active, layout type %" PRIu32
+                ", firmware %s%s, previous %s, "
                 "components %s",
                 *report.activeNcb, *report.layout,
                 versionText(report.version, report.versionStatus).c_str(),
@@ -270,31 +278,37 @@ std::string formatReportSummary(const ImageReport& report) {
                 *report.componentsOk ? "ok" : "DAMAGED");
 }
 
-std::string formatReportSummaryJson(const ImageReport& report) {
+tool::Json reportSummaryJson(const ImageReport& report) {
   const std::optional<char> bank = activeBank(report);
-  return format("{\"active_ncb\": %s, \"layout\": %s, \"bank\": %s, \"version\": %s, "
-                "\"previous_version\": %s, \"components_ok\": %s}",
-                jsonNumber(report.activeNcb).c_str(), jsonNumber(report.layout).c_str(),
-                bank ? format("\"%c\"", *bank).c_str() : "null",
-                jsonVersion(report.version).c_str(), jsonVersion(report.previousVersion).c_str(),
-                report.componentsOk ? jsonBool(*report.componentsOk) : "null");
+  tool::Json out;
+  out["active_ncb"] = jsonNumber(report.activeNcb);
+  out["layout"] = jsonNumber(report.layout);
+  out["bank"] = bank ? tool::Json(std::string(1, *bank)) : tool::Json(nullptr);
+  out["version"] = jsonVersion(report.version);
+  out["previous_version"] = jsonVersion(report.previousVersion);
+  out["components_ok"] = jsonNumber(report.componentsOk);
+  return out;
+}
+
+std::string formatReportSummaryJson(const ImageReport& report) {
+  return tool::dumpJson(reportSummaryJson(report));
 }
 
 std::string formatReportJson(const ImageReport& report) {
-  return format(
-      "{\"file_size\": %" PRIu64
-      ", \"active_ncb\": %s, \"layout\": %s, \"version\": %s, "
-      "\"version_status\": %" PRIu32
-      ", \"previous_version\": %s, "
-      "\"previous_status\": %" PRIu32 ", \"components_ok\": %s, \"image_status\": %" PRIu32
-      ", \"image_version\": %s, \"type\": %s, \"ncbs\": [%s, %s]}\n",
-      report.fileSize, jsonNumber(report.activeNcb).c_str(), jsonNumber(report.layout).c_str(),
-      jsonVersion(report.version).c_str(), statusNumber(report.versionStatus),
-      jsonVersion(report.previousVersion).c_str(), statusNumber(report.previousStatus),
-      report.componentsOk ? jsonBool(*report.componentsOk) : "null",
-      statusNumber(report.imageStatus), jsonVersion(report.imageVersion).c_str(),
-      jsonNumber(report.type).c_str(), ncbJson(report.ncbs[0]).c_str(),
-      ncbJson(report.ncbs[1]).c_str());
+  tool::Json out;
+  out["file_size"] = report.fileSize;
+  out["active_ncb"] = jsonNumber(report.activeNcb);
+  out["layout"] = jsonNumber(report.layout);
+  out["version"] = jsonVersion(report.version);
+  out["version_status"] = statusNumber(report.versionStatus);
+  out["previous_version"] = jsonVersion(report.previousVersion);
+  out["previous_status"] = statusNumber(report.previousStatus);
+  out["components_ok"] = jsonNumber(report.componentsOk);
+  out["image_status"] = statusNumber(report.imageStatus);
+  out["image_version"] = jsonVersion(report.imageVersion);
+  out["type"] = jsonNumber(report.type);
+  out["ncbs"] = tool::Json::array({ncbJson(report.ncbs[0]), ncbJson(report.ncbs[1])});
+  return tool::dumpJson(out) + "\n";
 }
 
 }  // namespace hlv::image

@@ -12,6 +12,7 @@
 #include "engine/firmware_version.h"
 #include "engine/flash_update_status.h"
 #include "shared/halvern_ncb.h"
+#include "tools/common/json_output.h"
 
 namespace hlv::image {
 
@@ -36,7 +37,7 @@ struct NcbReport {
   bool crcOk = false;
   bool structureOk = false;
   FlashUpdateStatus validation = kStatusSuccess;  // validateNcb, checked as if active
-  std::string problem;               // why validation fails; empty when it passes
+  std::string problem;                            // why validation fails; empty when it passes
   std::array<NcbAreaDescriptor, 6> areas{};
   std::array<NcbRegion, 5> components{};
   std::array<ComponentCheck, 3> checks{};
@@ -87,6 +88,7 @@ std::string formatReportText(const ImageReport& report);
 std::string formatReportSummary(const ImageReport& report);
 // The same as a JSON object: active_ncb, layout, bank ("A", "B" or null), version,
 // previous_version, components_ok.
+tool::Json reportSummaryJson(const ImageReport& report);
 std::string formatReportSummaryJson(const ImageReport& report);
 // One JSON object.
 std::string formatReportJson(const ImageReport& report);

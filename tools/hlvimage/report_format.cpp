@@ -4,8 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "tools/common/text_escape.h"
-
 namespace hlv::image {
 
 std::string format(const char* pattern, ...) {
@@ -40,16 +38,8 @@ std::string versionText(const std::optional<FirmwareVersion>& version, FlashUpda
   return format("unreadable (status %" PRIu32 ")", statusNumber(status));
 }
 
-std::string jsonText(const std::string& text) {
-  return tool::jsonString(text);
-}
-
-std::string jsonVersion(const std::optional<FirmwareVersion>& version) {
-  return version ? jsonText(version->toString()) : "null";
-}
-
-const char* jsonBool(bool value) {
-  return value ? "true" : "false";
+tool::Json jsonVersion(const std::optional<FirmwareVersion>& version) {
+  return version ? tool::Json(version->toString()) : tool::Json(nullptr);
 }
 
 }  // namespace hlv::image

@@ -8,6 +8,7 @@
 #include "engine/firmware_version.h"
 #include "engine/flash_update_status.h"
 #include "shared/halvern_ncb.h"
+#include "tools/common/json_output.h"
 
 namespace hlv::image {
 
@@ -20,13 +21,11 @@ const char* ncbStateName(NcbState state);
 // "major.minor.build", or "unreadable (status N)".
 std::string versionText(const std::optional<FirmwareVersion>& version, FlashUpdateStatus status);
 
-// JSON values: a quoted, escaped string; a version string or null; a number or null; a boolean.
-std::string jsonText(const std::string& text);
-std::string jsonVersion(const std::optional<FirmwareVersion>& version);
+// JSON values: a version string or null; a number or null.
+tool::Json jsonVersion(const std::optional<FirmwareVersion>& version);
 template <class T>
-std::string jsonNumber(const std::optional<T>& value) {
-  return value ? std::to_string(*value) : "null";
+tool::Json jsonNumber(const std::optional<T>& value) {
+  return value ? tool::Json(*value) : tool::Json(nullptr);
 }
-const char* jsonBool(bool value);
 
 }  // namespace hlv::image

@@ -18,8 +18,9 @@ int labCommand(const Arguments& args);         // lab init | capture | flash ...
 int labInitCommand(const Arguments& args);     // LAB [options]
 int labCaptureCommand(const Arguments& args);  // LAB [--sys DIR]
 int labFlashCommand(const Arguments& args);    // LAB BDF FILE [--part ID]
-int flashCommand(const Arguments& args);  // flash LAB BDF identify | read OUT | update ... | ...
-int runCommand(const Arguments& args);    // run LAB [--uid N] [--] [ARGS...]
+int flashCommand(const Arguments& args);     // flash LAB BDF identify | read OUT | update ... | ...
+int runCommand(const Arguments& args);       // run LAB [--uid N] [--] [ARGS...]
+int queryCommand(const Arguments& args);     // query LAB [--uid N] [--] [ARGS...]
 int rehearseCommand(const Arguments& args);  // rehearse LAB BUNDLE [--json] [--adapter NAME]
 
 // Prints "hlvsim: " and the message on standard error.

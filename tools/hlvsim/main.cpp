@@ -18,6 +18,7 @@ constexpr const char* kUsage =
     "  hlvsim flash LAB BDF update IMAGE [--mac HEX] [--phy HEX] [--reload]\n"
     "  hlvsim flash LAB BDF rollback | versions | backup OUT | reload | keycheck IMAGE\n"
     "  hlvsim run LAB [--uid N] [--] [ARGS...]\n"
+    "  hlvsim query LAB [--uid N] [--] [ARGS...]\n"
     "  hlvsim rehearse LAB BUNDLE [--json] [--adapter NAME] [--keep]\n";
 
 struct Command {
@@ -29,6 +30,7 @@ constexpr Command kCommands[] = {
     {"lab", hlv::sim::tool::labCommand},
     {"flash", hlv::sim::tool::flashCommand},
     {"run", hlv::sim::tool::runCommand},
+    {"query", hlv::sim::tool::queryCommand},
     {"rehearse", hlv::sim::tool::rehearseCommand},
 };
 

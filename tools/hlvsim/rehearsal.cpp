@@ -15,6 +15,7 @@
 #include "device/pci_discovery_trace.h"
 #include "engine/firmware_update_trace.h"
 #include "shared/status_table.h"
+#include "tools/common/json_output.h"
 #include "tools/common/text_escape.h"
 
 namespace hlv::sim::tool {
@@ -280,17 +281,13 @@ void readConsole(const std::string& console, Rehearsal& rehearsal) {
   }
 }
 
-std::string jsonOptionalVersion(const std::optional<FirmwareVersion>& version) {
-  return version ? hlv::tool::jsonString(version->toString()) : "null";
+hlv::tool::Json jsonOptionalVersion(const std::optional<FirmwareVersion>& version) {
+  return version ? hlv::tool::Json(version->toString()) : hlv::tool::Json(nullptr);
 }
 
 template <class T>
-std::string jsonOptional(const std::optional<T>& value) {
-  return value ? std::to_string(*value) : "null";
-}
-
-const char* jsonBool(bool value) {
-  return value ? "true" : "false";
+hlv::tool::Json jsonOptional(const std::optional<T>& value) {
+  return value ? hlv::tool::Json(*value) : hlv::tool::Json(nullptr);
 }
 
 }  // namespace
@@ -366,10 +363,10 @@ void readRun(const std::vector<trace::DecodedRecord>& records, const std::string
 std::string formatRehearsalText(const Rehearsal& rehearsal) {
   std::string out;
   for (const AdapterRehearsal& a : rehearsal.adapters) {
-    out += "adapter " + a.bdf + " " + a.name +
-           format(" (VEN_%04X&DEV_%04X&SUBSYS_%04X%04X)\n", unsigned{a.vendorId},
-                  unsigned{a.deviceId}, unsigned{a.subsystemDeviceId},
-                  unsigned{a.subsystemVendorId});
+    out +=
+        "adapter " + a.bdf + " " + a.name +
+        format(" (VEN_%04X&DEV_%04X&SUBSYS_%04X%04X)\n", unsigned{a.vendorId}, unsigned{a.deviceId},
+               unsigned{a.subsystemDeviceId}, unsigned{a.subsystemVendorId});
     out += "  status: " + a.status + (a.reason.empty() ? "" : ": " + a.reason) + "\n";
     if (a.current) {
       out += "  firmware: " + a.current->toString() + ", previous " + versionText(a.previous) +
@@ -414,48 +411,50 @@ std::string formatRehearsalText(const Rehearsal& rehearsal) {
 }
 
 std::string formatRehearsalJson(const Rehearsal& rehearsal) {
-  using hlv::tool::jsonString;
-  std::string out = "{\"adapters\": [";
-  for (std::size_t i = 0; i < rehearsal.adapters.size(); ++i) {
-    const AdapterRehearsal& a = rehearsal.adapters[i];
-    std::string console;
-    for (const std::string& line : a.console)
-      console += (console.empty() ? "" : ", ") + jsonString(line);
-    out += (i == 0 ? "" : ", ");
-    out += "{\"bdf\": " + jsonString(a.bdf) + ", \"name\": " + jsonString(a.name) +
-           ", \"mac\": " + jsonString(a.mac) +
-           format(", \"hwid\": \"VEN_%04X&DEV_%04X&SUBSYS_%04X%04X\"", unsigned{a.vendorId},
-                  unsigned{a.deviceId}, unsigned{a.subsystemDeviceId},
-                  unsigned{a.subsystemVendorId}) +
-           ", \"has_flash\": " + jsonBool(a.hasFlash) + ", \"status\": " + jsonString(a.status) +
-           ", \"offered\": " + jsonBool(a.status == "Available") +
-           ", \"reason\": " + jsonString(a.reason) +
-           ", \"current_version\": " + jsonOptionalVersion(a.current) +
-           ", \"previous_version\": " + jsonOptionalVersion(a.previous) +
-           ", \"takes_image_type\": " + jsonOptional(a.takesImageType) +
-           ", \"board\": " + jsonString(a.board) + ", \"image\": " + jsonString(a.image) +
-           ", \"image_version\": " + jsonOptionalVersion(a.imageVersion) +
-           ", \"image_type\": " + jsonOptional(a.imageType) +
-           ", \"attempted\": " + jsonBool(a.attempted) +
-           ", \"backup_failed\": " + jsonBool(a.backupFailed) +
-           ", \"result\": " + jsonOptional(a.result) +
-           ", \"outcome\": " + jsonString(a.outcome()) +
-           ", \"transformed\": " + jsonBool(a.transformed) +
-           ", \"reload\": " + jsonOptional(a.reload) +
-           ", \"driver_restart_failed\": " + jsonBool(a.driverRestartFailed) +
-           ", \"power_cycle\": " + jsonBool(a.powerCycle) +
-           ", \"table_row\": " + jsonString(a.tableRow) + ", \"console\": [" + console + "]" +
-           ", \"flash_before\": " + (a.hasFlash ? a.flashBeforeJson : "null") +
-           ", \"flash_after\": " + (a.hasFlash ? a.flashAfterJson : "null") +
-           ", \"flash_changed\": " + jsonBool(a.flashChanged) +
-           ", \"flash_after_sha256\": " + jsonString(a.flashAfterSha256) + "}";
+  hlv::tool::Json adapters = hlv::tool::Json::array();
+  for (const AdapterRehearsal& a : rehearsal.adapters) {
+    hlv::tool::Json adapter;
+    adapter["bdf"] = a.bdf;
+    adapter["name"] = a.name;
+    adapter["mac"] = a.mac;
+    adapter["hwid"] =
+        format("VEN_%04X&DEV_%04X&SUBSYS_%04X%04X", unsigned{a.vendorId}, unsigned{a.deviceId},
+               unsigned{a.subsystemDeviceId}, unsigned{a.subsystemVendorId});
+    adapter["has_flash"] = a.hasFlash;
+    adapter["status"] = a.status;
+    adapter["offered"] = a.status == "Available";
+    adapter["reason"] = a.reason;
+    adapter["current_version"] = jsonOptionalVersion(a.current);
+    adapter["previous_version"] = jsonOptionalVersion(a.previous);
+    adapter["takes_image_type"] = jsonOptional(a.takesImageType);
+    adapter["board"] = a.board;
+    adapter["image"] = a.image;
+    adapter["image_version"] = jsonOptionalVersion(a.imageVersion);
+    adapter["image_type"] = jsonOptional(a.imageType);
+    adapter["attempted"] = a.attempted;
+    adapter["backup_failed"] = a.backupFailed;
+    adapter["result"] = jsonOptional(a.result);
+    adapter["outcome"] = a.outcome();
+    adapter["transformed"] = a.transformed;
+    adapter["reload"] = jsonOptional(a.reload);
+    adapter["driver_restart_failed"] = a.driverRestartFailed;
+    adapter["power_cycle"] = a.powerCycle;
+    adapter["table_row"] = a.tableRow;
+    adapter["console"] = a.console;
+    adapter["flash_before"] = a.hasFlash ? a.flashBeforeJson : hlv::tool::Json(nullptr);
+    adapter["flash_after"] = a.hasFlash ? a.flashAfterJson : hlv::tool::Json(nullptr);
+    adapter["flash_changed"] = a.flashChanged;
+    adapter["flash_after_sha256"] = a.flashAfterSha256;
+    adapters.push_back(std::move(adapter));
   }
-  out += "], \"tool_status\": " + std::to_string(rehearsal.toolStatus) +
-         ", \"tool_outcome\": " + jsonString(rehearsal.toolOutcome()) +
-         ", \"trace_complete\": " + jsonBool(rehearsal.traceComplete) +
-         ", \"errors\": " + jsonString(rehearsal.errors) +
-         ", \"succeeds\": " + jsonBool(rehearsal.succeeds()) + "}\n";
-  return out;
+  hlv::tool::Json out;
+  out["adapters"] = std::move(adapters);
+  out["tool_status"] = rehearsal.toolStatus;
+  out["tool_outcome"] = rehearsal.toolOutcome();
+  out["trace_complete"] = rehearsal.traceComplete;
+  out["errors"] = rehearsal.errors;
+  out["succeeds"] = rehearsal.succeeds();
+  return hlv::tool::dumpJson(out) + "\n";
 }
 
 }  // namespace hlv::sim::tool

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "shared/firmware_version.h"
+#include "tools/common/json_output.h"
 #include "tools/hlvtrace/trace_decoder.h"
 
 namespace hlv::sim::tool {
@@ -48,7 +49,7 @@ struct AdapterRehearsal {
 
   // The flash before and after, as hlvimage summarises it; empty without a flash.
   std::string flashBefore, flashAfter;
-  std::string flashBeforeJson, flashAfterJson;
+  hlv::tool::Json flashBeforeJson, flashAfterJson;  // null without a flash file
   bool flashChanged = false;
   std::string flashAfterSha256;
 

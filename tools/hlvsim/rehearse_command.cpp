@@ -16,7 +16,6 @@
 #include <iterator>
 
 #include "shared/sha256.h"
-#include "tools/common/text_escape.h"
 #include "tools/hlvimage/image_report.h"
 #include "tools/hlvsim/commands.h"
 #include "tools/hlvsim/rehearsal.h"
@@ -105,7 +104,8 @@ std::string sha256Hex(const std::string& bytes) {
 struct FlashSummary {
   bool present = false;
   std::string bytes;
-  std::string text, json;
+  std::string text;
+  hlv::tool::Json json;
 };
 
 FlashSummary summarizeFlash(const fs::path& path) {
@@ -117,7 +117,7 @@ FlashSummary summarizeFlash(const fs::path& path) {
       std::min<std::size_t>(summary.bytes.size(), image::kMaxExamined));
   const image::ImageReport report = image::analyzeImage(contents, summary.bytes.size());
   summary.text = image::formatReportSummary(report);
-  summary.json = image::formatReportSummaryJson(report);
+  summary.json = image::reportSummaryJson(report);
   return summary;
 }
 
@@ -190,10 +190,10 @@ int rehearse(const Options& options, const fs::path& scratch) {
            (first == "adapters" && relative.filename() == "stats");
   });
   const std::string bundled =
-      copied.empty() ? copyTree(options.bundle, tool, [](const fs::path& relative) {
-        return relative.begin()->string() == "logs";
-      })
-                     : copied;
+      copied.empty()
+          ? copyTree(options.bundle, tool,
+                     [](const fs::path& relative) { return relative.begin()->string() == "logs"; })
+          : copied;
   if (!bundled.empty()) {
     complain(bundled);
     return kExitFailed;
@@ -202,7 +202,8 @@ int rehearse(const Options& options, const fs::path& scratch) {
   std::vector<std::pair<std::string, FlashSummary>> before;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(lab / "adapters", error))
-    before.emplace_back(entry.path().filename().string(), summarizeFlash(entry.path() / "flash.bin"));
+    before.emplace_back(entry.path().filename().string(),
+                        summarizeFlash(entry.path() / "flash.bin"));
 
   Rehearsal rehearsal;
   rehearsal.adapterName = options.adapterName;
@@ -242,9 +243,9 @@ int rehearse(const Options& options, const fs::path& scratch) {
     }
     const FlashSummary after = summarizeFlash(directory / "flash.bin");
     adapter.flashBefore = first.present ? first.text : "no flash file (made erased)";
-    adapter.flashBeforeJson = first.present ? first.json : "null";
+    adapter.flashBeforeJson = first.present ? first.json : hlv::tool::Json(nullptr);
     adapter.flashAfter = after.text;
-    adapter.flashAfterJson = after.present ? after.json : "null";
+    adapter.flashAfterJson = after.present ? after.json : hlv::tool::Json(nullptr);
     adapter.flashChanged = !first.present || first.bytes != after.bytes;
     adapter.flashAfterSha256 = sha256Hex(after.bytes);
   }

@@ -1,16 +1,21 @@
 // hlvsim run LAB [--uid N] [--] [ARGS...]: the whole tool program on the lab's emulated machine.
+// hlvsim query LAB [--uid N] [--] [ARGS...]: hlvquery there, the lab's tool directory its own.
 #include <charconv>
 #include <vector>
 
 #include "app/program_entry.h"
+#include "app/query_entry.h"
 #include "tools/hlvsim/commands.h"
 #include "tools/hlvsim/lab_session.h"
 
 namespace hlv::sim::tool {
 
-int runCommand(const Arguments& args) {
+namespace {
+
+int runOnLab(const Arguments& args, const char* command, const char* program,
+             int (*entry)(int, char**)) {
   if (args.empty()) {
-    complain("usage: hlvsim run LAB [--uid N] [--] [ARGS...]");
+    complain(std::string("usage: hlvsim ") + command + " LAB [--uid N] [--] [ARGS...]");
     return kExitUsage;
   }
   std::size_t next = 1;
@@ -39,14 +44,24 @@ int runCommand(const Arguments& args) {
   }
 
   std::vector<std::string> toolArgs;
-  toolArgs.push_back((*session)->lab().root() + "/tool/hlvflashupdate");
+  toolArgs.push_back((*session)->lab().root() + "/tool/" + program);
   toolArgs.insert(toolArgs.end(), args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
   std::vector<char*> argv;
   for (std::string& arg : toolArgs)
     argv.push_back(arg.data());
   argv.push_back(nullptr);
   // The session stays installed after the entry returns: the tool's teardown still runs.
-  return programMain(static_cast<int>(toolArgs.size()), argv.data());
+  return entry(static_cast<int>(toolArgs.size()), argv.data());
+}
+
+}  // namespace
+
+int runCommand(const Arguments& args) {
+  return runOnLab(args, "run", "hlvflashupdate", &programMain);
+}
+
+int queryCommand(const Arguments& args) {
+  return runOnLab(args, "query", "hlvquery", &queryMain);
 }
 
 }  // namespace hlv::sim::tool

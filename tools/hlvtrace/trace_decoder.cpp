@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "tools/common/json_output.h"
 #include "tools/common/text_escape.h"
 #include "tools/hlvtrace/trace_catalog.h"
 
@@ -201,40 +202,41 @@ const char* argKindName(ArgKind kind) {
 }
 
 std::string formatRecordJson(const DecodedRecord& record) {
-  std::string out = "{\"offset\": " + std::to_string(record.offset) +
-                    ", \"component\": " + std::to_string(record.component) +
-                    ", \"file\": " + std::to_string(record.file) +
-                    ", \"point\": " + std::to_string(record.point) +
-                    ", \"table\": " + tool::jsonString(record.table->name) +
-                    ", \"name\": " + tool::jsonString(record.info->name) + ", \"args\": [";
-  for (std::size_t i = 0; i < record.args.size(); ++i) {
-    const DecodedArg& arg = record.args[i];
-    if (i > 0) out += ", ";
-    out += "{\"type\": \"";
-    out += argKindName(arg.kind);
-    out += "\", \"value\": ";
+  tool::Json out;
+  out["offset"] = record.offset;
+  out["component"] = record.component;
+  out["file"] = record.file;
+  out["point"] = record.point;
+  out["table"] = record.table->name;
+  out["name"] = record.info->name;
+  tool::Json args = tool::Json::array();
+  for (const DecodedArg& arg : record.args) {
+    tool::Json value;
+    value["type"] = argKindName(arg.kind);
     switch (arg.kind) {
       case ArgKind::kBool:
-        out += arg.raw != 0 ? "true" : "false";
+        value["value"] = arg.raw != 0;
         break;
       case ArgKind::kI32:
-        out += std::to_string(static_cast<int32_t>(arg.raw));
+        value["value"] = static_cast<int32_t>(arg.raw);
         break;
       case ArgKind::kI64:
-        out += std::to_string(static_cast<int64_t>(arg.raw));
+        value["value"] = static_cast<int64_t>(arg.raw);
         break;
       case ArgKind::kText:
-        out += tool::jsonString(arg.text);
-        if (!tool::isValidUtf8(arg.text))
-          out += ", \"bytes\": \"" + tool::hexBytes(arg.text) + "\"";
+        value["value"] = arg.text;
+        // The text as written, for a reader that wants the bytes the replacement hides.
+        if (!tool::isValidUtf8(arg.text)) value["bytes"] = tool::hexBytes(arg.text);
         break;
       default:
-        out += std::to_string(arg.raw);
+        value["value"] = arg.raw;
         break;
     }
-    out += "}";
+    args.push_back(std::move(value));
   }
-  return out + "], \"message\": " + tool::jsonString(record.message) + "}";
+  out["args"] = std::move(args);
+  out["message"] = record.message;
+  return tool::dumpJson(out);
 }
 
 }  // namespace hlv::trace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/json_reader.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
 #include "tools/hlvimage/image_builder.h"
@@ -17,15 +18,25 @@ namespace {
 using test::builtProgram;
 using test::runProcess;
 
-// The raw text of a top-level key's value in the one-object report (top-level keys come
-// before the per-block details).
+// A top-level member of the one-object report as JSON text ("null", "true", "0", "\"1.5.87\"");
+// "<missing>" when the report has no such member or is no JSON.
 std::string field(const std::string& json, const std::string& key) {
-  const std::string marker = "\"" + key + "\": ";
-  const auto at = json.find(marker);
-  if (at == std::string::npos) return "<missing>";
-  const auto start = at + marker.size();
-  const auto end = json.find_first_of(",}", start);
-  return json.substr(start, end - start);
+  std::string error;
+  const std::optional<test::JsonValue> report = test::parseJson(json, error);
+  if (!report || !report->has(key)) return "<missing>";
+  const test::JsonValue& value = (*report)[key];
+  switch (value.type()) {
+    case test::JsonValue::Type::kNull:
+      return "null";
+    case test::JsonValue::Type::kBool:
+      return value.boolean() ? "true" : "false";
+    case test::JsonValue::Type::kString:
+      return "\"" + value.text() + "\"";
+    case test::JsonValue::Type::kNumber:
+      return value.text();
+    default:
+      return "<not a scalar>";
+  }
 }
 
 struct Expected {

@@ -1,0 +1,5 @@
+#include "app/query_entry.h"
+
+int main(int argc, char** argv) {
+  return hlv::queryMain(argc, argv);
+}
