@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/expected_output.h"
+#include "tests/support/expected_output.h"
 #include "tests/e2e/lab_scenario.h"
-#include "tests/e2e/operator_texts.h"
-#include "tests/engine/reference_layout.h"
+#include "tests/support/operator_texts.h"
+#include "tests/support/reference_layout.h"
 #include "tests/support/files.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "tests/e2e/lab_scenario.h"
-#include "tests/e2e/operator_texts.h"
+#include "tests/support/operator_texts.h"
 #include "tests/support/files.h"
 #include "tests/support/json_reader.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
-#include "tests/tools/hlvsim/hlvsim_lab.h"
+#include "tests/support/hlvsim_lab.h"
 
 namespace hlv::test {
 namespace {

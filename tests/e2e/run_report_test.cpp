@@ -14,7 +14,7 @@
 #include "engine/flash_update_status.h"
 #include "shared/sha256.h"
 #include "tests/e2e/lab_scenario.h"
-#include "tests/e2e/operator_texts.h"
+#include "tests/support/operator_texts.h"
 #include "tests/support/files.h"
 #include "tests/support/json_reader.h"
 #include "tests/support/subprocess.h"
