@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <iterator>
 #include <span>
 #include <string_view>
 
@@ -181,12 +182,18 @@ inline constexpr RetiredPoints kRetiredPoints[] = {
 };
 // clang-format on
 
-// The entry of the table of that name, or null.
-constexpr const PointNumbers* findPointNumbers(std::string_view table) {
-  for (const PointNumbers& numbers : kPointNumbers) {
-    if (numbers.table == table) return &numbers;
+// Where the entry of the table of that name stands in kPointNumbers, or kNoPointNumbers. (An
+// index, not a pointer: the sanitizing builds cannot compare pointers in a constant expression.)
+inline constexpr std::size_t kNoPointNumbers = SIZE_MAX;
+constexpr std::size_t pointNumbersIndex(std::string_view table) {
+  for (std::size_t i = 0; i < std::size(kPointNumbers); ++i) {
+    if (kPointNumbers[i].table == table) return i;
   }
-  return nullptr;
+  return kNoPointNumbers;
+}
+
+constexpr const PointNumbers* pointNumbersAt(std::size_t index) {
+  return index < std::size(kPointNumbers) ? &kPointNumbers[index] : nullptr;
 }
 
 constexpr bool isRetired(uint32_t component, uint32_t file, uint32_t point) {

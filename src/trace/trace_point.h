@@ -149,13 +149,21 @@ struct Point {
   bool readByPosition = false;  // declared byPosition(n): its arguments keep their places
 };
 
+// The table's entry in kPointNumbers (by its index) is of its (component, file) pair.
+constexpr bool pairFits(std::size_t numbersIndex, uint32_t component, uint32_t file) {
+  if (numbersIndex >= std::size(kPointNumbers)) return true;
+  return kPointNumbers[numbersIndex].component == component &&
+         kPointNumbers[numbersIndex].file == file;
+}
+
 // Every point of the table lies in its numbers and on none retired. A table without numbers (a
 // test's own) is not checked; every table of the program has them (the catalogue test checks).
-constexpr bool pointsFit(std::span<const PointInfo> points, const PointNumbers* numbers) {
-  if (numbers == nullptr) return true;
+constexpr bool pointsFit(std::span<const PointInfo> points, std::size_t numbersIndex) {
+  if (numbersIndex >= std::size(kPointNumbers)) return true;
+  const PointNumbers& numbers = kPointNumbers[numbersIndex];
   for (const PointInfo& point : points) {
-    if (!numbers->contains(point.point)) return false;
-    if (isRetired(numbers->component, numbers->file, point.point)) return false;
+    if (!numbers.contains(point.point)) return false;
+    if (isRetired(numbers.component, numbers.file, point.point)) return false;
   }
   return true;
 }
@@ -200,14 +208,13 @@ void emit(const Point<Args...>& p, std::type_identity_t<Arg<Args>>... args) {
   using namespace ::hlv::trace::kinds;                                                            \
   inline constexpr uint32_t kComponent = (componentId);                                           \
   inline constexpr uint32_t kFile = (fileId);                                                     \
-  inline constexpr const ::hlv::trace::PointNumbers* kNumbers =                                   \
-      ::hlv::trace::findPointNumbers(#table);                                                     \
-  static_assert(kNumbers == nullptr ||                                                            \
-                    (kNumbers->component == kComponent && kNumbers->file == kFile),               \
+  inline constexpr std::size_t kNumbersIndex = ::hlv::trace::pointNumbersIndex(#table);           \
+  static_assert(::hlv::trace::pairFits(kNumbersIndex, kComponent, kFile),                         \
                 "trace table " #table ": its pair differs from its entry in trace_ids.h");        \
   POINTS(HLV_TRACE_DECLARE_POINT_)                                                                \
   inline constexpr ::hlv::trace::PointInfo kPoints[] = {POINTS(HLV_TRACE_DESCRIBE_POINT_)};       \
-  static_assert(::hlv::trace::pointsFit(kPoints, kNumbers),                                       \
+  static_assert(::hlv::trace::pointsFit(kPoints, kNumbersIndex),                                  \
                 "trace table " #table ": a point retired or outside its numbers in trace_ids.h"); \
-  inline constexpr ::hlv::trace::TableInfo kTable{#table, kComponent, kFile, kPoints, kNumbers};  \
+  inline constexpr ::hlv::trace::TableInfo kTable{#table, kComponent, kFile, kPoints,             \
+                                                  ::hlv::trace::pointNumbersAt(kNumbersIndex)};   \
   }
