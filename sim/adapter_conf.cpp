@@ -112,6 +112,32 @@ bool parseFirmwareKind(std::string_view value, FirmwareKind& out) {
   return true;
 }
 
+bool parseTornErase(std::string_view value, TornErase& out) {
+  if (value == "bytes") {
+    out = TornErase::kBytes;
+  } else if (value == "bits") {
+    out = TornErase::kBits;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+constexpr std::pair<std::string_view, FlashFault> kFlashFaults[] = {
+    {"ignored", FlashFault::kIgnored},
+    {"wrong", FlashFault::kWrongBit},
+    {"stuck", FlashFault::kStuck}};
+
+bool parseFlashFault(std::string_view value, FlashFault& out) {
+  for (const auto& [name, fault] : kFlashFaults) {
+    if (value == name) {
+      out = fault;
+      return true;
+    }
+  }
+  return false;
+}
+
 // free: the program may take it; held: the firmware takes it back whenever it is released.
 bool parseSemaphore(std::string_view value, bool& heldByFirmware) {
   if (value != "free" && value != "held") return false;
@@ -199,6 +225,12 @@ const std::vector<Key>& keys() {
        [](std::string_view v, AdapterConfig& c) { return parseYesNo(v, c.powerCutTorn); }},
       {"seed", "a decimal count",
        [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.tornSeed); }},
+      {"torn_erase", "bytes or bits",
+       [](std::string_view v, AdapterConfig& c) { return parseTornErase(v, c.tornErase); }},
+      {"flash_fault_at", "a decimal count",
+       [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.flashFaultAt); }},
+      {"flash_fault", "ignored, wrong or stuck",
+       [](std::string_view v, AdapterConfig& c) { return parseFlashFault(v, c.flashFault); }},
       {"kill_at_us", "a decimal count",
        [](std::string_view v, AdapterConfig& c) { return parseCount(v, c.killAtUs); }},
       {"engine_stuck", "yes or no",
@@ -349,6 +381,13 @@ std::string formatAdapterConf(const AdapterConfig& config) {
   if (config.powerCutTorn) text += "power_cut_torn = yes\n";
   if (config.tornSeed != AdapterConfig{}.tornSeed)
     text += "seed = " + std::to_string(config.tornSeed) + "\n";
+  if (config.tornErase == TornErase::kBits) text += "torn_erase = bits\n";
+  if (config.flashFaultAt != 0) {
+    text += "flash_fault_at = " + std::to_string(config.flashFaultAt) + "\n";
+    for (const auto& [name, fault] : kFlashFaults) {
+      if (fault == config.flashFault) text += "flash_fault = " + std::string(name) + "\n";
+    }
+  }
   if (config.killAtUs != 0) text += "kill_at_us = " + std::to_string(config.killAtUs) + "\n";
   if (config.engineStuck) text += "engine_stuck = yes\n";
   if (config.partStuck) text += "part_stuck = yes\n";
