@@ -18,7 +18,31 @@
 namespace hlv {
 namespace tp = trace_points::rollback_procedure;
 
+namespace {
+
+// An adapter's previous firmware is offered only where the rollback would take it. The version
+// readout accepts a previous block that is whole, but the rollback also wants the firmware it
+// describes intact in that block's own bank and no free area: an update cut while it rewrote
+// that bank leaves a whole block over components that are gone (and a version read from what the
+// update had begun to write there), which would be offered and then refused once confirmed.
+void offerOnlyRollbackTargets(std::vector<AdapterEntry>& entries) {
+  for (AdapterEntry& entry : entries) {
+    if (entry.previousVersion.isZero()) continue;
+    VoFlUpdateIface* const updater = entry.readyUpdater();
+    if (updater == nullptr) continue;
+    RollbackPlan plan;
+    const uint32_t planned = updater->planRollback({}, plan);
+    if (planned != 0) {
+      trace::emit(tp::kPreviousNotOffered, entry.index, planned);
+      entry.previousVersion = {};
+    }
+  }
+}
+
+}  // namespace
+
 uint32_t rollbackSelection(UpdateSession& session, std::FILE* input) {
+  offerOnlyRollbackTargets(session.adapters());
   const std::vector<AdapterEntry>& entries = session.adapters();
   showAdapterTable(entries, true);
   trace::emit(tp::kRollbackSelection, static_cast<uint64_t>(entries.size()));
