@@ -71,6 +71,15 @@ const std::vector<Finding>& findings() {
       {"seed 1, run 39: a rollback from both blocks active failed on a protected part",
        {adapterOn("EF6015 protected", false, StartLayout::kBothActive)},
        {{.action = Action::kRollbackName, .adapter = 0}}},
+      // The firmware reload of interface 2 releases at once the semaphore the halting firmware
+      // takes; a firmware that was using the bus then still had a frame running, and the
+      // reload's first frame wrote into its registers.
+      {"seed 30, run 29: the reload touched the MDIO registers while the firmware's frame ran",
+       {adapterOn("EF6015", false, StartLayout::kFresh,
+                  "firmware = 2\nfirmware_mdio_every_us = 1000\nfirmware_mdio_seed = 159\n")},
+       {{.action = Action::kSilentAll, .bundle = 1},
+        {.action = Action::kSilentAll, .bundle = 2},
+        {.action = Action::kSilentAll, .bundle = 3}}},
   };
   return rows;
 }
