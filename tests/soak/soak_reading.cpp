@@ -126,15 +126,17 @@ ConsoleSeen readConsole(const std::string& out) {
       continue;
     }
     if (block != nullptr) {
-      if (has(line, "|-- Backing up... ")) block->backupOk = line.find("[OK]") != std::string::npos;
+      // A step's line without its result word belongs to a run killed during that step.
+      const bool resultShown = has(line, "[OK]") || has(line, "[FAILED");
+      if (has(line, "|-- Backing up... ")) block->backupOk = has(line, "[OK]");
       if (has(line, "|-- Updating... ")) {
         if (line.find("[OK]") != std::string::npos) block->updateResult = 0;
         if (const auto code = failedCode(line)) block->updateResult = code;
       }
-      if (has(line, "|-- Trying to reload firmware... "))
-        block->reloadOk = line.find("[OK]") != std::string::npos;
-      if (has(line, "|-- Restarting device driver... "))
-        block->driverOk = line.find("[OK]") != std::string::npos;
+      if (has(line, "|-- Trying to reload firmware... ") && resultShown)
+        block->reloadOk = has(line, "[OK]");
+      if (has(line, "|-- Restarting device driver... ") && resultShown)
+        block->driverOk = has(line, "[OK]");
       if (has(line, "|-- To complete update process")) block->powerCycleAsked = true;
       if (line == "===") {
         block->closed = true;
