@@ -133,7 +133,11 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
     previous = resumed->journal.plan.previous;
   }
 
-  const FirmwareVersion& current = entry.currentVersion;
+  // A rollback cut at the wrong moment can leave the flash unreadable to the version readout;
+  // the plan made from the backup then knows the firmware running.
+  const FirmwareVersion current = resumed && entry.currentVersion.isZero()
+                                      ? resumed->journal.plan.current
+                                      : entry.currentVersion;
   std::puts("This will restore adapter's firmware to the previous version. ");
   std::printf("  Current version:\t%u.%u.%u \n", current.major, current.minor, current.build);
   std::printf("  Previous version:\t%u.%u.%u \n", previous.major, previous.minor, previous.build);

@@ -89,8 +89,13 @@ struct RollbackBlocks {
   bool previousIsNcb1() const { return previousAddress == kNcb1Address; }
 };
 
-// Reads both blocks and checks the current one: the part of every rollback that only reads.
-FlashUpdateStatus readRollbackBlocks(VoFlashControlInterface& flashCtrl, RollbackBlocks& blocks) {
+// Reads both blocks and checks the current one: the part of every rollback that only reads. With
+// `backup`, the current block is the one readers took in the backup, not on the flash: a rollback
+// cut while it erased NCB0's first sector may leave NCB0's state bits reading active (an erase cut
+// short at bit level raises some of the bits of 0b00 and not others), over a sector that is no
+// longer whole, while the flash's current block is still NCB1.
+FlashUpdateStatus readRollbackBlocks(VoFlashControlInterface& flashCtrl, RollbackBlocks& blocks,
+                                     std::span<const uint8_t> backup = {}) {
   blocks.buffer = ByteBuffer::allocate(2 * kNcbBlockSize);
   if (!blocks.buffer.ok()) {
     trace::emit(tp::kNoMemory, 2 * kNcbBlockSize);
@@ -113,7 +118,19 @@ FlashUpdateStatus readRollbackBlocks(VoFlashControlInterface& flashCtrl, Rollbac
     return kStatusImageInvalid;
   }
   // The current block is the one readers take: NCB0 when both are active.
-  const bool currentIsNcb1 = !ncb0.active();
+  bool currentIsNcb1 = !ncb0.active();
+  if (backup.size() >= kNcb1Address + kNcbBlockSize) {
+    const bool backupCurrentIsNcb1 = !ConstHalvernNcb(backup.data()).active();
+    trace::emit(tp::kBackupCurrentTaken, backupCurrentIsNcb1 ? kNcb1Address : kNcb0Address,
+                ncb0.active());
+    // Only the state bits of NCB0 may have come to read active: where readers took NCB0 in the
+    // backup and take NCB1 on the flash, the backup is of another flash.
+    if (!backupCurrentIsNcb1 && currentIsNcb1) {
+      trace::emit(tp::kBackupCurrentDiffers, kNcb0Address);
+      return kStatusBackupMismatch;
+    }
+    currentIsNcb1 = backupCurrentIsNcb1;
+  }
   blocks.current = currentIsNcb1 ? ncb1 : ncb0;
   blocks.previous = currentIsNcb1 ? ncb0 : ncb1;
   blocks.currentAddress = currentIsNcb1 ? kNcb1Address : kNcb0Address;
@@ -203,7 +220,7 @@ FlashUpdateStatus checkBackupAgainstFlash(VoFlashControlInterface& flashCtrl,
                                           std::span<const uint8_t> backup,
                                           RollbackBlocks& blocks) {
   trace::emit(tp::kBackupCheck, static_cast<uint64_t>(backup.size()));
-  FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks);
+  FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks, backup);
   if (status != kStatusSuccess) return status;
   status = checkPart(flashCtrl);
   if (status != kStatusSuccess) return status;

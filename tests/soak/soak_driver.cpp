@@ -118,8 +118,10 @@ void examine(const std::string& path, FlashState& state) {
 // What the soak knows of an adapter between runs.
 struct AdapterState {
   FirmwareVersion running = kStartVersion;
-  // The block readers take is broken: a cut tore an erase inside the unguardable window.
+  // The block readers take is broken: a cut tore an erase inside the unguardable window (of an
+  // update, which nothing can finish, or of a rollback, which its backup finishes).
   bool broken = false;
+  bool brokenByUpdate = false;
   // A rollback was cut while it rewrote the previous block: the backup its journal names holds
   // the flash it started from, whose previous firmware the next rollback finishes with.
   std::optional<FlashState> resumeFrom;
@@ -195,21 +197,33 @@ class Soak {
   }
 
   SoakFigures replay(const std::vector<ScriptedRun>& runs) {
-    replaying_ = true;
-    for (const ScriptedRun& run : runs) {
-      Step step;
-      step.number = figures_.steps + 1;
-      step.action = run.action;
-      step.adapter = run.adapter;
-      if (!isRollback(run.action)) useBundle(run.bundle);
-      step.bundle = bundle_;
-      step.options = optionsFor(run.action, run.adapter);
-      step.faults = run.faults;
-      runStep(step);
-    }
+    for (const ScriptedRun& run : runs)
+      runScripted(run);
     checkLiveness();
     return figures_;
   }
+
+  void runScripted(const ScriptedRun& run) {
+    replaying_ = true;
+    Step step;
+    step.number = figures_.steps + 1;
+    step.action = run.action;
+    step.adapter = run.adapter;
+    if (!isRollback(run.action)) useBundle(run.bundle);
+    step.bundle = bundle_;
+    step.options = optionsFor(run.action, run.adapter);
+    step.faults = run.faults;
+    runStep(step);
+  }
+
+  const SoakFigures& figures() const { return figures_; }
+  // The adapter's counters of the last run (empty when it wrote none), and whether the block
+  // readers take is broken inside the unguardable window.
+  std::string stats(std::size_t i) const {
+    const std::string path = adapterDirectory(i) + "/stats";
+    return fileExists(path) ? readFile(path) : "";
+  }
+  bool broken(std::size_t i) const { return states_[i].broken; }
 
  private:
   std::string name(std::size_t i) const { return lab_.spec().adapters[i].name; }
@@ -596,6 +610,9 @@ void Soak::judge(const Step& step, const ProcessResult& result,
         ++figures_.windowHits[operation + ", erase " + hex(opcode) + " at " + hex(address) +
                               " (NCB0) while NCB1 is the block readers take"];
         state.broken = true;
+        // A rollback's journal names the backup that finishes it; nothing records an update's.
+        state.brokenByUpdate = !rollingBack;
+        if (rollingBack && !state.resumeFrom) state.resumeFrom = before[i];
       } else {
         fail(who + "readers take no valid block: " + now.problem);
       }
@@ -657,7 +674,7 @@ void Soak::judge(const Step& step, const ProcessResult& result,
                versionText(*r.questionPrevious) + ", expected " + versionText(expected));
       }
       const bool unreadable = step.armedOn(i, makesUnreadable);
-      if (r.notPossible && target0.valid && !unreadable)
+      if (r.notPossible && target0.valid && was.usable && !unreadable)
         fail(who + "\"Backup firmware not found\", though its previous block is valid");
       if (r.notPossible && state.resumeFrom && !unreadable)
         fail(who + "\"Backup firmware not found\", though a cut rollback's backup finishes it");
@@ -707,7 +724,9 @@ void Soak::judge(const Step& step, const ProcessResult& result,
           state.resumeFrom.reset();
         }
       }
-    } else if (after != beforeBytes) {
+    } else if (after != beforeBytes && !(state.broken && !state.brokenByUpdate)) {
+      // Anything else that changed the flash leaves nothing for the backup to finish, but a
+      // rollback cut inside the window, whose backup still finishes it.
       state.resumeFrom.reset();
     }
     const bool hit = std::any_of(step.faults.begin(), step.faults.end(),
@@ -812,6 +831,9 @@ void Soak::judgeFiles(bool killed, const std::vector<FlashState>& before,
 
 void Soak::checkLiveness() {
   ++figures_.livenessChecks;
+  figures_.leftInWindow = static_cast<uint64_t>(
+      std::count_if(states_.begin(), states_.end(),
+                    [](const AdapterState& s) { return s.broken && s.brokenByUpdate; }));
   const std::size_t count = states_.size();
   // First what the operator's guide says of a rollback cut short: the next rollback finishes it.
   for (std::size_t i = 0; i < count; ++i) {
@@ -832,8 +854,10 @@ void Soak::checkLiveness() {
     step.bundle = bundle_;
     step.options = {.args = {"-s"}};
     runStep(step);
+    // An adapter an update's cut left broken inside the window cannot be brought back by the
+    // tool: it is counted, and left out.
     const bool done = std::all_of(states_.begin(), states_.end(), [&](const AdapterState& s) {
-      return !s.broken && s.running == soakVersion(bundle_);
+      return (s.broken && s.brokenByUpdate) || (!s.broken && s.running == soakVersion(bundle_));
     });
     if (done) {
       figures_.maxRunsToNewest = std::max(figures_.maxRunsToNewest, runs);
@@ -843,6 +867,7 @@ void Soak::checkLiveness() {
   std::string left;
   for (std::size_t i = 0; i < count; ++i) {
     const FlashReading& reading = flashes_[i].reader;
+    if (states_[i].broken && states_[i].brokenByUpdate) continue;
     if (!reading.usable || reading.version != soakVersion(bundle_))
       left += " " + name(i) + " (" +
               (reading.usable ? versionText(reading.version) : reading.problem) + ")";
@@ -855,6 +880,51 @@ void Soak::checkLiveness() {
 
 }  // namespace
 
+TearSweep sweepBitLevelTears(const std::string& operation, const AdapterPlan& adapter,
+                             const ScriptedRun& run, uint64_t eraseSeeds) {
+  TearSweep sweep;
+  sweep.operation = operation;
+  const SoakLabPlan lab = labOf({adapter});
+  {
+    Soak clean(SoakOptions{}, lab);
+    clean.runScripted(run);
+    sweep.commands =
+        static_cast<uint64_t>(std::max(0LL, statValue(clean.stats(0), "modifying_transfers")));
+    sweep.figures.add(clean.figures());
+  }
+  for (uint64_t n = 1; n <= sweep.commands; ++n) {
+    // A program torn at bit level is a program torn: one seed. An erase, several.
+    uint64_t seeds = 1;
+    for (uint64_t seed = 1; seed <= seeds; ++seed) {
+      Soak soak(SoakOptions{}, lab);
+      ScriptedRun cut = run;
+      cut.faults = {scriptedFault(FaultKind::kTornCutBits, 0,
+                                  "power_cut_after = " + std::to_string(n) +
+                                      "\npower_cut_torn = yes\nseed = " + std::to_string(seed) +
+                                      "\ntorn_erase = bits\n")};
+      soak.runScripted(cut);
+      ++sweep.cuts;
+      const std::string stats = soak.stats(0);
+      const auto opcode = static_cast<uint8_t>(statValue(stats, "power_cut_opcode"));
+      const auto address = static_cast<uint32_t>(statValue(stats, "power_cut_address"));
+      if (seed == 1 && isErase(opcode)) seeds = eraseSeeds;
+      if (soak.broken(0)) {
+        const std::string what = "command " + std::to_string(n) + " (" +
+                                 (isErase(opcode) ? "erase " : "program ") + hex(opcode) + " at " +
+                                 hex(address) + "), seed " + std::to_string(seed);
+        sweep.breakingCuts.push_back(what);
+        // The operator's next run: the same request again.
+        ScriptedRun next = run;
+        next.faults = {};
+        soak.runScripted(next);
+        if (soak.broken(0)) sweep.unrecovered.push_back(what);
+      }
+      sweep.figures.add(soak.figures());
+    }
+  }
+  return sweep;
+}
+
 void SoakFigures::add(const SoakFigures& other) {
   steps += other.steps;
   faultedSteps += other.faultedSteps;
@@ -863,6 +933,7 @@ void SoakFigures::add(const SoakFigures& other) {
   cutsThatStruck += other.cutsThatStruck;
   longestChain = std::max(longestChain, other.longestChain);
   livenessChecks += other.livenessChecks;
+  leftInWindow += other.leftInWindow;
   maxRunsToNewest = std::max(maxRunsToNewest, other.maxRunsToNewest);
   for (const auto& [where, hits] : other.windowHits)
     windowHits[where] += hits;
@@ -890,6 +961,8 @@ std::string SoakFigures::summary() const {
       << "\n";
   for (const auto& [where, hits] : windowHits)
     out << "  " << where << ": " << hits << "\n";
+  out << "adapters an update's cut left broken inside the window (nothing finishes it): "
+      << leftInWindow << "\n";
   out << "invariant breaks: " << breaks.size() << "\n";
   return out.str();
 }

@@ -46,6 +46,9 @@ struct SoakFigures {
   // Runs that left an adapter's active block broken, each from a cut that tore an erase at bit
   // level inside the window no write order can guard, by operation and command.
   std::map<std::string, uint64_t> windowHits;
+  // Adapters left so by an update's cut: the tool cannot bring them back (no record names the
+  // update's backup), so the liveness checks leave them out.
+  uint64_t leftInWindow = 0;
   std::map<int, uint64_t> exitStatuses;  // -9: killed
   std::vector<std::string> breaks;       // the broken invariants, each with its run
 
@@ -75,6 +78,20 @@ struct ScriptedRun {
   uint32_t bundle = 0;
   std::vector<Fault> faults = {};
 };
+
+// Every program and erase command of one run of the tool cut in turn, the erase torn at bit level
+// (one seed per program, `eraseSeeds` per erase), each cut judged as the soak judges its runs;
+// where a cut left the block readers take broken, the same request is run again.
+struct TearSweep {
+  std::string operation;
+  uint64_t commands = 0;  // program and erase commands of the uninterrupted run
+  uint64_t cuts = 0;
+  std::vector<std::string> breakingCuts;  // cuts that left the block readers take broken
+  std::vector<std::string> unrecovered;   // those the next run did not repair
+  SoakFigures figures;                    // of every run: the invariant breaks and the window hits
+};
+TearSweep sweepBitLevelTears(const std::string& operation, const AdapterPlan& adapter,
+                             const ScriptedRun& run, uint64_t eraseSeeds);
 
 // A fault of a script, armed by these adapter.conf lines.
 Fault scriptedFault(FaultKind kind, std::size_t adapter, const std::string& conf);

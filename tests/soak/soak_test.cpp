@@ -80,6 +80,16 @@ const std::vector<Finding>& findings() {
        {{.action = Action::kSilentAll, .bundle = 1},
         {.action = Action::kSilentAll, .bundle = 2},
         {.action = Action::kSilentAll, .bundle = 3}}},
+      // The rollback's erase of NCB0's first sector, NCB1 current, torn at bit level: NCB0's
+      // state bits (0b00) read active over a half-erased sector, and readers take it. The next
+      // rollback took NCB0 for the current block and refused the backup its journal names.
+      {"bit-level tear sweep, rollback from NCB1, command 1: the next rollback did not finish it",
+       {adapterOn("EF6015", true, StartLayout::kUpdated)},
+       {{.action = Action::kRollbackName,
+         .faults = {scriptedFault(FaultKind::kTornCutBits, 0,
+                                  "power_cut_after = 1\npower_cut_torn = yes\nseed = 8\n"
+                                  "torn_erase = bits\n")}},
+        {.action = Action::kRollbackName}}},
   };
   return rows;
 }
