@@ -36,10 +36,11 @@ TEST(LongSoak, EveryRunLeavesEveryAdapterWorkingAndTheRunsAfterFaultsFinishTheJo
 }
 
 // Where a power cut that tears an erase at bit level breaks the flash: every program and erase
-// command of each kind of run cut in turn. No write order can keep a reader from taking NCB0
-// when the erase of its first sector is cut while NCB1 is the block readers take (its state bits,
-// deactivated 0b00, may then read 0b01 or 0b10: active over a half-erased block); that is the
-// only place such a cut may break the flash.
+// command of each kind of run cut in turn (HLV_TEAR_SEEDS seeds per erase, 8 by default). No
+// write order can keep a reader from taking NCB0 when the erase of its first sector is cut while
+// NCB1 is the block readers take (its state bits, deactivated 0b00, may then read 0b01 or 0b10:
+// active over a half-erased block); that is the only place such a cut may break the flash (the
+// judge of each run fails any other), and the next rollback finishes a rollback cut there.
 TEST(BitLevelTears, BreakOnlyWhereNcb0IsErasedWhileNcb1IsTheBlockReadersTake) {
   struct Operation {
     const char* name;
@@ -77,6 +78,10 @@ TEST(BitLevelTears, BreakOnlyWhereNcb0IsErasedWhileNcb1IsTheBlockReadersTake) {
       std::cout << "  window: " << where << " x" << hits << "\n";
     for (const std::string& broken : sweep.figures.breaks)
       ADD_FAILURE() << operation.name << ": " << broken;
+    if (std::string(operation.name).starts_with("rollback")) {
+      for (const std::string& cut : sweep.unrecovered)
+        ADD_FAILURE() << operation.name << ": the next rollback did not finish " << cut;
+    }
   }
 }
 

@@ -3,7 +3,6 @@
 #include <array>
 #include <stdexcept>
 
-#include "tests/support/files.h"
 #include "tools/hlvimage/image_builder.h"
 
 namespace hlv::test::soak {
@@ -264,13 +263,6 @@ std::vector<uint8_t> bundleImageBytes(FirmwareVersion version, bool typeTwoModel
   return image::buildImage(spec);
 }
 
-void installBundle(const Lab& lab, FirmwareVersion version) {
-  for (bool typeTwoModel : {false, true}) {
-    writeBinaryFile(lab.root() + "/tool/" + bundleImageFile(typeTwoModel),
-                    bundleImageBytes(version, typeTwoModel));
-  }
-}
-
 const char* faultName(FaultKind kind) {
   switch (kind) {
     case FaultKind::kPowerCut:
@@ -329,11 +321,6 @@ bool hitsFlashCommands(FaultKind kind) {
   return kind == FaultKind::kPowerCut || kind == FaultKind::kTornCut ||
          kind == FaultKind::kTornCutBits || kind == FaultKind::kFlashIgnored ||
          kind == FaultKind::kFlashWrongBit || kind == FaultKind::kFlashStuck;
-}
-
-bool endsRun(FaultKind kind) {
-  return kind == FaultKind::kKill || kind == FaultKind::kSignalAtTime ||
-         kind == FaultKind::kSignalAtCommand || kind == FaultKind::kSignalAtGrant;
 }
 
 Fault drawFault(SoakRandom& random, std::size_t adapter, const RunExtent& extent,

@@ -71,10 +71,8 @@ SoakLabPlan labOf(const std::vector<AdapterPlan>& adapters);
 AdapterPlan adapterOn(const std::string& part, bool typeTwoModel, StartLayout layout,
                       const std::string& firmwareConf = "");
 
-// The bundle of firmware `version`: an image for each model (fw_20c3.bin, fw_21c3.bin, small
-// components whose sizes vary with the version) and the database naming them, written into the
-// lab's tool directory over the bundle there.
-void installBundle(const Lab& lab, FirmwareVersion version);
+// The image of firmware `version` for a model (small components whose sizes vary with the
+// version), and the name the bundle gives it; the database names both models' images.
 std::vector<uint8_t> bundleImageBytes(FirmwareVersion version, bool typeTwoModel);
 const char* bundleImageFile(bool typeTwoModel);
 
@@ -117,8 +115,6 @@ struct Fault {
 bool makesUnreadable(FaultKind kind);
 // Whether the fault may make a program or erase command fail, or cut one.
 bool hitsFlashCommands(FaultKind kind);
-// Whether the fault ends the run early (a kill, or a signal that is taken).
-bool endsRun(FaultKind kind);
 
 // What a fault is drawn against: how many program and erase commands, SPI commands and
 // microseconds of virtual time the adapter's part of such a run took before.
