@@ -597,9 +597,11 @@ void Soak::judge(const Step& step, const ProcessResult& result,
           hasStats[i] ? static_cast<uint8_t>(statValue(stats[i], "power_cut_opcode")) : 0;
       const uint64_t address =
           hasStats[i] ? static_cast<uint64_t>(statValue(stats[i], "power_cut_address")) : 0;
+      // A run also killed wrote no counters to say which command the cut struck.
+      const bool cutInNcb0 = hasStats[i] ? cutStruck && isErase(opcode) && address < kNcb1 : killed;
       const bool window =
-          step.armedOn(i, FaultKind::kTornCutBits) && cutStruck && isErase(opcode) &&
-          address < kNcb1 && !blockReadsActive(beforeBytes, 0) && blockReadsActive(after, 0) &&
+          step.armedOn(i, FaultKind::kTornCutBits) && cutInNcb0 &&
+          !blockReadsActive(beforeBytes, 0) && blockReadsActive(after, 0) &&
           std::equal(after.begin() + kNcb1, after.begin() + 2 * kNcb1, beforeBytes.begin() + kNcb1);
       if (window) {
         const std::string operation =
