@@ -22,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kNcb1 = 0x4000;
+constexpr uint32_t kFirstBank = 0x8000;  // the control blocks lie below
 
 const char* actionName(Action action) {
   switch (action) {
@@ -224,6 +225,20 @@ class Soak {
     return fileExists(path) ? readFile(path) : "";
   }
   bool broken(std::size_t i) const { return states_[i].broken; }
+  std::vector<uint8_t> flashBytes(std::size_t i) const { return flashes_[i].bytes; }
+
+  // The lab as it started: this flash for every adapter, no logs, nothing learnt of its runs (the
+  // figures go on counting).
+  void restart(const std::vector<uint8_t>& flash) {
+    std::error_code ignored;
+    fs::remove_all(lab_.root() + "/tool/logs", ignored);
+    for (std::size_t i = 0; i < states_.size(); ++i) {
+      writeBinaryFile(flashPath(i), flash);
+      states_[i] = AdapterState{};
+      states_[i].history = {kStartVersion, kStartPrevious, soakVersion(bundle_)};
+      examine(flashPath(i), flashes_[i]);
+    }
+  }
 
  private:
   std::string name(std::size_t i) const { return lab_.spec().adapters[i].name; }
@@ -597,18 +612,20 @@ void Soak::judge(const Step& step, const ProcessResult& result,
           hasStats[i] ? static_cast<uint8_t>(statValue(stats[i], "power_cut_opcode")) : 0;
       const uint64_t address =
           hasStats[i] ? static_cast<uint64_t>(statValue(stats[i], "power_cut_address")) : 0;
-      // A run also killed wrote no counters to say which command the cut struck.
+      // That is: NCB0's state bits read active over a block that is not whole, while NCB1 reads
+      // active and whole over the firmware the run found (whether NCB0 was deactivated before
+      // the run, or its state cleared in place by it, as a transform does). A run also killed
+      // wrote no counters to say which command the cut struck.
       const bool cutInNcb0 = hasStats[i] ? cutStruck && isErase(opcode) && address < kNcb1 : killed;
-      const bool window =
-          step.armedOn(i, FaultKind::kTornCutBits) && cutInNcb0 &&
-          !blockReadsActive(beforeBytes, 0) && blockReadsActive(after, 0) &&
-          std::equal(after.begin() + kNcb1, after.begin() + 2 * kNcb1, beforeBytes.begin() + kNcb1);
+      const FlashReading ncb1 = readBlockAsReader(after, kNcb1);
+      const bool window = step.armedOn(i, FaultKind::kTornCutBits) && cutInNcb0 &&
+                          blockReadsActive(after, 0) && blockReadsActive(after, kNcb1) &&
+                          ncb1.usable && was.usable && ncb1.version == was.version;
       if (window) {
         const std::string operation =
             rollingBack ? "rollback"
-                        : (was.usable && hasFreeArea(beforeBytes, was.activeAddress)
-                               ? "update of a type-1 layout"
-                               : "update");
+                        : (hasFreeArea(beforeBytes, was.activeAddress) ? "update of a type-1 layout"
+                                                                       : "update");
         ++figures_.windowHits[operation + ", erase " + hex(opcode) + " at " + hex(address) +
                               " (NCB0) while NCB1 is the block readers take"];
         state.broken = true;
@@ -886,19 +903,18 @@ TearSweep sweepBitLevelTears(const std::string& operation, const AdapterPlan& ad
                              const ScriptedRun& run, uint64_t eraseSeeds) {
   TearSweep sweep;
   sweep.operation = operation;
-  const SoakLabPlan lab = labOf({adapter});
-  {
-    Soak clean(SoakOptions{}, lab);
-    clean.runScripted(run);
-    sweep.commands =
-        static_cast<uint64_t>(std::max(0LL, statValue(clean.stats(0), "modifying_transfers")));
-    sweep.figures.add(clean.figures());
-  }
+  // One lab, put back as it started before each cut.
+  Soak soak(SoakOptions{}, labOf({adapter}));
+  const std::vector<uint8_t> start = soak.flashBytes(0);
+  soak.runScripted(run);
+  sweep.commands =
+      static_cast<uint64_t>(std::max(0LL, statValue(soak.stats(0), "modifying_transfers")));
   for (uint64_t n = 1; n <= sweep.commands; ++n) {
-    // A program torn at bit level is a program torn: one seed. An erase, several.
-    uint64_t seeds = 1;
+    // A program torn at bit level is a program torn, and an erase of a bank is no block's: two
+    // seeds. An erase inside the control blocks, several.
+    uint64_t seeds = 2;
     for (uint64_t seed = 1; seed <= seeds; ++seed) {
-      Soak soak(SoakOptions{}, lab);
+      soak.restart(start);
       ScriptedRun cut = run;
       cut.faults = {scriptedFault(FaultKind::kTornCutBits, 0,
                                   "power_cut_after = " + std::to_string(n) +
@@ -909,7 +925,7 @@ TearSweep sweepBitLevelTears(const std::string& operation, const AdapterPlan& ad
       const std::string stats = soak.stats(0);
       const auto opcode = static_cast<uint8_t>(statValue(stats, "power_cut_opcode"));
       const auto address = static_cast<uint32_t>(statValue(stats, "power_cut_address"));
-      if (seed == 1 && isErase(opcode)) seeds = eraseSeeds;
+      if (seed == 1 && isErase(opcode) && address < kFirstBank) seeds = std::max(seeds, eraseSeeds);
       if (soak.broken(0)) {
         const std::string what = "command " + std::to_string(n) + " (" +
                                  (isErase(opcode) ? "erase " : "program ") + hex(opcode) + " at " +
@@ -921,9 +937,9 @@ TearSweep sweepBitLevelTears(const std::string& operation, const AdapterPlan& ad
         soak.runScripted(next);
         if (soak.broken(0)) sweep.unrecovered.push_back(what);
       }
-      sweep.figures.add(soak.figures());
     }
   }
+  sweep.figures = soak.figures();
   return sweep;
 }
 

@@ -13,8 +13,8 @@ namespace hlv::test::soak {
 namespace {
 
 #ifdef HLV_SANITIZED_BUILD
-// A run of the tool costs several times more under the sanitizers.
-constexpr uint64_t kRunsPerSeed = 16;
+// A run of the tool costs ten times more under the sanitizers (about 2 s of CPU).
+constexpr uint64_t kRunsPerSeed = 10;
 constexpr uint64_t kSeeds[] = {1};
 #else
 constexpr uint64_t kRunsPerSeed = 70;
@@ -97,6 +97,10 @@ const std::vector<Finding>& findings() {
 class SoakFinding : public ::testing::TestWithParam<Finding> {};
 
 TEST_P(SoakFinding, NoLongerBreaksAnInvariant) {
+#ifdef HLV_SANITIZED_BUILD
+  // Each fault these rows found has unit tests of its own, which the sanitizers do see.
+  GTEST_SKIP() << "whole-tool replays are left to the plain build";
+#endif
   const Finding& finding = GetParam();
   const SoakFigures figures = replay(labOf(finding.adapters), finding.runs,
                                      std::getenv("HLV_SOAK_OUTPUT") ? &std::cout : nullptr);
