@@ -412,6 +412,23 @@ class Soak {
     }
     if (!broken.empty()) keep(step, before, result);
     spare_ = std::move(before);
+    pruneLogs();
+  }
+
+  // Every run leaves the whole flash of each adapter it worked on in its log directory: a long
+  // soak would fill its disk. The older run directories go, unless a rollback cut short waits
+  // for the backup its journal names.
+  void pruneLogs() {
+    constexpr std::size_t kKept = 2;
+    const bool resumePending = std::any_of(states_.begin(), states_.end(),
+                                           [](const AdapterState& s) { return s.resumeFrom; });
+    if (resumePending) return;
+    const std::string logs = lab_.root() + "/tool/logs/";
+    const std::vector<std::string> runs = directoryNames(logs);
+    if (runs.size() <= kKept) return;
+    std::error_code ignored;
+    for (std::size_t i = 0; i + kKept < runs.size(); ++i)
+      fs::remove_all(logs + runs[i], ignored);
   }
 
   std::string describe(const Step& step) const {
