@@ -112,6 +112,32 @@ bool parseFirmwareKind(std::string_view value, FirmwareKind& out) {
   return true;
 }
 
+bool parseTornErase(std::string_view value, TornErase& out) {
+  if (value == "bytes") {
+    out = TornErase::kBytes;
+  } else if (value == "bits") {
+    out = TornErase::kBits;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+constexpr std::pair<std::string_view, FlashFault> kFlashFaults[] = {
+    {"ignored", FlashFault::kIgnored},
+    {"wrong", FlashFault::kWrongBit},
+    {"stuck", FlashFault::kStuck}};
+
+bool parseFlashFault(std::string_view value, FlashFault& out) {
+  for (const auto& [name, fault] : kFlashFaults) {
+    if (value == name) {
+      out = fault;
+      return true;
+    }
+  }
+  return false;
+}
+
 // free: the program may take it; held: the firmware takes it back whenever it is released.
 bool parseSemaphore(std::string_view value, bool& heldByFirmware) {
   if (value != "free" && value != "held") return false;
@@ -290,6 +316,25 @@ const std::vector<Key>& keys() {
       countKey(
           "seed", "1234", [](auto& c) -> auto& { return c.tornSeed; }),
       countKey(
+      {"torn_erase", "bytes or bits", "bits",
+       [](std::string_view v, AdapterConfig& c) { return parseTornErase(v, c.tornErase); },
+       writeWhenChanged(
+           [](auto& c) -> auto& { return c.tornErase; },
+           [](const AdapterConfig& c) {
+             return std::string(c.tornErase == TornErase::kBits ? "bits" : "bytes");
+           })},
+      countKey(
+          "flash_fault_at", "3", [](auto& c) -> auto& { return c.flashFaultAt; }),
+      {"flash_fault", "ignored, wrong or stuck", "stuck",
+       [](std::string_view v, AdapterConfig& c) { return parseFlashFault(v, c.flashFault); },
+       writeWhenChanged(
+           [](auto& c) -> auto& { return c.flashFault; },
+           [](const AdapterConfig& c) {
+             for (const auto& [name, fault] : kFlashFaults) {
+               if (fault == c.flashFault) return std::string(name);
+             }
+             return std::string();
+           })},
           "kill_at_us", "4000", [](auto& c) -> auto& { return c.killAtUs; }),
       yesNoKey(
           "engine_stuck", "yes", [](auto& c) -> auto& { return c.engineStuck; }),

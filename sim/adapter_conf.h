@@ -9,6 +9,9 @@
 //   power_cut_after  N: power lost after the N-th program or erase command of a run
 //   power_cut_torn   yes/no: the cut strikes during that command, which is left partly done
 //   seed             N: the seed the partial result is drawn from
+//   torn_erase       bytes or bits: an erase cut short garbles whole bytes, or single bits
+//   flash_fault_at   N: the N-th program or erase command of a run goes wrong (0: none)
+//   flash_fault      ignored, wrong or stuck: how (default ignored)
 //   kill_at_us       N: the process is killed (SIGKILL) when the run's virtual clock reaches N
 //   engine_stuck     yes/no: the command engine stays busy
 //   part_stuck       yes/no: the flash part stays busy

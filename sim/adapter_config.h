@@ -14,6 +14,18 @@ inline constexpr uint32_t kShortIdPart = 0x651F;
 
 enum class SfdpRevision : uint8_t { k1_0, k1_6 };
 
+// What an erase cut short leaves past the leading run it erased: each byte erased or as it was
+// (kBytes), or each bit erased or as it was (kBits). The cells of a NOR unit rise together, not
+// a byte at a time, so on a real part a byte may read with some bits erased and others still
+// programmed: a state field of 0b00 may read 0b01 or 0b10.
+enum class TornErase : uint8_t { kBytes, kBits };
+
+// How one program or erase command goes wrong (AdapterConfig::flashFaultAt): the part ignores
+// it (no busy time, nothing changes), carries it out with one bit left as it was (a program
+// leaves one bit it should clear set, an erase one programmed bit of its unit programmed), or
+// carries it out and then stays busy for good.
+enum class FlashFault : uint8_t { kIgnored, kWrongBit, kStuck };
+
 struct AdapterTimings {
   uint64_t registerReadNs = 1000;
   uint64_t registerWriteNs = 250;
@@ -100,6 +112,11 @@ struct AdapterConfig {
   // erase is left partly done, as drawn from tornSeed (see SpiFlashPart).
   bool powerCutTorn = false;
   uint64_t tornSeed = 1;
+  TornErase tornErase = TornErase::kBytes;
+  // The n-th program or erase command of a run (counted as powerCutAfter counts them; 0: none)
+  // goes wrong as flashFault says.
+  uint64_t flashFaultAt = 0;
+  FlashFault flashFault = FlashFault::kIgnored;
   // Test hook: the process is killed (SIGKILL) once the run's virtual clock reaches this many
   // microseconds (0: never), as when the tool is killed at that point of its run: the part
   // completes what it was given and keeps its power, and nothing of the tool's teardown runs.

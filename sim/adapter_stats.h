@@ -73,6 +73,11 @@ struct AdapterStats {
   uint64_t mdioFrames = 0;
   uint64_t firmwareMdioUses = 0;  // times the firmware took the MDIO semaphore and used the bus
   bool semaphoreHeld = false;     // the program holds a hardware semaphore (as of the stats' time)
+  // The program or erase command during (torn) or after which the power was cut: its opcode and
+  // the address it was sent with (0 and 0 when no command was cut).
+  uint8_t powerCutOpcode = 0;
+  uint32_t powerCutAddress = 0;
+  bool flashFaultStruck = false;  // the configured flash fault struck its command
 
   uint64_t count(Violation kind) const { return violationsByKind[static_cast<std::size_t>(kind)]; }
   void record(Violation kind) {

@@ -19,7 +19,8 @@ EmulatedAdapter::EmulatedAdapter(const AdapterConfig& config, VirtualClock& cloc
       flash_(flash.data() == nullptr ? std::span<uint8_t>(ownedFlash_) : flash),
       part_(partModelFor(config), config, clock, flash_, stats_),
       engine_(part_, config, clock, stats_) {
-  part_.setModifyingCommandHook([this] { return beforeModifyingCommand(); });
+  part_.setModifyingCommandHook(
+      [this](uint8_t opcode, uint32_t address) { return beforeModifyingCommand(opcode, address); });
   auto controlWord = std::make_unique<ControlWord>();
   controlWord_ = controlWord.get();
   blocks_.push_back(&engine_);
@@ -171,13 +172,15 @@ void EmulatedAdapter::restorePower() {
     block->powerOn();
 }
 
-std::optional<uint64_t> EmulatedAdapter::beforeModifyingCommand() {
+std::optional<uint64_t> EmulatedAdapter::beforeModifyingCommand(uint8_t opcode, uint32_t address) {
   if (!powerCutArmed_ || --commandsBeforeCut_ != 0) return std::nullopt;
   // The command still takes effect (whole, or torn) on the part, which holds its charge; from
   // here the adapter answers nothing.
   powerCutArmed_ = false;
   poweredOff_ = true;
   stats_.powerCut = true;
+  stats_.powerCutOpcode = opcode;
+  stats_.powerCutAddress = address;
   return tearSeed_;
 }
 

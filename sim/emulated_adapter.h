@@ -92,7 +92,7 @@ class EmulatedAdapter : public VoRegControlInterface {
  private:
   RegisterBlock* blockFor(uint32_t offset);
   void addFirmwareBlocks();
-  std::optional<uint64_t> beforeModifyingCommand();
+  std::optional<uint64_t> beforeModifyingCommand(uint8_t opcode, uint32_t address);
 
   AdapterConfig config_;
   VirtualClock& clock_;

@@ -116,6 +116,9 @@ std::string formatStats(const AdapterStats& stats) {
   }
   line("virtual_us", stats.virtualNs / 1000);
   text += std::string("power_cut = ") + (stats.powerCut ? "yes" : "no") + "\n";
+  line("power_cut_opcode", stats.powerCutOpcode);
+  line("power_cut_address", stats.powerCutAddress);
+  text += std::string("flash_fault = ") + (stats.flashFaultStruck ? "yes" : "no") + "\n";
   line("firmware_resets", stats.firmwareResets);
   line("firmware_boots", stats.firmwareBoots);
   line("phy_restarts", stats.phyRestarts);

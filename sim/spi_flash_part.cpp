@@ -50,14 +50,23 @@ uint8_t tornProgramByte(uint8_t old, uint8_t target, SeededRandom& random) {
 }
 
 // An erase cut short: a leading run of the unit erased (none half the time), the rest as it
-// was or garbled, each byte erased or kept at random.
-void tearErase(std::span<uint8_t> unit, SeededRandom& random) {
+// was or garbled: each byte erased or kept at random, or, at bit level, each bit.
+void tearErase(std::span<uint8_t> unit, SeededRandom& random, TornErase level) {
   const uint64_t erased = random.below(2) == 0 ? 0 : random.below(unit.size() + 1);
   std::fill_n(unit.begin(), erased, 0xFF);
   if (random.below(2) == 0) return;
   for (std::size_t i = erased; i < unit.size(); ++i) {
-    if (random.below(2) == 0) unit[i] = 0xFF;
+    if (level == TornErase::kBits) {
+      unit[i] |= static_cast<uint8_t>(random.next());
+    } else if (random.below(2) == 0) {
+      unit[i] = 0xFF;
+    }
   }
+}
+
+// The lowest set bit of a byte (0 when none is).
+uint8_t lowestBit(uint8_t bits) {
+  return static_cast<uint8_t>(bits & -bits);
 }
 
 }  // namespace
@@ -66,6 +75,9 @@ SpiFlashPart::SpiFlashPart(FlashPartModel model, const AdapterConfig& config, Vi
                            std::span<uint8_t> storage, AdapterStats& stats)
     : model_(std::move(model)),
       timings_(config.timings),
+      tornErase_(config.tornErase),
+      flashFaultAt_(config.flashFaultAt),
+      flashFault_(config.flashFault),
       clock_(clock),
       storage_(storage),
       stats_(stats),
@@ -397,10 +409,41 @@ bool SpiFlashPart::mayModify() {
 
 std::optional<uint64_t> SpiFlashPart::tearingSeed() {
   if (!modifyingHook_) return std::nullopt;
-  const std::optional<uint64_t> seed = modifyingHook_();
+  const std::optional<uint64_t> seed = modifyingHook_(opcode_, address_ % model_.capacity);
   // The command's number varies the tear from one cut point to the next under one seed.
   if (seed) return *seed ^ (stats_.modifyingTransfers * 0xD1B54A32D192ED03ull);
   return std::nullopt;
+}
+
+bool SpiFlashPart::faultStrikes() {
+  if (flashFaultAt_ == 0 || stats_.modifyingTransfers != flashFaultAt_) return false;
+  stats_.flashFaultStruck = true;
+  return true;
+}
+
+// The page programmed, but the first byte the program changes keeps the lowest bit it was to
+// clear.
+void SpiFlashPart::keepOneBitOfProgram(uint8_t* page) {
+  bool kept = false;
+  for (uint32_t i = 0; i < model_.pageSize; ++i) {
+    const uint8_t clearing = static_cast<uint8_t>(page[i] & ~pageBuffer_[i]);
+    page[i] &= pageBuffer_[i];
+    if (clearing != 0 && !kept) {
+      page[i] |= lowestBit(clearing);
+      kept = true;
+    }
+  }
+}
+
+// The first byte of the unit that was not erased keeps its lowest programmed bit.
+void SpiFlashPart::keepOneBitOfErase(std::span<uint8_t> unit, std::span<const uint8_t> before) {
+  for (std::size_t i = 0; i < unit.size(); ++i) {
+    const uint8_t programmed = static_cast<uint8_t>(~before[i]);
+    if (programmed != 0) {
+      unit[i] = static_cast<uint8_t>(0xFF & ~lowestBit(programmed));
+      return;
+    }
+  }
 }
 
 void SpiFlashPart::startBusy(uint64_t nanoseconds) {
@@ -427,7 +470,9 @@ void SpiFlashPart::finishWriteStatus() {
 void SpiFlashPart::finishProgram() {
   ++stats_.modifyingTransfers;
   const std::optional<uint64_t> tear = tearingSeed();
+  const bool fault = faultStrikes() && !tear;
   if (mayModify()) {
+    if (fault && flashFault_ == FlashFault::kIgnored) return;
     // A real part keeps only the page's buffer: data past the page end wrapped to its start.
     if (crossedPage_) stats_.record(Violation::kPageCrossing);
     const uint32_t pageStart = address_ % model_.capacity / model_.pageSize * model_.pageSize;
@@ -438,12 +483,15 @@ void SpiFlashPart::finishProgram() {
         const uint8_t target = page[i] & pageBuffer_[i];
         if (target != page[i]) page[i] = tornProgramByte(page[i], target, random);
       }
+    } else if (fault && flashFault_ == FlashFault::kWrongBit) {
+      keepOneBitOfProgram(page);
     } else {
       for (uint32_t i = 0; i < model_.pageSize; ++i)
         page[i] &= pageBuffer_[i];
     }
     stats_.bytesProgrammed += dataBytes_;
     startBusy(timings_.pageProgramNs);
+    if (fault && flashFault_ == FlashFault::kStuck) stuck_ = true;
   }
 }
 
@@ -462,8 +510,10 @@ void SpiFlashPart::finishErase() {
   // Chip select rose right after the third address byte (the framing saw to that).
   ++stats_.modifyingTransfers;
   const std::optional<uint64_t> tear = tearingSeed();
+  const bool fault = faultStrikes() && !tear;
   const EraseCommand& erase = *model_.eraseFor(opcode_);
   if (mayModify()) {
+    if (fault && flashFault_ == FlashFault::kIgnored) return;
     const uint32_t address = address_ % model_.capacity;
     uint32_t start = address - address % erase.size;
     uint32_t size = erase.size;
@@ -476,11 +526,16 @@ void SpiFlashPart::finishErase() {
       size = address < split ? split : erase.size - split;
     }
     if (address != start) stats_.record(Violation::kUnalignedErase);
+    const std::span<uint8_t> unit = storage_.subspan(start, size);
     if (tear) {
       SeededRandom random(*tear);
-      tearErase(storage_.subspan(start, size), random);
+      tearErase(unit, random, tornErase_);
+    } else if (fault && flashFault_ == FlashFault::kWrongBit) {
+      const std::vector<uint8_t> before(unit.begin(), unit.end());
+      std::fill(unit.begin(), unit.end(), 0xFF);
+      keepOneBitOfErase(unit, before);
     } else {
-      std::fill_n(storage_.begin() + start, size, 0xFF);
+      std::fill(unit.begin(), unit.end(), 0xFF);
     }
     switch (erase.size) {
       case 4096:
@@ -497,6 +552,7 @@ void SpiFlashPart::finishErase() {
         break;
     }
     startBusy(eraseTime(size));
+    if (fault && flashFault_ == FlashFault::kStuck) stuck_ = true;
   }
 }
 

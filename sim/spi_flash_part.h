@@ -17,8 +17,13 @@
 //     random, programmed, left as it was, or has only some of its bits cleared;
 //   - an erase cut short has erased a leading run of its unit (empty half the time, as when the
 //     cut comes before the cells start to rise), and left the rest unchanged or, at random,
-//     garbled: each byte of the rest erased or as it was.
+//     garbled: each byte of the rest erased or as it was, or, with TornErase::kBits, each bit of
+//     it erased or as it was.
 // The result is a function of the seed and the number of the command, so a run can be repeated.
+//
+// One program or erase command of a run may be made to go wrong (AdapterConfig::flashFaultAt
+// and flashFault): ignored, carried out with one bit left as it was, or leaving the part busy
+// for good once carried out.
 //
 // A part configured with a flag status register also answers 0x70 with bit 7 set when ready (and
 // nothing else), as a status read the part takes while busy.
@@ -53,9 +58,11 @@ class SpiFlashPart {
                std::span<uint8_t> storage, AdapterStats& stats);
 
   // Called for each program or erase command the part received (executed or not), before it
-  // takes effect. A seed returned means the power fails during the command's busy time: the
-  // command is left partly done, drawn from the seed.
-  using ModifyingCommandHook = std::function<std::optional<uint64_t>()>;
+  // takes effect, with its opcode and the address it was sent with. A seed returned means the
+  // power fails during the command's busy time: the command is left partly done, drawn from the
+  // seed.
+  using ModifyingCommandHook =
+      std::function<std::optional<uint64_t>(uint8_t opcode, uint32_t address)>;
   void setModifyingCommandHook(ModifyingCommandHook hook) { modifyingHook_ = std::move(hook); }
   // Called right after the part has taken the opcode of each command it receives, whatever the
   // command (reads, status polls and ignored ones included).
@@ -123,6 +130,10 @@ class SpiFlashPart {
   void finishWriteStatus();
   bool mayModify();
   std::optional<uint64_t> tearingSeed();
+  // Whether the configured flash fault strikes the command just received.
+  bool faultStrikes();
+  void keepOneBitOfProgram(uint8_t* page);
+  void keepOneBitOfErase(std::span<uint8_t> unit, std::span<const uint8_t> before);
   void startBusy(uint64_t nanoseconds);
   uint64_t eraseTime(uint32_t size) const;
 
@@ -130,6 +141,9 @@ class SpiFlashPart {
   // What each opcode means to this part, decoded once: the model does not change.
   std::array<Command, 256> commandOf_{};
   AdapterTimings timings_;
+  TornErase tornErase_;
+  uint64_t flashFaultAt_;
+  FlashFault flashFault_;
   VirtualClock& clock_;
   std::span<uint8_t> storage_;
   AdapterStats& stats_;

@@ -19,7 +19,31 @@
 namespace hlv {
 namespace tp = trace_points::rollback_procedure;
 
+namespace {
+
+// An adapter's previous firmware is offered only where the rollback would take it. The version
+// readout accepts a previous block that is whole, but the rollback also wants the firmware it
+// describes intact in that block's own bank and no free area: an update cut while it rewrote
+// that bank leaves a whole block over components that are gone (and a version read from what the
+// update had begun to write there), which would be offered and then refused once confirmed.
+void offerOnlyRollbackTargets(std::vector<AdapterEntry>& entries) {
+  for (AdapterEntry& entry : entries) {
+    if (entry.previousVersion.isZero()) continue;
+    VoFlUpdateIface* const updater = entry.readyUpdater();
+    if (updater == nullptr) continue;
+    RollbackPlan plan;
+    const uint32_t planned = updater->planRollback({}, plan);
+    if (planned != 0) {
+      trace::emit(tp::kPreviousNotOffered, entry.index, planned);
+      entry.previousVersion = {};
+    }
+  }
+}
+
+}  // namespace
+
 uint32_t rollbackSelection(UpdateSession& session, std::FILE* input) {
+  offerOnlyRollbackTargets(session.adapters());
   const std::vector<AdapterEntry>& entries = session.adapters();
   showAdapterTable(entries, true);
   trace::emit(tp::kRollbackSelection, static_cast<uint64_t>(entries.size()));
@@ -121,7 +145,11 @@ uint32_t rollbackAdapter(const AdapterEntry& entry, const trace::LogDirectory& l
     previous = resumed->journal.plan.previous;
   }
 
-  const FirmwareVersion& current = entry.currentVersion;
+  // A rollback cut at the wrong moment can leave the flash unreadable to the version readout;
+  // the plan made from the backup then knows the firmware running.
+  const FirmwareVersion current = resumed && entry.currentVersion.isZero()
+                                      ? resumed->journal.plan.current
+                                      : entry.currentVersion;
   std::puts("This will restore adapter's firmware to the previous version. ");
   std::printf("  Current version:\t%u.%u.%u \n", current.major, current.minor, current.build);
   std::printf("  Previous version:\t%u.%u.%u \n", previous.major, previous.minor, previous.build);

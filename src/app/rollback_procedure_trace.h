@@ -21,7 +21,9 @@
   X(kJournalBackupRefused, 44, "rollback: the journal's backup {} refused with {}", Text, U32)\
   X(kJournalPlanDiffers, 45,                                                              \
     "rollback: part {x} would activate {x}, the journal recorded {x}", U32, U32, U32)      \
-  X(kRollbackNotPlanned, 46, "rollback refused before the flash was touched: {}", U32)
+  X(kRollbackNotPlanned, 46, "rollback refused before the flash was touched: {}", U32)    \
+  X(kPreviousNotOffered, 47,                                                              \
+    "entry {}: previous firmware not offered, the rollback refuses it with {}", U32, U32)
 // clang-format on
 HLV_TRACE_TABLE(rollback_procedure, kComponentApp, file::kProcedures, HLV_ROLLBACK_PROCEDURE_POINTS)
 #undef HLV_ROLLBACK_PROCEDURE_POINTS

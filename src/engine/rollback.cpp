@@ -94,8 +94,13 @@ struct RollbackBlocks {
   }
 };
 
-// Reads both blocks and checks the current one: the part of every rollback that only reads.
-FlashUpdateStatus readRollbackBlocks(VoFlashControlInterface& flashCtrl, RollbackBlocks& blocks) {
+// Reads both blocks and checks the current one: the part of every rollback that only reads. With
+// `backup`, the current block is the one readers took in the backup, not on the flash: a rollback
+// cut while it erased NCB0's first sector may leave NCB0's state bits reading active (an erase cut
+// short at bit level raises some of the bits of 0b00 and not others), over a sector that is no
+// longer whole, while the flash's current block is still NCB1.
+FlashUpdateStatus readRollbackBlocks(VoFlashControlInterface& flashCtrl, RollbackBlocks& blocks,
+                                     std::span<const uint8_t> backup = {}) {
   blocks.buffer = ByteBuffer::allocate(2 * kNcbBlockSize);
   if (!blocks.buffer.ok()) {
     trace::emit(tp::kNoMemory, 2 * kNcbBlockSize);
@@ -119,10 +124,24 @@ FlashUpdateStatus readRollbackBlocks(VoFlashControlInterface& flashCtrl, Rollbac
     trace::emit(tp::kNoActiveNcb);
     return kStatusImageInvalid;
   }
-  blocks.current = roles->active;
-  blocks.previous = roles->other;
-  blocks.currentSlot = roles->activeSlot;
-  blocks.previousSlot = roles->otherSlot;
+  // The current block is the one readers take: NCB0 when both are active.
+  NcbSlot current = roles->activeSlot;
+  if (backup.size() >= kNcb1Address + kNcbBlockSize) {
+    const NcbSlot backupCurrent =
+        ConstHalvernNcb(backup.data()).active() ? NcbSlot::ncb0() : NcbSlot::ncb1();
+    trace::emit(tp::kBackupCurrentTaken, backupCurrent.address(), ncb0.active());
+    // Only the state bits of NCB0 may have come to read active: where readers took NCB0 in the
+    // backup and take NCB1 on the flash, the backup is of another flash.
+    if (backupCurrent == NcbSlot::ncb0() && current == NcbSlot::ncb1()) {
+      trace::emit(tp::kBackupCurrentDiffers, kNcb0Address);
+      return kStatusBackupMismatch;
+    }
+    current = backupCurrent;
+  }
+  blocks.current = current.of(ncb0, ncb1);
+  blocks.previous = current.other().of(ncb0, ncb1);
+  blocks.currentSlot = current;
+  blocks.previousSlot = current.other();
   status = validateNcb(blocks.current, false);
   if (status != kStatusSuccess) {
     trace::emit(tp::kCurrentInvalid, blocks.currentSlot.address(), status);
@@ -207,7 +226,7 @@ bool sectorLeftByRollback(std::span<const uint8_t> flash, std::span<const uint8_
 FlashUpdateStatus checkBackupAgainstFlash(VoFlashControlInterface& flashCtrl,
                                           std::span<const uint8_t> backup, RollbackBlocks& blocks) {
   trace::emit(tp::kBackupCheck, static_cast<uint64_t>(backup.size()));
-  FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks);
+  FlashUpdateStatus status = readRollbackBlocks(flashCtrl, blocks, backup);
   if (status != kStatusSuccess) return status;
   status = checkPart(flashCtrl);
   if (status != kStatusSuccess) return status;

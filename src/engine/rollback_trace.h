@@ -50,7 +50,10 @@
   X(kPlan, 448, "planRollback: backup of {} bytes", U64)                                           \
   X(kPlanVersionUnreadable, 449, "planRollback: a version could not be read, status {}", U32)      \
   X(kPlanned, 450, "planRollback: activates the block at {x}, deactivates the one at {x}", U32,    \
-    U32)
+    U32)                                                                                           \
+  X(kBackupCurrentTaken, 451,                                                                      \
+    "rollback backup: its readers took the block at {x}; on the flash NCB0 reads active {}", U32,  \
+    Bool)
 // clang-format on
 HLV_TRACE_TABLE(rollback, kComponentEngine, file::kEngine, HLV_ROLLBACK_POINTS)
 #undef HLV_ROLLBACK_POINTS

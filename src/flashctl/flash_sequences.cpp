@@ -39,6 +39,15 @@ FlashStatus eraseCommand(const FlashHwContext& context, const FlashParams& param
 constexpr uint16_t kStatusWriteEnableLatch = 0x02;
 constexpr uint16_t kStatusByte = 0xFF;
 
+// Whether a status the part reported ready with differs from what the status write puts there
+// (its protection bits set), on a part whose busy poll reads its status register: another
+// register tells nothing of them.
+bool protectionShown(const FlashParams& params, uint16_t readyStatus) {
+  if (params.readyWhenSet != 0) return false;
+  const uint16_t compared = kStatusByte & ~(params.busyMask | kStatusWriteEnableLatch);
+  return ((readyStatus ^ params.statusValue) & compared) != 0;
+}
+
 // Whether the status register already holds what the status write would put there. A status
 // write is a non-volatile write of several milliseconds that also wears the register: one status
 // read saves it on an unprotected part. Only a part whose status read polls a busy bit reads the
@@ -48,8 +57,7 @@ bool statusAlreadyWritten(const FlashHwContext& context, const FlashParams& para
   if (params.readyWhenSet != 0) return false;
   uint16_t status = 0;
   if (waitReady(context, params, status) != FLASH_OK) return false;
-  const uint16_t compared = kStatusByte & ~(params.busyMask | kStatusWriteEnableLatch);
-  if (((status ^ params.statusValue) & compared) == 0) {
+  if (!protectionShown(params, status)) {
     trace::emit(tp::kStatusAlreadyClear, status);
     return true;
   }
@@ -186,12 +194,22 @@ FlashStatus flashProgramSequence(const FlashHwContext& context, const FlashParam
       offset = 0;
       continue;
     }
-    const FlashStatus ready = waitReady(context, params);
+    uint16_t readyStatus = 0;
+    const FlashStatus ready = waitReady(context, params, readyStatus);
     if (ready != FLASH_OK) {
       trace::emit(tp::kProgramNotReady, ready, address + done);
       return ready;
     }
-    if (!params.noWriteEnable) {
+    if (!params.noWriteEnable && protectionShown(params, readyStatus)) {
+      // A protected part ignores a program without a word. An erase, which unprotects it, came
+      // first once; a block rewritten in place (its state bits cleared) starts with a program.
+      trace::emit(tp::kProgramUnprotects, readyStatus, address + done);
+      const FlashStatus unprotected = unprotectAndEnable(context, params);
+      if (unprotected != FLASH_OK) {
+        trace::emit(tp::kUnprotectFailed, unprotected);
+        return unprotected;
+      }
+    } else if (!params.noWriteEnable) {
       writeReg(device, reg::kFlashFormat, params.writeEnableFormat);
       writeReg(device, reg::kFlashCommand, params.writeEnableCommand);
       if (!waitIdle(context)) {

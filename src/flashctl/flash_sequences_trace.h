@@ -11,6 +11,8 @@
   X(kEraseFailed, 45, "erase {x} at {x} failed ({})", U16, U32, U32)                        \
   X(kSplitUnitErase, 46, "erase {x} of the split first unit: second half at {x}", U16, U32) \
   X(kStatusAlreadyClear, 47, "erase: status {x} already as written: no status write", U16)  \
-  X(kStatusToClear, 48, "erase: status {x}: the status is written", U16)
+  X(kStatusToClear, 48, "erase: status {x}: the status is written", U16)                   \
+  X(kProgramUnprotects, 49, "program: status {x} before the chunk at {x}: protected, written", \
+    U16, U32)
 HLV_TRACE_TABLE(flash_sequences, kComponentEngine, file::kFlashControl, HLV_FLASH_SEQUENCES_POINTS)
 #undef HLV_FLASH_SEQUENCES_POINTS

@@ -31,8 +31,12 @@ uint32_t port(uint32_t phy, uint32_t device) {
   return ((phy << reg::kMdioPhyShift) | device) & reg::kMdioPortMask;
 }
 
-// The address frame that every read and write begins with.
+// The address frame that every read and write begins with. The interface may still carry a
+// frame of the firmware's when the semaphore is ours: the halting firmware takes the semaphore,
+// whose release is left to the program at once, while it may be using the bus. Its registers are
+// not written until that frame has ended (a frame's registers written while it runs are lost).
 bool addressFrame(VoRegControlInterface& reg, uint32_t a, uint32_t address) {
+  if (!waitFrame(reg)) return false;
   reg.write32(reg::kMdioRegisterAddress, address);
   reg.write32(reg::kMdioCommand, reg::kMdioAddressFrame | a);
   return waitFrame(reg);

@@ -397,6 +397,8 @@ struct SelectionCase {
   std::string input;
   uint32_t result;
   std::string after;  // printed after the table
+  // What the rollback's own checks answer for the first adapter, which has a previous version.
+  uint32_t firstPlan = 0;
 };
 
 void PrintTo(const SelectionCase& c, std::ostream* os) {
@@ -415,6 +417,11 @@ const SelectionCase kSelectionCases[] = {
      kSelectPrompt + kNoPrevious},
     {"a name skips the prompt", "eth1", "", 2, kNoPrevious},
     {"a name that matches no adapter falls back to the prompt", "ETH1", "", 41, kSelectPrompt},
+    // The block is whole, but the firmware it describes is not (an update cut while it rewrote
+    // that bank): offered, the rollback would be refused only once confirmed and backed up.
+    {"a previous block the rollback refuses is not offered and stops with 2", "", "1\n", 2,
+     kSelectPrompt + kNoPrevious, 24},
+    {"a previous block with a free area is not offered either", "eth0", "", 2, kNoPrevious, 2},
 };
 
 class RollbackSelection : public Procedure, public ::testing::WithParamInterface<SelectionCase> {};
@@ -422,7 +429,7 @@ class RollbackSelection : public Procedure, public ::testing::WithParamInterface
 TEST_P(RollbackSelection, ChoosesByNameOrByNumber) {
   const SelectionCase& c = GetParam();
   UpdateSession session(root_ / "tool/", SessionOptions{false, true, c.adapterName});
-  session.adapters().push_back(entry(1, [](FakeUpdater&) {}));
+  session.adapters().push_back(entry(1, [&](FakeUpdater& u) { u.planResult = c.firstPlan; }));
   session.adapters().push_back(entry(
       1, [](FakeUpdater&) {}, "eth1"));
   session.adapters().back().index = 1;
@@ -439,7 +446,9 @@ TEST_P(RollbackSelection, ChoosesByNameOrByNumber) {
   const std::size_t tableEnd = output.find("\n\n");
   ASSERT_NE(tableEnd, std::string::npos) << output;
   EXPECT_NE(output.find("Rollback"), std::string::npos) << "not the rollback table:\n" << output;
+  EXPECT_EQ(output.find("Available: ") < tableEnd, c.firstPlan == 0) << output;
   EXPECT_EQ(output.substr(tableEnd + 2), c.after);
+  EXPECT_FALSE(test::fileExists(logDirectory() + "image_eth0_rollback.bin"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RollbackSelection, ::testing::ValuesIn(kSelectionCases));

@@ -421,6 +421,36 @@ TEST(RollbackFromBackup, FinishesARollbackWhosePreviousFirstSectorWasLost) {
   }
 }
 
+// An erase cut short at bit level may raise some bits of a byte and not others: the state bits of
+// a deactivated NCB0 (0b00) then read 0b01 or 0b10, active over a sector no longer whole, and
+// readers take it. The rollback that erased it (NCB1 current, NCB0 its target) is still finished
+// from its backup, in which readers took NCB1; a backup in which they took NCB0 still is not.
+TEST(RollbackFromBackup, FinishesARollbackWhoseCutLeftNcb0ReadingActive) {
+  const std::vector<uint8_t> backup = test::sweepCase("type2_ncb1_active").flash;
+  ASSERT_EQ(rolesOf(backup).previous, kNcb0Address);
+  for (const uint8_t state : {0x40, 0x80}) {
+    SCOPED_TRACE(state == 0x40 ? "0b01" : "0b10");
+    std::vector<uint8_t> left = backup;
+    for (uint32_t i = 0; i < kSector; ++i)  // some bits of every byte erased
+      left[i] |= static_cast<uint8_t>(0x11 << (i % 4));
+    left[3] = static_cast<uint8_t>((left[3] & 0x3F) | state);
+    ASSERT_FALSE(test::readAsReader(left).usable) << "readers take the torn NCB0";
+    test::NorMemoryFlash part;
+    loadPart(part, left);
+    ASSERT_NE(rollbackToPreviousImage(part), kStatusSuccess);
+    ASSERT_TRUE(part.contents == left);
+
+    RollbackPlan plan;
+    ASSERT_EQ(planRollback(part, backup, plan), kStatusSuccess);
+    EXPECT_EQ(plan.activateAddress, kNcb0Address);
+    EXPECT_EQ(plan.deactivateAddress, kNcb1Address);
+    EXPECT_EQ(plan.current, test::readAsReader(backup).version);
+    EXPECT_TRUE(part.contents == left) << "the check wrote";
+    ASSERT_EQ(rollbackFromBackup(part, backup), kStatusSuccess);
+    EXPECT_TRUE(part.contents == test::referenceRollback(backup));
+  }
+}
+
 // A real rollback on the emulated adapter, cut after and during each of its commands: wherever
 // the flash keeps no previous firmware the backup finishes the job exactly as the uninterrupted
 // rollback; wherever it keeps one, the backup is refused and changes nothing.

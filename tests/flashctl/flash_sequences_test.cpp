@@ -363,6 +363,53 @@ TEST_P(StatusWrites, AreSentOnlyWhenTheStatusDoesNotReadAsWritten) {
 INSTANTIATE_TEST_SUITE_P(EraseSequence, StatusWrites, testing::ValuesIn(kStatusWriteCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A program may be the first command of a session that writes (a control block whose state bits
+// are cleared in place, before any erase): a part still protected would ignore it without a word,
+// so the status the part reports ready with, before each page, is looked at too and a protected
+// part unprotected first. An unprotected part is programmed as before, without a status write.
+struct ProgramStatusCase {
+  const char* name;
+  sim::AdapterConfig config;
+  std::vector<uint8_t> first;   // commands other than status reads of the first program
+  std::vector<uint8_t> second;  // and of a second one
+};
+
+void PrintTo(const ProgramStatusCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const std::vector<uint8_t> kProgramOnly = {0x06, 0x02};
+const ProgramStatusCase kProgramStatusCases[] = {
+    {"UnprotectedPart", partConfig(0xEF6015, false), kProgramOnly, kProgramOnly},
+    {"ProtectedPart", partConfig(0xEF6015, true), {0x06, 0x01, 0x06, 0x01, 0x06, 0x02},
+     kProgramOnly},
+    {"ProtectedSfdpPartWithVolatileStatusWrites", partConfig(0xEF7016, true, true, true),
+     {0x50, 0x01, 0x50, 0x01, 0x06, 0x02}, kProgramOnly},
+};
+
+class ProgramStatusWrites : public testing::TestWithParam<ProgramStatusCase> {};
+
+TEST_P(ProgramStatusWrites, AProtectedPartIsUnprotectedBeforeItsFirstProgram) {
+  const ProgramStatusCase& c = GetParam();
+  Bench bench(c.config);
+  const uint8_t statusOpcode = bench.statusOpcode();
+  const std::vector<uint8_t> data = pattern(4, 3);  // one word: one program command
+  uint32_t written = 0;
+  ASSERT_TRUE(bench.flash->write(0x3000, data.data(), 4, written));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(statusOpcode), c.first);
+  EXPECT_FALSE(bench.adapter->part().locked());
+  bench.recorder->accesses.clear();
+  ASSERT_TRUE(bench.flash->write(0x3100, data.data(), 4, written));
+  EXPECT_EQ(bench.recorder->commandsOtherThan(statusOpcode), c.second);
+  EXPECT_EQ(bench.flashBytes(0x3000, 4), data);
+  EXPECT_EQ(bench.flashBytes(0x3100, 4), data);
+  // The teardown asserts no violation: no program reached a protected part.
+}
+
+INSTANTIATE_TEST_SUITE_P(ProgramSequence, ProgramStatusWrites,
+                         testing::ValuesIn(kProgramStatusCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A status read that fails tells nothing of the protection: the status is written as before.
 TEST(EraseSequence, AStatusThatCannotBeReadIsWrittenAsBefore) {
   Bench bench(0xEF6015, /*protectedAtPowerOn=*/true);

@@ -58,6 +58,11 @@ const ConfCase kConfCases[] = {
     {"TornCutMisspelt", "power_cut_torn = 1\n", false, "for power_cut_torn"},
     {"SeedNegative", "seed = -3\n", false, "for seed"},
     {"KillTimeNotANumber", "kill_at_us = soon\n", false, "for kill_at_us"},
+    {"FlashFaultAndBitLevelTear",
+     "torn_erase = bits\nflash_fault_at = 3\nflash_fault = wrong\n", true, ""},
+    {"TornEraseByWords", "torn_erase = words\n", false, "for torn_erase (expected bytes or bits)"},
+    {"FlashFaultUnknown", "flash_fault = slow\n", false, "expected ignored, wrong or stuck"},
+    {"FlashFaultAtNotANumber", "flash_fault_at = last\n", false, "for flash_fault_at"},
     {"FirmwareKeys",
      "firmware = none\nfirmware_stuck = yes\nphy = no\nphy_address = 31\nphy_stuck = yes\n"
      "chip_revision = 0x10A\nfuse_status = 4096\nfuse_digest = "
@@ -112,8 +117,12 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
       "flash = 1F240001\nsfdp = 1.0\npower_cut_after = 7\npart_stuck = yes\n"
       "engine_busy_us = 12\nengine_jitter_us = 5\nengine_seed = 99\npower_cut_torn = yes\n"
       "seed = 1234\nmap_refused = eperm\nkill_at_us = 4000\nsignal = term\n"
-      "signal_at_command = 77\nsignal_at_us = 900\n",
+      "signal_at_command = 77\nsignal_at_us = 900\ntorn_erase = bits\nflash_fault_at = 5\n"
+      "flash_fault = stuck\n",
       config));
+  EXPECT_EQ(config.tornErase, TornErase::kBits);
+  EXPECT_EQ(config.flashFaultAt, 5u);
+  EXPECT_EQ(config.flashFault, FlashFault::kStuck);
   EXPECT_EQ(config.killAtUs, 4000u);
   EXPECT_EQ(config.testSignal, SIGTERM);
   EXPECT_EQ(config.signalAtCommand, 77u);
@@ -139,6 +148,9 @@ TEST(AdapterConf, ValuesLandInTheConfigurationAndFormatBack) {
   EXPECT_EQ(again.testSignal, SIGTERM);
   EXPECT_EQ(again.signalAtCommand, 77u);
   EXPECT_EQ(again.signalAtUs, 900u);
+  EXPECT_EQ(again.tornErase, TornErase::kBits);
+  EXPECT_EQ(again.flashFaultAt, 5u);
+  EXPECT_EQ(again.flashFault, FlashFault::kStuck);
 }
 
 TEST(AdapterConf, FirmwareValuesLandInTheConfigurationAndFormatBack) {

@@ -630,6 +630,8 @@ TEST(EmulatedAdapterPower, CutAfterTheNthModifyingCommandAndRestore) {
   const AdapterStats cut = rig.adapter.stats();
   EXPECT_TRUE(cut.powerCut);
   EXPECT_EQ(cut.modifyingTransfers, 2u);
+  EXPECT_EQ(cut.powerCutOpcode, 0x02) << "the command the cut came after";
+  EXPECT_EQ(cut.powerCutAddress, 0x100u);
 
   rig.adapter.restorePower();
   EXPECT_FALSE(rig.adapter.engine().interfaceEnabled()) << "power-on leaves it closed";
@@ -706,6 +708,92 @@ TEST(EmulatedAdapterPower, AnEraseCutShortErasesALeadingRunAndKeepsOrGarblesTheR
   }
   EXPECT_TRUE(seen.untouched && seen.partial);
   EXPECT_TRUE(headKeptOverErasedBytes) << "a garbled unit may keep a byte past erased ones";
+}
+
+// At bit level the cells of the unit rise each on its own: past the erased leading run a byte
+// may keep some of its programmed bits and lose others, so a two-bit field of 0b00 may read 0b01
+// or 0b10. An erase never clears a bit, and the same seed gives the same result.
+TEST(EmulatedAdapterPower, AnEraseCutShortAtBitLevelLeavesBytesWithSomeBitsErased) {
+  bool someBitsErased = false;
+  bool fieldHalfErased = false;
+  AdapterConfig config = quick();
+  config.tornErase = TornErase::kBits;
+  for (uint64_t seed = 1; seed <= 40; ++seed) {
+    std::vector<uint8_t> first;
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      Rig rig(config);
+      std::fill_n(rig.adapter.flash().begin() + 0x2000, 0x1000, 0x00);
+      rig.adapter.cutPowerDuring(1, seed);
+      rig.raw.writeEnable();
+      rig.raw.erase(0x20, 0x2000);
+      const std::span<const uint8_t> unit = rig.adapter.flash().subspan(0x2000, 0x1000);
+      const std::vector<uint8_t> bytes(unit.begin(), unit.end());
+      if (repeat == 0) first = bytes;
+      EXPECT_EQ(bytes, first) << "seed " << seed << " gives one result";
+      EXPECT_EQ(rig.at(0x1FFF), 0x5A);
+      EXPECT_EQ(rig.at(0x3000), 0x5A);
+      for (uint8_t byte : bytes)
+        someBitsErased |= byte != 0x00 && byte != 0xFF;
+      const uint8_t field = bytes[3] >> 6;
+      fieldHalfErased |= field == 0b01 || field == 0b10;
+    }
+  }
+  EXPECT_TRUE(someBitsErased);
+  EXPECT_TRUE(fieldHalfErased);
+}
+
+// The configured flash fault strikes the n-th program or erase command only (counted as a power
+// cut counts them): ignored, one bit left as it was, or the part busy for good afterwards.
+TEST(EmulatedAdapterFaults, TheNthProgramOrEraseGoesWrongAsConfigured) {
+  struct Case {
+    const char* name;
+    FlashFault fault;
+    bool erase;         // the second command is an erase of the unit at 0x1000, else a program
+    uint8_t firstByte;  // what 0x1000 holds afterwards (0x5A before)
+    bool stuck;         // the part stays busy
+  };
+  const Case cases[] = {
+      {"ignored program", FlashFault::kIgnored, false, 0x5A, false},
+      {"program with a bit kept", FlashFault::kWrongBit, false, 0x02, false},
+      {"program, then stuck", FlashFault::kStuck, false, 0x00, true},
+      {"ignored erase", FlashFault::kIgnored, true, 0x5A, false},
+      {"erase with a bit kept", FlashFault::kWrongBit, true, 0xFE, false},
+      {"erase, then stuck", FlashFault::kStuck, true, 0xFF, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AdapterConfig config = quick();
+    config.flashFaultAt = 2;
+    config.flashFault = c.fault;
+    Rig rig(config);
+    rig.raw.writeEnable();
+    rig.raw.program(0x0000, 0);  // the first command is carried out as it should
+    ASSERT_TRUE(rig.raw.waitPart());
+    EXPECT_EQ(rig.at(0x0000), 0x00);
+    EXPECT_FALSE(rig.adapter.stats().flashFaultStruck);
+    rig.raw.writeEnable();
+    if (c.erase) {
+      rig.raw.erase(0x20, 0x1000);
+    } else {
+      rig.raw.program(0x1000, 0);
+    }
+    EXPECT_EQ(rig.at(0x1000), c.firstByte);
+    if (c.fault != FlashFault::kIgnored) {
+      EXPECT_EQ(rig.at(0x1001), c.erase ? 0xFF : 0x00) << "the rest of the command is done";
+    }
+    EXPECT_TRUE(rig.adapter.stats().flashFaultStruck);
+    if (c.stuck) {
+      rig.clock.advance(1000000000);  // far past any busy time
+      EXPECT_EQ(rig.raw.status() & 0x01, 0x01);
+      continue;
+    }
+    ASSERT_TRUE(rig.raw.waitPart());
+    rig.raw.writeEnable();
+    rig.raw.program(0x1004, 0);  // the next one is carried out again
+    ASSERT_TRUE(rig.raw.waitPart());
+    EXPECT_EQ(rig.at(0x1004), 0x00);
+    EXPECT_EQ(rig.adapter.violations(), 0u);
+  }
 }
 
 TEST(EmulatedAdapterPower, ConfiguredTornCutStrikesTheNthCommand) {

@@ -173,8 +173,18 @@ FlashReading readAsReader(std::span<const uint8_t> flash) {
     reading.problem = "no active block";
     return reading;
   }
-  const Block block = ncb0.active() ? ncb0 : ncb1;
-  reading.activeAddress = ncb0.active() ? 0 : kBlock;
+  return readBlockAsReader(flash, ncb0.active() ? 0 : kBlock);
+}
+
+FlashReading readBlockAsReader(std::span<const uint8_t> flash, uint32_t blockAddress) {
+  FlashReading reading;
+  if (flash.size() < kBankB + kBankSize || (blockAddress != 0 && blockAddress != kBlock)) {
+    reading.problem = "flash smaller than the layout";
+    return reading;
+  }
+  std::vector<uint8_t> copy(flash.begin() + blockAddress, flash.begin() + blockAddress + kBlock);
+  const Block block{copy.data()};
+  reading.activeAddress = blockAddress;
   const std::string which = "block at " + hex(reading.activeAddress);
   const uint32_t size = block.u16(8);
   if (size <= 4 || size > kBlock) {

@@ -24,6 +24,8 @@ struct FlashReading {
   FirmwareVersion version;
 };
 FlashReading readAsReader(std::span<const uint8_t> flash);
+// The same checks of the block at `blockAddress` (NCB0 or NCB1), whatever its state says.
+FlashReading readBlockAsReader(std::span<const uint8_t> flash, uint32_t blockAddress);
 
 struct ReferenceGeometry {
   uint32_t pageSize = 256;

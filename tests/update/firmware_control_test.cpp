@@ -132,6 +132,27 @@ TEST(ReloadFirmwareSequence, BringsTheFirmwareUpWritingExactlyItsSequence) {
   }
 }
 
+// A firmware that uses the MDIO bus half of the time (0.5 ms about every millisecond): the halt
+// request may come while one of its frames runs, and the semaphore it then takes for the halt is
+// released to the program at once. The program's frames wait for the bus to be idle; the rig's
+// teardown asserts that no frame register was touched while a frame ran.
+TEST(ReloadFirmwareSequence, WaitsForTheFirmwaresOwnFrameToEnd) {
+  for (const sim::FirmwareKind kind :
+       {sim::FirmwareKind::kInterface1, sim::FirmwareKind::kInterface2}) {
+    for (uint64_t seed = 1; seed <= 12; ++seed) {
+      sim::AdapterConfig config = Rig::configWith(firmwareOf(kind));
+      config.timings.firmwareMdioEveryNs = 1000000;
+      config.timings.firmwareMdioSeed = seed;
+      Rig rig(config);
+      rig.clock.advance(seed * 137000);  // the request lands at another moment of the bus use
+      EXPECT_EQ(reloadFirmwareSequence(rig.recorder, false), 0u)
+          << "interface " << static_cast<int>(kind) << ", seed " << seed;
+      EXPECT_EQ(rig.adapter.violations(sim::Violation::kMdioWhileBusy), 0u)
+          << "interface " << static_cast<int>(kind) << ", seed " << seed;
+    }
+  }
+}
+
 // A firmware state register that never reports the interface-1 reset as done.
 class ResetNeverDone : public sim::RegisterBlock {
  public:
