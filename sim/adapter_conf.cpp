@@ -315,7 +315,6 @@ const std::vector<Key>& keys() {
           "power_cut_torn", "yes", [](auto& c) -> auto& { return c.powerCutTorn; }),
       countKey(
           "seed", "1234", [](auto& c) -> auto& { return c.tornSeed; }),
-      countKey(
       {"torn_erase", "bytes or bits", "bits",
        [](std::string_view v, AdapterConfig& c) { return parseTornErase(v, c.tornErase); },
        writeWhenChanged(
@@ -335,6 +334,7 @@ const std::vector<Key>& keys() {
              }
              return std::string();
            })},
+      countKey(
           "kill_at_us", "4000", [](auto& c) -> auto& { return c.killAtUs; }),
       yesNoKey(
           "engine_stuck", "yes", [](auto& c) -> auto& { return c.engineStuck; }),

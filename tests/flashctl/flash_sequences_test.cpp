@@ -396,11 +396,11 @@ TEST_P(ProgramStatusWrites, AProtectedPartIsUnprotectedBeforeItsFirstProgram) {
   const std::vector<uint8_t> data = pattern(4, 3);  // one word: one program command
   uint32_t written = 0;
   ASSERT_TRUE(bench.flash->write(0x3000, data.data(), 4, written));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(statusOpcode), c.first);
-  EXPECT_FALSE(bench.adapter->part().locked());
-  bench.recorder->accesses.clear();
+  EXPECT_EQ(bench.recorder.commandsOtherThan(statusOpcode), c.first);
+  EXPECT_FALSE(bench.adapter.part().locked());
+  bench.recorder.accesses.clear();
   ASSERT_TRUE(bench.flash->write(0x3100, data.data(), 4, written));
-  EXPECT_EQ(bench.recorder->commandsOtherThan(statusOpcode), c.second);
+  EXPECT_EQ(bench.recorder.commandsOtherThan(statusOpcode), c.second);
   EXPECT_EQ(bench.flashBytes(0x3000, 4), data);
   EXPECT_EQ(bench.flashBytes(0x3100, 4), data);
   // The teardown asserts no violation: no program reached a protected part.

@@ -9,11 +9,13 @@
 #include <set>
 #include <sstream>
 
-#include "tests/engine/reference_layout.h"
+#include <nlohmann/json.hpp>
+
+#include "tests/support/reference_layout.h"
 #include "tests/soak/soak_reading.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
-#include "tests/tools/hlvsim/hlvsim_lab.h"
+#include "tests/support/hlvsim_lab.h"
 #include "tools/hlvtrace/trace_decoder.h"
 
 namespace hlv::test::soak {
@@ -485,7 +487,7 @@ class Soak {
 
   void judge(const Step& step, const ProcessResult& result, const std::vector<FlashState>& before,
              const std::vector<std::string>& logsBefore, std::vector<std::string>& broken);
-  void judgeFiles(bool killed, const std::vector<FlashState>& before,
+  void judgeFiles(bool killed, int exitStatus, const std::vector<FlashState>& before,
                   const std::vector<std::string>& logsBefore, std::vector<std::string>& broken);
   void checkLiveness();
 
@@ -817,16 +819,17 @@ void Soak::judge(const Step& step, const ProcessResult& result,
     if (bind != unbind) fail("driver left unbound: unbind '" + unbind + "', bind '" + bind + "'");
   }
   if (lab_.instanceMarker().held) fail("no run is alive, yet the single-instance marker is held");
-  judgeFiles(killed, before, logsBefore, broken);
+  judgeFiles(killed, result.exitStatus, before, logsBefore, broken);
 }
 
-void Soak::judgeFiles(bool killed, const std::vector<FlashState>& before,
+void Soak::judgeFiles(bool killed, int exitStatus, const std::vector<FlashState>& before,
                       const std::vector<std::string>& logsBefore,
                       std::vector<std::string>& broken) {
   const std::string logs = lab_.root() + "/tool/logs";
   for (const std::string& run : directoryNames(logs)) {
     if (std::binary_search(logsBefore.begin(), logsBefore.end(), run)) continue;
     const std::string directory = logs + "/" + run + "/";
+    bool reported = false;
     for (const std::string& file : directoryNames(directory)) {
       const std::string path = directory + file;
       if (file == "voflashupdatelog.etl") {
@@ -840,6 +843,19 @@ void Soak::judgeFiles(bool killed, const std::vector<FlashState>& before,
       if (file.ends_with(".incomplete")) {
         // Only a run killed while it wrote a backup may leave one, under a name that says so.
         if (!killed) broken.push_back("a run that was not killed left " + run + "/" + file);
+        continue;
+      }
+      if (file == "report.json") {
+        // Written whole or not at all; a run that ended on its own says how it ended.
+        const nlohmann::json report = nlohmann::json::parse(readFile(path), nullptr, false);
+        if (report.is_discarded() || !report.is_object()) {
+          broken.push_back("the report " + run + "/" + file + " is not whole JSON");
+        } else if (!killed && report.value("exit_status", -1) != exitStatus) {
+          broken.push_back("the report " + run + "/" + file + " gives exit status " +
+                           report.value("exit_status", nlohmann::json()).dump() +
+                           ", the run ended with " + std::to_string(exitStatus));
+        }
+        reported = true;
         continue;
       }
       if (file == "rollback.journal") {
@@ -862,6 +878,8 @@ void Soak::judgeFiles(bool killed, const std::vector<FlashState>& before,
                          " bytes) is not the flash as the run found it");
       }
     }
+    // Only a run killed outright may end without its report.
+    if (!reported && !killed) broken.push_back("the run " + run + " left no report.json");
   }
 }
 

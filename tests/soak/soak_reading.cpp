@@ -4,7 +4,7 @@
 #include <regex>
 #include <sstream>
 
-#include "tests/engine/reference_layout.h"
+#include "tests/support/reference_layout.h"
 
 namespace hlv::test::soak {
 namespace {

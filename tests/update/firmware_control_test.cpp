@@ -140,7 +140,7 @@ TEST(ReloadFirmwareSequence, WaitsForTheFirmwaresOwnFrameToEnd) {
   for (const sim::FirmwareKind kind :
        {sim::FirmwareKind::kInterface1, sim::FirmwareKind::kInterface2}) {
     for (uint64_t seed = 1; seed <= 12; ++seed) {
-      sim::AdapterConfig config = Rig::configWith(firmwareOf(kind));
+      sim::AdapterConfig config = Rig::withFirmware(firmwareOf(kind));
       config.timings.firmwareMdioEveryNs = 1000000;
       config.timings.firmwareMdioSeed = seed;
       Rig rig(config);
