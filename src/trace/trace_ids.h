@@ -130,6 +130,8 @@ inline constexpr PointNumbers kPointNumbers[] = {
                                                                    {20, kLastPointNumber}}},
     {"log_directory", kComponentApp, file::kProcessUtilities, {{1, 19}}},
 
+    {"run_report", kComponentApp, file::kRunReport, {{0, kLastPointNumber}}},
+
     // Engine side.
     {"ncb", kComponentEngine, file::kEngine, {{0, 99}}},
     {"ncb_layout", kComponentEngine, file::kEngine, {{100, 199}}},
@@ -159,6 +161,8 @@ inline constexpr PointNumbers kPointNumbers[] = {
     {"voapiflashcontrol", kComponentEngine, file::kFlashControl, {{0, 19}}},
     {"flash_protocol", kComponentEngine, file::kFlashControl, {{20, 39}}},
     {"flash_sequences", kComponentEngine, file::kFlashControl, {{40, kLastPointNumber}}},
+
+    {"flash_state", kComponentEngine, file::kEngineState, {{0, kLastPointNumber}}},
 };
 
 // Numbers that meant something once and are no longer emitted. They are never given again, so
