@@ -182,7 +182,9 @@ TEST_F(LookupTest, TheBoardNameIsReadOnceAndOnlyASuccessfulReadIsKept) {
 }
 
 TEST_F(LookupTest, ALongBoardNameIsCutAt255Characters) {
-  setBoardName(std::string(300, 'x') + "\n");
+  std::string name(300, 'x');
+  name += '\n';
+  setBoardName(name);
   SystemInfoCache cache;
   EXPECT_EQ(systemIdValue(cache, kSystemIdBaseboard), std::string(255, 'x'));
 }

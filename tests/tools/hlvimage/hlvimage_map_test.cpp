@@ -125,7 +125,8 @@ std::vector<std::string> descriptionLines(const std::string& description) {
 
 TEST(HlvimageMap, TheGuidesPictureIsUpToDateAndNamesEveryComponent) {
   test::TempDir dir;
-  const std::string source = std::string(HLV_SOURCE_DIR) + "/doc/";
+  std::string source = HLV_SOURCE_DIR;
+  source += "/doc/";
   const std::string description = test::readFile(source + "flash-map.desc");
   const std::string svg = mapOf(description, dir);
   EXPECT_EQ(svg, test::readFile(source + "flash-map.svg"))

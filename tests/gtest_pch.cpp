@@ -1,0 +1,1 @@
+// The object whose build makes the test programs' precompiled GoogleTest header.
