@@ -39,17 +39,17 @@ SessionSteps defaultSessionSteps() {
   return steps;
 }
 
-DriverInstallRecord::~DriverInstallRecord() {
+DriverControl::~DriverControl() {
   if (installed) uninstallDriver(2);
 }
 
-uint32_t DriverInstallRecord::installDriver() {
+uint32_t DriverControl::installDriver() {
   installed = true;
   trace::emit(tp::kDriverInstalled);
   return 0;
 }
 
-bool DriverInstallRecord::uninstallDriver(uint32_t mode) {
+bool DriverControl::uninstallDriver(uint32_t mode) {
   trace::emit(tp::kDriverUninstalled, mode);
   return true;
 }
@@ -157,7 +157,7 @@ bool UpdateSession::initialize() {
   instanceLock_->writeHistory();
 
   trace::emit(tp::kOptions, options_.silent, options_.rollback, options_.adapterName);
-  driverInstall_.installDriver();
+  driverControl_.installDriver();
   trace::emit(tp::kInitialized, logDirectory_.path());
   return true;
 }

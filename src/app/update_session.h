@@ -53,11 +53,11 @@ SessionSteps defaultSessionSteps();
 
 // Records, in the trace, that the session "installed" the driver side when it began and
 // "uninstalls" it at its teardown. Nothing is installed: the registers are reached through
-// sysfs. Not to be mistaken for driver control (device/driver_control.h), which restarts an
-// adapter's kernel driver after an update.
-class DriverInstallRecord {
+// sysfs. Not to be mistaken for the device layer's driver restart (restartDriver in
+// device/driver_control.h), which unbinds and binds an adapter's kernel driver after an update.
+class DriverControl {
  public:
-  virtual ~DriverInstallRecord();       // uninstallDriver(2) when installed
+  virtual ~DriverControl();             // uninstallDriver(2) when installed
   uint32_t installDriver();             // always 0
   bool uninstallDriver(uint32_t mode);  // does nothing; true
 
@@ -70,7 +70,7 @@ class UpdateSession {
   UpdateSession(std::string toolDirectory, SessionOptions options,
                 SessionSteps steps = defaultSessionSteps());
   // The teardown: the run report (when the run has its log directory), the adapter entries, the
-  // driver install record, the trace control, then the lock (which removes the single-instance
+  // driver control, the trace control, then the lock (which removes the single-instance
   // semaphore).
   ~UpdateSession();
   UpdateSession(const UpdateSession&) = delete;
@@ -110,14 +110,14 @@ class UpdateSession {
   uint32_t ended(RunEnd end, uint32_t result);
 
   // Members are destroyed in the reverse of this order, which is the teardown order: entries,
-  // driver install record, trace control, lock, the log directory's descriptors, strings.
+  // driver control, trace control, lock, the log directory's descriptors, strings.
   SessionOptions options_;
   SessionSteps steps_;
   std::string toolDirectory_;
   trace::LogDirectory logDirectory_;
   std::unique_ptr<InstanceLock> instanceLock_;
   std::unique_ptr<trace::TraceControl> traceControl_;
-  DriverInstallRecord driverInstall_;
+  DriverControl driverControl_;
   std::vector<AdapterEntry> adapters_;
   // What the run report tells besides the entries.
   std::time_t started_ = 0;
