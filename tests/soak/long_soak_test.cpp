@@ -1,5 +1,6 @@
 // The long soak: HLV_SOAK_STEPS runs (20000 by default) from HLV_SOAK_SEED (1 by default), the
-// figures printed at the end. scripts/soak runs it.
+// figures printed every HLV_SOAK_FIGURES_EVERY runs (1000 by default) and at the end. scripts/soak
+// runs it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -27,6 +28,8 @@ TEST(LongSoak, EveryRunLeavesEveryAdapterWorkingAndTheRunsAfterFaultsFinishTheJo
     log.open(path);
     options.log = &log;
   }
+  options.figures = &std::cout;
+  options.figuresEvery = fromEnvironment("HLV_SOAK_FIGURES_EVERY", 1000);
   if (const char* keep = std::getenv("HLV_SOAK_KEEP"); keep != nullptr)
     options.keepDirectory = keep;
   const SoakFigures figures = runSoak(options);

@@ -189,6 +189,7 @@ class Soak {
       if (sinceLiveness >= options_.quietEvery) {
         checkLiveness();
         sinceLiveness = 0;
+        reportFigures();
         continue;
       }
       Step step = drawStep();
@@ -197,6 +198,14 @@ class Soak {
     }
     checkLiveness();
     return figures_;
+  }
+
+  void reportFigures() {
+    if (options_.figures == nullptr || options_.figuresEvery == 0) return;
+    if (figures_.steps < reportedAt_ + options_.figuresEvery) return;
+    reportedAt_ = figures_.steps;
+    *options_.figures << "figures after " << figures_.steps << " runs:\n"
+                      << figures_.summary() << std::flush;
   }
 
   SoakFigures replay(const std::vector<ScriptedRun>& runs) {
@@ -501,6 +510,7 @@ class Soak {
   uint32_t newest_ = 0;  // the newest bundle made so far
   bool lastFaulted_ = false;
   bool replaying_ = false;
+  uint64_t reportedAt_ = 0;  // the runs when the figures were last reported
   bool bundleInstalled_ = false;
   std::vector<FlashState> flashes_;  // as the last run left them
   std::vector<FlashState> spare_;    // buffers for the next run's

@@ -29,6 +29,10 @@ struct SoakOptions {
   uint64_t quietEvery = 30;   // runs between two liveness checks
   // Each run, one line (what was asked, the faults, the exit status); null: none.
   std::ostream* log = nullptr;
+  // The figures so far, after every liveness check that ends a stretch of `figuresEvery` runs
+  // (0: only at the end), so that a soak stopped early still leaves them; null: none.
+  std::ostream* figures = nullptr;
+  uint64_t figuresEvery = 0;
   // Where the lab of a run that broke an invariant is kept, with the flashes before the run and
   // what was asked (empty: nowhere).
   std::string keepDirectory;
