@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include "tests/support/files.h"
 #include "tools/hlvimage/image_builder.h"
@@ -94,6 +95,12 @@ LabAdapter typeTwoDevice(LabAdapter adapter) {
   adapter.deviceId = 0x21C3;
   for (image::NcbSpec& ncb : adapter.flash.ncbs)
     ncb.deviceId = 0x21C3;
+  return adapter;
+}
+
+LabAdapter offered(LabAdapter adapter, const std::string& image, StatusText status) {
+  adapter.image = image;
+  adapter.status = std::move(status);
   return adapter;
 }
 

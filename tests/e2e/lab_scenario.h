@@ -42,6 +42,8 @@ LabAdapter updatedAdapter(const std::string& name, FirmwareVersion previous,
                           FirmwareVersion running);
 // The adapter as a model that takes type-2 images (PCI device 0x21C3), its flash saying so too.
 LabAdapter typeTwoDevice(LabAdapter adapter);
+// The adapter offered the bundle's image `image`, with the status the update table shows for it.
+LabAdapter offered(LabAdapter adapter, const std::string& image, StatusText status);
 
 struct BundleImage {
   std::string file;

@@ -29,12 +29,6 @@ constexpr FirmwareVersion kOld{1, 5, 90};
 constexpr FirmwareVersion kNew{1, 6, 2};
 constexpr FirmwareVersion kBeforeUpdate{1, 5, 86};
 
-LabAdapter offered(LabAdapter adapter, const std::string& image, StatusText status) {
-  adapter.image = image;
-  adapter.status = std::move(status);
-  return adapter;
-}
-
 LabAdapter withSubsystemDevice(LabAdapter adapter, uint16_t subsystemDeviceId) {
   adapter.subsystemDeviceId = subsystemDeviceId;
   return adapter;

@@ -27,12 +27,6 @@ constexpr FirmwareVersion kOld{1, 5, 90};
 constexpr FirmwareVersion kNew{1, 6, 2};
 constexpr FirmwareVersion kBeforeUpdate{1, 5, 86};
 
-LabAdapter offered(LabAdapter adapter, const std::string& image, StatusText status) {
-  adapter.image = image;
-  adapter.status = std::move(status);
-  return adapter;
-}
-
 const std::string kTypeOneEntry = boardEntry("t1", 0x20C3, 0x1F70, 0x1028, "fw_20c3.bin");
 
 // A type-1 model whose firmware the update reloads, a type-2 model that needs a power cycle, one

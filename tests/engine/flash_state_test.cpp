@@ -14,19 +14,6 @@ namespace {
 
 using Kind = test::FlashCall::Kind;
 
-// NCB0 running 1.5.90 over bank A, NCB1 deactivated over bank B with 1.4.0: what an update
-// leaves.
-image::ImageSpec updatedSpec() {
-  image::ImageSpec spec;
-  spec.ncbs[0].sizes = test::kSmallComponents;
-  spec.ncbs[0].firmware.version = test::kOldVersion;
-  spec.ncbs[1] = spec.ncbs[0];
-  spec.ncbs[1].seed = 2;
-  spec.ncbs[1].firmware.version = {1, 4, 0};
-  spec.ncbs[1].state = NcbState::kDeactivated;
-  return spec;
-}
-
 struct StateCase {
   const char* what;
   image::ImageSpec spec;
@@ -40,16 +27,16 @@ struct StateCase {
 std::vector<StateCase> stateCases() {
   std::vector<StateCase> cases;
   cases.push_back({"after an update: intact, and the earlier firmware a rollback target",
-                   updatedSpec(), kStatusSuccess, 0u, test::kOldVersion, true, true});
-  image::ImageSpec damaged = updatedSpec();
+                   test::updatedSpec(), kStatusSuccess, 0u, test::kOldVersion, true, true});
+  image::ImageSpec damaged = test::updatedSpec();
   damaged.ncbs[0].romCrc.kind = image::CrcSpec::Kind::kBad;
   cases.push_back({"the running option ROM fails its CRC", damaged, kStatusSuccess, 0u,
                    test::kOldVersion, false, true});
-  image::ImageSpec fresh = updatedSpec();
+  image::ImageSpec fresh = test::updatedSpec();
   fresh.ncbs[1].erased = true;
   cases.push_back({"never updated: no rollback target", fresh, kStatusSuccess, 0u,
                    test::kOldVersion, true, false});
-  image::ImageSpec blank = updatedSpec();
+  image::ImageSpec blank = test::updatedSpec();
   blank.ncbs[0].erased = true;
   blank.ncbs[1].erased = true;
   cases.push_back({"nothing active", blank, kStatusNoValidActiveNcb, std::nullopt, std::nullopt,

@@ -40,18 +40,6 @@ void loadPart(test::NorMemoryFlash& part, const std::vector<uint8_t>& flash) {
             part.contents.begin());
 }
 
-// NCB0 running over bank A, NCB1 deactivated over bank B with the firmware before.
-image::ImageSpec updatedSpec() {
-  image::ImageSpec spec;
-  spec.ncbs[0].sizes = test::kSmallComponents;
-  spec.ncbs[0].firmware.version = test::kOldVersion;
-  spec.ncbs[1] = spec.ncbs[0];
-  spec.ncbs[1].seed = 2;
-  spec.ncbs[1].firmware.version = {1, 4, 0};
-  spec.ncbs[1].state = NcbState::kDeactivated;
-  return spec;
-}
-
 // After an update in each direction: the running firmware in one block, the one before it in the
 // other, deactivated.
 const char* const kUpdatedFlashes[] = {"type2_ncb0_active", "type2_ncb1_active"};
@@ -118,7 +106,7 @@ TEST(RollbackToPreviousImage, RefusesWithoutTouchingTheFlash) {
   // The updated flash with NCB0 running: NCB1 holds the firmware before.
   const auto updated = [] { return test::sweepCase("type2_ncb0_active").flash; };
   const auto build = [](const std::function<void(image::ImageSpec&)>& change) {
-    image::ImageSpec spec = updatedSpec();
+    image::ImageSpec spec = test::updatedSpec();
     change(spec);
     return image::buildImage(spec);
   };

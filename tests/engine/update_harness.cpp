@@ -124,6 +124,17 @@ image::ImageSpec smallUpdateImageSpec() {
   return spec;
 }
 
+image::ImageSpec updatedSpec() {
+  image::ImageSpec spec;
+  spec.ncbs[0].sizes = kSmallComponents;
+  spec.ncbs[0].firmware.version = kOldVersion;
+  spec.ncbs[1] = spec.ncbs[0];
+  spec.ncbs[1].seed = 2;
+  spec.ncbs[1].firmware.version = {1, 4, 0};
+  spec.ncbs[1].state = NcbState::kDeactivated;
+  return spec;
+}
+
 std::vector<UpdateCase> sweepCases() {
   std::vector<UpdateCase> cases;
 

@@ -77,6 +77,10 @@ inline constexpr FirmwareVersion kNewVersion{1, 6, 2};
 // A type-2 update image with small components and the new version.
 image::ImageSpec smallUpdateImageSpec();
 
+// What an update leaves: NCB0 running kOldVersion over bank A, NCB1 deactivated over bank B with
+// 1.4.0, small components.
+image::ImageSpec updatedSpec();
+
 // The flashes a sweep starts from: the two type-2 directions and one flash for each row of the
 // transform table, each followed by the update.
 std::vector<UpdateCase> sweepCases();
