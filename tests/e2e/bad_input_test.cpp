@@ -4,6 +4,7 @@
 // the tool that makes them disagree fails here. (The rows of the lab files and of the trace
 // decoder are tested with hlvsim and hlvtrace, the rollback journal's with the rollback.)
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -211,6 +212,37 @@ const BadInput kBadInputs[] = {
      .errorSays = "[!] Image file name '../tool/fw_2.bin' refused: it has a \"..\" component, "
                   "which could lead out of the bundle \n",
      .flashes = {Flash::kUntouched, Flash::kUntouched, Flash::kUntouched}},
+    // Only a regular file is an image: a directory would read as a file of 4 GiB, and a named
+    // pipe would hold the run until something wrote into it.
+    {.what = "image file: a directory or a named pipe in its place is no image, and the pipe is "
+             "not waited on",
+     .lab = [] { return labOf({{0x1F70, 0x1028}, {0x1F71, 0x1028}}); },
+     .prepare =
+         [](Lab& lab) {
+           const std::string bundle = lab.root() + "/tool/";
+           fs::remove(bundle + "fw_1.bin");
+           fs::create_directory(bundle + "fw_1.bin");
+           fs::remove(bundle + "fw_2.bin");
+           ASSERT_EQ(mkfifo((bundle + "fw_2.bin").c_str(), 0600), 0);
+         },
+     .run = kSilent,
+     .exitStatus = 2,
+     .says = {"[!] Couldn't read file 'fw_1.bin' \n", "[!] Couldn't read file 'fw_2.bin' \n",
+              kNothingToUpdate},
+     .flashes = {Flash::kUntouched, Flash::kUntouched}},
+    // A name beginning with "/" is joined to the bundle directory like any other name.
+    {.what = "image file: a name beginning with \"/\" names the file in the bundle, which updates "
+             "the adapter",
+     .lab =
+         [] {
+           LabSpec lab = oneAdapter();
+           lab.database = database(boardEntry("b1", 0x20C3, 0x1F70, 0x1028, "/fw_1.bin"));
+           return lab;
+         },
+     .run = kSilent,
+     .exitStatus = 0,
+     .says = {kUpdateFinished},
+     .flashes = {Flash::kUpdated}},
     {.what = "image file: shorter than 2 MiB: the adapter is not offered it",
      .lab =
          [] {

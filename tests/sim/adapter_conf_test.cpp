@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sim/adapter_conf.h"
+#include "tests/support/files.h"
 
 namespace hlv::sim {
 namespace {
@@ -227,6 +228,18 @@ TEST(AdapterConf, EveryKeyItReadsIsWrittenBack) {
     AdapterConfig again;
     ASSERT_TRUE(parseAdapterConf(text, again));
     EXPECT_EQ(formatAdapterConf(again), text);
+  }
+}
+
+// The emulator guide's table of adapter.conf keys is where whoever builds a lab looks a key up:
+// a key the table reads and the guide does not name is one nobody can find.
+TEST(AdapterConf, EveryKeyItReadsIsInTheEmulatorGuide) {
+  const std::string guide = test::readFile(std::string(HLV_SOURCE_DIR) + "/doc/emulator.md");
+  ASSERT_FALSE(guide.empty());
+  for (const AdapterConfKey& key : adapterConfKeys()) {
+    std::string quoted = "`";
+    quoted.append(key.name).push_back('`');
+    EXPECT_NE(guide.find(quoted), std::string::npos) << key.name << " is not in doc/emulator.md";
   }
 }
 

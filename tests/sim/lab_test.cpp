@@ -167,6 +167,28 @@ TEST(LabStats, AreWrittenForEveryAdapterTouchedOrNot) {
   EXPECT_NE(held.find("semaphore_held_at_exit = yes\n"), std::string::npos) << held;
 }
 
+// The emulator guide names every counter of the stats file (each violation kind by its name in
+// the guide's table of kinds): a counter a test or a benchmark reads is looked up there.
+TEST(LabStats, EveryCounterIsInTheEmulatorGuide) {
+  const std::string guide = test::readFile(std::string(HLV_SOURCE_DIR) + "/doc/emulator.md");
+  ASSERT_FALSE(guide.empty());
+  const std::string stats = formatStats(AdapterStats{});
+  const std::string kindPrefix = "violations_";
+  std::size_t counters = 0;
+  for (std::size_t at = 0; at < stats.size();) {
+    const std::size_t end = stats.find('\n', at);
+    const std::string line = stats.substr(at, end - at);
+    at = end == std::string::npos ? stats.size() : end + 1;
+    std::string name = line.substr(0, line.find(" = "));
+    if (name.starts_with(kindPrefix)) name = name.substr(kindPrefix.size());
+    ++counters;
+    std::string quoted = "`";
+    quoted.append(name).push_back('`');
+    EXPECT_NE(guide.find(quoted), std::string::npos) << name << " is not in doc/emulator.md";
+  }
+  EXPECT_GT(counters, kViolationKinds);
+}
+
 TEST(LabPlatform, ResolvesSysProcAndRunUnderTheLabAndMapsOnlyItsAdapters) {
   test::TempDir lab;
   makeAdapterDirectory(lab, "0000:03:00.0", "");
