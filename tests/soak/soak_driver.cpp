@@ -456,12 +456,17 @@ class Soak {
   }
   std::string flashPath(std::size_t i) const { return adapterDirectory(i) + "/flash.bin"; }
 
-  // The bundle's image of that version, made once.
+  // The bundle's image of that version, kept while it is among the newest made (a long soak
+  // goes through thousands of versions, each image a whole flash's size; an older one is made
+  // again if a run asks for it).
   const std::vector<uint8_t>& image(FirmwareVersion version, bool typeTwoModel) {
+    constexpr std::size_t kImagesKept = 16;
     const auto key = std::make_pair(version, typeTwoModel);
     auto found = images_.find(key);
-    if (found == images_.end())
+    if (found == images_.end()) {
+      if (images_.size() >= kImagesKept) images_.erase(images_.begin());
       found = images_.emplace(key, bundleImageBytes(version, typeTwoModel)).first;
+    }
     return found->second;
   }
 
