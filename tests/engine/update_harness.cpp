@@ -34,20 +34,6 @@ std::array<std::optional<uint32_t>, 5> packedFrom(uint32_t start,
   return offsets;
 }
 
-image::NcbSpec smallBlock(FirmwareVersion version, uint32_t seed) {
-  image::NcbSpec spec;
-  spec.sizes = kSmallComponents;
-  spec.firmware.version = version;
-  spec.seed = seed;
-  return spec;
-}
-
-image::NcbSpec erasedBlock() {
-  image::NcbSpec spec;
-  spec.erased = true;
-  return spec;
-}
-
 // A configuration stream of 32-bit words: one section, one group (argument 3) with one entry,
 // and the zero word that a record appended to it replaces.
 std::vector<uint8_t> sampleBlobD() {
@@ -114,6 +100,20 @@ FlashUpdateInput UpdateCase::input() const {
   input.blobD = blobD;
   input.blobE = blobE;
   return input;
+}
+
+image::NcbSpec smallBlock(FirmwareVersion version, uint32_t seed) {
+  image::NcbSpec spec;
+  spec.sizes = kSmallComponents;
+  spec.firmware.version = version;
+  spec.seed = seed;
+  return spec;
+}
+
+image::NcbSpec erasedBlock() {
+  image::NcbSpec spec;
+  spec.erased = true;
+  return spec;
 }
 
 image::ImageSpec smallUpdateImageSpec() {

@@ -74,6 +74,10 @@ inline constexpr std::array<uint32_t, 5> kSmallComponents = {0x200, 0x400, 0x200
 inline constexpr FirmwareVersion kOldVersion{1, 5, 90};
 inline constexpr FirmwareVersion kNewVersion{1, 6, 2};
 
+// A block of small components holding `version`, its bytes drawn from `seed`; an erased block.
+image::NcbSpec smallBlock(FirmwareVersion version, uint32_t seed);
+image::NcbSpec erasedBlock();
+
 // A type-2 update image with small components and the new version.
 image::ImageSpec smallUpdateImageSpec();
 

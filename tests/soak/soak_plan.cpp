@@ -3,6 +3,7 @@
 #include <array>
 #include <stdexcept>
 
+#include "tests/engine/update_harness.h"
 #include "tools/hlvimage/image_builder.h"
 
 namespace hlv::test::soak {
@@ -13,7 +14,6 @@ constexpr uint32_t kMiB = 1024 * 1024;
 // Components small enough for a run of the tool to take a fraction of a second; each version
 // of the bundle scales them, so that banks and pages are filled differently from one update to
 // the next.
-constexpr std::array<uint32_t, 5> kSmallComponents = {0x200, 0x400, 0x200, 0x100, 0x300};
 
 std::array<uint32_t, 5> scaled(uint32_t factor) {
   std::array<uint32_t, 5> sizes = kSmallComponents;
@@ -23,17 +23,8 @@ std::array<uint32_t, 5> scaled(uint32_t factor) {
 }
 
 image::NcbSpec smallBlock(FirmwareVersion version, uint32_t seed, uint16_t deviceId) {
-  image::NcbSpec spec;
-  spec.sizes = kSmallComponents;
-  spec.firmware.version = version;
-  spec.seed = seed;
+  image::NcbSpec spec = test::smallBlock(version, seed);
   spec.deviceId = deviceId;
-  return spec;
-}
-
-image::NcbSpec erasedBlock() {
-  image::NcbSpec spec;
-  spec.erased = true;
   return spec;
 }
 
